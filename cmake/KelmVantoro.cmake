@@ -1,0 +1,36 @@
+# Helpers shared by the project's targets.
+
+# Keeps only the platform files of this build: "Win", "Wasapi", "WinInet" and
+# "Winsock" suffixes are Windows files, "Posix", "Pulse" and "Curl" Linux files.
+function(kv_select_platform_sources var)
+  set(files ${${var}})
+  if(WIN32)
+    list(FILTER files EXCLUDE REGEX "(Posix|Pulse|Curl)\\.cpp$")
+  else()
+    list(FILTER files EXCLUDE REGEX "(Win|Wasapi|WinInet|Winsock)\\.cpp$")
+  endif()
+  set(${var} ${files} PARENT_SCOPE)
+endfunction()
+
+set(KV_WARNINGS -Wall -Wextra -Wshadow -Wundef -Werror)
+
+if(KV_SANITIZE)
+  set(KV_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+elseif(KV_TSAN)
+  set(KV_SANITIZER_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
+endif()
+
+function(kv_target_defaults target)
+  target_compile_options(${target} PRIVATE ${KV_WARNINGS})
+  if(WIN32)
+    target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "EXECUTABLE")
+      target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+    endif()
+  endif()
+  if(KV_SANITIZER_FLAGS)
+    target_compile_options(${target} PRIVATE ${KV_SANITIZER_FLAGS})
+    target_link_options(${target} PRIVATE ${KV_SANITIZER_FLAGS})
+  endif()
+endfunction()

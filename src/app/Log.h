@@ -1,0 +1,7 @@
+#pragma once
+
+#include <string_view>
+
+// One diagnostic line with a bracketed tag ("[Audio] ", "[Encoder] ", "[Engine] ",
+// "[Icecast] "): the debugger output on Windows, standard error elsewhere.
+void LogLine(std::string_view tag, std::string_view text);

@@ -1,0 +1,55 @@
+#include "cli/CliOptions.h"
+
+#include <cstdio>
+
+#include "app/ExecutablePath.h"
+
+bool TakeValueOption(std::vector<std::string>& args, const std::string& name, std::string& value, bool& found,
+                     std::string& error)
+{
+    found = false;
+    const std::string flag = "--" + name;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == flag) {
+            if (i + 1 >= args.size()) {
+                error = flag + " needs a value";
+                return false;
+            }
+            value = args[i + 1];
+            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+            found = true;
+            return true;
+        }
+        if (args[i].rfind(flag + "=", 0) == 0) {
+            value = args[i].substr(flag.size() + 1);
+            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
+            found = true;
+            return true;
+        }
+    }
+    return true;
+}
+
+bool TakeConfigOption(std::vector<std::string>& args, std::string& dir, std::string& error)
+{
+    bool found = false;
+    if (!TakeValueOption(args, "config", dir, found, error))
+        return false;
+    if (!found) {
+        dir = ExecutableDirectory();
+    } else if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') {
+        dir += '/';
+    }
+    return true;
+}
+
+void LoadConfiguredSettings(const std::string& dir, SettingsStore& store, AppSettings& settings)
+{
+    store.LoadSettingsFile(dir + "config.dat");
+    ApplyStoredSettings(store, settings);
+}
+
+void PrintError(const std::string& text)
+{
+    std::fprintf(stderr, "kelm-vantoro-cli: %s\n", text.c_str());
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "settings/AppSettings.h"
+#include "settings/SettingsStore.h"
+
+// Takes "--config DIR" (or "--config=DIR") out of args. Returns false with a message in
+// error when the option has no value. dir defaults to the executable's folder.
+bool TakeConfigOption(std::vector<std::string>& args, std::string& dir, std::string& error);
+
+// Takes "--NAME VALUE" (or "--NAME=VALUE") out of args; found tells whether it was there.
+bool TakeValueOption(std::vector<std::string>& args, const std::string& name, std::string& value, bool& found,
+                     std::string& error);
+
+// Loads DIR/config.dat the way the program does (importing DIR/config.ini when it is
+// unreadable) and resolves the typed settings.
+void LoadConfiguredSettings(const std::string& dir, SettingsStore& store, AppSettings& settings);
+
+// Prints "kelm-vantoro-cli: TEXT" on standard error.
+void PrintError(const std::string& text);

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Exit statuses of the command-line front end.
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// Each subcommand receives the arguments after its name.
+int RunSettingsCommand(const std::vector<std::string>& args);

@@ -1,0 +1,5 @@
+#include "cli/Console.h"
+
+void PrepareConsole()
+{
+}

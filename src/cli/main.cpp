@@ -1,0 +1,49 @@
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/Commands.h"
+#include "cli/Console.h"
+
+namespace {
+
+struct Command {
+    const char* name;
+    const char* usage;
+    int (*run)(const std::vector<std::string>& args);
+};
+
+constexpr Command kCommands[] = {
+    {"settings", "settings [--config DIR]", RunSettingsCommand},
+};
+
+void PrintUsage(FILE* out)
+{
+    std::fprintf(out, "usage: kelm-vantoro-cli COMMAND [ARGS]\ncommands:\n");
+    for (const Command& command : kCommands)
+        std::fprintf(out, "  %s\n", command.usage);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    PrepareConsole();
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
+        PrintUsage(stdout);
+        return kExitOk;
+    }
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    for (const Command& command : kCommands) {
+        if (std::strcmp(argv[1], command.name) == 0)
+            return command.run(args);
+    }
+    std::fprintf(stderr, "kelm-vantoro-cli: unknown command: %s\n", argv[1]);
+    PrintUsage(stderr);
+    return kExitUsage;
+}

@@ -1,0 +1,131 @@
+#include "settings/AppSettings.h"
+
+#include <algorithm>
+
+namespace {
+
+uint32_t ParseHeVersion(const std::string& text)
+{
+    if (text == "2")
+        return 2;
+    if (text == "1")
+        return 1;
+    return 0;
+}
+
+void ResolveInputDevice(const std::string& endpointId, int32_t storedIndex,
+                        const std::vector<AudioDeviceInfo>& devices, AppSettings& settings)
+{
+    int32_t index = -1;
+    if (endpointId.empty()) {
+        if (storedIndex >= 0 && static_cast<size_t>(storedIndex) < devices.size())
+            index = storedIndex;
+    } else {
+        for (size_t i = 0; i < devices.size(); ++i) {
+            if (devices[i].id == endpointId) {
+                index = static_cast<int32_t>(i);
+                break;
+            }
+        }
+    }
+    settings.stream.deviceIndex = index;
+    settings.inputDeviceName = index >= 0 ? devices[static_cast<size_t>(index)].name : DefaultDeviceName(devices);
+}
+
+} // namespace
+
+std::string DefaultDeviceName(const std::vector<AudioDeviceInfo>& devices)
+{
+    std::string name = "(Default)";
+    if (!devices.empty())
+        name += " - " + devices.front().name;
+    return name;
+}
+
+std::string MakeStatusAddress(const std::string& host, uint16_t port, const std::string& mountPoint)
+{
+    if (host.empty() || port < 6)
+        return {};
+    std::string address = host + ":" + std::to_string(port - 5);
+    if (!mountPoint.empty()) {
+        if (mountPoint.front() != '/')
+            address += '/';
+        address += mountPoint;
+    }
+    return address;
+}
+
+void DeriveCompressorTiming(ProcessingParams& params)
+{
+    const float t = std::clamp((params.compThreshDb + 10.0f) / -20.0f, 0.0f, 1.0f);
+    const float x = 300.0f - 250.0f * t;
+    params.compAttackMs = 0.1f * x;
+    params.compReleaseMs = 0.9f * x;
+}
+
+void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
+                         const std::vector<AudioDeviceInfo>& devices)
+{
+    EngineConfig& stream = settings.stream;
+
+    CaptureFormat& capture = stream.captureFormat;
+    capture.sampleRate = static_cast<uint32_t>(store.GetInt("Audio", "sampleRate", 48000));
+    capture.channels = static_cast<uint16_t>(store.GetInt("Audio", "channels", 2));
+    capture.bitsPerSample = static_cast<uint16_t>(store.GetInt("Audio", "bitsPerSample", 16));
+    stream.encoder.sampleRate = capture.sampleRate;
+    stream.encoder.channels = capture.channels;
+
+    stream.encoder.bitrate = static_cast<uint32_t>(store.GetInt("Encoder", "bitrate", 64000));
+    stream.encoder.heVersion = ParseHeVersion(store.GetString("Encoder", "heVersion", "1"));
+
+    IcecastConfig& server = stream.server;
+    server.host = store.GetString("Icecast", "host", "");
+    server.port = static_cast<uint16_t>(store.GetInt("Icecast", "port", 0));
+    server.mountPoint = store.GetString("Icecast", "mountPoint", "");
+    server.username = store.GetString("Icecast", "username", "");
+    server.password = store.GetString("Icecast", "password", "");
+    server.streamName = store.GetString("Icecast", "streamName", "");
+    server.streamGenre = store.GetString("Icecast", "streamGenre", "");
+
+    server.streamBitrate = stream.encoder.bitrate;
+    server.streamSampleRate = static_cast<uint16_t>(capture.sampleRate);
+    server.streamChannels = capture.channels;
+    server.isPublic = store.GetBool("Icecast", "isPublic", true);
+    server.contentCode = stream.encoder.heVersion > 0 ? 0 : kContentCodeAac;
+
+    settings.statusAddress = MakeStatusAddress(server.host, server.port, server.mountPoint);
+
+    stream.deviceEndpointId = store.GetString("Audio", "deviceEndpointId", "");
+    ResolveInputDevice(stream.deviceEndpointId, store.GetInt("Audio", "deviceIndex", -1), devices, settings);
+
+    settings.persistentEncoding = store.GetBool("System", "persistentEncoding", false);
+    settings.minimizeToTray = store.GetBool("System", "minimizeToTray", false);
+
+    ProcessingParams& p = stream.processing;
+    p.hpfEnabled = store.GetBool("DSP", "hpfEnabled", false);
+    p.gateEnabled = store.GetBool("DSP", "gateEnabled", false);
+    p.gainEnabled = store.GetBool("DSP", "gainEnabled", false);
+    p.gainDb = static_cast<float>(store.GetInt("DSP", "gainDb", 0)) / 10.0f;
+    p.agcEnabled = store.GetBool("DSP", "agcEnabled", false);
+    p.agcTargetDb = -16.0f;
+    p.agcMaxGainDb = 12.0f;
+    p.agcSpeed = static_cast<float>(store.GetInt("DSP", "agcSpeed", 50)) / 10000.0f;
+    p.compEnabled = store.GetBool("DSP", "compEnabled", false);
+    p.compThreshDb = static_cast<float>(store.GetInt("DSP", "compThreshDb", -120)) / 10.0f;
+    p.compRatio = static_cast<float>(store.GetInt("DSP", "compRatio", 40)) / 10.0f;
+    p.compMakeupDb = static_cast<float>(store.GetInt("DSP", "compMakeupDb", 0)) / 10.0f;
+    p.boostEnabled = store.GetBool("DSP", "boostEnabled", false);
+    p.bassEnabled = store.GetBool("DSP", "bassEnabled", false);
+    p.stereoWidthEnabled = store.GetBool("DSP", "stereoWidthEnabled", false);
+    p.limiterEnabled = store.GetBool("DSP", "limiterEnabled", false);
+    p.codecPreEnabled = store.GetBool("DSP", "codecPreEnabled", false);
+    p.codecBitrate = stream.encoder.bitrate;
+    p.codecHeVersion = stream.encoder.heVersion;
+    p.mono = capture.channels < 2;
+    DeriveCompressorTiming(p);
+}
+
+void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings)
+{
+    ApplyStoredSettings(store, settings, ListCaptureDevices());
+}

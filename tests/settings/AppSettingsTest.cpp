@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include "settings/AppSettings.h"
+#include "settings/IniFile.h"
+
+namespace {
+
+AppSettings Apply(const std::string& ini, const std::vector<AudioDeviceInfo>& devices = {})
+{
+    SettingsStore store;
+    IniFile::ParseText(ini, store);
+    AppSettings settings;
+    ApplyStoredSettings(store, settings, devices);
+    return settings;
+}
+
+const std::vector<AudioDeviceInfo> kDevices = {
+    {"Microphone (USB)", "{0.0.1.00000000}.{aaa}"},
+    {"Line In", "{0.0.1.00000000}.{bbb}"},
+};
+
+TEST(AppSettingsTest, EmptyStoreGivesTheDefaults)
+{
+    const AppSettings s = Apply("");
+    const EngineConfig& e = s.stream;
+    EXPECT_EQ(e.captureFormat.sampleRate, 48000u);
+    EXPECT_EQ(e.captureFormat.channels, 2u);
+    EXPECT_EQ(e.captureFormat.bitsPerSample, 16u);
+    EXPECT_EQ(e.encoder.sampleRate, 48000u);
+    EXPECT_EQ(e.encoder.channels, 2u);
+    EXPECT_EQ(e.encoder.bitsPerSample, 0u);
+    EXPECT_EQ(e.encoder.bitrate, 64000u);
+    EXPECT_EQ(e.encoder.heVersion, 1u);
+    EXPECT_EQ(e.server.host, "");
+    EXPECT_EQ(e.server.port, 0u);
+    EXPECT_EQ(e.server.contentCode, 0u);
+    EXPECT_EQ(e.server.streamBitrate, 64000u);
+    EXPECT_EQ(e.server.streamSampleRate, 48000u);
+    EXPECT_EQ(e.server.streamChannels, 2u);
+    EXPECT_TRUE(e.server.isPublic);
+    EXPECT_EQ(e.deviceIndex, -1);
+    EXPECT_EQ(s.inputDeviceName, "(Default)");
+    EXPECT_EQ(s.statusAddress, "");
+    EXPECT_FALSE(s.persistentEncoding);
+    EXPECT_FALSE(s.minimizeToTray);
+
+    const ProcessingParams& p = e.processing;
+    EXPECT_FALSE(p.hpfEnabled || p.gateEnabled || p.gainEnabled || p.agcEnabled || p.compEnabled ||
+                 p.boostEnabled || p.bassEnabled || p.stereoWidthEnabled || p.limiterEnabled || p.codecPreEnabled);
+    EXPECT_FLOAT_EQ(p.agcTargetDb, -16.0f);
+    EXPECT_FLOAT_EQ(p.agcMaxGainDb, 12.0f);
+    EXPECT_FLOAT_EQ(p.agcSpeed, 0.005f);
+    EXPECT_FLOAT_EQ(p.compThreshDb, -12.0f);
+    EXPECT_FLOAT_EQ(p.compRatio, 4.0f);
+    EXPECT_FLOAT_EQ(p.compAttackMs, 27.5f);
+    EXPECT_FLOAT_EQ(p.compReleaseMs, 247.5f);
+    EXPECT_EQ(p.codecBitrate, 64000u);
+    EXPECT_EQ(p.codecHeVersion, 1u);
+    EXPECT_FALSE(p.mono);
+
+    EXPECT_EQ(Apply("", kDevices).inputDeviceName, "(Default) - Microphone (USB)");
+}
+
+TEST(AppSettingsTest, PortKeepsTheLowSixteenBits)
+{
+    EXPECT_EQ(Apply("[Icecast]\nport=70000\n").stream.server.port, 4464u);
+    EXPECT_EQ(Apply("[Icecast]\nport=abc\n").stream.server.port, 0u);
+    EXPECT_EQ(Apply("[Audio]\nsampleRate=96000\n").stream.server.streamSampleRate, 30464u);
+}
+
+TEST(AppSettingsTest, ProfileAndContentCode)
+{
+    struct Case {
+        const char* ini;
+        uint32_t heVersion;
+        uint32_t contentCode;
+    };
+    const Case cases[] = {
+        {"[Encoder]\nheVersion=2\n", 2, 0}, {"[Encoder]\nheVersion=1\n", 1, 0},
+        {"[Encoder]\nheVersion=0\n", 0, 2}, {"[Encoder]\nheVersion=\n", 0, 2},
+        {"[Encoder]\nheVersion=v1\n", 0, 2}, {"[Encoder]\nheVersion=2 \n", 2, 0},
+    };
+    for (const Case& c : cases) {
+        const AppSettings s = Apply(c.ini);
+        EXPECT_EQ(s.stream.encoder.heVersion, c.heVersion) << c.ini;
+        EXPECT_EQ(s.stream.server.contentCode, c.contentCode) << c.ini;
+        EXPECT_EQ(s.stream.processing.codecHeVersion, c.heVersion) << c.ini;
+    }
+}
+
+TEST(AppSettingsTest, StatusAddressUsesThePortBelowTheSourcePort)
+{
+    EXPECT_EQ(MakeStatusAddress("h", 8005, "live"), "h:8000/live");
+    EXPECT_EQ(MakeStatusAddress("h", 8005, "/live"), "h:8000/live");
+    EXPECT_EQ(MakeStatusAddress("h", 8005, ""), "h:8000");
+    EXPECT_EQ(MakeStatusAddress("h", 6, "m"), "h:1/m");
+    EXPECT_EQ(MakeStatusAddress("h", 5, "m"), "");
+    EXPECT_EQ(MakeStatusAddress("", 8005, "m"), "");
+    EXPECT_EQ(Apply("[Icecast]\nhost=h\nport=8005\nmountPoint=live\n").statusAddress, "h:8000/live");
+}
+
+TEST(AppSettingsTest, LegacyDspValuesScaleAndSwitchesParse)
+{
+    const AppSettings s = Apply("[DSP]\n  gainDb  =  -35  \nagcEnabled=yEs\ngateEnabled=on\nhpfEnabled=\n"
+                                "agcSpeed=125\ncompRatio=25\ncompMakeupDb=15\n[Audio]\nchannels=1\n");
+    const ProcessingParams& p = s.stream.processing;
+    EXPECT_FLOAT_EQ(p.gainDb, -3.5f);
+    EXPECT_TRUE(p.agcEnabled);
+    EXPECT_FALSE(p.gateEnabled);
+    EXPECT_FALSE(p.hpfEnabled);
+    EXPECT_FLOAT_EQ(p.agcSpeed, 0.0125f);
+    EXPECT_FLOAT_EQ(p.compRatio, 2.5f);
+    EXPECT_FLOAT_EQ(p.compMakeupDb, 1.5f);
+    EXPECT_TRUE(p.mono);
+}
+
+TEST(AppSettingsTest, CompressorTimingFollowsTheThreshold)
+{
+    struct Case {
+        float threshold;
+        float attack;
+        float release;
+    };
+    const Case cases[] = {{0.0f, 30.0f, 270.0f},  {-10.0f, 30.0f, 270.0f}, {-12.0f, 27.5f, 247.5f},
+                          {-20.0f, 17.5f, 157.5f}, {-30.0f, 5.0f, 45.0f},   {-60.0f, 5.0f, 45.0f}};
+    for (const Case& c : cases) {
+        ProcessingParams p;
+        p.compThreshDb = c.threshold;
+        DeriveCompressorTiming(p);
+        EXPECT_NEAR(p.compAttackMs, c.attack, 1e-4) << c.threshold;
+        EXPECT_NEAR(p.compReleaseMs, c.release, 1e-3) << c.threshold;
+    }
+}
+
+TEST(AppSettingsTest, InputDeviceResolution)
+{
+    struct Case {
+        const char* ini;
+        int32_t index;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"[Audio]\ndeviceIndex=1\n", 1, "Line In"},
+        {"[Audio]\ndeviceIndex=0\n", 0, "Microphone (USB)"},
+        {"[Audio]\ndeviceIndex=2\n", -1, "(Default) - Microphone (USB)"},
+        {"[Audio]\ndeviceIndex=-5\n", -1, "(Default) - Microphone (USB)"},
+        {"[Audio]\ndeviceEndpointId={0.0.1.00000000}.{bbb}\ndeviceIndex=0\n", 1, "Line In"},
+        {"[Audio]\ndeviceEndpointId={0.0.1.00000000}.{BBB}\ndeviceIndex=1\n", -1, "(Default) - Microphone (USB)"},
+    };
+    for (const Case& c : cases) {
+        const AppSettings s = Apply(c.ini, kDevices);
+        EXPECT_EQ(s.stream.deviceIndex, c.index) << c.ini;
+        EXPECT_EQ(s.inputDeviceName, c.name) << c.ini;
+    }
+    EXPECT_EQ(Apply("[Audio]\ndeviceIndex=0\n").inputDeviceName, "(Default)");
+}
+
+TEST(AppSettingsTest, ServerValuesAndSystemSwitchesAreCopied)
+{
+    const AppSettings s = Apply("[Icecast]\nhost=radio.example\nusername=dj\npassword=secret\nstreamName=Morning\n"
+                                "streamGenre=Talk\nisPublic=false\nmountPoint=/live\n"
+                                "[Encoder]\nbitrate=128000\n[System]\npersistentEncoding=true\nminimizeToTray=1\n");
+    EXPECT_EQ(s.stream.server.host, "radio.example");
+    EXPECT_EQ(s.stream.server.username, "dj");
+    EXPECT_EQ(s.stream.server.password, "secret");
+    EXPECT_EQ(s.stream.server.streamName, "Morning");
+    EXPECT_EQ(s.stream.server.streamGenre, "Talk");
+    EXPECT_EQ(s.stream.server.mountPoint, "/live");
+    EXPECT_FALSE(s.stream.server.isPublic);
+    EXPECT_EQ(s.stream.server.streamBitrate, 128000u);
+    EXPECT_EQ(s.stream.processing.codecBitrate, 128000u);
+    EXPECT_TRUE(s.persistentEncoding);
+    EXPECT_TRUE(s.minimizeToTray);
+}
+
+} // namespace
