@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# kelm-vantoro-cli settings: imports config.ini, prints name=value lines, hides the password.
+set -euo pipefail
+cli=(${KV_EMULATOR:-} "$KV_CLI")
+dir="$(mktemp -d)"
+trap 'rm -rf "$dir"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+cat >"$dir/config.ini" <<'INI'
+[Icecast]
+host = radio.example
+port = 8005
+mountPoint = live
+password = top-secret-word
+streamName = Morning Show
+[Encoder]
+heVersion = 0
+bitrate = 128000
+[DSP]
+gainDb = -35
+agcSpeed = 125
+agcEnabled = YES
+[Audio]
+channels = 1
+INI
+
+out="$("${cli[@]}" settings --config "$dir")"
+[ -f "$dir/config.dat" ] || fail "config.dat was not written by the import"
+grep -q 'top-secret-word' <<<"$out" && fail "the password was printed"
+grep -q 'top-secret-word' "$dir/config.dat" && fail "config.dat holds the password in plain text"
+
+expect() { grep -qx -- "$1" <<<"$out" || fail "missing line '$1' in:"$'\n'"$out"; }
+expect "host=radio.example"
+expect "port=8005"
+expect "mountPoint=live"
+expect "username="
+expect "streamName=Morning Show"
+expect "heVersion=0"
+expect "contentCode=2"
+expect "bitrate=128000"
+expect "statusAddress=radio.example:8000/live"
+expect "channels=1"
+expect "mono=true"
+expect "gainDb=-3.5"
+expect "agcSpeed=0.0125"
+expect "agcEnabled=true"
+expect "compAttackMs=27.5"
+expect "compReleaseMs=247.5"
+expect "isPublic=true"
+expect "deviceIndex=-1"
+[ "$(head -n 1 <<<"$out")" = "sampleRate=48000" ] || fail "first line is not sampleRate"
+[ "$(wc -l <<<"$out")" -eq 43 ] || fail "expected 43 lines, got $(wc -l <<<"$out")"
+grep -q $'\r' <<<"$out" && fail "carriage returns in the output"
+
+# Later edits of config.ini are ignored while config.dat reads.
+sed -i 's/radio.example/other.example/' "$dir/config.ini"
+"${cli[@]}" settings --config "$dir" | grep -qx "host=radio.example" || fail "config.ini was read again"
+
+# Bad usage.
+set +e
+"${cli[@]}" settings --config >/dev/null 2>&1
+[ $? -eq 2 ] || fail "--config without a value must exit 2"
+"${cli[@]}" no-such-command >/dev/null 2>&1
+[ $? -eq 2 ] || fail "an unknown command must exit 2"
+echo "settings_cli: ok"
