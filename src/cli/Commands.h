@@ -10,3 +10,4 @@ constexpr int kExitUsage = 2;
 
 // Each subcommand receives the arguments after its name.
 int RunSettingsCommand(const std::vector<std::string>& args);
+int RunProcessCommand(const std::vector<std::string>& args);

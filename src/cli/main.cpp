@@ -16,6 +16,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"settings", "settings [--config DIR]", RunSettingsCommand},
+    {"process", "process [--config DIR] IN.wav OUT.wav", RunProcessCommand},
 };
 
 void PrintUsage(FILE* out)

@@ -1,0 +1,203 @@
+#include "audio/FilterStages.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "audio/BlockLevel.h"
+
+namespace {
+
+size_t FilteredChannels(uint16_t channels)
+{
+    return channels < 2 ? 1 : 2;
+}
+
+} // namespace
+
+void HighPassFilter::Reset()
+{
+    state[0] = {};
+    state[1] = {};
+    designed = false;
+    designRate = 0;
+}
+
+float HighPassFilter::Process(float* samples, size_t n, uint16_t channels, uint32_t sampleRate)
+{
+    if (!designed || designRate != sampleRate) {
+        k = DesignHighPass(70.0f, static_cast<float>(sampleRate), 1.4142f);
+        designRate = sampleRate;
+        designed = true;
+    }
+    const size_t frames = n / channels;
+    const size_t filteredChannels = FilteredChannels(channels);
+    double sum = 0.0;
+    for (size_t f = 0; f < frames; ++f) {
+        float* frame = samples + f * channels;
+        for (size_t c = 0; c < channels; ++c) {
+            if (c < filteredChannels)
+                frame[c] = state[c].Process(k, frame[c]);
+            sum += std::fabs(frame[c]);
+        }
+    }
+    for (size_t i = frames * channels; i < n; ++i)
+        sum += std::fabs(samples[i]);
+    return Clamp01(LevelFromSum(sum, n) * 1.5f);
+}
+
+void BassShelf::Reset()
+{
+    state[0] = {};
+    state[1] = {};
+    designed = false;
+    designRate = 0;
+}
+
+float BassShelf::Process(float* samples, size_t n, uint16_t channels, uint32_t sampleRate)
+{
+    if (!designed || designRate != sampleRate) {
+        const float amplitude = static_cast<float>(std::pow(10.0, 0.075)); // +3 dB shelf
+        k = DesignLowShelf(100.0f, static_cast<float>(sampleRate), amplitude, 1.4f);
+        designRate = sampleRate;
+        designed = true;
+    }
+    const size_t frames = n / channels;
+    const size_t filteredChannels = FilteredChannels(channels);
+    double change = 0.0;
+    for (size_t f = 0; f < frames; ++f) {
+        float* frame = samples + f * channels;
+        for (size_t c = 0; c < filteredChannels; ++c) {
+            const float x = frame[c];
+            const float y = state[c].Process(k, x);
+            change += std::fabs(y - x);
+            frame[c] = y;
+        }
+    }
+    const float amount = static_cast<float>(change / static_cast<double>(n)) * kInvFullScale * 10.0f;
+    return std::sqrt(Clamp01(amount));
+}
+
+void StereoWidth::Reset()
+{
+    side = {};
+    designed = false;
+    designRate = 0;
+}
+
+float StereoWidth::Process(float* samples, size_t n, uint16_t channels, uint32_t sampleRate)
+{
+    if (channels < 2 || n < 2)
+        return 0.0f;
+    if (!designed || designRate != sampleRate) {
+        k = DesignLowPass(200.0f, static_cast<float>(sampleRate), 1.4142f);
+        designRate = sampleRate;
+        designed = true;
+    }
+    const size_t frames = n / channels;
+    double sumLow = 0.0;
+    double sumSide = 0.0;
+    for (size_t f = 0; f < frames; ++f) {
+        float* frame = samples + f * channels;
+        const float s = (frame[0] - frame[1]) * 0.5f;
+        const float m = (frame[0] + frame[1]) * 0.5f;
+        const float low = side.Process(k, s);
+        const float highSide = s - low;
+        frame[0] = m + highSide;
+        frame[1] = m - highSide;
+        sumLow += std::fabs(low);
+        sumSide += std::fabs(s);
+    }
+    if (sumSide <= 1.0)
+        return 0.0f;
+    return static_cast<float>(std::min(1.0, sumLow / sumSide));
+}
+
+uint32_t CodecTableCutoffHz(uint32_t heVersion, uint32_t bitrate)
+{
+    if (heVersion == 2) {
+        if (bitrate <= 24000)
+            return 11000;
+        if (bitrate <= 32000)
+            return 12500;
+        return bitrate <= 48000 ? 14000 : 15000;
+    }
+    if (heVersion == 1) {
+        if (bitrate <= 48000)
+            return 13000;
+        if (bitrate <= 64000)
+            return 15000;
+        return bitrate <= 80000 ? 16500 : 18000;
+    }
+    if (bitrate <= 128000)
+        return 16000;
+    return bitrate <= 160000 ? 18000 : 20000;
+}
+
+void CodecPreconditioner::Reset()
+{
+    state[0] = {};
+    state[1] = {};
+    designed = false;
+    designBitrate = 0;
+    designProfile = -1;
+    designRate = 0;
+    envelope = 0.0f;
+}
+
+void CodecPreconditioner::Design(uint32_t sampleRate, uint32_t bitrate, uint32_t heVersion)
+{
+    const float nyquistLimit = static_cast<float>(sampleRate) * 0.5f * 0.95f;
+    cutoffHz = std::min(nyquistLimit, static_cast<float>(CodecTableCutoffHz(heVersion, bitrate)));
+    k = DesignLowPass(cutoffHz, static_cast<float>(sampleRate), 1.414f);
+    designRate = sampleRate;
+    designBitrate = bitrate;
+    designProfile = static_cast<int32_t>(heVersion);
+    designed = true;
+}
+
+float CodecPreconditioner::Process(float* samples, size_t n, uint16_t channels, uint32_t sampleRate,
+                                   uint32_t bitrate, uint32_t heVersion)
+{
+    if (!designed || designRate != sampleRate || designBitrate != bitrate ||
+        designProfile != static_cast<int32_t>(heVersion))
+        Design(sampleRate, bitrate, heVersion);
+
+    // Envelope follower: 0.5 ms attack, 10 ms release; transients are softened toward
+    // a floor of -2 dB.
+    const float attack = static_cast<float>(std::exp(-1.0 / (static_cast<double>(sampleRate) * 0.0005)));
+    const float release = static_cast<float>(std::exp(-1.0 / (static_cast<double>(sampleRate) * 0.01)));
+    const float floorGain = static_cast<float>(std::pow(10.0, -0.1));
+    const bool narrow = heVersion == 2 && channels > 1;
+    const size_t filteredChannels = FilteredChannels(channels);
+    const size_t frames = n / channels;
+
+    double sumIn = 0.0;
+    double sumDiff = 0.0;
+    for (size_t f = 0; f < frames; ++f) {
+        float* frame = samples + f * channels;
+        const float in[2] = {frame[0], frame[filteredChannels - 1]};
+        float peak = std::fabs(in[0]);
+        if (filteredChannels > 1)
+            peak = std::max(peak, std::fabs(in[1]));
+        peak *= kInvFullScale;
+        envelope += (peak - envelope) * (peak > envelope ? 1.0f - attack : 1.0f - release);
+        float g = 1.0f;
+        const float rise = peak - envelope;
+        if (rise > 0.05f)
+            g = 1.0f - Clamp01(rise * 4.0f) * (1.0f - floorGain);
+        for (size_t c = 0; c < filteredChannels; ++c)
+            frame[c] = state[c].Process(k, frame[c]) * g;
+        if (narrow) {
+            const float m = (frame[0] + frame[1]) * 0.5f;
+            const float s = (frame[0] - frame[1]) * 0.5f * 0.707f;
+            frame[0] = m + s;
+            frame[1] = m - s;
+        }
+        for (size_t c = 0; c < filteredChannels; ++c) {
+            sumIn += std::fabs(in[c]);
+            sumDiff += std::fabs(in[c] - frame[c]);
+        }
+    }
+    const float v = sumIn > 1.0 ? Clamp01(static_cast<float>(sumDiff / sumIn) * 3.0f) : 0.0f;
+    return sumIn > 100.0 ? std::max(0.08f, v) : v;
+}

@@ -1,0 +1,109 @@
+#include "audio/ProcessingChain.h"
+
+#include "audio/BlockLevel.h"
+#include "audio/SampleConversion.h"
+
+ProcessingChain::ProcessingChain()
+{
+    for (std::atomic<float>& meter : meters)
+        meter.store(0.0f, std::memory_order_relaxed);
+}
+
+void ProcessingChain::Configure(uint32_t rate, uint16_t channelCount)
+{
+    sampleRate = rate == 0 ? 44100 : rate;
+    channels = channelCount == 0 ? 2 : channelCount;
+    highPass.Reset();
+    gate.Reset();
+    agc.Reset();
+    compressor.Reset();
+    bass.Reset();
+    width.Reset();
+    codecPre.Reset();
+    limiter.Reset();
+}
+
+ProcessingMeters ProcessingChain::Meters() const
+{
+    ProcessingMeters values;
+    for (size_t i = 0; i < kMeterFields.size(); ++i)
+        values.*kMeterFields[i].member = meters[i].load(std::memory_order_relaxed);
+    return values;
+}
+
+void ProcessingChain::Process(int16_t* samples, size_t byteCount)
+{
+    if (samples == nullptr || byteCount < 2)
+        return;
+    const size_t n = byteCount / 2;
+    work.resize(n);
+    float* x = work.data();
+    int64_t sum = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const int32_t v = samples[i];
+        x[i] = static_cast<float>(v);
+        sum += v < 0 ? -v : v;
+    }
+    SetMeter(Meter::InputLevel, LevelFromSum(static_cast<double>(sum), n));
+    RunStages(x, n);
+    ConvertBack(samples, n);
+}
+
+void ProcessingChain::RunStages(float* x, size_t n)
+{
+    const ProcessingParams& p = params;
+    if (p.hpfEnabled)
+        SetMeter(Meter::HpfActivity, highPass.Process(x, n, channels, sampleRate));
+    if (p.gateEnabled)
+        SetMeter(Meter::GateActivity, gate.Process(x, n, channels, sampleRate));
+    if (p.gainEnabled)
+        SetMeter(Meter::GainPosition, ApplyGain(x, n, p.gainDb));
+    if (p.agcEnabled)
+        SetMeter(Meter::AgcActivity, agc.Process(x, n, channels, sampleRate, p.agcSpeed));
+    if (p.compEnabled) {
+        const CompressorSettings settings{p.compThreshDb, p.compRatio, p.compAttackMs, p.compReleaseMs,
+                                          p.compMakeupDb};
+        SetMeter(Meter::CompActivity, compressor.Process(x, n, channels, sampleRate, settings));
+    }
+    if (p.boostEnabled)
+        SetMeter(Meter::BoostActivity, ApplyBoost(x, n));
+    if (p.bassEnabled)
+        SetMeter(Meter::BassActivity, bass.Process(x, n, channels, sampleRate));
+    if (p.stereoWidthEnabled && channels >= 2)
+        SetMeter(Meter::WidthActivity, width.Process(x, n, channels, sampleRate));
+    if (p.codecPreEnabled) {
+        SetMeter(Meter::CodecPreActivity,
+                 codecPre.Process(x, n, channels, sampleRate, p.codecBitrate, p.codecHeVersion));
+    }
+    if (p.limiterEnabled)
+        SetMeter(Meter::LimiterActivity, limiter.Process(x, n, channels, sampleRate));
+}
+
+// Mono fold, conversion back with saturation and the output level, in one pass.
+void ProcessingChain::ConvertBack(int16_t* samples, size_t n)
+{
+    const float* x = work.data();
+    const bool fold = params.mono && channels >= 2;
+    const size_t frames = n / channels;
+    int64_t sum = 0;
+    for (size_t f = 0; f < frames; ++f) {
+        const float* in = x + f * channels;
+        int16_t* out = samples + f * channels;
+        for (size_t c = 0; c < channels; ++c) {
+            const float v = fold && c < 2 ? (in[0] + in[1]) * 0.5f : in[c];
+            out[c] = SaturateToInt16(v);
+            sum += out[c] < 0 ? -static_cast<int32_t>(out[c]) : out[c];
+        }
+    }
+    for (size_t i = frames * channels; i < n; ++i) {
+        samples[i] = SaturateToInt16(x[i]);
+        sum += samples[i] < 0 ? -static_cast<int32_t>(samples[i]) : samples[i];
+    }
+    SetMeter(Meter::OutputLevel, LevelFromSum(static_cast<double>(sum), n));
+}
+
+bool ProcessingNeeded(const ProcessingParams& p)
+{
+    return p.hpfEnabled || p.gateEnabled || p.gainEnabled || p.agcEnabled || p.compEnabled || p.boostEnabled ||
+           p.bassEnabled || p.stereoWidthEnabled || p.limiterEnabled || p.codecPreEnabled || p.mono;
+}

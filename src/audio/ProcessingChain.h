@@ -1,0 +1,72 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "audio/DynamicsStages.h"
+#include "audio/FilterStages.h"
+#include "audio/ProcessingMeters.h"
+#include "settings/ProcessingParams.h"
+
+// The broadcast processor: works in place on blocks of interleaved 16-bit samples,
+// converts them to float on the integer scale, runs the enabled stages in a fixed order
+// (high-pass, gate, gain, AGC, compressor, boost, bass, stereo width, codec
+// pre-conditioning, limiter), folds to mono when asked, converts back with saturation
+// and publishes twelve meters.
+//
+// The owner serialises Process and every change of params (one lock of its own);
+// meters may be read from any thread at any time and may be one block old.
+class ProcessingChain {
+public:
+    ProcessingChain();
+    ProcessingChain(const ProcessingChain&) = delete;
+    ProcessingChain& operator=(const ProcessingChain&) = delete;
+
+    // sampleRate 0 becomes 44100, channels 0 becomes 2. Resets all stage state and
+    // filter designs; params and meters stay.
+    void Configure(uint32_t sampleRate, uint16_t channels);
+
+    // Processes byteCount / 2 samples in place. Null or fewer than 2 bytes: nothing.
+    void Process(int16_t* samples, size_t byteCount);
+
+    ProcessingMeters Meters() const;
+    float MeterValue(Meter meter) const { return meters[static_cast<size_t>(meter)].load(std::memory_order_relaxed); }
+
+    uint32_t SampleRate() const { return sampleRate; }
+    uint16_t Channels() const { return channels; }
+
+    // Stage state, for display and tests.
+    float GateGain() const { return gate.Gain(); }
+    float AgcGainDb() const { return agc.GainDb(); }
+    float AgcLevel() const { return agc.Level(); }
+    float CompEnvelopeDb() const { return compressor.EnvelopeDb(); }
+    float LimiterGain() const { return limiter.Gain(); }
+    float CodecCutoffHz() const { return codecPre.CutoffHz(); }
+
+    ProcessingParams params;
+
+private:
+    void SetMeter(Meter meter, float value) { meters[static_cast<size_t>(meter)].store(value, std::memory_order_relaxed); }
+    void RunStages(float* x, size_t n);
+    void ConvertBack(int16_t* samples, size_t n);
+
+    std::array<std::atomic<float>, kMeterCount> meters;
+    uint32_t sampleRate = 44100;
+    uint16_t channels = 2;
+    HighPassFilter highPass;
+    NoiseGate gate;
+    AutoGainControl agc;
+    Compressor compressor;
+    BassShelf bass;
+    StereoWidth width;
+    CodecPreconditioner codecPre;
+    Limiter limiter;
+    std::vector<float> work;
+};
+
+// The engine's rule: a block goes through the chain only when at least one stage switch
+// or mono is set; otherwise it passes untouched and the meters keep their values.
+bool ProcessingNeeded(const ProcessingParams& params);

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Sample format conversions along the audio path: device blocks to the stream's
+// interleaved 16-bit layout, and 16-bit blocks to and from the processing chain's
+// float samples (integer scale, full scale 32768).
+
+// Copies frames from a block with sourceChannels channels into one with outChannels
+// channels. Output channel c takes source channel c when it exists, else channel 0: a
+// mono source feeds every channel, a mono output takes the first channel unmixed.
+// Nothing is written when either channel count is 0.
+void MapChannels(const int16_t* source, size_t frames, uint16_t sourceChannels, int16_t* out,
+                 uint16_t outChannels);
+
+// One float sample on the integer scale back to 16 bits: clamped to [-32768, 32767] and
+// truncated toward zero, so values beyond the range saturate instead of wrapping.
+inline int16_t SaturateToInt16(float value)
+{
+    if (value >= 32767.0f)
+        return 32767;
+    if (value > -32768.0f)
+        return static_cast<int16_t>(value);
+    return value <= -32768.0f ? int16_t{-32768} : int16_t{0}; // NaN gives silence
+}
