@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/Platform.h"
+#include "encoder/AacEncoder.h"
+#include "encoder/EncoderTestSignals.h"
+
+namespace {
+
+struct ProfileCase {
+    uint32_t heVersion;
+    uint32_t rate;
+    uint16_t channels;
+    uint32_t frameLength;   // input samples per channel per frame
+    int frequencyIndex;     // ADTS: the core rate (half the stream rate with SBR)
+    int channelConfig;      // ADTS: 1 for the mono core of parametric stereo
+};
+
+class AacEncoderProfileTest : public testing::TestWithParam<ProfileCase> {};
+
+// Every sink call is exactly one ADTS frame without CRC, the frames lie back to back,
+// and their headers carry the profile's core rate and channel layout.
+TEST_P(AacEncoderProfileTest, HandsOutWholeAdtsFrames)
+{
+    const ProfileCase& p = GetParam();
+    AacEncoder encoder;
+    ASSERT_TRUE(encoder.Open(MakeConfig(p.rate, p.channels, 48000, p.heVersion)));
+    EXPECT_EQ(encoder.FrameLength(), p.frameLength);
+    EXPECT_GT(encoder.MaxOutBytes(), 0u);
+
+    const std::vector<int16_t> pcm = MakeTones(p.rate, p.channels, 1.0);
+    CollectedFrames out;
+    ASSERT_TRUE(encoder.Encode(pcm.data(), pcm.size() * sizeof(int16_t), out.Sink()));
+    encoder.Flush(out.Sink());
+
+    const size_t frameSamples = size_t{p.frameLength} * p.channels;
+    EXPECT_EQ(out.frames.size(), (pcm.size() + frameSamples - 1) / frameSamples);
+    for (const std::string& frame : out.frames) {
+        const AdtsHeader h = ParseAdts(frame, 0);
+        ASSERT_TRUE(h.valid);
+        EXPECT_EQ(h.frameLength, frame.size());
+        EXPECT_TRUE(h.protectionAbsent);
+        EXPECT_EQ(h.profile, 1); // AAC-LC core; SBR and PS are signalled inside the payload
+        EXPECT_EQ(h.frequencyIndex, p.frequencyIndex);
+        EXPECT_EQ(h.channelConfig, p.channelConfig);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, AacEncoderProfileTest,
+                         testing::Values(ProfileCase{0, 48000, 2, 1024, 3, 2}, ProfileCase{0, 44100, 1, 1024, 4, 1},
+                                         ProfileCase{0, 32000, 2, 1024, 5, 2}, ProfileCase{1, 48000, 2, 2048, 6, 2},
+                                         ProfileCase{1, 32000, 1, 2048, 8, 1}, ProfileCase{2, 44100, 2, 2048, 7, 1},
+                                         ProfileCase{2, 48000, 2, 2048, 6, 1}));
+
+// Frame boundaries come from the encoder, not from the callers' block sizes: any
+// split of the same input, odd ones included, gives the same bytes.
+TEST(AacEncoderTest, OutputDoesNotDependOnBlockSizes)
+{
+    for (uint32_t heVersion : {0u, 1u, 2u}) {
+        SCOPED_TRACE(heVersion);
+        const EncoderConfig config = MakeConfig(44100, 2, 64000, heVersion);
+        const std::vector<int16_t> pcm = MakeTones(44100, 2, 0.5);
+        std::string reference;
+        for (size_t block : {pcm.size(), size_t{1}, size_t{127}, size_t{4095}, size_t{10000}}) {
+            AacEncoder encoder;
+            ASSERT_TRUE(encoder.Open(config));
+            const std::string stream = EncodeInBlocks(encoder, pcm, block);
+            ASSERT_FALSE(stream.empty());
+            if (reference.empty())
+                reference = stream;
+            else
+                EXPECT_EQ(stream, reference) << "block of " << block << " samples";
+        }
+    }
+}
+
+// A trailing odd byte is not a sample: 2n + 1 bytes take exactly n samples.
+TEST(AacEncoderTest, OddByteCountsIgnoreTheLastByte)
+{
+    const EncoderConfig config = MakeConfig(48000, 2, 64000, 0);
+    const std::vector<int16_t> pcm = MakeTones(48000, 2, 0.3);
+    AacEncoder even;
+    ASSERT_TRUE(even.Open(config));
+    const std::string expected = EncodeInBlocks(even, pcm, 333);
+
+    AacEncoder odd;
+    ASSERT_TRUE(odd.Open(config));
+    CollectedFrames out;
+    for (size_t at = 0; at < pcm.size(); at += 333) {
+        const size_t n = std::min<size_t>(333, pcm.size() - at);
+        ASSERT_TRUE(odd.Encode(pcm.data() + at, n * 2 + 1, out.Sink()));
+        EXPECT_EQ(odd.BufferedSamples(), (at + n) % (2 * 1024));
+    }
+    odd.Flush(out.Sink());
+    EXPECT_EQ(out.Joined(), expected);
+}
+
+TEST(AacEncoderTest, SmallBlocksWaitAndLargeBlocksYieldOneFramePerFrame)
+{
+    for (uint32_t heVersion : {0u, 1u}) {
+        SCOPED_TRACE(heVersion);
+        AacEncoder encoder;
+        ASSERT_TRUE(encoder.Open(MakeConfig(48000, 2, 64000, heVersion)));
+        const size_t frameSamples = size_t{encoder.FrameLength()} * 2;
+        const std::vector<int16_t> pcm = MakeTones(48000, 2, 1.0);
+
+        CollectedFrames out;
+        ASSERT_TRUE(encoder.Encode(pcm.data(), (frameSamples - 2) * 2, out.Sink()));
+        EXPECT_TRUE(out.frames.empty());
+        EXPECT_EQ(encoder.BufferedSamples(), frameSamples - 2);
+
+        // Completes the first frame, then three more, and leaves half a frame behind.
+        const size_t next = 2 + 3 * frameSamples + frameSamples / 2;
+        ASSERT_TRUE(encoder.Encode(pcm.data() + frameSamples - 2, next * 2, out.Sink()));
+        EXPECT_EQ(out.frames.size(), 4u);
+        EXPECT_EQ(encoder.BufferedSamples(), frameSamples / 2);
+    }
+}
+
+TEST(AacEncoderTest, FlushEncodesOnlyAPartialFrame)
+{
+    AacEncoder encoder;
+    ASSERT_TRUE(encoder.Open(MakeConfig(44100, 1, 48000, 0)));
+    CollectedFrames out;
+    encoder.Flush(out.Sink());
+    EXPECT_TRUE(out.frames.empty()) << "nothing buffered, nothing to flush";
+
+    const std::vector<int16_t> pcm = MakeTones(44100, 1, 0.1);
+    ASSERT_TRUE(encoder.Encode(pcm.data(), 2048 * 2, out.Sink()));
+    ASSERT_EQ(out.frames.size(), 2u);
+    encoder.Flush(out.Sink());
+    EXPECT_EQ(out.frames.size(), 2u) << "the buffer was empty after two whole frames";
+
+    ASSERT_TRUE(encoder.Encode(pcm.data() + 2048, 100 * 2, out.Sink()));
+    encoder.Flush(out.Sink());
+    EXPECT_EQ(out.frames.size(), 3u);
+    EXPECT_EQ(encoder.BufferedSamples(), 0u);
+    encoder.Flush(out.Sink());
+    EXPECT_EQ(out.frames.size(), 3u);
+    EXPECT_TRUE(ParseAdts(out.frames.back(), 0).valid);
+}
+
+TEST(AacEncoderTest, SecondOpenIsRefusedAndChangesNothing)
+{
+    AacEncoder encoder;
+    ASSERT_TRUE(encoder.Open(MakeConfig(48000, 2, 64000, 1)));
+    const std::vector<int16_t> pcm = MakeTones(48000, 2, 0.1);
+    CollectedFrames out;
+    ASSERT_TRUE(encoder.Encode(pcm.data(), 1000 * 2, out.Sink()));
+
+    EXPECT_FALSE(encoder.Open(MakeConfig(44100, 1, 32000, 0)));
+    EXPECT_TRUE(encoder.IsOpen());
+    EXPECT_EQ(encoder.Config().sampleRate, 48000u);
+    EXPECT_EQ(encoder.Config().heVersion, 1u);
+    EXPECT_EQ(encoder.FrameLength(), 2048u);
+    EXPECT_EQ(encoder.BufferedSamples(), 1000u);
+    ASSERT_TRUE(encoder.Encode(pcm.data() + 1000, 4096 * 2, out.Sink()));
+    EXPECT_EQ(out.frames.size(), 1u);
+    EXPECT_EQ(encoder.BufferedSamples(), 1000u);
+}
+
+TEST(AacEncoderTest, EncodeRefusesClosedEncoderAndEmptyInput)
+{
+    const std::vector<int16_t> pcm = MakeTones(48000, 2, 0.1);
+    int calls = 0;
+    const FrameSink sink = [&calls](const uint8_t*, uint64_t) { ++calls; };
+
+    AacEncoder encoder;
+    EXPECT_FALSE(encoder.Encode(pcm.data(), pcm.size() * 2, sink));
+    encoder.Flush(sink);
+
+    ASSERT_TRUE(encoder.Open(MakeConfig(48000, 2, 64000, 0)));
+    ASSERT_TRUE(encoder.Encode(pcm.data(), 10 * 2, sink));
+    EXPECT_FALSE(encoder.Encode(nullptr, 4096, sink));
+    EXPECT_FALSE(encoder.Encode(pcm.data(), 0, sink));
+    EXPECT_EQ(encoder.BufferedSamples(), 10u);
+
+    encoder.Close();
+    EXPECT_FALSE(encoder.IsOpen());
+    EXPECT_FALSE(encoder.Encode(pcm.data(), pcm.size() * 2, sink));
+    encoder.Flush(sink);
+    encoder.Close();
+    EXPECT_EQ(calls, 0);
+
+    // Closed, it opens again with another profile.
+    ASSERT_TRUE(encoder.Open(MakeConfig(32000, 1, 32000, 1)));
+    EXPECT_EQ(encoder.FrameLength(), 2048u);
+}
+
+// A channel count other than 1 is encoded as stereo, also 0 (no frame of zero samples).
+TEST(AacEncoderTest, ChannelCountZeroIsEncodedAsStereo)
+{
+    AacEncoder encoder;
+    ASSERT_TRUE(encoder.Open(MakeConfig(48000, 0, 64000, 0)));
+    const std::vector<int16_t> pcm = MakeTones(48000, 2, 0.2);
+    CollectedFrames out;
+    ASSERT_TRUE(encoder.Encode(pcm.data(), pcm.size() * 2, out.Sink()));
+    EXPECT_EQ(out.frames.size(), pcm.size() / 2048);
+    EXPECT_EQ(ParseAdts(out.frames.front(), 0).channelConfig, 2);
+}
+
+struct RefusedCase {
+    const char* name;
+    EncoderConfig config;
+    const char* logLine; // the last line Open writes
+};
+
+// Configurations the library refuses end Open cleanly: closed, nothing encodes, and a
+// good configuration opens afterwards.
+TEST(AacEncoderTest, RefusedConfigurationsFailCleanly)
+{
+    const RefusedCase cases[] = {
+        {"parametric stereo needs two channels", MakeConfig(48000, 1, 32000, 2), "[Encoder] Finalize failed: 66\n"},
+        {"no SBR at 8 kHz", MakeConfig(8000, 2, 24000, 1), "[Encoder] Finalize failed: 35\n"},
+        {"unsupported rate", MakeConfig(7000, 2, 64000, 0), "[Encoder] SAMPLERATE failed: 35\n"},
+        {"more than eight channels", MakeConfig(48000, 9, 64000, 0), "[Encoder] aacEncOpen failed: 35\n"},
+    };
+    for (const RefusedCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        AacEncoder encoder;
+#if KV_OS_POSIX
+        testing::internal::CaptureStderr();
+#endif
+        EXPECT_FALSE(encoder.Open(c.config));
+#if KV_OS_POSIX
+        const std::string log = testing::internal::GetCapturedStderr();
+        ASSERT_GE(log.size(), std::string(c.logLine).size());
+        EXPECT_EQ(log.substr(log.size() - std::string(c.logLine).size()), c.logLine) << log;
+#endif
+        EXPECT_FALSE(encoder.IsOpen());
+        const std::vector<int16_t> pcm(4096);
+        EXPECT_FALSE(encoder.Encode(pcm.data(), pcm.size() * 2, FrameSink()));
+        ASSERT_TRUE(encoder.Open(MakeConfig(48000, 2, 64000, 1)));
+    }
+}
+
+#if KV_OS_POSIX
+// Diagnostics go to standard error in this build, so their exact text can be read back.
+TEST(AacEncoderTest, OpenLogsConfigurationAndResult)
+{
+    AacEncoder encoder;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(encoder.Open(MakeConfig(44100, 2, 96000, 2)));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "[Encoder] Config: rate=44100 ch=2 bitrate=96000 codec=HE-AAC v2\n"
+              "[Encoder] FDK-AAC initialized: HE-AAC v2, 96kbps, frameSize=2048 samples/ch\n");
+
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(encoder.Open(MakeConfig(48000, 2, 64000, 0)));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "a refused second Open logs nothing";
+
+    AacEncoder lc;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(lc.Open(MakeConfig(32000, 1, 40500, 0)));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "[Encoder] Config: rate=32000 ch=1 bitrate=40500 codec=AAC-LC\n"
+              "[Encoder] FDK-AAC initialized: AAC-LC, 40kbps, frameSize=1024 samples/ch\n");
+}
+#endif
+
+TEST(AacEncoderTest, ProfileNames)
+{
+    EXPECT_STREQ(ProfileName(0), "AAC-LC");
+    EXPECT_STREQ(ProfileName(1), "HE-AAC v1");
+    EXPECT_STREQ(ProfileName(2), "HE-AAC v2");
+    EXPECT_STREQ(ProfileName(7), "AAC-LC");
+}
+
+} // namespace
