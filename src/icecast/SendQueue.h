@@ -1,0 +1,42 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+// Byte ring between the audio thread, which appends whole ADTS frames, and the sender
+// thread, which takes chunks for the socket. The producer never waits: a frame that
+// does not fit is refused whole. The consumer waits in bounded steps so that it can
+// notice a stop.
+class SendQueue {
+public:
+    static constexpr uint64_t kCapacity = 40960;
+    static constexpr int kTakeWaitMs = 50;
+
+    SendQueue();
+    SendQueue(const SendQueue&) = delete;
+    SendQueue& operator=(const SendQueue&) = delete;
+
+    // Appends all size bytes or none; size 0 succeeds without touching the queue.
+    bool Write(const uint8_t* data, uint64_t size);
+    // Moves up to max bytes into destination, waiting at most 50 ms for data. 0 when
+    // nothing arrived in time or the queue is closed and empty.
+    uint64_t Take(uint8_t* destination, uint64_t max);
+    // Empties the queue and opens it again.
+    void Reset();
+    // Marks the end of production and wakes every waiting consumer.
+    void Close();
+    bool IsClosedAndEmpty() const;
+    uint64_t Count() const;
+
+private:
+    std::unique_ptr<uint8_t[]> storage;
+    uint64_t capacity = kCapacity;
+    uint64_t readIndex = 0;
+    uint64_t writeIndex = 0;
+    uint64_t count = 0;
+    bool closed = false;
+    mutable std::mutex lock;
+    std::condition_variable dataReady;
+};
