@@ -1,0 +1,154 @@
+#pragma once
+
+// Member definitions of StreamSupervisor; included by StreamSupervisor.h only.
+
+template <class Engine>
+void StreamSupervisor<Engine>::StartStreaming()
+{
+    if (engine && engine->GetState() == EngineState::Streaming)
+        return;
+    state.statusText = "Connecting...";
+    Hook(hooks.repaintNow);
+
+    engine.reset();
+    engine = std::make_unique<Engine>();
+    Hook(hooks.applySettings);
+
+    if (!engine->Initialize(settings.stream)) {
+        state.statusText = engine->GetStatusMessage();
+        if (hooks.alert)
+            hooks.alert("Connection Failed", state.statusText);
+        engine.reset();
+        return;
+    }
+    if (!engine->Start()) {
+        state.statusText = engine->GetStatusMessage();
+        if (hooks.alert)
+            hooks.alert("Start Failed", state.statusText);
+        engine.reset();
+        return;
+    }
+    state.statusText = "STREAMING";
+    state.streamingActive = true;
+    state.reconnectCountdown = 0;
+    state.startTimeText = hooks.localTimeText ? hooks.localTimeText() : LocalTimeText();
+    if (hooks.setCaption)
+        hooks.setCaption(kCaptionOnline);
+    if (hooks.enableStop)
+        hooks.enableStop(true);
+}
+
+template <class Engine>
+void StreamSupervisor<Engine>::StopStreaming()
+{
+    state.reconnectCountdown = 0;
+    state.startTimeText.clear();
+    state.streamingActive = false;
+    if (engine) {
+        engine->Stop();
+        engine.reset();
+    }
+    state.statusText = "Stopped";
+    if (hooks.setCaption)
+        hooks.setCaption(kCaptionStart);
+    if (hooks.enableStart)
+        hooks.enableStart(true);
+    if (hooks.enableStop)
+        hooks.enableStop(false);
+}
+
+template <class Engine>
+bool StreamSupervisor<Engine>::AttemptReconnect()
+{
+    state.statusText = "Reconnecting...";
+    Hook(hooks.repaintNow);
+    if (engine) {
+        engine->Stop();
+        engine.reset();
+    }
+    engine = std::make_unique<Engine>();
+    Hook(hooks.applySettings);
+    return engine->Initialize(settings.stream) && engine->Start();
+}
+
+template <class Engine>
+void StreamSupervisor<Engine>::SupervisionTick()
+{
+    state.tickCount += 1;
+
+    // A running stream that is no longer streaming has been lost.
+    if (engine && state.reconnectCountdown == 0 && state.streamingActive &&
+        engine->GetState() != EngineState::Streaming) {
+        state.streamingActive = false;
+        if (settings.persistentEncoding) {
+            state.reconnectCountdown = kReconnectDelayTicks;
+        } else {
+            state.statusText = engine->GetStatusMessage();
+            engine->Stop();
+            engine.reset();
+            if (hooks.setCaption)
+                hooks.setCaption(kCaptionOffline);
+            if (hooks.enableStart)
+                hooks.enableStart(true);
+            if (hooks.enableStop)
+                hooks.enableStop(false);
+        }
+    }
+
+    if (settings.persistentEncoding && state.reconnectCountdown > 0) {
+        state.reconnectCountdown -= 1;
+        state.statusText = ReconnectCountdownText(state.reconnectCountdown);
+        if (hooks.setCaption)
+            hooks.setCaption((state.tickCount / 10) % 2 == 0 ? kCaptionReconnecting : kCaptionDisconnected);
+        if (state.reconnectCountdown == 0) {
+            if (AttemptReconnect()) {
+                state.statusText = "STREAMING";
+                state.streamingActive = true;
+                if (hooks.setCaption)
+                    hooks.setCaption(kCaptionOnline);
+                if (hooks.enableStop)
+                    hooks.enableStop(true);
+            } else {
+                // The failed engine stays current until the next attempt.
+                state.statusText = "Reconnect failed, retrying...";
+                state.streamingActive = false;
+                state.reconnectCountdown = kReconnectDelayTicks;
+                if (hooks.setCaption)
+                    hooks.setCaption(kCaptionReconnecting);
+            }
+        }
+    }
+
+    if (state.statusResultArrived) {
+        state.statusResultArrived = false;
+        state.statusPollInFlight = false;
+    }
+    if (!settings.statusAddress.empty() && !state.statusPollInFlight) {
+        state.statusPollTicks += 1;
+        if (state.statusPollTicks >= kStatusPollTicks) {
+            state.statusPollTicks = 0;
+            state.statusPollInFlight = true;
+            if (hooks.startStatusPoll)
+                hooks.startStatusPoll(settings.statusAddress, settings.stream.server.mountPoint);
+        }
+    }
+
+    if (!state.netCheckInFlight) {
+        state.netCheckTicks += 1;
+        if (state.internetState == InternetState::Unknown || state.netCheckTicks >= kNetCheckTicks) {
+            state.netCheckTicks = 0;
+            state.netCheckInFlight = true;
+            if (hooks.startProbe)
+                hooks.startProbe();
+        }
+    }
+
+    Hook(hooks.invalidate);
+}
+
+template <class Engine>
+void StreamSupervisor<Engine>::OnNetCheck(bool reachable)
+{
+    state.netCheckInFlight = false;
+    state.internetState = reachable ? InternetState::Reachable : InternetState::Unreachable;
+}
