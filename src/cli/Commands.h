@@ -11,3 +11,4 @@ constexpr int kExitUsage = 2;
 // Each subcommand receives the arguments after its name.
 int RunSettingsCommand(const std::vector<std::string>& args);
 int RunProcessCommand(const std::vector<std::string>& args);
+int RunEncodeCommand(const std::vector<std::string>& args);

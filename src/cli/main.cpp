@@ -17,6 +17,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"settings", "settings [--config DIR]", RunSettingsCommand},
     {"process", "process [--config DIR] IN.wav OUT.wav", RunProcessCommand},
+    {"encode", "encode [--config DIR] IN.wav OUT.aac", RunEncodeCommand},
 };
 
 void PrintUsage(FILE* out)

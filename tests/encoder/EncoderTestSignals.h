@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@ inline std::vector<int16_t> MakeTones(uint32_t rate, uint16_t channels, double s
         for (uint16_t c = 0; c < channels; ++c) {
             const double frequency = c == 0 ? 1000.0 : 1500.0;
             pcm[i * channels + c] =
-                static_cast<int16_t>(std::lround(amplitude * std::sin(2.0 * M_PI * frequency * static_cast<double>(i) / rate)));
+                static_cast<int16_t>(std::lround(amplitude * std::sin(2.0 * std::numbers::pi * frequency * static_cast<double>(i) / rate)));
         }
     }
     return pcm;

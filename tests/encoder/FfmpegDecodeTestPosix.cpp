@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -59,7 +60,7 @@ Decoded DecodeWithFfmpeg(const std::string& file, int channels)
 // Power of one frequency in one channel over [from, from + count) frames (Goertzel), in dB.
 double ToneDb(const Decoded& d, int channel, size_t from, size_t count, double frequency, double rate)
 {
-    const double coefficient = 2.0 * std::cos(2.0 * M_PI * frequency / rate);
+    const double coefficient = 2.0 * std::cos(2.0 * std::numbers::pi * frequency / rate);
     double s1 = 0.0, s2 = 0.0;
     for (size_t i = from; i < from + count && i < d.Frames(); ++i) {
         const double s0 = d.samples[i * static_cast<size_t>(d.channels) + static_cast<size_t>(channel)] + coefficient * s1 - s2;
