@@ -24,3 +24,18 @@ inline int16_t SaturateToInt16(float value)
         return static_cast<int16_t>(value);
     return value <= -32768.0f ? int16_t{-32768} : int16_t{0}; // NaN gives silence
 }
+
+// One device float sample (full scale 1.0) to 16 bits: scaled by 32768, truncated and
+// saturated, so +1.0 gives 32767, -1.0 gives -32768 and anything beyond is clamped.
+inline int16_t FloatToInt16(float value)
+{
+    return SaturateToInt16(value * 32768.0f);
+}
+
+// How a device stores its samples. Anything but 32-bit float and 16-bit integer is
+// not converted.
+enum class DeviceSampleKind { Float32, Int16, Unsupported };
+
+// count interleaved device samples (native byte order, any alignment) to 16 bits:
+// floats with FloatToInt16, 16-bit samples copied, an unsupported kind gives zeros.
+void DeviceSamplesToInt16(const void* data, size_t count, DeviceSampleKind kind, int16_t* out);

@@ -1,0 +1,140 @@
+#include "audio/AudioCapture.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/Log.h"
+#include "audio/AudioStreams.h"
+#include "audio/SampleConversion.h"
+
+namespace {
+
+// Shared-mode buffer and poll interval: a 50 ms buffer drained every 5 ms.
+constexpr uint32_t kBufferMs = 50;
+constexpr uint32_t kPollMs = 5;
+
+} // namespace
+
+AudioCapture::AudioCapture() = default;
+
+AudioCapture::~AudioCapture()
+{
+    Stop();
+    ReleaseDevice();
+}
+
+void AudioCapture::SetDevice(int32_t position, const std::string& id)
+{
+    endpointId = id;
+    deviceIndex = id.empty() ? position : -1;
+}
+
+bool AudioCapture::Initialize(const EngineConfig& config)
+{
+    ReleaseDevice();
+    captureFormat = config.captureFormat;
+    session = std::make_unique<AudioSession>();
+    stream = std::make_unique<CaptureStream>(*session);
+    uint32_t errorCode = 0;
+    const StreamOpenStatus status = session->Open() ? stream->Open(deviceIndex, endpointId, kBufferMs, errorCode)
+                                                    : StreamOpenStatus::NoDevice;
+    if (status != StreamOpenStatus::Ok) {
+        if (status == StreamOpenStatus::NoDevice) {
+            LogLine("Audio", "No input device found. Check your microphone/line-in.");
+        } else if (status == StreamOpenStatus::InitializeFailed) {
+            char line[64];
+            std::snprintf(line, sizeof line, "Failed to initialize audio client: 0x%08lX",
+                          static_cast<unsigned long>(errorCode));
+            LogLine("Audio", line);
+        }
+        ReleaseDevice();
+        return false;
+    }
+    const StreamFormat& format = stream->Format();
+    deviceRate = format.rate;
+    deviceChannels = format.channels;
+    deviceBits = format.bits;
+    deviceName = stream->DeviceName();
+    if (!deviceName.empty())
+        LogLine("Audio", "Device: " + deviceName);
+    initialized = true;
+    char line[96];
+    std::snprintf(line, sizeof line, "Capture initialized: %uHz, %uch, %ubit", static_cast<unsigned>(deviceRate),
+                  static_cast<unsigned>(deviceChannels), static_cast<unsigned>(deviceBits));
+    LogLine("Audio", line);
+    return true;
+}
+
+bool AudioCapture::Start(AudioSink newSink)
+{
+    if (!initialized || running.load())
+        return false;
+    if (!stream->Start())
+        return false;
+    sink = std::move(newSink);
+    running.store(true);
+    thread = std::thread(&AudioCapture::CaptureThread, this);
+    return true;
+}
+
+void AudioCapture::Stop()
+{
+    if (!running.exchange(false))
+        return;
+    if (thread.joinable())
+        thread.join();
+    stream->Stop();
+}
+
+void AudioCapture::ReleaseDevice()
+{
+    // The thread reads the stream: never release it under a running capture.
+    Stop();
+    stream.reset();
+    session.reset();
+    initialized = false;
+}
+
+void AudioCapture::CaptureThread()
+{
+    session->EnterThread();
+    session->BeginPreciseWaits();
+    while (running.load()) {
+        session->Wait(kPollMs);
+        uint32_t frames = 0;
+        if (!stream->NextPacketFrames(frames))
+            break; // the device failed or went away: no more audio until Stop
+        Drain(frames);
+    }
+    session->EndPreciseWaits();
+}
+
+// Takes every packet the device holds; a failure ends only this drain.
+void AudioCapture::Drain(uint32_t frames)
+{
+    while (frames != 0) {
+        CapturedPacket packet;
+        if (!stream->GetPacket(packet))
+            return;
+        Deliver(packet.data, packet.frames, packet.silent);
+        if (!stream->ReleasePacket(packet.frames) || !stream->NextPacketFrames(frames))
+            return;
+    }
+}
+
+void AudioCapture::Deliver(const void* data, uint32_t frames, bool silent)
+{
+    const uint16_t outChannels = captureFormat.channels;
+    const size_t n = static_cast<size_t>(frames) * outChannels;
+    convertBuffer.resize(n);
+    if (silent || data == nullptr || deviceChannels == 0) {
+        std::fill(convertBuffer.begin(), convertBuffer.end(), int16_t{0});
+    } else {
+        const StreamFormat& format = stream->Format();
+        deviceBuffer.resize(static_cast<size_t>(frames) * deviceChannels);
+        DeviceSamplesToInt16(data, deviceBuffer.size(), format.kind, deviceBuffer.data());
+        MapChannels(deviceBuffer.data(), frames, deviceChannels, convertBuffer.data(), outChannels);
+    }
+    if (sink && n * 2 > 0)
+        sink(reinterpret_cast<const uint8_t*>(convertBuffer.data()), n * 2);
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/EngineConfig.h"
+
+class AudioSession;
+class CaptureStream;
+
+// Receives each captured block: interleaved little-endian 16-bit samples in the
+// stream's channel count at the device's rate. The bytes are valid only during the call.
+using AudioSink = std::function<void(const uint8_t* data, uint64_t size)>;
+
+// Records the input device in shared mode on a polling thread of its own and hands
+// every packet, converted to the stream's channel count, to one sink. No resampling:
+// blocks leave at the device's rate.
+class AudioCapture {
+public:
+    AudioCapture();
+    ~AudioCapture();
+    AudioCapture(const AudioCapture&) = delete;
+    AudioCapture& operator=(const AudioCapture&) = delete;
+
+    // The device to open: a non-empty endpoint identifier wins (the position becomes
+    // -1); otherwise position, -1 for the default device. Not while running.
+    void SetDevice(int32_t position, const std::string& id);
+
+    // Chooses and opens the device, keeps config's capture format. False (with a log
+    // line) when there is no device or it cannot be opened.
+    bool Initialize(const EngineConfig& config);
+    // Starts the device and the capture thread. False when not initialized, already
+    // running, or the device does not start; the sink is then dropped.
+    bool Start(AudioSink sink);
+    // Stops the thread and the device. Never from inside the sink.
+    void Stop();
+    void ReleaseDevice();
+
+    uint32_t DeviceRate() const { return deviceRate; }
+    uint16_t DeviceChannels() const { return deviceChannels; }
+    uint16_t DeviceBits() const { return deviceBits; }
+    const std::string& DeviceName() const { return deviceName; }
+    bool Running() const { return running.load(); }
+
+private:
+    void CaptureThread();
+    void Drain(uint32_t frames);
+    void Deliver(const void* data, uint32_t frames, bool silent);
+
+    CaptureFormat captureFormat;
+    uint32_t deviceRate = 0;
+    uint16_t deviceChannels = 0;
+    uint16_t deviceBits = 0;
+    bool initialized = false;
+    std::atomic<bool> running{false};
+    int32_t deviceIndex = -1;
+    std::string endpointId;
+    std::string deviceName;
+    std::unique_ptr<AudioSession> session;
+    std::unique_ptr<CaptureStream> stream;
+    std::thread thread;
+    AudioSink sink;
+    std::vector<int16_t> deviceBuffer;  // a packet in the device's layout
+    std::vector<int16_t> convertBuffer; // the same in the stream's channel count
+};

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "audio/SampleConversion.h"
+
+// Shared-mode device streams as the capture, the input level monitor and the preview
+// use them: Windows Core Audio (WASAPI) in the Windows build, PulseAudio in the Linux
+// build. Each stream delivers or takes samples in the device's own format, rate and
+// channel layout; all conversion is the caller's.
+
+// A device's own format: on Windows the mix format, on Linux the source's or sink's
+// rate and channel layout carried as 32-bit float.
+struct StreamFormat {
+    uint32_t rate = 0;
+    uint16_t channels = 0;
+    uint16_t bits = 0;
+    DeviceSampleKind kind = DeviceSampleKind::Unsupported;
+};
+
+// One packet as the device handed it over; valid until ReleasePacket.
+struct CapturedPacket {
+    const void* data = nullptr;
+    uint32_t frames = 0;
+    bool silent = false; // the device marked it as silence (or, on Linux, a gap)
+};
+
+// Why opening a stream failed.
+enum class StreamOpenStatus { Ok, NoDevice, InitializeFailed, ServiceFailed };
+
+// A thread's link to the sound system. Windows: the multithreaded COM apartment, which
+// every thread using a stream joins once. Linux: the connection to the PulseAudio
+// server and the main loop that serves it; Wait runs that loop, so streams opened
+// through one session progress only while one thread waits on it. One thread at a time.
+class AudioSession {
+public:
+    AudioSession();
+    ~AudioSession();
+    AudioSession(const AudioSession&) = delete;
+    AudioSession& operator=(const AudioSession&) = delete;
+
+    // Joins the apartment, or connects to the server. False when that fails.
+    bool Open();
+    // Called first on every thread that touches this session's streams.
+    void EnterThread();
+    // Sleeps for about milliseconds; on Linux the connection is served meanwhile.
+    void Wait(uint32_t milliseconds);
+    // A 1 ms system timer resolution for short polling waits (Windows), undone by
+    // EndPreciseWaits on the same thread.
+    void BeginPreciseWaits();
+    void EndPreciseWaits();
+
+private:
+    friend class CaptureStream;
+    friend class RenderStream;
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+};
+
+// A capture stream on the endpoint chosen by the device rule (identifier, else position,
+// else the default device). Packets are taken as from a WASAPI capture client.
+class CaptureStream {
+public:
+    explicit CaptureStream(AudioSession& session);
+    ~CaptureStream();
+    CaptureStream(const CaptureStream&) = delete;
+    CaptureStream& operator=(const CaptureStream&) = delete;
+
+    // bufferMs is the shared-mode buffer duration. errorCode holds the system's code
+    // when the status is InitializeFailed.
+    StreamOpenStatus Open(int32_t position, const std::string& endpointId, uint32_t bufferMs, uint32_t& errorCode);
+    const StreamFormat& Format() const { return format; }
+    // The endpoint's display name; "" when it could not be read.
+    const std::string& DeviceName() const { return deviceName; }
+
+    bool Start();
+    void Stop();
+    void Close();
+
+    // Frames in the next packet (0: none yet). False when the stream has failed, for
+    // example because its device went away.
+    bool NextPacketFrames(uint32_t& frames);
+    bool GetPacket(CapturedPacket& packet);
+    bool ReleasePacket(uint32_t frames);
+
+private:
+    struct Impl;
+    AudioSession& session;
+    std::unique_ptr<Impl> impl;
+    StreamFormat format;
+    std::string deviceName;
+};
+
+// A render stream on the output endpoint at position (-1: the default device).
+class RenderStream {
+public:
+    explicit RenderStream(AudioSession& session);
+    ~RenderStream();
+    RenderStream(const RenderStream&) = delete;
+    RenderStream& operator=(const RenderStream&) = delete;
+
+    bool Open(int32_t position, uint32_t bufferMs);
+    const StreamFormat& Format() const { return format; }
+
+    bool Start();
+    void Stop();
+    void Close();
+
+    // Frames that fit now: the buffer size minus what is still queued.
+    bool FreeFrames(uint32_t& frames);
+    // Queues frames of 16-bit samples in the device's channel layout, converted to its
+    // sample format (an unsupported format receives silence).
+    bool Write(const int16_t* samples, uint32_t frames);
+
+private:
+    struct Impl;
+    AudioSession& session;
+    std::unique_ptr<Impl> impl;
+    StreamFormat format;
+};

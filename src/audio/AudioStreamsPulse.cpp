@@ -1,0 +1,297 @@
+#include "audio/AudioStreams.h"
+
+#include <vector>
+
+#include "audio/DeviceList.h"
+#include "audio/PacketConversion.h"
+#include "audio/PulseConnection.h"
+
+// Streams carry 32-bit float at the device's own rate and channel map, so the server
+// only changes the sample format, as a WASAPI mix format would need none.
+
+namespace {
+
+// Capture data reaches the client in fragments of this length, so blocks leave the
+// capture at least this often whatever the poll interval.
+constexpr pa_usec_t kFragmentUsec = 10 * PA_USEC_PER_MSEC;
+
+constexpr pa_stream_flags_t kStreamFlags =
+    static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE);
+
+// The device chosen by the rule, or none.
+const PulseDevice* ChooseDevice(PulseConnection& connection, DataFlow flow, int32_t position,
+                                const std::string& endpointId, std::vector<PulseDevice>& devices)
+{
+    std::string defaultSource;
+    std::string defaultSink;
+    if (!connection.DefaultNames(defaultSource, defaultSink))
+        return nullptr;
+    const bool listed = flow == DataFlow::Capture ? connection.ListSources(devices) : connection.ListSinks(devices);
+    if (!listed)
+        return nullptr;
+    const std::optional<size_t> chosen = ChooseEndpoint(PulseEndpoints(devices), position, endpointId,
+                                                        flow == DataFlow::Capture ? defaultSource : defaultSink);
+    return chosen ? &devices[*chosen] : nullptr;
+}
+
+StreamFormat FloatFormat(const pa_sample_spec& spec)
+{
+    return {spec.rate, spec.channels, 32, DeviceSampleKind::Float32};
+}
+
+// A new stream in float at the device's rate and channel layout.
+pa_stream* NewStream(PulseConnection& connection, const PulseDevice& device, const char* name)
+{
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, device.spec.rate, device.spec.channels};
+    const bool mapOk = pa_channel_map_valid(&device.map) != 0 && device.map.channels == device.spec.channels;
+    return pa_stream_new(connection.Context(), name, &spec, mapOk ? &device.map : nullptr);
+}
+
+bool WaitReady(PulseConnection& connection, pa_stream* stream)
+{
+    connection.WaitUntil([stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; });
+    return pa_stream_get_state(stream) == PA_STREAM_READY;
+}
+
+bool Ready(pa_stream* stream)
+{
+    return stream != nullptr && pa_stream_get_state(stream) == PA_STREAM_READY;
+}
+
+void Release(pa_stream*& stream)
+{
+    if (stream == nullptr)
+        return;
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+    stream = nullptr;
+}
+
+} // namespace
+
+// ---- session ---------------------------------------------------------------------
+
+struct AudioSession::Impl {
+    PulseConnection connection;
+};
+
+AudioSession::AudioSession() : impl(std::make_unique<Impl>()) {}
+AudioSession::~AudioSession() = default;
+
+bool AudioSession::Open()
+{
+    return impl->connection.Connect();
+}
+
+void AudioSession::EnterThread() {}
+
+void AudioSession::Wait(uint32_t milliseconds)
+{
+    impl->connection.Run(milliseconds);
+}
+
+void AudioSession::BeginPreciseWaits() {}
+void AudioSession::EndPreciseWaits() {}
+
+// ---- capture ---------------------------------------------------------------------
+
+struct CaptureStream::Impl {
+    pa_stream* stream = nullptr;
+    size_t frameSize = 0;
+    // The fragment handed out by pa_stream_peek, held until ReleasePacket drops it.
+    const void* data = nullptr;
+    size_t bytes = 0;
+    bool held = false;
+};
+
+CaptureStream::CaptureStream(AudioSession& owner) : session(owner), impl(std::make_unique<Impl>()) {}
+
+CaptureStream::~CaptureStream()
+{
+    Close();
+}
+
+StreamOpenStatus CaptureStream::Open(int32_t position, const std::string& endpointId, uint32_t bufferMs,
+                                     uint32_t& errorCode)
+{
+    Close();
+    errorCode = 0;
+    PulseConnection& connection = session.impl->connection;
+    std::vector<PulseDevice> sources;
+    if (!connection.Connect())
+        return StreamOpenStatus::NoDevice;
+    const PulseDevice* source = ChooseDevice(connection, DataFlow::Capture, position, endpointId, sources);
+    if (source == nullptr)
+        return StreamOpenStatus::NoDevice;
+
+    format = FloatFormat(source->spec);
+    deviceName = source->description;
+    impl->stream = NewStream(connection, *source, "Kelm Vantoro capture");
+    if (impl->stream == nullptr) {
+        errorCode = static_cast<uint32_t>(pa_context_errno(connection.Context()));
+        return StreamOpenStatus::InitializeFailed;
+    }
+    const pa_sample_spec spec = *pa_stream_get_sample_spec(impl->stream);
+    impl->frameSize = pa_frame_size(&spec);
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(bufferMs) * PA_USEC_PER_MSEC, &spec));
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
+    if (attr.maxlength < 4 * attr.fragsize)
+        attr.maxlength = 4 * attr.fragsize;
+    if (pa_stream_connect_record(impl->stream, source->name.c_str(), &attr, kStreamFlags) < 0 ||
+        !WaitReady(connection, impl->stream)) {
+        errorCode = static_cast<uint32_t>(pa_context_errno(connection.Context()));
+        Release(impl->stream);
+        return StreamOpenStatus::InitializeFailed;
+    }
+    return StreamOpenStatus::Ok;
+}
+
+bool CaptureStream::Start()
+{
+    if (!Ready(impl->stream))
+        return false;
+    return session.impl->connection.Complete(pa_stream_cork(impl->stream, 0, nullptr, nullptr));
+}
+
+void CaptureStream::Stop()
+{
+    if (impl->held)
+        ReleasePacket(0);
+    if (!Ready(impl->stream))
+        return;
+    PulseConnection& connection = session.impl->connection;
+    connection.Complete(pa_stream_cork(impl->stream, 1, nullptr, nullptr));
+    connection.Complete(pa_stream_flush(impl->stream, nullptr, nullptr));
+}
+
+void CaptureStream::Close()
+{
+    if (impl->held)
+        ReleasePacket(0);
+    Release(impl->stream);
+}
+
+bool CaptureStream::NextPacketFrames(uint32_t& frames)
+{
+    frames = 0;
+    if (!Ready(impl->stream))
+        return false;
+    while (!impl->held) {
+        if (pa_stream_peek(impl->stream, &impl->data, &impl->bytes) < 0)
+            return false;
+        if (impl->bytes == 0)
+            return true; // nothing buffered
+        if (impl->bytes >= impl->frameSize) {
+            impl->held = true;
+            break;
+        }
+        pa_stream_drop(impl->stream); // less than a frame: nothing to deliver
+    }
+    frames = static_cast<uint32_t>(impl->bytes / impl->frameSize);
+    return true;
+}
+
+bool CaptureStream::GetPacket(CapturedPacket& packet)
+{
+    if (!impl->held)
+        return false;
+    packet.data = impl->data;
+    packet.frames = static_cast<uint32_t>(impl->bytes / impl->frameSize);
+    packet.silent = impl->data == nullptr; // a gap in the recording
+    return true;
+}
+
+bool CaptureStream::ReleasePacket(uint32_t)
+{
+    if (!impl->held)
+        return false;
+    impl->held = false;
+    impl->data = nullptr;
+    impl->bytes = 0;
+    return pa_stream_drop(impl->stream) == 0;
+}
+
+// ---- render ----------------------------------------------------------------------
+
+struct RenderStream::Impl {
+    pa_stream* stream = nullptr;
+    size_t frameSize = 0;
+    std::vector<float> scratch;
+};
+
+RenderStream::RenderStream(AudioSession& owner) : session(owner), impl(std::make_unique<Impl>()) {}
+
+RenderStream::~RenderStream()
+{
+    Close();
+}
+
+bool RenderStream::Open(int32_t position, uint32_t bufferMs)
+{
+    Close();
+    PulseConnection& connection = session.impl->connection;
+    std::vector<PulseDevice> sinks;
+    if (!connection.Connect())
+        return false;
+    const PulseDevice* sink = ChooseDevice(connection, DataFlow::Render, position, "", sinks);
+    if (sink == nullptr)
+        return false;
+    format = FloatFormat(sink->spec);
+    impl->stream = NewStream(connection, *sink, "Kelm Vantoro preview");
+    if (impl->stream == nullptr)
+        return false;
+    const pa_sample_spec spec = *pa_stream_get_sample_spec(impl->stream);
+    impl->frameSize = pa_frame_size(&spec);
+    pa_buffer_attr attr{};
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(bufferMs) * PA_USEC_PER_MSEC, &spec));
+    attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = static_cast<uint32_t>(-1);
+    if (pa_stream_connect_playback(impl->stream, sink->name.c_str(), &attr, kStreamFlags, nullptr, nullptr) < 0 ||
+        !WaitReady(connection, impl->stream)) {
+        Release(impl->stream);
+        return false;
+    }
+    return true;
+}
+
+bool RenderStream::Start()
+{
+    if (!Ready(impl->stream))
+        return false;
+    return session.impl->connection.Complete(pa_stream_cork(impl->stream, 0, nullptr, nullptr));
+}
+
+void RenderStream::Stop()
+{
+    if (Ready(impl->stream))
+        session.impl->connection.Complete(pa_stream_cork(impl->stream, 1, nullptr, nullptr));
+}
+
+void RenderStream::Close()
+{
+    Release(impl->stream);
+}
+
+bool RenderStream::FreeFrames(uint32_t& frames)
+{
+    frames = 0;
+    if (!Ready(impl->stream))
+        return false;
+    const size_t bytes = pa_stream_writable_size(impl->stream);
+    if (bytes == static_cast<size_t>(-1))
+        return false;
+    frames = static_cast<uint32_t>(bytes / impl->frameSize);
+    return true;
+}
+
+bool RenderStream::Write(const int16_t* samples, uint32_t frames)
+{
+    if (!Ready(impl->stream))
+        return false;
+    const size_t count = static_cast<size_t>(frames) * format.channels;
+    impl->scratch.resize(count);
+    Int16ToFloat(samples, count, impl->scratch.data());
+    return pa_stream_write(impl->stream, impl->scratch.data(), count * sizeof(float), nullptr, 0, PA_SEEK_RELATIVE) ==
+           0;
+}

@@ -1,0 +1,238 @@
+#include "audio/AudioStreams.h"
+
+#include <cstring>
+#include <vector>
+
+#include "audio/PacketConversion.h"
+#include "audio/WasapiEndpoint.h"
+
+#include <mmsystem.h> // after <windows.h>
+
+namespace {
+
+// Shared-mode buffer durations are given in 100-ns units.
+REFERENCE_TIME BufferDuration(uint32_t milliseconds)
+{
+    return static_cast<REFERENCE_TIME>(milliseconds) * 10000;
+}
+
+// Activates an audio client on device and initialises it in shared mode, polled (no
+// event callback), with its own mix format. format receives that format.
+HRESULT OpenSharedClient(IMMDevice* device, uint32_t bufferMs, ComPtr<IAudioClient>& client, StreamFormat& format)
+{
+    HRESULT hr = device->Activate(kIidAudioClient, CLSCTX_ALL, nullptr, client.PutVoid());
+    if (FAILED(hr))
+        return hr;
+    WAVEFORMATEX* mix = nullptr;
+    hr = client->GetMixFormat(&mix);
+    if (FAILED(hr))
+        return hr;
+    format = {static_cast<uint32_t>(mix->nSamplesPerSec), mix->nChannels, mix->wBitsPerSample, ClassifyMixFormat(mix)};
+    hr = client->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, BufferDuration(bufferMs), 0, mix, nullptr);
+    CoTaskMemFree(mix);
+    return hr;
+}
+
+} // namespace
+
+// ---- session ---------------------------------------------------------------------
+
+struct AudioSession::Impl {
+    bool preciseWaits = false;
+};
+
+AudioSession::AudioSession() : impl(std::make_unique<Impl>()) {}
+
+AudioSession::~AudioSession() = default;
+
+bool AudioSession::Open()
+{
+    EnsureComApartment();
+    return true;
+}
+
+void AudioSession::EnterThread()
+{
+    EnsureComApartment();
+}
+
+void AudioSession::Wait(uint32_t milliseconds)
+{
+    Sleep(milliseconds);
+}
+
+void AudioSession::BeginPreciseWaits()
+{
+    if (!impl->preciseWaits)
+        impl->preciseWaits = timeBeginPeriod(1) == TIMERR_NOERROR;
+}
+
+void AudioSession::EndPreciseWaits()
+{
+    if (impl->preciseWaits)
+        timeEndPeriod(1);
+    impl->preciseWaits = false;
+}
+
+// ---- capture ---------------------------------------------------------------------
+
+struct CaptureStream::Impl {
+    ComPtr<IMMDevice> device;
+    ComPtr<IAudioClient> client;
+    ComPtr<IAudioCaptureClient> capture;
+};
+
+CaptureStream::CaptureStream(AudioSession& owner) : session(owner), impl(std::make_unique<Impl>()) {}
+
+CaptureStream::~CaptureStream()
+{
+    Close();
+}
+
+StreamOpenStatus CaptureStream::Open(int32_t position, const std::string& endpointId, uint32_t bufferMs,
+                                     uint32_t& errorCode)
+{
+    Close();
+    errorCode = 0;
+    EnsureComApartment();
+    impl->device = OpenEndpointDevice(eCapture, position, endpointId);
+    if (!impl->device)
+        return StreamOpenStatus::NoDevice;
+    const HRESULT hr = OpenSharedClient(impl->device.Get(), bufferMs, impl->client, format);
+    if (FAILED(hr)) {
+        errorCode = static_cast<uint32_t>(hr);
+        Close();
+        return StreamOpenStatus::InitializeFailed;
+    }
+    if (FAILED(impl->client->GetService(kIidAudioCaptureClient, impl->capture.PutVoid()))) {
+        Close();
+        return StreamOpenStatus::ServiceFailed;
+    }
+    deviceName = ReadFriendlyName(impl->device.Get());
+    return StreamOpenStatus::Ok;
+}
+
+bool CaptureStream::Start()
+{
+    return impl->client && SUCCEEDED(impl->client->Start());
+}
+
+void CaptureStream::Stop()
+{
+    if (impl->client)
+        impl->client->Stop();
+}
+
+void CaptureStream::Close()
+{
+    // Reverse order of acquisition.
+    impl->capture.Reset();
+    impl->client.Reset();
+    impl->device.Reset();
+}
+
+bool CaptureStream::NextPacketFrames(uint32_t& frames)
+{
+    UINT32 next = 0;
+    frames = 0;
+    if (!impl->capture || FAILED(impl->capture->GetNextPacketSize(&next)))
+        return false;
+    frames = next;
+    return true;
+}
+
+bool CaptureStream::GetPacket(CapturedPacket& packet)
+{
+    BYTE* data = nullptr;
+    UINT32 frames = 0;
+    DWORD flags = 0;
+    if (!impl->capture || FAILED(impl->capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr)))
+        return false;
+    packet.data = data;
+    packet.frames = frames;
+    packet.silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
+    return true;
+}
+
+bool CaptureStream::ReleasePacket(uint32_t frames)
+{
+    return impl->capture && SUCCEEDED(impl->capture->ReleaseBuffer(frames));
+}
+
+// ---- render ----------------------------------------------------------------------
+
+struct RenderStream::Impl {
+    ComPtr<IMMDevice> device;
+    ComPtr<IAudioClient> client;
+    ComPtr<IAudioRenderClient> render;
+    UINT32 bufferFrames = 0;
+    std::vector<float> scratch;
+};
+
+RenderStream::RenderStream(AudioSession& owner) : session(owner), impl(std::make_unique<Impl>()) {}
+
+RenderStream::~RenderStream()
+{
+    Close();
+}
+
+bool RenderStream::Open(int32_t position, uint32_t bufferMs)
+{
+    Close();
+    EnsureComApartment();
+    impl->device = OpenEndpointDevice(eRender, position, "");
+    if (!impl->device || FAILED(OpenSharedClient(impl->device.Get(), bufferMs, impl->client, format)) ||
+        FAILED(impl->client->GetService(kIidAudioRenderClient, impl->render.PutVoid())) ||
+        FAILED(impl->client->GetBufferSize(&impl->bufferFrames))) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool RenderStream::Start()
+{
+    return impl->client && SUCCEEDED(impl->client->Start());
+}
+
+void RenderStream::Stop()
+{
+    if (impl->client)
+        impl->client->Stop();
+}
+
+void RenderStream::Close()
+{
+    impl->render.Reset();
+    impl->client.Reset();
+    impl->device.Reset();
+}
+
+bool RenderStream::FreeFrames(uint32_t& frames)
+{
+    UINT32 padding = 0;
+    frames = 0;
+    if (!impl->client || FAILED(impl->client->GetCurrentPadding(&padding)))
+        return false;
+    frames = padding < impl->bufferFrames ? impl->bufferFrames - padding : 0;
+    return true;
+}
+
+bool RenderStream::Write(const int16_t* samples, uint32_t frames)
+{
+    BYTE* data = nullptr;
+    if (!impl->render || FAILED(impl->render->GetBuffer(frames, &data)))
+        return false;
+    const size_t count = static_cast<size_t>(frames) * format.channels;
+    DWORD flags = 0;
+    if (format.kind == DeviceSampleKind::Float32) {
+        impl->scratch.resize(count);
+        Int16ToFloat(samples, count, impl->scratch.data());
+        std::memcpy(data, impl->scratch.data(), count * sizeof(float));
+    } else if (format.kind == DeviceSampleKind::Int16) {
+        std::memcpy(data, samples, count * sizeof(int16_t));
+    } else {
+        flags = AUDCLNT_BUFFERFLAGS_SILENT; // a format this program does not write
+    }
+    return SUCCEEDED(impl->render->ReleaseBuffer(frames, flags));
+}

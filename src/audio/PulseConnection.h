@@ -1,0 +1,59 @@
+#pragma once
+
+// Linux only: included by the PulseAudio back end files (*Pulse.cpp).
+
+#include <pulse/pulseaudio.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "audio/DeviceList.h"
+
+// A source or sink as the server describes it.
+struct PulseDevice {
+    std::string name;        // the endpoint identifier
+    std::string description; // the display name
+    pa_sample_spec spec{};
+    pa_channel_map map{};
+};
+
+// One client connection with a main loop of its own, driven by whoever holds it (no
+// loop thread): Run serves it for a while, WaitUntil serves it until something happens.
+// Never spawns a server.
+class PulseConnection {
+public:
+    PulseConnection() = default;
+    ~PulseConnection();
+    PulseConnection(const PulseConnection&) = delete;
+    PulseConnection& operator=(const PulseConnection&) = delete;
+
+    bool Connect();
+    bool Connected() const;
+    pa_context* Context() const { return context; }
+
+    // Serves the connection for about milliseconds.
+    void Run(uint32_t milliseconds);
+    // Serves the connection until done() is true, the connection fails or timeoutMs
+    // passes. Returns done().
+    bool WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs = 5000);
+    // Waits for an operation and releases it; false when it did not complete.
+    bool Complete(pa_operation* operation);
+
+    // Every source or sink in the server's order; false when the query failed.
+    bool ListSources(std::vector<PulseDevice>& devices);
+    bool ListSinks(std::vector<PulseDevice>& devices);
+    // The server's default source and sink names.
+    bool DefaultNames(std::string& source, std::string& sink);
+
+private:
+    void Iterate(int timeoutMs);
+
+    pa_mainloop* loop = nullptr;
+    pa_context* context = nullptr;
+};
+
+// The devices as the lists show them: description as the name (a placeholder when it
+// is empty), the device name as the endpoint identifier.
+std::vector<AudioDeviceInfo> PulseEndpoints(const std::vector<PulseDevice>& devices);

@@ -1,0 +1,184 @@
+#include "audio/PulseConnection.h"
+
+#include <chrono>
+
+#include "audio/DeviceList.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Collects list entries of one query; ok turns false when the server answered with an
+// error instead of the end of the list.
+struct DeviceQuery {
+    std::vector<PulseDevice>* devices = nullptr;
+    bool finished = false;
+    bool ok = true;
+};
+
+template <typename Info>
+void CollectDevice(const Info* info, int eol, void* userdata)
+{
+    auto* query = static_cast<DeviceQuery*>(userdata);
+    if (eol != 0) {
+        query->ok = eol > 0;
+        query->finished = true;
+        return;
+    }
+    PulseDevice device;
+    device.name = info->name != nullptr ? info->name : "";
+    device.description = info->description != nullptr ? info->description : "";
+    device.spec = info->sample_spec;
+    device.map = info->channel_map;
+    query->devices->push_back(std::move(device));
+}
+
+void OnSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata)
+{
+    CollectDevice(info, eol, userdata);
+}
+
+void OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata)
+{
+    CollectDevice(info, eol, userdata);
+}
+
+struct ServerQuery {
+    std::string source;
+    std::string sink;
+    bool finished = false;
+};
+
+void OnServerInfo(pa_context*, const pa_server_info* info, void* userdata)
+{
+    auto* query = static_cast<ServerQuery*>(userdata);
+    if (info != nullptr) {
+        query->source = info->default_source_name != nullptr ? info->default_source_name : "";
+        query->sink = info->default_sink_name != nullptr ? info->default_sink_name : "";
+    }
+    query->finished = true;
+}
+
+} // namespace
+
+PulseConnection::~PulseConnection()
+{
+    if (context != nullptr) {
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+    }
+    if (loop != nullptr)
+        pa_mainloop_free(loop);
+}
+
+bool PulseConnection::Connect()
+{
+    if (context != nullptr)
+        return Connected();
+    loop = pa_mainloop_new();
+    if (loop == nullptr)
+        return false;
+    pa_proplist* props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Kelm Vantoro");
+    context = pa_context_new_with_proplist(pa_mainloop_get_api(loop), "Kelm Vantoro", props);
+    pa_proplist_free(props);
+    if (context == nullptr)
+        return false;
+    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        return false;
+    return WaitUntil([this] { return pa_context_get_state(context) == PA_CONTEXT_READY; });
+}
+
+bool PulseConnection::Connected() const
+{
+    return context != nullptr && pa_context_get_state(context) == PA_CONTEXT_READY;
+}
+
+void PulseConnection::Iterate(int timeoutMs)
+{
+    if (pa_mainloop_prepare(loop, timeoutMs * 1000) < 0)
+        return;
+    if (pa_mainloop_poll(loop) < 0)
+        return;
+    pa_mainloop_dispatch(loop);
+}
+
+void PulseConnection::Run(uint32_t milliseconds)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return;
+        Iterate(static_cast<int>(left));
+    }
+}
+
+bool PulseConnection::WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs)
+{
+    if (loop == nullptr || context == nullptr)
+        return false;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        const pa_context_state_t state = pa_context_get_state(context);
+        if (!PA_CONTEXT_IS_GOOD(state))
+            return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return false;
+        Iterate(static_cast<int>(left < 50 ? left : 50));
+    }
+    return true;
+}
+
+bool PulseConnection::Complete(pa_operation* operation)
+{
+    if (operation == nullptr)
+        return false;
+    const bool done = WaitUntil([operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
+    if (!done)
+        pa_operation_cancel(operation);
+    pa_operation_unref(operation);
+    return done;
+}
+
+bool PulseConnection::ListSources(std::vector<PulseDevice>& devices)
+{
+    devices.clear();
+    if (!Connected())
+        return false;
+    DeviceQuery query{&devices};
+    pa_operation* operation = pa_context_get_source_info_list(context, OnSourceInfo, &query);
+    return Complete(operation) && query.finished && query.ok;
+}
+
+bool PulseConnection::ListSinks(std::vector<PulseDevice>& devices)
+{
+    devices.clear();
+    if (!Connected())
+        return false;
+    DeviceQuery query{&devices};
+    pa_operation* operation = pa_context_get_sink_info_list(context, OnSinkInfo, &query);
+    return Complete(operation) && query.finished && query.ok;
+}
+
+bool PulseConnection::DefaultNames(std::string& source, std::string& sink)
+{
+    if (!Connected())
+        return false;
+    ServerQuery query;
+    if (!Complete(pa_context_get_server_info(context, OnServerInfo, &query)) || !query.finished)
+        return false;
+    source = query.source;
+    sink = query.sink;
+    return true;
+}
+
+std::vector<AudioDeviceInfo> PulseEndpoints(const std::vector<PulseDevice>& devices)
+{
+    std::vector<AudioDeviceInfo> endpoints;
+    endpoints.reserve(devices.size());
+    for (const PulseDevice& device : devices)
+        endpoints.push_back({device.description.empty() ? kUnnamedDeviceName : device.description, device.name});
+    return endpoints;
+}

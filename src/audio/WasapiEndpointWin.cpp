@@ -1,0 +1,116 @@
+#include "audio/WasapiEndpoint.h"
+
+#include <propidl.h>
+
+void EnsureComApartment()
+{
+    thread_local bool joined = false;
+    if (!joined) {
+        // A thread already in a single-threaded apartment keeps it (RPC_E_CHANGED_MODE);
+        // COM is usable there as well.
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        joined = true;
+    }
+}
+
+std::string WideToUtf8(const wchar_t* text)
+{
+    if (text == nullptr || *text == L'\0')
+        return {};
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1)
+        return {};
+    std::string out(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
+    out.resize(static_cast<size_t>(bytes) - 1); // the terminator
+    return out;
+}
+
+std::wstring Utf8ToWide(const std::string& text)
+{
+    if (text.empty())
+        return {};
+    const int chars = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (chars <= 0)
+        return {};
+    std::wstring out(static_cast<size_t>(chars), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), chars);
+    return out;
+}
+
+ComPtr<IMMDeviceEnumerator> CreateDeviceEnumerator()
+{
+    EnsureComApartment();
+    ComPtr<IMMDeviceEnumerator> enumerator;
+    if (FAILED(CoCreateInstance(kClsidDeviceEnumerator, nullptr, CLSCTX_ALL, kIidDeviceEnumerator,
+                                enumerator.PutVoid())))
+        enumerator.Reset();
+    return enumerator;
+}
+
+ComPtr<IMMDevice> OpenEndpointDevice(EDataFlow flow, int32_t position, const std::string& endpointId)
+{
+    ComPtr<IMMDevice> device;
+    ComPtr<IMMDeviceEnumerator> enumerator = CreateDeviceEnumerator();
+    if (!enumerator)
+        return device;
+    if (!endpointId.empty()) {
+        const std::wstring id = Utf8ToWide(endpointId);
+        if (SUCCEEDED(enumerator->GetDevice(id.c_str(), device.Put())) && device)
+            return device;
+        device.Reset();
+    }
+    if (position >= 0) {
+        ComPtr<IMMDeviceCollection> collection;
+        if (SUCCEEDED(enumerator->EnumAudioEndpoints(flow, DEVICE_STATE_ACTIVE, collection.Put())) &&
+            FAILED(collection->Item(static_cast<UINT>(position), device.Put())))
+            device.Reset(); // past the end: no device
+        return device;
+    }
+    if (FAILED(enumerator->GetDefaultAudioEndpoint(flow, eConsole, device.Put())))
+        device.Reset();
+    return device;
+}
+
+std::string ReadFriendlyName(IMMDevice* device)
+{
+    std::string name;
+    ComPtr<IPropertyStore> store;
+    if (device == nullptr || FAILED(device->OpenPropertyStore(STGM_READ, store.Put())))
+        return name;
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    if (SUCCEEDED(store->GetValue(kDeviceFriendlyName, &value)) && value.vt == VT_LPWSTR)
+        name = WideToUtf8(value.pwszVal);
+    PropVariantClear(&value);
+    return name;
+}
+
+std::string ReadEndpointId(IMMDevice* device)
+{
+    std::string id;
+    LPWSTR wide = nullptr;
+    if (device != nullptr && SUCCEEDED(device->GetId(&wide)) && wide != nullptr) {
+        id = WideToUtf8(wide);
+        CoTaskMemFree(wide);
+    }
+    return id;
+}
+
+DeviceSampleKind ClassifyMixFormat(const WAVEFORMATEX* format)
+{
+    if (format == nullptr)
+        return DeviceSampleKind::Unsupported;
+    bool isFloat = format->wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
+    bool isPcm = format->wFormatTag == WAVE_FORMAT_PCM;
+    if (format->wFormatTag == WAVE_FORMAT_EXTENSIBLE && format->cbSize >= 22) {
+        const auto* extensible = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(format);
+        isFloat = IsEqualGUID(extensible->SubFormat, kSubtypeIeeeFloat) != 0;
+        isPcm = IsEqualGUID(extensible->SubFormat, kSubtypePcm) != 0;
+    }
+    if (isFloat && format->wBitsPerSample == 32)
+        return DeviceSampleKind::Float32;
+    if (isPcm && format->wBitsPerSample == 16)
+        return DeviceSampleKind::Int16;
+    return DeviceSampleKind::Unsupported;
+}
