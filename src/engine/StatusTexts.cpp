@@ -1,0 +1,87 @@
+#include "engine/StatusTexts.h"
+
+#include <cmath>
+#include <cstdio>
+
+std::string QualityText(uint32_t bitrate, uint32_t sampleRate, uint16_t channels, uint32_t heVersion)
+{
+    char rate[32];
+    if (sampleRate % 1000 == 0)
+        std::snprintf(rate, sizeof(rate), "%u kHz", sampleRate / 1000);
+    else
+        std::snprintf(rate, sizeof(rate), "%.1f kHz", sampleRate / 1000.0);
+    const char* codec = heVersion == 0 ? "AAC-LC" : heVersion == 2 ? "aacPlus v2" : "aacPlus";
+    char text[128];
+    std::snprintf(text, sizeof(text), "%u kbps | %s | %s | %s", bitrate / 1000, rate, channels > 1 ? "Stereo" : "Mono",
+                  codec);
+    return text;
+}
+
+std::string ElapsedText(uint32_t seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof(text), "%u:%02u:%02u", seconds / 3600, (seconds / 60) % 60, seconds % 60);
+    return text;
+}
+
+std::string DataSentText(uint64_t bytes)
+{
+    char text[48];
+    std::snprintf(text, sizeof(text), "%.2f KB", static_cast<double>(bytes) * (1.0 / 1024.0));
+    return text;
+}
+
+Indicator InternetIndicator(int32_t internetState)
+{
+    if (internetState == 1)
+        return {"Stable", IndicatorColour::Green};
+    if (internetState == 3)
+        return {"No Internet", IndicatorColour::Red};
+    return {"Checking...", IndicatorColour::Neutral};
+}
+
+Indicator EncoderIndicator(bool hasEngine, EngineState state, int32_t consecutiveSendFailures)
+{
+    if (!hasEngine)
+        return {"Offline", IndicatorColour::Red};
+    if (state == EngineState::Streaming) {
+        if (consecutiveSendFailures == 0)
+            return {"Connected", IndicatorColour::Green};
+        if (consecutiveSendFailures <= 4)
+            return {"Buffering", IndicatorColour::Orange};
+        return {"Dropped Frames", IndicatorColour::Red};
+    }
+    if (state == EngineState::Error)
+        return {"Disconnected", IndicatorColour::Red};
+    return {"Offline", IndicatorColour::Red};
+}
+
+Indicator AudioQuality::Update(float leftLevel, float rightLevel)
+{
+    const float peak = leftLevel > rightLevel ? leftLevel : rightLevel;
+    if (peak >= smoothedLevel) {
+        smoothedLevel += (peak - smoothedLevel) * 0.14f;
+        holdTicks = 30;
+    } else if (holdTicks > 0) {
+        holdTicks -= 1;
+    } else {
+        smoothedLevel *= 0.955f;
+    }
+    if (smoothedLevel < 0.001f)
+        return {"Mute", IndicatorColour::Neutral};
+    const float db = 20.0f * std::log10(smoothedLevel);
+    if (db < -24.0f)
+        return {"Mute", IndicatorColour::Neutral};
+    if (db < -12.0f)
+        return {"Quiet", IndicatorColour::Green};
+    if (db < -3.0f)
+        return {"Good", IndicatorColour::Yellow};
+    if (db < -0.5f)
+        return {"Excellent", IndicatorColour::Orange};
+    return {"Overmod", IndicatorColour::Red};
+}
+
+uint32_t IndicatorPhase(uint32_t tickCount)
+{
+    return (tickCount / 20) % 6;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/EngineState.h"
+
+// The texts of the status panel, shared by the window and the command-line front end.
+
+// "64 kbps | 44.1 kHz | Stereo | aacPlus"
+std::string QualityText(uint32_t bitrate, uint32_t sampleRate, uint16_t channels, uint32_t heVersion);
+// "1:02:05" (hours are not wrapped)
+std::string ElapsedText(uint32_t seconds);
+// "1.50 KB" (always kilobytes)
+std::string DataSentText(uint64_t bytes);
+
+// Indicator colours.
+enum class IndicatorColour { Neutral, Green, Yellow, Orange, Red };
+
+struct Indicator {
+    std::string text;
+    IndicatorColour colour;
+};
+
+// Internet indicator from the probe's state (0 none yet, 1 reachable, 3 unreachable).
+Indicator InternetIndicator(int32_t internetState);
+// Encoder indicator; hasEngine false gives "Offline".
+Indicator EncoderIndicator(bool hasEngine, EngineState state, int32_t consecutiveSendFailures);
+
+// Audio quality from the meters, smoothed per paint: a quick rise, a three-second hold
+// and a slow fall.
+class AudioQuality {
+public:
+    Indicator Update(float leftLevel, float rightLevel);
+    float SmoothedLevel() const { return smoothedLevel; }
+
+private:
+    float smoothedLevel = 0.0f;
+    int32_t holdTicks = 0;
+};
+
+// The rotation phase of the indicator captions: (tickCount / 20) mod 6. At phase 0 the
+// internet indicator reads "Internet", at 2 the encoder "Encoder", at 4 the audio "Audio".
+uint32_t IndicatorPhase(uint32_t tickCount);
