@@ -19,9 +19,11 @@ struct BiquadState {
     float y1 = 0.0f;
     float y2 = 0.0f;
 
+    // y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2, summed so that the term of the previous
+    // output comes last: the recursion then waits for one multiply and one subtraction.
     float Process(const BiquadCoefficients& k, float x)
     {
-        const float y = k.b0 * x + k.b1 * x1 + k.b2 * x2 - k.a1 * y1 - k.a2 * y2;
+        const float y = (k.b0 * x + k.b1 * x1 + k.b2 * x2 - k.a2 * y2) - k.a1 * y1;
         x2 = x1;
         x1 = x;
         y2 = y1;

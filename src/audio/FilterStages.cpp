@@ -12,6 +12,47 @@ size_t FilteredChannels(uint16_t channels)
     return channels < 2 ? 1 : 2;
 }
 
+// Runs the first min(channels, 2) channels of every frame through their filter states
+// (both channels in one loop, so the two recursions overlap) and calls
+// visit(channel, before, after) for each filtered sample.
+template <typename Visit>
+void FilterFrames(float* samples, size_t frames, uint16_t channels, const BiquadCoefficients& k, BiquadState* state,
+                  Visit&& visit)
+{
+    if (channels == 1) {
+        for (size_t f = 0; f < frames; ++f) {
+            const float x = samples[f];
+            samples[f] = state[0].Process(k, x);
+            visit(0, x, samples[f]);
+        }
+        return;
+    }
+    for (size_t f = 0; f < frames; ++f) {
+        float* frame = samples + f * channels;
+        const float l = frame[0];
+        const float r = frame[1];
+        frame[0] = state[0].Process(k, l);
+        frame[1] = state[1].Process(k, r);
+        visit(0, l, frame[0]);
+        visit(1, r, frame[1]);
+    }
+}
+
+// Sum of |x| over the samples the filters did not touch: channels past the second and
+// a trailing partial frame.
+float UnfilteredSum(const float* samples, size_t n, uint16_t channels)
+{
+    float sum = 0.0f;
+    const size_t frames = n / channels;
+    for (size_t f = 0; channels > 2 && f < frames; ++f) {
+        for (size_t c = 2; c < channels; ++c)
+            sum += std::fabs(samples[f * channels + c]);
+    }
+    for (size_t i = frames * channels; i < n; ++i)
+        sum += std::fabs(samples[i]);
+    return sum;
+}
+
 } // namespace
 
 void HighPassFilter::Reset()
@@ -29,20 +70,13 @@ float HighPassFilter::Process(float* samples, size_t n, uint16_t channels, uint3
         designRate = sampleRate;
         designed = true;
     }
-    const size_t frames = n / channels;
-    const size_t filteredChannels = FilteredChannels(channels);
-    double sum = 0.0;
-    for (size_t f = 0; f < frames; ++f) {
-        float* frame = samples + f * channels;
-        for (size_t c = 0; c < channels; ++c) {
-            if (c < filteredChannels)
-                frame[c] = state[c].Process(k, frame[c]);
-            sum += std::fabs(frame[c]);
-        }
-    }
-    for (size_t i = frames * channels; i < n; ++i)
-        sum += std::fabs(samples[i]);
-    return Clamp01(LevelFromSum(sum, n) * 1.5f);
+    // Per-channel float sums keep the additions off the filters' critical path; the
+    // meter needs no more precision.
+    float sum[2] = {0.0f, 0.0f};
+    FilterFrames(samples, n / channels, channels, k, state,
+                 [&sum](size_t c, float, float after) { sum[c] += std::fabs(after); });
+    const float total = sum[0] + sum[1] + UnfilteredSum(samples, n, channels);
+    return Clamp01(LevelFromSum(total, n) * 1.5f);
 }
 
 void BassShelf::Reset()
@@ -61,19 +95,10 @@ float BassShelf::Process(float* samples, size_t n, uint16_t channels, uint32_t s
         designRate = sampleRate;
         designed = true;
     }
-    const size_t frames = n / channels;
-    const size_t filteredChannels = FilteredChannels(channels);
-    double change = 0.0;
-    for (size_t f = 0; f < frames; ++f) {
-        float* frame = samples + f * channels;
-        for (size_t c = 0; c < filteredChannels; ++c) {
-            const float x = frame[c];
-            const float y = state[c].Process(k, x);
-            change += std::fabs(y - x);
-            frame[c] = y;
-        }
-    }
-    const float amount = static_cast<float>(change / static_cast<double>(n)) * kInvFullScale * 10.0f;
+    float change[2] = {0.0f, 0.0f};
+    FilterFrames(samples, n / channels, channels, k, state,
+                 [&change](size_t c, float before, float after) { change[c] += std::fabs(after - before); });
+    const float amount = (change[0] + change[1]) / static_cast<float>(n) * kInvFullScale * 10.0f;
     return std::sqrt(Clamp01(amount));
 }
 
@@ -94,8 +119,8 @@ float StereoWidth::Process(float* samples, size_t n, uint16_t channels, uint32_t
         designed = true;
     }
     const size_t frames = n / channels;
-    double sumLow = 0.0;
-    double sumSide = 0.0;
+    float sumLow = 0.0f;
+    float sumSide = 0.0f;
     for (size_t f = 0; f < frames; ++f) {
         float* frame = samples + f * channels;
         const float s = (frame[0] - frame[1]) * 0.5f;
@@ -107,9 +132,9 @@ float StereoWidth::Process(float* samples, size_t n, uint16_t channels, uint32_t
         sumLow += std::fabs(low);
         sumSide += std::fabs(s);
     }
-    if (sumSide <= 1.0)
+    if (sumSide <= 1.0f)
         return 0.0f;
-    return static_cast<float>(std::min(1.0, sumLow / sumSide));
+    return std::min(1.0f, sumLow / sumSide);
 }
 
 uint32_t CodecTableCutoffHz(uint32_t heVersion, uint32_t bitrate)
@@ -171,8 +196,8 @@ float CodecPreconditioner::Process(float* samples, size_t n, uint16_t channels, 
     const size_t filteredChannels = FilteredChannels(channels);
     const size_t frames = n / channels;
 
-    double sumIn = 0.0;
-    double sumDiff = 0.0;
+    float sumIn[2] = {0.0f, 0.0f};
+    float sumDiff[2] = {0.0f, 0.0f};
     for (size_t f = 0; f < frames; ++f) {
         float* frame = samples + f * channels;
         const float in[2] = {frame[0], frame[filteredChannels - 1]};
@@ -194,10 +219,12 @@ float CodecPreconditioner::Process(float* samples, size_t n, uint16_t channels, 
             frame[1] = m - s;
         }
         for (size_t c = 0; c < filteredChannels; ++c) {
-            sumIn += std::fabs(in[c]);
-            sumDiff += std::fabs(in[c] - frame[c]);
+            sumIn[c] += std::fabs(in[c]);
+            sumDiff[c] += std::fabs(in[c] - frame[c]);
         }
     }
-    const float v = sumIn > 1.0 ? Clamp01(static_cast<float>(sumDiff / sumIn) * 3.0f) : 0.0f;
-    return sumIn > 100.0 ? std::max(0.08f, v) : v;
+    const float in = sumIn[0] + sumIn[1];
+    const float diff = sumDiff[0] + sumDiff[1];
+    const float v = in > 1.0f ? Clamp01(diff / in * 3.0f) : 0.0f;
+    return in > 100.0f ? std::max(0.08f, v) : v;
 }

@@ -36,17 +36,21 @@ void Resampler::FilterBlock(const int16_t* input, size_t frames)
 {
     const size_t count = frames * channels;
     filtered.resize(count);
+    float* out = filtered.data();
     for (size_t i = 0; i < count; ++i)
-        filtered[i] = static_cast<float>(input[i]);
+        out[i] = static_cast<float>(input[i]);
     if (!filterEnabled)
         return;
-    const size_t filteredChannels = std::min<size_t>(channels, 2);
-    for (size_t c = 0; c < filteredChannels; ++c) {
-        BiquadState& state = filterState[c];
-        for (size_t f = 0; f < frames; ++f) {
-            float& x = filtered[f * channels + c];
-            x = state.Process(coefficients, x);
-        }
+    if (channels == 1) {
+        for (size_t f = 0; f < frames; ++f)
+            out[f] = filterState[0].Process(coefficients, out[f]);
+        return;
+    }
+    // Both channels in one loop, so that the two recursions overlap.
+    for (size_t f = 0; f < frames; ++f) {
+        float* frame = out + f * channels;
+        frame[0] = filterState[0].Process(coefficients, frame[0]);
+        frame[1] = filterState[1].Process(coefficients, frame[1]);
     }
 }
 
