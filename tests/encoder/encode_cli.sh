@@ -96,8 +96,8 @@ stereo48 48000 2 2 48000 HE-AACv2 2 2048 1000,1500
 stereo48 32000 2 2 32000 HE-AACv2 2 2048 1000,1500
 CASES
 
-# Failures: exit status, exactly one message line (diagnostic "[...]" lines aside),
-# the old OUT still in place and no temporary file left behind.
+# Failures: exit status, exactly one message line, the old OUT still in place and no
+# temporary file left behind.
 expect_failure() { # STATUS WHAT ARGS...
   local status="$1" what="$2"; shift 2
   printf 'keep' >"$dir/old.aac"
@@ -106,8 +106,8 @@ expect_failure() { # STATUS WHAT ARGS...
   local got=$?
   set -e
   [ "$got" -eq "$status" ] || fail "$what: exit status $got, expected $status"
-  [ "$(grep -vc '^\[' "$dir/stderr")" -eq 1 ] || fail "$what: expected one message line: $(cat "$dir/stderr")"
-  grep -q '^kelm-vantoro-cli: ' "$dir/stderr" || fail "$what: message: $(cat "$dir/stderr")"
+  # Other lines may be diagnostics (the encoder's "[Encoder] " lines, Wine's audio back end).
+  [ "$(grep -c '^kelm-vantoro-cli: ' "$dir/stderr")" -eq 1 ] || fail "$what: expected one message line: $(cat "$dir/stderr")"
   [ "$(cat "$dir/old.aac")" = keep ] || fail "$what: OUT was changed"
   [ ! -e "$dir/old.aac.part" ] || fail "$what: temporary file left behind"
 }
