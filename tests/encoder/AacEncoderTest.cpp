@@ -260,12 +260,4 @@ TEST(AacEncoderTest, OpenLogsConfigurationAndResult)
 }
 #endif
 
-TEST(AacEncoderTest, ProfileNames)
-{
-    EXPECT_STREQ(ProfileName(0), "AAC-LC");
-    EXPECT_STREQ(ProfileName(1), "HE-AAC v1");
-    EXPECT_STREQ(ProfileName(2), "HE-AAC v2");
-    EXPECT_STREQ(ProfileName(7), "AAC-LC");
-}
-
 } // namespace
