@@ -12,3 +12,5 @@ constexpr int kExitUsage = 2;
 int RunSettingsCommand(const std::vector<std::string>& args);
 int RunProcessCommand(const std::vector<std::string>& args);
 int RunEncodeCommand(const std::vector<std::string>& args);
+int RunDevicesCommand(const std::vector<std::string>& args);
+int RunMeterCommand(const std::vector<std::string>& args);

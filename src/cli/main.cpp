@@ -18,6 +18,8 @@ constexpr Command kCommands[] = {
     {"settings", "settings [--config DIR]", RunSettingsCommand},
     {"process", "process [--config DIR] IN.wav OUT.wav", RunProcessCommand},
     {"encode", "encode [--config DIR] IN.wav OUT.aac", RunEncodeCommand},
+    {"devices", "devices", RunDevicesCommand},
+    {"meter", "meter [--config DIR] [--seconds N]", RunMeterCommand},
 };
 
 void PrintUsage(FILE* out)

@@ -1,0 +1,174 @@
+#include "audio/InputLevelMonitor.h"
+
+#include <cmath>
+
+#include "audio/AudioStreams.h"
+#include "audio/SampleConversion.h"
+
+namespace {
+
+// A 50 ms shared-mode buffer read every 20 ms: the meters move fifty times a second.
+constexpr uint32_t kBufferMs = 50;
+constexpr uint32_t kPassMs = 20;
+
+} // namespace
+
+void AddLevelSums(const int16_t* samples, size_t frames, uint16_t channels, LevelSums& sums)
+{
+    if (channels == 0)
+        return;
+    for (size_t f = 0; f < frames; ++f) {
+        const double left = samples[f * channels] / 32768.0;
+        sums.left += left * left;
+        if (channels >= 2) {
+            const double right = samples[f * channels + 1] / 32768.0;
+            sums.right += right * right;
+        }
+        ++sums.frames;
+    }
+}
+
+void PassLevels(const LevelSums& sums, uint16_t channels, float& rmsLeft, float& rmsRight)
+{
+    if (sums.frames == 0) {
+        rmsLeft = rmsRight = 0.0f;
+        return;
+    }
+    const double n = static_cast<double>(sums.frames);
+    rmsLeft = static_cast<float>(std::sqrt(sums.left / n));
+    rmsRight = channels >= 2 ? static_cast<float>(std::sqrt(sums.right / n)) : rmsLeft;
+}
+
+float SmoothLevel(float level, float rms)
+{
+    if (rms > level)
+        return level + (rms - level) * 0.35f;
+    return level * 0.998f;
+}
+
+InputLevelMonitor::InputLevelMonitor() = default;
+
+InputLevelMonitor::~InputLevelMonitor()
+{
+    Stop();
+}
+
+bool InputLevelMonitor::StartByIndex(int32_t position)
+{
+    Stop();
+    deviceIndex = position;
+    endpointId.clear();
+    return StartDevice();
+}
+
+bool InputLevelMonitor::StartByEndpointId(const std::string& id)
+{
+    Stop();
+    endpointId = id;
+    deviceIndex = -1;
+    return StartDevice();
+}
+
+bool InputLevelMonitor::StartDevice()
+{
+    session = std::make_unique<AudioSession>();
+    stream = std::make_unique<CaptureStream>(*session);
+    uint32_t errorCode = 0;
+    if (!session->Open() || stream->Open(deviceIndex, endpointId, kBufferMs, errorCode) != StreamOpenStatus::Ok ||
+        !stream->Start()) {
+        ReleaseDevice();
+        return false;
+    }
+    const StreamFormat& format = stream->Format();
+    deviceChannels = format.channels;
+    deviceBits = format.bits;
+    deviceRate = format.rate;
+    running.store(true);
+    thread = std::thread(&InputLevelMonitor::MonitorThread, this);
+    return true;
+}
+
+void InputLevelMonitor::Stop()
+{
+    // running stays set when the thread ended on a device error, so this still joins
+    // and releases.
+    if (!running.exchange(false))
+        return;
+    if (thread.joinable())
+        thread.join();
+    stream->Stop();
+    ReleaseDevice();
+    leftLevel.store(0.0f);
+    rightLevel.store(0.0f);
+}
+
+void InputLevelMonitor::ReleaseDevice()
+{
+    stream.reset();
+    session.reset();
+}
+
+void InputLevelMonitor::SetParams(const ProcessingParams& params)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    pendingParams = params;
+    paramsChanged.store(true);
+}
+
+void InputLevelMonitor::ApplyPendingParams()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    chain.params = pendingParams;
+    paramsChanged.store(false);
+}
+
+void InputLevelMonitor::MonitorThread()
+{
+    session->EnterThread();
+    // The monitor processes the device's own layout, so the chain's mono fold shows a
+    // stereo device as the mono stream would carry it.
+    chain.Configure(deviceRate, deviceChannels);
+    ApplyPendingParams();
+    float left = leftLevel.load();
+    float right = rightLevel.load();
+    while (running.load()) {
+        session->Wait(kPassMs);
+        if (paramsChanged.load())
+            ApplyPendingParams();
+        LevelSums sums;
+        if (!Pass(sums))
+            return; // the device failed: the meters keep their last values
+        float rmsLeft = 0.0f;
+        float rmsRight = 0.0f;
+        PassLevels(sums, deviceChannels, rmsLeft, rmsRight);
+        left = SmoothLevel(left, rmsLeft);
+        right = SmoothLevel(right, rmsRight);
+        leftLevel.store(left);
+        rightLevel.store(right);
+    }
+}
+
+// Drains the device through the chain into sums. False when the device failed.
+bool InputLevelMonitor::Pass(LevelSums& sums)
+{
+    uint32_t frames = 0;
+    if (!stream->NextPacketFrames(frames))
+        return false;
+    while (frames != 0) {
+        CapturedPacket packet;
+        if (!stream->GetPacket(packet))
+            break;
+        // Silence flagged by the device and empty packets are not counted: in silence
+        // the meters fall by their decay, not at once.
+        if (!packet.silent && packet.data != nullptr && packet.frames != 0 && deviceChannels != 0) {
+            const size_t n = static_cast<size_t>(packet.frames) * deviceChannels;
+            block.resize(n);
+            DeviceSamplesToInt16(packet.data, n, stream->Format().kind, block.data());
+            chain.Process(block.data(), n * 2);
+            AddLevelSums(block.data(), packet.frames, deviceChannels, sums);
+        }
+        if (!stream->ReleasePacket(packet.frames) || !stream->NextPacketFrames(frames))
+            break;
+    }
+    return true;
+}

@@ -1,0 +1,160 @@
+#include "audio/PreviewOutput.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "audio/AudioStreams.h"
+#include "audio/PacketConversion.h"
+#include "audio/ProcessingChain.h"
+#include "audio/SampleConversion.h"
+
+namespace {
+
+constexpr uint32_t kBufferMs = 20;
+constexpr uint32_t kPollMs = 5;
+
+} // namespace
+
+// Buffers reused from packet to packet.
+struct PreviewOutput::Conversion {
+    std::vector<int16_t> input;
+    std::vector<int16_t> resampled;
+    std::vector<int16_t> mapped;
+};
+
+PreviewOutput::PreviewOutput()
+{
+    for (std::atomic<float>& meter : meters)
+        meter.store(0.0f);
+}
+
+PreviewOutput::~PreviewOutput()
+{
+    StopPreview();
+}
+
+void PreviewOutput::StartPreview(int32_t input, const std::string& inputId, int32_t output,
+                                 const ProcessingParams& params)
+{
+    StopPreview();
+    inputIndex = input;
+    inputEndpointId = inputId;
+    outputIndex = output;
+    startParams = params;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        pendingParams = params;
+        paramsChanged.store(false);
+    }
+    running.store(true);
+    thread = std::thread(&PreviewOutput::PreviewThread, this);
+}
+
+void PreviewOutput::StopPreview()
+{
+    running.store(false);
+    if (thread.joinable())
+        thread.join();
+}
+
+void PreviewOutput::UpdatePreviewParams(const ProcessingParams& params)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    pendingParams = params;
+    paramsChanged.store(true);
+}
+
+ProcessingMeters PreviewOutput::Meters() const
+{
+    ProcessingMeters values;
+    for (size_t i = 0; i < kMeterFields.size(); ++i)
+        values.*kMeterFields[i].member = meters[i].load(std::memory_order_relaxed);
+    return values;
+}
+
+void PreviewOutput::ApplyPendingParams(ProcessingChain& chain)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    chain.params = pendingParams;
+    paramsChanged.store(false);
+}
+
+void PreviewOutput::PreviewThread()
+{
+    AudioSession session;
+    session.EnterThread();
+    CaptureStream input(session);
+    RenderStream output(session);
+    uint32_t errorCode = 0;
+    const bool opened = session.Open() &&
+                        input.Open(inputIndex, inputEndpointId, kBufferMs, errorCode) == StreamOpenStatus::Ok &&
+                        output.Open(outputIndex, kBufferMs);
+    if (!opened) {
+        running.store(false); // the streams release what they hold
+        return;
+    }
+    auto chain = std::make_unique<ProcessingChain>();
+    chain->params = startParams;
+    chain->Configure(input.Format().rate, input.Format().channels);
+    if (input.Start() && output.Start()) {
+        Conversion work;
+        while (running.load()) {
+            session.Wait(kPollMs);
+            if (paramsChanged.load())
+                ApplyPendingParams(*chain);
+            uint32_t frames = 0;
+            while (running.load() && input.NextPacketFrames(frames) && frames != 0) {
+                if (!PlayPacket(input, output, *chain, work))
+                    break;
+            }
+        }
+    } else {
+        running.store(false);
+    }
+    input.Stop();
+    output.Stop();
+}
+
+// One captured packet through the chain and the conversions into the output. False
+// when the packet could not be taken or given back.
+bool PreviewOutput::PlayPacket(CaptureStream& input, RenderStream& output, ProcessingChain& chain, Conversion& work)
+{
+    CapturedPacket packet;
+    if (!input.GetPacket(packet))
+        return false;
+    const StreamFormat& in = input.Format();
+    const StreamFormat& out = output.Format();
+    const size_t n = static_cast<size_t>(packet.frames) * in.channels;
+    work.input.resize(n);
+    if (packet.silent || packet.data == nullptr)
+        std::fill(work.input.begin(), work.input.end(), int16_t{0});
+    else
+        DeviceSamplesToInt16(packet.data, n, in.kind, work.input.data());
+    if (!input.ReleasePacket(packet.frames))
+        return false;
+    if (n == 0)
+        return true;
+
+    chain.Process(work.input.data(), n * 2);
+    const ProcessingMeters values = chain.Meters();
+    for (size_t i = 0; i < kMeterFields.size(); ++i)
+        meters[i].store(values.*kMeterFields[i].member, std::memory_order_relaxed);
+
+    const int16_t* samples = work.input.data();
+    size_t frames = packet.frames;
+    if (in.rate != out.rate) {
+        frames = ResamplePacket(samples, frames, in.channels, in.rate, out.rate, work.resampled);
+        samples = work.resampled.data();
+    }
+    if (in.channels != out.channels) {
+        ConvertPacketChannels(samples, frames, in.channels, out.channels, work.mapped);
+        samples = work.mapped.data();
+    }
+    uint32_t space = 0;
+    if (!output.FreeFrames(space))
+        return true;
+    const uint32_t m = static_cast<uint32_t>(std::min<size_t>(frames, space)); // the rest is dropped
+    if (m > 0)
+        output.Write(samples, m);
+    return true;
+}

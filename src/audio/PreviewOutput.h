@@ -1,0 +1,60 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/ProcessingMeters.h"
+#include "settings/ProcessingParams.h"
+
+class CaptureStream;
+class ProcessingChain;
+class RenderStream;
+
+// Lets the presenter hear the processed sound: captures the input device by itself,
+// runs it through its own processing chain with the current parameters, converts rate
+// and channel layout packet by packet and plays it on an output device. One thread,
+// polling every 5 ms with 20 ms buffers on both sides; frames that do not fit the
+// output are dropped, so latency never builds up.
+class PreviewOutput {
+public:
+    PreviewOutput();
+    ~PreviewOutput();
+    PreviewOutput(const PreviewOutput&) = delete;
+    PreviewOutput& operator=(const PreviewOutput&) = delete;
+
+    // (Re)starts on the input device (the endpoint identifier wins when not empty,
+    // else inputIndex, -1 for the default) and the output device at outputIndex (-1:
+    // the default). A device that cannot be opened ends the preview silently.
+    void StartPreview(int32_t inputIndex, const std::string& inputEndpointId, int32_t outputIndex,
+                      const ProcessingParams& params);
+    void StopPreview();
+    // The parameters the chain takes before its next packet.
+    void UpdatePreviewParams(const ProcessingParams& params);
+
+    // False once stopped, or when the thread could not open its devices.
+    bool Running() const { return running.load(); }
+    // The chain's twelve meters after the latest packet.
+    ProcessingMeters Meters() const;
+
+private:
+    struct Conversion;
+    void PreviewThread();
+    bool PlayPacket(CaptureStream& input, RenderStream& output, ProcessingChain& chain, Conversion& work);
+    void ApplyPendingParams(ProcessingChain& chain);
+
+    std::atomic<bool> running{false};
+    std::atomic<bool> paramsChanged{false};
+    std::mutex lock;
+    std::thread thread;
+    int32_t inputIndex = -1;
+    std::string inputEndpointId;
+    int32_t outputIndex = -1;
+    ProcessingParams startParams;
+    ProcessingParams pendingParams;
+    std::array<std::atomic<float>, kMeterCount> meters;
+};

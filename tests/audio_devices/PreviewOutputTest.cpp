@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "DeviceTestSupport.h"
+#include "audio/PreviewOutput.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool WaitUntilStopped(const PreviewOutput& preview, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (preview.Running() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    return !preview.Running();
+}
+
+// The preview plays the stereo tone with 6 dB of gain into the test output; the output's
+// monitor must hear both tones 6 dB louder.
+TEST(PreviewOutput, PlaysTheProcessedInputOnTheOutputDevice)
+{
+    REQUIRE_TEST_DEVICES();
+    const std::optional<AudioDeviceInfo> tone = FindCaptureDevice(kStereoToneName);
+    const std::optional<AudioDeviceInfo> outputMonitor = FindCaptureDevice(kOutputMonitorName);
+    const int32_t output = FindRenderPosition(kOutputName);
+    ASSERT_TRUE(tone && outputMonitor);
+    ASSERT_GE(output, 0);
+
+    PreviewOutput preview;
+    // An output device that does not exist ends the preview quietly.
+    preview.StartPreview(-1, tone->id, 1000, ProcessingParams{});
+    EXPECT_TRUE(WaitUntilStopped(preview, 5s));
+
+    ProcessingParams params;
+    params.gainEnabled = true;
+    params.gainDb = 6.0f;
+    preview.StartPreview(-1, tone->id, output, params); // starts again after the failure
+    // Listen once the preview has input, for a steady stretch of its output.
+    const auto deadline = std::chrono::steady_clock::now() + 8s;
+    while (preview.Meters().inputLevel == 0.0f && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    Recorder heard;
+    ASSERT_TRUE(heard.Open(-1, outputMonitor->id, 2));
+    ASSERT_TRUE(heard.Start());
+    const bool enough = WaitForFrames({&heard}, 36000, 8s);
+    heard.Stop();
+    EXPECT_TRUE(preview.Running());
+    const ProcessingMeters meters = preview.Meters();
+    preview.StopPreview();
+    EXPECT_FALSE(preview.Running());
+    ASSERT_TRUE(enough);
+    EXPECT_GT(meters.inputLevel, 0.0f);
+    EXPECT_GT(meters.gainPosition, 0.5f);
+
+    // The last half second, 6 dB above the tone's own level.
+    const size_t frames = 24000;
+    const double gainedDb = kToneDb + 6.0;
+    EXPECT_NEAR(MedianToneLevelDb(heard.samples, 2, 0, frames, 48000, 440), gainedDb, 0.2);
+    EXPECT_NEAR(MedianToneLevelDb(heard.samples, 2, 1, frames, 48000, 660), gainedDb, 0.2);
+    EXPECT_LT(MedianToneLevelDb(heard.samples, 2, 0, frames, 48000, 660), -60.0);
+}
+
+} // namespace
