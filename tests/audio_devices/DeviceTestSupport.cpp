@@ -78,17 +78,20 @@ bool Recorder::Start()
         samples.resize(at + count);
         std::memcpy(samples.data() + at, data, count * sizeof(int16_t));
         last = std::chrono::steady_clock::now();
-        if (blocks++ == 0)
-            first = last;
-        else
+        if (blocks++ > 0)
             framesAfterFirst += count / channels;
+        if (markFrames == 0 && framesAfterFirst.load() >= capture.DeviceRate() / 4) {
+            markFrames = framesAfterFirst.load();
+            mark = last;
+        }
     });
 }
 
 double Recorder::MeasuredRate() const
 {
-    const double seconds = std::chrono::duration<double>(last - first).count();
-    return seconds > 0.0 ? static_cast<double>(framesAfterFirst.load()) / seconds : 0.0;
+    const double seconds = std::chrono::duration<double>(last - mark).count();
+    return markFrames > 0 && seconds > 0.0 ? static_cast<double>(framesAfterFirst.load() - markFrames) / seconds
+                                           : 0.0;
 }
 
 bool WaitForFrames(const std::vector<Recorder*>& recorders, size_t frames, std::chrono::milliseconds timeout)

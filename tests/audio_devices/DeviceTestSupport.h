@@ -48,7 +48,8 @@ public:
 
     // Frames delivered after the first block (any thread).
     size_t FramesAfterFirstBlock() const { return framesAfterFirst.load(); }
-    // Frames per second measured from the first block to the last (after Stop).
+    // Frames per second from the first block after a quarter second of sound to the
+    // last block (after Stop); the start of a stream may come in a burst.
     double MeasuredRate() const;
 
     AudioCapture capture;
@@ -58,7 +59,8 @@ public:
 private:
     std::atomic<size_t> framesAfterFirst{0};
     size_t blocks = 0;
-    std::chrono::steady_clock::time_point first;
+    size_t markFrames = 0;
+    std::chrono::steady_clock::time_point mark;
     std::chrono::steady_clock::time_point last;
 };
 
