@@ -48,7 +48,7 @@ public:
     bool DefaultNames(std::string& source, std::string& sink);
 
 private:
-    void Iterate(int timeoutMs);
+    bool Iterate(int timeoutMs);
 
     pa_mainloop* loop = nullptr;
     pa_context* context = nullptr;

@@ -1,6 +1,7 @@
 #include "audio/PulseConnection.h"
 
 #include <chrono>
+#include <thread>
 
 #include "audio/DeviceList.h"
 
@@ -94,13 +95,12 @@ bool PulseConnection::Connected() const
     return context != nullptr && pa_context_get_state(context) == PA_CONTEXT_READY;
 }
 
-void PulseConnection::Iterate(int timeoutMs)
+bool PulseConnection::Iterate(int timeoutMs)
 {
-    if (pa_mainloop_prepare(loop, timeoutMs * 1000) < 0)
-        return;
-    if (pa_mainloop_poll(loop) < 0)
-        return;
+    if (pa_mainloop_prepare(loop, timeoutMs * 1000) < 0 || pa_mainloop_poll(loop) < 0)
+        return false;
     pa_mainloop_dispatch(loop);
+    return true;
 }
 
 void PulseConnection::Run(uint32_t milliseconds)
@@ -110,7 +110,11 @@ void PulseConnection::Run(uint32_t milliseconds)
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return;
-        Iterate(static_cast<int>(left));
+        if (loop == nullptr || !Iterate(static_cast<int>(left))) {
+            // A loop that cannot poll must still not turn the wait into a busy loop.
+            std::this_thread::sleep_for(std::chrono::milliseconds(left));
+            return;
+        }
     }
 }
 
@@ -126,7 +130,8 @@ bool PulseConnection::WaitUntil(const std::function<bool()>& done, uint32_t time
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return false;
-        Iterate(static_cast<int>(left < 50 ? left : 50));
+        if (!Iterate(static_cast<int>(left < 50 ? left : 50)))
+            return done();
     }
     return true;
 }
