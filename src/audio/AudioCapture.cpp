@@ -1,11 +1,10 @@
 #include "audio/AudioCapture.h"
 
-#include <algorithm>
 #include <cstdio>
 
 #include "app/Log.h"
 #include "audio/AudioStreams.h"
-#include "audio/SampleConversion.h"
+#include "audio/PacketConversion.h"
 
 namespace {
 
@@ -124,17 +123,9 @@ void AudioCapture::Drain(uint32_t frames)
 
 void AudioCapture::Deliver(const void* data, uint32_t frames, bool silent)
 {
-    const uint16_t outChannels = captureFormat.channels;
-    const size_t n = static_cast<size_t>(frames) * outChannels;
-    convertBuffer.resize(n);
-    if (silent || data == nullptr || deviceChannels == 0) {
-        std::fill(convertBuffer.begin(), convertBuffer.end(), int16_t{0});
-    } else {
-        const StreamFormat& format = stream->Format();
-        deviceBuffer.resize(static_cast<size_t>(frames) * deviceChannels);
-        DeviceSamplesToInt16(data, deviceBuffer.size(), format.kind, deviceBuffer.data());
-        MapChannels(deviceBuffer.data(), frames, deviceChannels, convertBuffer.data(), outChannels);
-    }
-    if (sink && n * 2 > 0)
-        sink(reinterpret_cast<const uint8_t*>(convertBuffer.data()), n * 2);
+    CapturePacketToStream(data, frames, silent, stream->Format().kind, deviceChannels, captureFormat.channels,
+                          deviceBuffer, convertBuffer);
+    const size_t bytes = convertBuffer.size() * sizeof(int16_t);
+    if (sink && bytes > 0)
+        sink(reinterpret_cast<const uint8_t*>(convertBuffer.data()), bytes);
 }

@@ -2,6 +2,20 @@
 
 #include <algorithm>
 
+void CapturePacketToStream(const void* data, size_t frames, bool silent, DeviceSampleKind kind,
+                           uint16_t deviceChannels, uint16_t outChannels, std::vector<int16_t>& deviceBlock,
+                           std::vector<int16_t>& out)
+{
+    out.resize(frames * outChannels);
+    if (silent || data == nullptr || deviceChannels == 0) {
+        std::fill(out.begin(), out.end(), int16_t{0});
+        return;
+    }
+    deviceBlock.resize(frames * deviceChannels);
+    DeviceSamplesToInt16(data, deviceBlock.size(), kind, deviceBlock.data());
+    MapChannels(deviceBlock.data(), frames, deviceChannels, out.data(), outChannels);
+}
+
 size_t ResamplePacket(const int16_t* in, size_t frames, uint16_t channels, uint32_t inRate, uint32_t outRate,
                       std::vector<int16_t>& out)
 {

@@ -4,6 +4,18 @@
 #include <cstdint>
 #include <vector>
 
+#include "audio/SampleConversion.h"
+
+// Conversions of one device packet at a time, shared by both platform back ends.
+
+// The capture's conversion of one device packet to the stream's channel count: a packet
+// flagged silent (or without data) becomes zeros of the full length; otherwise the
+// samples are converted to 16 bits (DeviceSamplesToInt16) and mapped as MapChannels
+// does. deviceBlock is scratch space; out holds frames x outChannels samples.
+void CapturePacketToStream(const void* data, size_t frames, bool silent, DeviceSampleKind kind,
+                           uint16_t deviceChannels, uint16_t outChannels, std::vector<int16_t>& deviceBlock,
+                           std::vector<int16_t>& out);
+
 // The preview's per-packet conversions from the input device's layout to the output
 // device's. Each packet is converted on its own: nothing is carried from one packet to
 // the next and there is no filter, which keeps monitoring latency at one packet.

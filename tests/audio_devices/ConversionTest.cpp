@@ -45,6 +45,37 @@ TEST(DeviceSampleConversion, BlocksByKindFromUnalignedBytes)
     EXPECT_EQ(std::vector<int16_t>(out, out + 3), (std::vector<int16_t>{0, 0, 0}));
 }
 
+TEST(CaptureConversion, PacketsInTheStreamLayout)
+{
+    const float stereo[] = {0.5f, -0.25f, 1.0f, -1.0f}; // two frames, left and right
+    const int16_t mono[] = {100, -200, 300};
+    struct Case {
+        const char* label;
+        const void* data;
+        size_t frames;
+        bool silent;
+        DeviceSampleKind kind;
+        uint16_t deviceChannels;
+        uint16_t outChannels;
+        std::vector<int16_t> expected;
+    };
+    const Case cases[] = {
+        {"stereo to stereo", stereo, 2, false, DeviceSampleKind::Float32, 2, 2, {16384, -8192, 32767, -32768}},
+        {"stereo to mono: the left channel", stereo, 2, false, DeviceSampleKind::Float32, 2, 1, {16384, 32767}},
+        {"mono to stereo: both channels", mono, 3, false, DeviceSampleKind::Int16, 1, 2, {100, 100, -200, -200, 300, 300}},
+        {"silent: zeros of the full length", stereo, 2, true, DeviceSampleKind::Float32, 2, 2, {0, 0, 0, 0}},
+        {"no data", nullptr, 3, false, DeviceSampleKind::Int16, 1, 1, {0, 0, 0}},
+        {"unsupported format", mono, 3, false, DeviceSampleKind::Unsupported, 1, 2, {0, 0, 0, 0, 0, 0}},
+        {"empty packet", mono, 0, false, DeviceSampleKind::Int16, 1, 2, {}},
+    };
+    std::vector<int16_t> scratch;
+    std::vector<int16_t> out = {9, 9, 9, 9, 9, 9, 9, 9, 9}; // reused: stale samples must not survive
+    for (const Case& c : cases) {
+        CapturePacketToStream(c.data, c.frames, c.silent, c.kind, c.deviceChannels, c.outChannels, scratch, out);
+        EXPECT_EQ(out, c.expected) << c.label;
+    }
+}
+
 TEST(PreviewConversion, SameRateLeavesThePacketUnchanged)
 {
     const std::vector<int16_t> in = {1, -1, 300, -300, 32767, -32768, 5, 6};
