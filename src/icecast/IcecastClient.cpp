@@ -1,0 +1,170 @@
+#include "icecast/IcecastClient.h"
+
+#include <string_view>
+
+#include "app/Log.h"
+#include "icecast/IcecastProtocol.h"
+
+namespace {
+
+constexpr size_t kAnswerBytes = 2047;
+constexpr size_t kLoggedAnswerBytes = 200;
+constexpr size_t kTitleReadBytes = 1024;
+// The title connection runs on the caller's (GUI) thread: bound every wait like the
+// source connection's so a silent server cannot hold the window.
+constexpr int kTitleTimeoutMs = 10000;
+
+std::string HostPort(const IcecastConfig& config)
+{
+    return config.host + ":" + std::to_string(config.port);
+}
+
+} // namespace
+
+IcecastClient::~IcecastClient()
+{
+    Disconnect();
+}
+
+bool IcecastClient::Connect(const IcecastConfig& configuration)
+{
+    if (connected.load())
+        Disconnect();
+    config = configuration;
+    lastStatusCode = 0;
+
+    switch (socket.Connect(config.host, config.port, kConnectTimeoutMs)) {
+    case ConnectResult::Connected:
+        break;
+    case ConnectResult::ResolveFailed:
+        return FailConnect("Failed to resolve host: " + config.host);
+    case ConnectResult::SocketFailed:
+        return FailConnect("Failed to create socket");
+    case ConnectResult::Refused:
+        return FailConnect("Connection refused: " + HostPort(config) + " (error " +
+                           std::to_string(socket.ErrorCode()) + ")");
+    case ConnectResult::TimedOut:
+        return FailConnect("Connection timed out: " + HostPort(config));
+    case ConnectResult::Failed:
+        return FailConnect("Failed to connect to " + HostPort(config));
+    }
+    socket.SetKeepAlive(kKeepAliveIdleMs, kKeepAliveIntervalMs);
+    socket.SetNoDelay();
+    socket.SetTimeouts(kSendTimeoutMs, kReceiveTimeoutMs);
+    return Handshake();
+}
+
+bool IcecastClient::Handshake()
+{
+    const std::string request = BuildSourceRequest(config);
+    if (socket.Send(request.data(), request.size()) < 0)
+        return FailConnect("Failed to send SOURCE request");
+
+    // One receive: everything the verdict needs arrives in the server's first answer.
+    char answer[kAnswerBytes + 1] = {};
+    const int64_t received = socket.Receive(answer, kAnswerBytes);
+    if (received <= 0)
+        return FailConnect("No response from server (check host/port)");
+
+    const std::string_view text(answer, static_cast<size_t>(received));
+    const std::string mount = WireMountPoint(config.mountPoint);
+    lastStatusCode = ParseStatusCode(text);
+    if (lastStatusCode == 200) {
+        connected.store(true);
+        SetLastError("Connected: " + HostPort(config) + mount);
+        LogLine("Icecast", "Connected: " + HostPort(config) + mount);
+        return true;
+    }
+    const std::string failure = HandshakeFailureText(lastStatusCode, text, mount);
+    FailConnect(failure);
+    LogLine("Icecast", failure);
+    LogLine("Icecast", "Response: " + std::string(text.substr(0, kLoggedAnswerBytes)));
+    return false;
+}
+
+bool IcecastClient::FailConnect(const std::string& text)
+{
+    socket.Close();
+    SetLastError(text);
+    return false;
+}
+
+void IcecastClient::SetLastError(const std::string& text)
+{
+    std::lock_guard<std::mutex> guard(sendLock);
+    lastError = text;
+}
+
+bool IcecastClient::Send(const uint8_t* data, uint64_t size)
+{
+    if (!connected.load() || data == nullptr || size == 0)
+        return false;
+    std::lock_guard<std::mutex> guard(sendLock);
+    if (!connected.load())
+        return false;
+
+    // A send never reports the server's orderly close; only the reading side shows it.
+    const PeerState peer = socket.CheckPeer();
+    int failure = 0;
+    if (peer == PeerState::Closed) {
+        failure = -1;
+    } else if (peer == PeerState::Failed && TcpSocket::IsConnectionLost(socket.ErrorCode())) {
+        failure = socket.ErrorCode();
+    }
+    for (uint64_t offset = 0; failure == 0 && offset < size;) {
+        const int64_t sent = socket.Send(data + offset, size - offset);
+        if (sent > 0) {
+            offset += static_cast<uint64_t>(sent);
+        } else if (sent == 0) {
+            failure = -1;
+        } else if (TcpSocket::IsConnectionLost(socket.ErrorCode())) {
+            failure = socket.ErrorCode();
+        } else {
+            return false;
+        }
+    }
+    if (failure == 0)
+        return true;
+    connected.store(false);
+    socket.Close();
+    lastError = failure < 0 ? std::string("Server closed connection")
+                            : "Connection lost (error " + std::to_string(failure) + ")";
+    return false;
+}
+
+void IcecastClient::Disconnect()
+{
+    if (!connected.load())
+        return;
+    std::lock_guard<std::mutex> guard(sendLock);
+    if (!connected.load())
+        return;
+    socket.ShutdownSend();
+    socket.Close();
+    connected.store(false);
+    lastError = "Disconnected";
+}
+
+std::string IcecastClient::LastError() const
+{
+    std::lock_guard<std::mutex> guard(sendLock);
+    return lastError;
+}
+
+bool IcecastClient::UpdateTitle(const std::string& title)
+{
+    if (!connected.load())
+        return false;
+    TcpSocket titleSocket;
+    if (titleSocket.Connect(config.host, config.port, kTitleTimeoutMs) != ConnectResult::Connected)
+        return false;
+    titleSocket.SetTimeouts(kTitleTimeoutMs, kTitleTimeoutMs);
+    const std::string request = BuildMetadataRequest(config, title);
+    titleSocket.Send(request.data(), request.size());
+    // The server closes after its answer (the request asks for it); the answer itself
+    // is not read.
+    char discard[kTitleReadBytes];
+    while (titleSocket.Receive(discard, sizeof discard) > 0) {
+    }
+    return true;
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "icecast/IcecastConfig.h"
+#include "icecast/TcpSocket.h"
+
+// The source side of one Icecast v2 mount: one TCP connection announced with the SOURCE
+// request, then the raw ADTS byte stream on it. Keeps a human-readable last outcome.
+// Connect runs before any other thread uses the client; afterwards Send (sender thread),
+// Disconnect and LastError may come from different threads.
+class IcecastClient {
+public:
+    static constexpr int kConnectTimeoutMs = 10000;
+    static constexpr int kSendTimeoutMs = 5000;
+    static constexpr int kReceiveTimeoutMs = 10000;
+    static constexpr int kKeepAliveIdleMs = 5000;
+    static constexpr int kKeepAliveIntervalMs = 3000;
+
+    IcecastClient() = default;
+    ~IcecastClient();
+    IcecastClient(const IcecastClient&) = delete;
+    IcecastClient& operator=(const IcecastClient&) = delete;
+
+    // Opens the connection and performs the handshake; true when the server answered 200.
+    bool Connect(const IcecastConfig& configuration);
+    // Writes all size bytes; false when not connected, nothing to write, or a write failed
+    // (the rest of the buffer is then lost).
+    bool Send(const uint8_t* data, uint64_t size);
+    // Half-closes and closes the connection; nothing when not connected.
+    void Disconnect();
+    std::string LastError() const;
+    // Sets the mount's title through the admin interface on a second, short connection.
+    // True when the request went out and the answer was drained.
+    bool UpdateTitle(const std::string& title);
+
+    bool IsConnected() const { return connected.load(); }
+    uint32_t LastStatusCode() const { return lastStatusCode; }
+
+private:
+    bool FailConnect(const std::string& text);
+    bool Handshake();
+    void SetLastError(const std::string& text);
+
+    IcecastConfig config;
+    std::atomic<bool> connected{false};
+    TcpSocket socket;
+    std::string lastError;
+    uint32_t lastStatusCode = 0;
+    mutable std::mutex sendLock;
+};

@@ -1,0 +1,150 @@
+#include "icecast/IcecastProtocol.h"
+
+#include <cstdio>
+
+#include "icecast/Base64.h"
+
+namespace {
+
+constexpr std::string_view kUserAgentLine = "\r\nUser-Agent: KelmVantoro/1.0";
+
+bool IsUnreserved(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_' || c == '~';
+}
+
+} // namespace
+
+std::string HeaderSafe(std::string_view value)
+{
+    std::string out;
+    out.reserve(value.size());
+    for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f)
+            out += c;
+    }
+    return out;
+}
+
+std::string WireMountPoint(std::string_view mountPoint)
+{
+    std::string mount = HeaderSafe(mountPoint);
+    if (mount.empty() || mount.front() != '/')
+        mount.insert(mount.begin(), '/');
+    return mount;
+}
+
+std::string SourceCredentials(const IcecastConfig& config)
+{
+    const std::string& user = config.username.empty() ? std::string("source") : config.username;
+    return Base64Encode(user + ":" + config.password);
+}
+
+std::string BuildSourceRequest(const IcecastConfig& config)
+{
+    const std::string kbps = std::to_string(config.streamBitrate / 1000);
+    std::string request;
+    request.reserve(512);
+    request += "SOURCE ";
+    request += WireMountPoint(config.mountPoint);
+    request += " HTTP/1.0\r\nHost: ";
+    request += HeaderSafe(config.host);
+    request += "\r\nAuthorization: Basic ";
+    request += SourceCredentials(config);
+    request += kUserAgentLine;
+    request += "\r\nContent-Type: ";
+    request += config.contentCode == kContentCodeAac ? "audio/aac" : "audio/aacp";
+    request += "\r\nice-name: ";
+    request += HeaderSafe(config.streamName);
+    request += "\r\nice-genre: ";
+    request += HeaderSafe(config.streamGenre);
+    request += "\r\nice-public: ";
+    request += config.isPublic ? "1" : "0";
+    request += "\r\nice-bitrate: ";
+    request += kbps;
+    request += "\r\nice-audio-info: ice-samplerate=";
+    request += std::to_string(config.streamSampleRate);
+    request += ";ice-bitrate=";
+    request += kbps;
+    request += ";ice-channels=";
+    request += std::to_string(config.streamChannels);
+    request += "\r\n\r\n";
+    return request;
+}
+
+std::string EncodeTitle(std::string_view title)
+{
+    std::string out;
+    out.reserve(title.size() * 3);
+    for (const char c : title) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (IsUnreserved(byte)) {
+            out += c;
+        } else if (byte == ' ') {
+            out += '+';
+        } else {
+            char escape[4];
+            std::snprintf(escape, sizeof escape, "%%%02X", byte);
+            out += escape;
+        }
+    }
+    return out;
+}
+
+std::string BuildMetadataRequest(const IcecastConfig& config, std::string_view title)
+{
+    std::string request = "GET /admin/metadata?mount=";
+    request += WireMountPoint(config.mountPoint);
+    request += "&mode=updinfo&song=";
+    request += EncodeTitle(title);
+    request += "&charset=UTF-8";
+    request += " HTTP/1.0\r\nHost: ";
+    request += HeaderSafe(config.host);
+    request += "\r\nAuthorization: Basic ";
+    request += SourceCredentials(config);
+    request += kUserAgentLine;
+    request += "\r\nConnection: close\r\n\r\n";
+    return request;
+}
+
+std::string BuildTestRequest(std::string_view mount, std::string_view password)
+{
+    std::string request = "SOURCE ";
+    request += WireMountPoint(mount);
+    request += " HTTP/1.0\r\nAuthorization: Basic ";
+    request += Base64Encode("source:" + std::string(password));
+    request += "\r\nContent-Type: audio/aac\r\nice-name: test\r\n\r\n";
+    return request;
+}
+
+uint32_t ParseStatusCode(std::string_view answer)
+{
+    const size_t space = answer.find(' ');
+    if (space == std::string_view::npos || space + 3 >= answer.size())
+        return 0;
+    const std::string_view digits = answer.substr(space + 1, 3);
+    size_t i = 0;
+    while (i < digits.size() && (digits[i] == ' ' || (digits[i] >= '\t' && digits[i] <= '\r')))
+        ++i;
+    uint32_t status = 0;
+    for (; i < digits.size() && digits[i] >= '0' && digits[i] <= '9'; ++i)
+        status = status * 10 + static_cast<uint32_t>(digits[i] - '0');
+    return status;
+}
+
+std::string HandshakeFailureText(uint32_t status, std::string_view answer, std::string_view mountPoint)
+{
+    if (status == 401 || status == 403) {
+        // Icecast refuses a mount that another source holds with a 403 as well.
+        if (answer.find("Mountpoint in use") != std::string_view::npos)
+            return "Mount point in use: " + std::string(mountPoint);
+        return "Authentication failed (wrong username/password)";
+    }
+    if (status == 404)
+        return "Mount point not found: " + std::string(mountPoint);
+    if (status != 0)
+        return "Server rejected: HTTP " + std::to_string(status);
+    return "Unexpected server response";
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "icecast/IcecastConfig.h"
+
+// The bytes the Icecast client puts on the wire and the reading of the server's answer,
+// as pure functions; the sockets only carry them.
+
+// value without CR, LF or any other control character, so that no user text can end a
+// header line and add one of its own.
+std::string HeaderSafe(std::string_view value);
+
+// The mount point as requested: header-safe and with the leading "/" Icecast needs
+// (without it the server drops the connection without a word).
+std::string WireMountPoint(std::string_view mountPoint);
+
+// Base64 of user ":" password; an empty user name stands for Icecast's "source" user,
+// because ":password" is always refused.
+std::string SourceCredentials(const IcecastConfig& config);
+
+// The SOURCE request that announces the stream.
+std::string BuildSourceRequest(const IcecastConfig& config);
+
+// title for the query string: letters, digits and "-._~" as they are, a space as "+",
+// every other byte as "%XX" (upper-case hexadecimal, UTF-8 byte by byte).
+std::string EncodeTitle(std::string_view title);
+
+// The admin request that sets the mount's title. It names the character set, otherwise
+// Icecast 2.4 takes the UTF-8 bytes for Latin-1.
+std::string BuildMetadataRequest(const IcecastConfig& config, std::string_view title);
+
+// The connection test's reduced SOURCE request (user "source", no stream headers).
+std::string BuildTestRequest(std::string_view mount, std::string_view password);
+
+// The status of an answer: up to three characters after the first space, read as a
+// decimal number (leading white space skipped, stopping at the first non-digit); 0 when
+// there is no space, fewer than three characters follow it, or no digit is there.
+uint32_t ParseStatusCode(std::string_view answer);
+
+// lastError for a handshake answered with a status other than 200. mountPoint is the
+// requested one.
+std::string HandshakeFailureText(uint32_t status, std::string_view answer, std::string_view mountPoint);

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// How an attempt to open a connection ended.
+enum class ConnectResult {
+    Connected,
+    ResolveFailed, // no IPv4 address for the host
+    SocketFailed,  // no socket could be created
+    Refused,       // the attempt failed after waiting; ErrorCode() holds the reason
+    TimedOut,      // no answer within the time limit
+    Failed,        // the attempt failed at once
+};
+
+// What a look at the connection without waiting found.
+enum class PeerState { Open, Closed, Failed };
+
+// One IPv4 TCP stream socket over the platform's sockets (Winsock 2.2, started once per
+// process on first use, or POSIX). The socket is closed when the object goes. Error
+// codes are the platform's own (WSAGetLastError or errno values).
+class TcpSocket {
+public:
+    TcpSocket();
+    ~TcpSocket();
+    TcpSocket(const TcpSocket&) = delete;
+    TcpSocket& operator=(const TcpSocket&) = delete;
+
+    // Resolves host (IPv4; only the first address is tried), creates a socket and
+    // connects without waiting longer than timeoutMs. Connected only when the connection
+    // really completed; the socket is then blocking. Any other result leaves it closed.
+    ConnectResult Connect(const std::string& host, uint16_t port, int timeoutMs);
+
+    // Socket options; failures are ignored, as no caller can do better without them.
+    void SetKeepAlive(int idleMs, int intervalMs);
+    void SetNoDelay();
+    void SetTimeouts(int sendMs, int receiveMs);
+
+    // One send call of at most size bytes (without SIGPIPE). The count written, 0 when
+    // the peer has closed, -1 on an error (ErrorCode()).
+    int64_t Send(const void* data, size_t size);
+    // One receive call; the count read, 0 when the peer has closed, -1 on an error or a
+    // time-out (ErrorCode()).
+    int64_t Receive(void* buffer, size_t size);
+    // Without waiting: Closed when the peer has ended the connection in order, Failed
+    // with ErrorCode() when the connection broke, else Open. Bytes waiting to be read
+    // are discarded (a source connection never expects any).
+    PeerState CheckPeer();
+
+    void ShutdownSend();
+    void Close();
+    bool IsOpen() const;
+    int ErrorCode() const;
+
+    // True for the error codes that mean the connection is gone: network unreachable or
+    // reset, connection aborted or reset, not connected, shut down, timed out (which is
+    // how a send time-out ends), host unreachable, broken pipe.
+    static bool IsConnectionLost(int code);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+};

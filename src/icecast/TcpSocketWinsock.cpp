@@ -1,0 +1,210 @@
+#include "icecast/TcpSocket.h"
+
+#include <climits>
+#include <mutex>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <mstcpip.h>
+
+namespace {
+
+// Winsock 2.2, started once on first use and never cleaned up.
+void StartWinsock()
+{
+    static std::once_flag started;
+    std::call_once(started, [] {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+    });
+}
+
+void SetBlocking(SOCKET s, bool blocking)
+{
+    u_long nonBlocking = blocking ? 0 : 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+}
+
+int ChunkLength(size_t size)
+{
+    return size > INT_MAX ? INT_MAX : static_cast<int>(size);
+}
+
+} // namespace
+
+struct TcpSocket::Impl {
+    SOCKET socket = INVALID_SOCKET;
+    int errorCode = 0;
+};
+
+TcpSocket::TcpSocket() : impl(std::make_unique<Impl>())
+{
+}
+
+TcpSocket::~TcpSocket()
+{
+    Close();
+}
+
+ConnectResult TcpSocket::Connect(const std::string& host, uint16_t port, int timeoutMs)
+{
+    Close();
+    StartWinsock();
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* addresses = nullptr;
+    const std::string service = std::to_string(port);
+    if (getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses) != 0 || addresses == nullptr)
+        return ConnectResult::ResolveFailed;
+
+    impl->socket = ::socket(addresses->ai_family, addresses->ai_socktype, addresses->ai_protocol);
+    if (impl->socket == INVALID_SOCKET) {
+        impl->errorCode = WSAGetLastError();
+        freeaddrinfo(addresses);
+        return ConnectResult::SocketFailed;
+    }
+    SetBlocking(impl->socket, false);
+    const int started = connect(impl->socket, addresses->ai_addr, static_cast<int>(addresses->ai_addrlen));
+    const int startError = WSAGetLastError();
+    freeaddrinfo(addresses);
+
+    if (started != 0) {
+        if (startError != WSAEWOULDBLOCK) {
+            impl->errorCode = startError;
+            Close();
+            return ConnectResult::Failed;
+        }
+        // Windows reports a failed attempt in the exception set, so both are watched.
+        fd_set writable;
+        fd_set failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(impl->socket, &writable);
+        FD_SET(impl->socket, &failed);
+        timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+        if (select(0, nullptr, &writable, &failed, &wait) <= 0) {
+            impl->errorCode = WSAETIMEDOUT;
+            Close();
+            return ConnectResult::TimedOut;
+        }
+        int soError = 0;
+        int length = sizeof soError;
+        if (getsockopt(impl->socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &length) != 0)
+            soError = WSAGetLastError();
+        if (soError != 0) {
+            impl->errorCode = soError;
+            Close();
+            return ConnectResult::Refused;
+        }
+    }
+    SetBlocking(impl->socket, true);
+    return ConnectResult::Connected;
+}
+
+void TcpSocket::SetKeepAlive(int idleMs, int intervalMs)
+{
+    tcp_keepalive values{};
+    values.onoff = 1;
+    values.keepalivetime = static_cast<ULONG>(idleMs);
+    values.keepaliveinterval = static_cast<ULONG>(intervalMs);
+    DWORD returned = 0;
+    WSAIoctl(impl->socket, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr);
+}
+
+void TcpSocket::SetNoDelay()
+{
+    const BOOL on = TRUE;
+    setsockopt(impl->socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+}
+
+void TcpSocket::SetTimeouts(int sendMs, int receiveMs)
+{
+    const DWORD send = static_cast<DWORD>(sendMs);
+    const DWORD receive = static_cast<DWORD>(receiveMs);
+    setsockopt(impl->socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&send), sizeof send);
+    setsockopt(impl->socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receive), sizeof receive);
+}
+
+int64_t TcpSocket::Send(const void* data, size_t size)
+{
+    const int sent = send(impl->socket, static_cast<const char*>(data), ChunkLength(size), 0);
+    if (sent == SOCKET_ERROR) {
+        impl->errorCode = WSAGetLastError();
+        return -1;
+    }
+    return sent;
+}
+
+int64_t TcpSocket::Receive(void* buffer, size_t size)
+{
+    const int received = recv(impl->socket, static_cast<char*>(buffer), ChunkLength(size), 0);
+    if (received == SOCKET_ERROR) {
+        impl->errorCode = WSAGetLastError();
+        return -1;
+    }
+    return received;
+}
+
+PeerState TcpSocket::CheckPeer()
+{
+    char scratch[1024];
+    for (int round = 0; round < 64; ++round) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(impl->socket, &readable);
+        timeval noWait{0, 0};
+        if (select(0, &readable, nullptr, nullptr, &noWait) <= 0)
+            return PeerState::Open;
+        // Readable: the receive below returns at once although the socket blocks.
+        const int received = recv(impl->socket, scratch, sizeof scratch, 0);
+        if (received == 0)
+            return PeerState::Closed;
+        if (received == SOCKET_ERROR) {
+            impl->errorCode = WSAGetLastError();
+            return PeerState::Failed;
+        }
+    }
+    return PeerState::Open;
+}
+
+void TcpSocket::ShutdownSend()
+{
+    if (impl->socket != INVALID_SOCKET)
+        shutdown(impl->socket, SD_SEND);
+}
+
+void TcpSocket::Close()
+{
+    if (impl->socket != INVALID_SOCKET) {
+        closesocket(impl->socket);
+        impl->socket = INVALID_SOCKET;
+    }
+}
+
+bool TcpSocket::IsOpen() const
+{
+    return impl->socket != INVALID_SOCKET;
+}
+
+int TcpSocket::ErrorCode() const
+{
+    return impl->errorCode;
+}
+
+bool TcpSocket::IsConnectionLost(int code)
+{
+    switch (code) {
+    case WSAENETUNREACH:
+    case WSAENETRESET:
+    case WSAECONNABORTED:
+    case WSAECONNRESET:
+    case WSAENOTCONN:
+    case WSAESHUTDOWN:
+    case WSAETIMEDOUT:
+    case WSAEHOSTUNREACH:
+        return true;
+    default:
+        return false;
+    }
+}
