@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "Completion.h"
+#include "LoopbackServer.h"
+#include "icecast/ConnectionTest.h"
+#include "icecast/ConnectivityProbe.h"
+#include "icecast/IcecastProtocol.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Address(uint16_t port, const std::string& mount = "/live")
+{
+    return "127.0.0.1:" + std::to_string(port) + mount;
+}
+
+struct Verdicts {
+    int32_t server;
+    int32_t auth;
+    int notified;
+};
+
+// One test run on this thread, from a fresh generation.
+Verdicts RunTest(const std::string& address, const std::string& password)
+{
+    Completion done;
+    const int32_t generation = BeginConnectionTest();
+    RunConnectionTest(generation, address, password, [done] { done.Signal(); });
+    return {ConnectionTestServerResult(), ConnectionTestAuthResult(), done.Count()};
+}
+
+TEST(ConnectionTestTest, ParseServerAddress)
+{
+    const struct {
+        const char* text;
+        bool ok;
+        const char* host;
+        uint32_t port;
+        const char* mount;
+    } cases[] = {
+        {"h:8000/live", true, "h", 8000, "/live"},
+        {"http://h:8000/live", true, "h", 8000, "/live"},
+        {"https://h:8000/live/x", true, "h", 8000, "/live/x"},
+        {"http://https://h:1/a", true, "h", 1, "/a"},
+        {"HTTP://h:8000/live", false, "HTTP", 0, "//h:8000/live"},
+        {"a:b:65535/m", true, "a:b", 65535, "/m"},
+        {"h: +80x/m", true, "h", 80, "/m"},
+        {"h:8000", false, "", 0, ""},
+        {"h/live", false, "", 0, "/live"},
+        {"h:0/live", false, "h", 0, "/live"},
+        {"h:70000/live", false, "h", 70000, "/live"},
+        {"h:-5/live", false, "h", 0, "/live"},
+        {"h:8000/", false, "h", 8000, "/"},
+        {":8000/live", false, "", 8000, "/live"},
+        {"", false, "", 0, ""},
+        {"http://", false, "", 0, ""},
+    };
+    for (const auto& c : cases) {
+        std::string host;
+        uint32_t port = 0;
+        std::string mount;
+        EXPECT_EQ(ParseServerAddress(c.text, host, port, mount), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(host, c.host) << c.text;
+            EXPECT_EQ(port, c.port) << c.text;
+            EXPECT_EQ(mount, c.mount) << c.text;
+        }
+    }
+}
+
+TEST(ConnectionTestTest, VerdictsAgainstScriptedServers)
+{
+    const struct {
+        const char* answer;
+        const char* password;
+        int32_t server;
+        int32_t auth;
+    } cases[] = {
+        {"HTTP/1.0 200 OK\r\n\r\n", "pw", 1, 1},
+        {"ICY OK\r\n", "pw", 1, 1},
+        {"HTTP/1.0 401 Authentication Required\r\n\r\n", "pw", 1, -1},
+        {"", "pw", 1, -1}, // closed without an answer
+        {"HTTP/1.0 200 OK\r\n\r\n", "", 1, 0},
+    };
+    for (const auto& c : cases) {
+        LoopbackServer server(ServeAndClose(c.answer));
+        const Verdicts v = RunTest(Address(server.Port()), c.password);
+        EXPECT_EQ(v.server, c.server) << c.answer << c.password;
+        EXPECT_EQ(v.auth, c.auth) << c.answer << c.password;
+        EXPECT_EQ(v.notified, 1);
+        ASSERT_TRUE(server.WaitFinished(1, 5000));
+        const std::string request = server.Requests().at(0);
+        EXPECT_EQ(request, *c.password ? BuildTestRequest("/live", c.password) : "") << "no request without password";
+    }
+}
+
+TEST(ConnectionTestTest, UnreachableOrInvalidAddresses)
+{
+    const std::string addresses[] = {
+        Address(ClosedLoopbackPort()),
+        InIsolatedNetwork() ? "no-such-host.invalid:8000/live" : "",
+        "127.0.0.1:8000",
+        "127.0.0.1/live",
+        "127.0.0.1:0/live",
+        "127.0.0.1:70000/live",
+        "127.0.0.1:8000/",
+    };
+    for (const std::string& address : addresses) {
+        const Clock::time_point start = Clock::now();
+        const Verdicts v = RunTest(address, "pw");
+        EXPECT_EQ(v.server, -1) << address;
+        EXPECT_EQ(v.auth, 0) << address;
+        EXPECT_EQ(v.notified, 1) << address;
+        // A refused connection is no success, and it is known at once.
+        EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 3.0) << address;
+    }
+}
+
+TEST(ConnectionTestTest, SupersededTestNeverReports)
+{
+    std::atomic<bool> release{false};
+    LoopbackServer slow([&release](LoopbackPeer& peer, int) {
+        peer.ReadRequest();
+        while (!release.load())
+            peer.Idle(20);
+        peer.Write("HTTP/1.0 200 OK\r\n\r\n");
+        peer.ShutdownWrite();
+        peer.DrainUntilClosed();
+    });
+    LoopbackServer refusing(ServeAndClose("HTTP/1.0 401 Authentication Required\r\n\r\n"));
+
+    Completion firstDone;
+    const int32_t first = BeginConnectionTest();
+    std::thread firstTest([&] { RunConnectionTest(first, Address(slow.Port()), "pw", [firstDone] { firstDone.Signal(); }); });
+    while (slow.Requests().empty())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+    const Verdicts second = RunTest(Address(refusing.Port()), "pw");
+    release.store(true);
+    firstTest.join();
+    EXPECT_EQ(firstDone.Count(), 0);
+    EXPECT_EQ(second.notified, 1);
+    EXPECT_EQ(ConnectionTestServerResult(), 1);
+    EXPECT_EQ(ConnectionTestAuthResult(), -1) << "the stale test's 200 must not count";
+
+    // Closing the dialog silences a running test as well.
+    const int32_t third = BeginConnectionTest();
+    AbandonConnectionTests();
+    Completion thirdDone;
+    RunConnectionTest(third, Address(refusing.Port()), "", [thirdDone] { thirdDone.Signal(); });
+    EXPECT_EQ(thirdDone.Count(), 0);
+    EXPECT_EQ(ConnectionTestServerResult(), 0);
+}
+
+TEST(ConnectionTestTest, DetachedTestReportsOnce)
+{
+    LoopbackServer server(ServeAndClose("HTTP/1.0 200 OK\r\n\r\n"));
+    Completion done;
+    const int32_t generation = BeginConnectionTest();
+    EXPECT_TRUE(StartConnectionTest(generation, Address(server.Port()), "pw", [done] { done.Signal(); }));
+    ASSERT_TRUE(done.WaitFor(1, 15000));
+    EXPECT_EQ(ConnectionTestServerResult(), 1);
+    EXPECT_EQ(ConnectionTestAuthResult(), 1);
+    ASSERT_TRUE(server.WaitFinished(1, 5000));
+    EXPECT_EQ(done.Count(), 1);
+}
+
+TEST(ConnectivityProbeTest, ReachableOnlyWhenTheConnectionCompletes)
+{
+    LoopbackServer listening([](LoopbackPeer& peer, int) { peer.DrainUntilClosed(); });
+    EXPECT_TRUE(ProbeConnectivity({"127.0.0.1", listening.Port()}));
+
+    const Clock::time_point start = Clock::now();
+    EXPECT_FALSE(ProbeConnectivity({"127.0.0.1", ClosedLoopbackPort()}));
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), kProbeTimeoutMs / 1000.0);
+
+    const auto reachable = std::make_shared<std::atomic<int>>(-1);
+    Completion done;
+    EXPECT_TRUE(StartConnectivityProbe([reachable, done](bool result) {
+        reachable->store(result ? 1 : 0);
+        done.Signal();
+    }, {"127.0.0.1", listening.Port()}));
+    ASSERT_TRUE(done.WaitFor(1, 10000));
+    EXPECT_EQ(reachable->load(), 1);
+    EXPECT_EQ(DefaultProbeTarget().port, 53);
+}
+
+} // namespace

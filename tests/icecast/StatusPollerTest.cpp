@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "icecast/FetchUrl.h"
+#include "icecast/StatusPoller.h"
+
+namespace {
+
+// One source object as Icecast 2.4.4 writes it.
+std::string Source(const std::string& mount, const std::string& name, const std::string& title, int listeners)
+{
+    std::string s = "{\"audio_info\":\"ice-samplerate=44100;ice-bitrate=64;ice-channels=2\",\"bitrate\":64,"
+                    "\"genre\":\"Jazz\",\"listener_peak\":0,";
+    if (listeners >= -1)
+        s += "\"listeners\":" + std::to_string(listeners) + ",";
+    s += "\"listenurl\":\"http://127.0.0.1:8000" + mount + "\",\"server_name\":\"" + name + "\",";
+    if (!title.empty())
+        s += "\"title\":\"" + title + "\",";
+    return s + "\"dummy\":null}";
+}
+
+std::string Document(const std::vector<std::string>& sources)
+{
+    std::string doc = "{\"icestats\":{\"admin\":\"test@localhost\",\"host\":\"127.0.0.1\",\"server_id\":\"Icecast 2.4.4\",";
+    if (sources.size() == 1) {
+        doc += "\"source\":" + sources[0] + ",";
+    } else if (!sources.empty()) {
+        doc += "\"source\":[";
+        for (size_t i = 0; i < sources.size(); ++i)
+            doc += (i ? "," : "") + sources[i];
+        doc += "],";
+    }
+    return doc + "\"dummy\":null}}";
+}
+
+StatusResult Poll(const std::string& body, const std::string& mount)
+{
+    StatusResult result;
+    PollStatus("h:8000", mount, [&body](const std::string&) { return body; }, result);
+    return result;
+}
+
+TEST(StatusPollerTest, PicksTheWantedSource)
+{
+    const std::string doc = Document({Source("/one", "One", "First", 1), Source("/live2", "Two", "Second", 2),
+                                      Source("/live", "Live", "Now", 7)});
+    const struct {
+        const char* mount;
+        const char* name;
+        int listeners;
+    } cases[] = {
+        {"/live", "Live", 7},   // the listen URL ends in /live"
+        {"live", "Live", 7},    // a "/" is put in front
+        {"/live2", "Two", 2},
+        {"/nowhere", "One", 1}, // not listed: the first source
+        {"", "One", 1},
+    };
+    for (const auto& c : cases) {
+        const StatusResult result = Poll(doc, c.mount);
+        EXPECT_EQ(result.serverName, c.name) << c.mount;
+        EXPECT_EQ(result.listeners, c.listeners) << c.mount;
+    }
+}
+
+TEST(StatusPollerTest, BareNameMatchesInsideALongerMount)
+{
+    const StatusResult result = Poll(Document({Source("/other", "Other", "", 3), Source("/live2", "Two", "", 2)}),
+                                     "/live");
+    EXPECT_EQ(result.serverName, "Two");
+}
+
+TEST(StatusPollerTest, SingleSourceObjectAndQuotedMount)
+{
+    EXPECT_EQ(Poll(Document({Source("/a", "Alone", "Song", 0)}), "").serverName, "Alone");
+    const std::string quoted = "{\"icestats\":{\"source\":[{\"server_name\":\"X\"},{\"mount\":\"/live\","
+                               "\"server_name\":\"Y\",\"listeners\":4}]}}";
+    EXPECT_EQ(Poll(quoted, "/live").serverName, "Y");
+}
+
+TEST(StatusPollerTest, MissingValues)
+{
+    const StatusResult zero = Poll(Document({Source("/live", "Live", "Song", 0)}), "/live");
+    EXPECT_EQ(zero.listeners, 0);
+    EXPECT_EQ(zero.title, "Song");
+
+    const StatusResult noKeys = Poll(Document({Source("/live", "Live", "", -2)}), "/live");
+    EXPECT_EQ(noKeys.serverName, "Live");
+    EXPECT_EQ(noKeys.title, "");
+    EXPECT_EQ(noKeys.listeners, -1);
+
+    const StatusResult none = Poll("<html><body>404 - The file you requested could not be found</body></html>", "/live");
+    EXPECT_EQ(none.serverName, "");
+    EXPECT_EQ(none.listeners, -1);
+    StatusResult untouched;
+    EXPECT_FALSE(PollStatus("h:8000", "", [](const std::string&) { return std::string("{\"icestats\":{}}"); },
+                            untouched));
+}
+
+TEST(StatusPollerTest, ValueMatchers)
+{
+    const std::string body = "{\"a\": \"text\",\"n\":\t-42,\"z\":\"0\",\"nul\":null,\"m\":-,\"q\":\"x\\\"y\","
+                             "\"t\":null,\"big\":99999999999}";
+    EXPECT_EQ(FindJsonString(body, "a", 0), "text");
+    EXPECT_EQ(FindJsonString(body, "q", 0), "x\\");
+    EXPECT_EQ(FindJsonString(body, "t", 0), "");
+    EXPECT_EQ(FindJsonString(body, "missing", 0), "");
+    EXPECT_EQ(FindJsonInt(body, "n", 0), -42);
+    EXPECT_EQ(FindJsonInt(body, "z", 0), -1);
+    EXPECT_EQ(FindJsonInt(body, "nul", 0), -1);
+    EXPECT_EQ(FindJsonInt(body, "m", 0), 0);
+    EXPECT_EQ(FindJsonInt(body, "big", 0), INT32_MAX);
+    EXPECT_EQ(FindJsonString(body, "a", body.size() + 10), "");
+
+    // The key must begin within 3000 bytes of the start.
+    const std::string far = std::string(kJsonKeyWindow, ' ') + "\"k\":\"v\"";
+    EXPECT_EQ(FindJsonString(far, "k", 0), "v");
+    EXPECT_EQ(FindJsonString(" " + far, "k", 0), "");
+    EXPECT_EQ(FindJsonInt(" " + std::string(kJsonKeyWindow, ' ') + "\"k\":5", "k", 0), -1);
+}
+
+TEST(StatusPollerTest, FetchesPlainThenSecure)
+{
+    const struct {
+        const char* address;
+        bool firstEmpty;
+        std::vector<std::string> urls;
+    } cases[] = {
+        {"h:8000/live", false, {"http://h:8000/status-json.xsl"}},
+        {"h:8000/live", true, {"http://h:8000/status-json.xsl", "https://h:8000/status-json.xsl"}},
+        {"h:8000///", true, {"http://h:8000/status-json.xsl", "https://h:8000/status-json.xsl"}},
+        {"http://h:8000/live", true, {"http://h:8000/status-json.xsl"}},
+        {"https://h:8443", true, {"https://h:8443/status-json.xsl"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> urls;
+        const bool firstEmpty = c.firstEmpty;
+        StatusResult result;
+        PollStatus(c.address, "", [&](const std::string& url) {
+            urls.push_back(url);
+            return firstEmpty ? std::string() : std::string("{\"icestats\":{}}");
+        }, result);
+        EXPECT_EQ(urls, c.urls) << c.address;
+    }
+    StatusResult result;
+    EXPECT_FALSE(PollStatus("", "/live", [](const std::string&) -> std::string {
+        ADD_FAILURE() << "an empty address fetches nothing";
+        return {};
+    }, result));
+}
+
+TEST(StatusPollerTest, AddressPathWinsOverMountArgument)
+{
+    const std::string doc = Document({Source("/a", "A", "", 1), Source("/b", "B", "", 2)});
+    StatusResult result;
+    ASSERT_TRUE(PollStatus("h:8000/b", "/a", [&doc](const std::string&) { return doc; }, result));
+    EXPECT_EQ(result.serverName, "B");
+    ASSERT_TRUE(PollStatus("h:8000", "b", [&doc](const std::string&) { return doc; }, result));
+    EXPECT_EQ(result.serverName, "B");
+}
+
+TEST(StatusPollerTest, BodyIsCutAfterTheReadThatCrossesTheLimit)
+{
+    const std::string piece(kFetchReadBytes, 'x');
+    std::string body;
+    int pieces = 0;
+    while (AppendFetchedPiece(body, piece.data(), piece.size()))
+        ++pieces;
+    EXPECT_EQ(pieces, 16);
+    EXPECT_EQ(body.size(), 17 * kFetchReadBytes);
+
+    std::string zero;
+    EXPECT_TRUE(AppendFetchedPiece(zero, "ab\0cd", 5));
+    EXPECT_EQ(zero, "ab");
+}
+
+} // namespace
