@@ -10,6 +10,8 @@ constexpr int kExitUsage = 2;
 
 // Each subcommand receives the arguments after its name.
 int RunSettingsCommand(const std::vector<std::string>& args);
+int RunTestServerCommand(const std::vector<std::string>& args);
+int RunStatusCommand(const std::vector<std::string>& args);
 int RunProcessCommand(const std::vector<std::string>& args);
 int RunEncodeCommand(const std::vector<std::string>& args);
 int RunDevicesCommand(const std::vector<std::string>& args);

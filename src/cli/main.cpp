@@ -16,6 +16,8 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"settings", "settings [--config DIR]", RunSettingsCommand},
+    {"test-server", "test-server ADDRESS [PASSWORD]", RunTestServerCommand},
+    {"status", "status ADDRESS [MOUNT]", RunStatusCommand},
     {"process", "process [--config DIR] IN.wav OUT.wav", RunProcessCommand},
     {"encode", "encode [--config DIR] IN.wav OUT.aac", RunEncodeCommand},
     {"devices", "devices", RunDevicesCommand},

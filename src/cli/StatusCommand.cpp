@@ -1,0 +1,39 @@
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/BackgroundResult.h"
+#include "cli/CliOptions.h"
+#include "cli/Commands.h"
+#include "icecast/StatusPoller.h"
+
+namespace {
+
+// Two fetches (HTTP, then HTTPS) with 3 s limits fit well inside this.
+constexpr std::chrono::seconds kPollWait{60};
+
+} // namespace
+
+// Runs one status poll for ADDRESS (host:port[/mount], the server's status port) and
+// prints what it found. Exit 1 when nothing was found.
+int RunStatusCommand(const std::vector<std::string>& args)
+{
+    if (args.empty() || args.size() > 2) {
+        PrintError("usage: status ADDRESS [MOUNT]");
+        return kExitUsage;
+    }
+    const std::string mount = args.size() > 1 ? args[1] : std::string();
+
+    BackgroundResult<StatusResult> poll;
+    StartStatusPoll(args[0], mount, poll.Deliverer());
+    StatusResult result;
+    if (!poll.Wait(kPollWait, result)) {
+        PrintError("the status poll did not finish");
+        return kExitFailure;
+    }
+    std::printf("serverName=%s\ntitle=%s\nlisteners=%d\n", result.serverName.c_str(), result.title.c_str(),
+                static_cast<int>(result.listeners));
+    const bool found = !result.serverName.empty() || !result.title.empty() || result.listeners >= 0;
+    return found ? kExitOk : kExitFailure;
+}

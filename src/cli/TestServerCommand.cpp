@@ -1,0 +1,42 @@
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/BackgroundResult.h"
+#include "cli/CliOptions.h"
+#include "cli/Commands.h"
+#include "icecast/ConnectionTest.h"
+
+namespace {
+
+// Resolution, a 4 s connect, a 4 s send and a 4 s receive fit well inside this.
+constexpr std::chrono::seconds kTestWait{60};
+
+} // namespace
+
+// Runs the settings dialog's connection test on ADDRESS (host:port/mount) and prints its
+// two verdicts. Exit 0 when the server was reached and the password, if any, accepted.
+int RunTestServerCommand(const std::vector<std::string>& args)
+{
+    if (args.empty() || args.size() > 2) {
+        PrintError("usage: test-server ADDRESS [PASSWORD]");
+        return kExitUsage;
+    }
+    const std::string& address = args[0];
+    const std::string password = args.size() > 1 ? args[1] : std::string();
+
+    BackgroundResult<bool> finished;
+    const auto deliver = finished.Deliverer();
+    const int32_t generation = BeginConnectionTest();
+    StartConnectionTest(generation, address, password, [deliver] { deliver(true); });
+    bool done = false;
+    if (!finished.Wait(kTestWait, done)) {
+        PrintError("the connection test did not finish");
+        return kExitFailure;
+    }
+    const int32_t server = ConnectionTestServerResult();
+    const int32_t auth = ConnectionTestAuthResult();
+    std::printf("serverResult=%d\nauthResult=%d\n", static_cast<int>(server), static_cast<int>(auth));
+    return server == 1 && auth != -1 ? kExitOk : kExitFailure;
+}

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# kelm-vantoro-cli test-server and status against the test environment's Icecast.
+set -euo pipefail
+if [ -z "${KV_ICECAST_HOST:-}" ]; then
+  echo "icecast_cli: skipped (no test Icecast; run inside scripts/testenv)"
+  exit 0
+fi
+cli=(${KV_EMULATOR:-} "$KV_CLI")
+fail() { echo "FAIL: $*"; exit 1; }
+source_host="$KV_ICECAST_HOST:$KV_ICECAST_PORT"
+status_host="$KV_ICECAST_HOST:$KV_ICECAST_STATUS_PORT"
+mount="/kv-cli-${KV_BUILD:-build}"
+
+# expect_run STATUS EXPECTED_OUTPUT CLI_ARGS...
+expect_run() {
+  local want_status=$1 want=$2 out status
+  shift 2
+  set +e
+  out="$("${cli[@]}" "$@")"
+  status=$?
+  set -e
+  [ "$status" -eq "$want_status" ] || fail "$* exited $status, not $want_status"$'\n'"$out"
+  [ "$out" = "$want" ] || fail "$* printed:"$'\n'"$out"$'\n'"instead of:"$'\n'"$want"
+}
+
+expect_run 0 $'serverResult=1\nauthResult=1' test-server "$source_host$mount-a" "$KV_ICECAST_SOURCE_PASSWORD"
+expect_run 1 $'serverResult=1\nauthResult=-1' test-server "http://$source_host$mount-b" "not-the-password"
+expect_run 0 $'serverResult=1\nauthResult=0' test-server "$source_host$mount-c"
+expect_run 1 $'serverResult=-1\nauthResult=0' test-server "$source_host" "$KV_ICECAST_SOURCE_PASSWORD"
+expect_run 2 "" test-server
+expect_run 1 $'serverName=\ntitle=\nlisteners=-1' status "$KV_ICECAST_HOST:9" "$mount"
+expect_run 2 "" status
+
+# A source that holds the mount, sets its title and keeps sending.
+title=$'Rock & Roll / 100% + m\xc3\xbcsic'
+python3 - "$KV_ICECAST_HOST" "$KV_ICECAST_PORT" "$KV_ICECAST_SOURCE_PASSWORD" "$mount" <<'PY' &
+import base64, socket, sys, time, urllib.parse
+host, port, password, mount = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
+auth = base64.b64encode(f"source:{password}".encode()).decode()
+s = socket.create_connection((host, port))
+s.sendall(f"SOURCE {mount} HTTP/1.0\r\nAuthorization: Basic {auth}\r\nContent-Type: audio/aac\r\n"
+          f"ice-name: Kelm CLI Source\r\n\r\n".encode())
+assert s.recv(1024).startswith(b"HTTP/1.0 200")
+song = urllib.parse.quote_plus("Rock & Roll / 100% + m\u00fcsic")
+m = socket.create_connection((host, port))
+m.sendall(f"GET /admin/metadata?mount={mount}&mode=updinfo&song={song}&charset=UTF-8 HTTP/1.0\r\n"
+          f"Authorization: Basic {auth}\r\n\r\n".encode())
+while m.recv(1024):
+    pass
+for _ in range(600):
+    s.sendall(b"\0" * 512)
+    time.sleep(0.1)
+PY
+feeder=$!
+trap 'kill $feeder 2>/dev/null || true' EXIT
+
+want="serverName=Kelm CLI Source"$'\n'"title=$title"$'\n'"listeners=0"
+for _ in $(seq 50); do
+  out="$("${cli[@]}" status "$status_host" "$mount" || true)"
+  [ "$out" = "$want" ] && break
+  sleep 0.2
+done
+[ "$out" = "$want" ] || fail "status printed:"$'\n'"$out"$'\n'"instead of:"$'\n'"$want"
+expect_run 0 "$want" status "$status_host${mount}"
+grep -q $'\r' <<<"$out" && fail "carriage returns in the output"
+echo "icecast_cli: ok"
