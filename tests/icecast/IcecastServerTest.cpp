@@ -248,9 +248,7 @@ TEST(IcecastServerTest, ConnectionTestVerdicts)
         {"http://" + hostPort + Mount("check-2"), server.password, 1, 1},
         {hostPort + Mount("check-3"), server.password + "-not", 1, -1},
         {hostPort + Mount("check-4"), "", 1, 0},
-        {server.host + ":" + std::to_string(ClosedLoopbackPort()) + "/live", server.password, -1, 0},
-        {"no-such-host.invalid:8000/live", server.password, -1, 0},
-        {server.host + ":" + std::to_string(server.port), server.password, -1, 0},
+        {hostPort, server.password, -1, 0},
     };
     for (const auto& c : cases) {
         Completion done;
