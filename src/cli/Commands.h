@@ -16,3 +16,4 @@ int RunProcessCommand(const std::vector<std::string>& args);
 int RunEncodeCommand(const std::vector<std::string>& args);
 int RunDevicesCommand(const std::vector<std::string>& args);
 int RunMeterCommand(const std::vector<std::string>& args);
+int RunStreamCommand(const std::vector<std::string>& args);

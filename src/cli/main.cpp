@@ -22,6 +22,7 @@ constexpr Command kCommands[] = {
     {"encode", "encode [--config DIR] IN.wav OUT.aac", RunEncodeCommand},
     {"devices", "devices", RunDevicesCommand},
     {"meter", "meter [--config DIR] [--seconds N]", RunMeterCommand},
+    {"stream", "stream [--config DIR] [--seconds N]", RunStreamCommand},
 };
 
 void PrintUsage(FILE* out)

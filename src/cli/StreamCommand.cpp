@@ -1,0 +1,233 @@
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "audio/InputLevelMonitor.h"
+#include "cli/CliOptions.h"
+#include "cli/Commands.h"
+#include "engine/StatusTexts.h"
+#include "engine/StreamEngine.h"
+#include "engine/StreamSupervisor.h"
+#include "icecast/ConnectivityProbe.h"
+#include "icecast/StatusPoller.h"
+
+#if defined(_WIN32)
+#include <io.h>
+#define KV_ISATTY _isatty
+#define KV_FILENO _fileno
+#else
+#include <unistd.h>
+#define KV_ISATTY isatty
+#define KV_FILENO fileno
+#endif
+
+namespace {
+
+std::atomic<bool> stopSignal{false};
+
+extern "C" void OnStopSignal(int)
+{
+    stopSignal.store(true);
+}
+
+// Results of the detached poll and probe threads, waiting for the command loop. Shared
+// with the workers, so a worker that outlives the loop still writes into live memory.
+struct Inbox {
+    struct Event {
+        bool isStatus = false;
+        std::optional<StatusResult> status; // empty: the poll failed
+        bool reachable = false;
+    };
+    std::mutex lock;
+    std::deque<Event> events;
+
+    void Push(Event event)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        events.push_back(std::move(event));
+    }
+    std::deque<Event> TakeAll()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        std::deque<Event> taken;
+        taken.swap(events);
+        return taken;
+    }
+};
+
+std::string Meter(float level)
+{
+    const float clamped = level < 0.0f ? 0.0f : (level > 1.0f ? 1.0f : level);
+    const int lit = static_cast<int>(clamped * 20.0f);
+    return std::string(static_cast<size_t>(lit), '#') + std::string(static_cast<size_t>(20 - lit), '-');
+}
+
+struct StreamView {
+    std::string caption = kCaptionStart;
+    AudioQuality quality;
+};
+
+std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const AppSettings& settings,
+                       const InputLevelMonitor& monitor, StreamView& view)
+{
+    const SupervisionState& s = supervisor.state;
+    const StreamEngine* engine = supervisor.CurrentEngine();
+    StreamStats stats;
+    if (engine)
+        stats = engine->GetStats();
+    float left = monitor.leftLevel.load();
+    float right = monitor.rightLevel.load();
+    if (engine && engine->GetState() == EngineState::Streaming) {
+        left = stats.levelLeft;
+        right = stats.levelRight;
+    }
+    const EngineConfig& c = settings.stream;
+    const Indicator internet = InternetIndicator(static_cast<int32_t>(s.internetState));
+    const Indicator encoder = EncoderIndicator(engine != nullptr, engine ? engine->GetState() : EngineState::Idle,
+                                               engine ? engine->ConsecutiveSendFailures() : 0);
+    const Indicator audio = view.quality.Update(left, right);
+    std::string line = view.caption;
+    line += " | Internet: " + internet.text;
+    line += " | Encoder: " + encoder.text;
+    line += " | Audio: " + audio.text;
+    line += " | Name: " + (s.serverName.empty() ? std::string("-") : s.serverName);
+    line += " | Title: " + (s.streamTitle.empty() ? std::string("-") : s.streamTitle);
+    line += " | Listeners: " + (s.listeners < 0 ? std::string("-") : std::to_string(s.listeners));
+    line += " | " + QualityText(c.encoder.bitrate, c.encoder.sampleRate, c.captureFormat.channels, c.encoder.heVersion);
+    line += " | " + ElapsedText(stats.elapsedSeconds);
+    line += " | " + DataSentText(stats.bytesSent);
+    line += " | L " + Meter(left) + " R " + Meter(right);
+    return line;
+}
+
+SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, StreamView& view,
+                           std::shared_ptr<Inbox> inbox, std::string& alertText)
+{
+    SupervisionHooks hooks;
+    hooks.setCaption = [&view](const std::string& caption) { view.caption = caption; };
+    hooks.alert = [&alertText](const std::string& title, const std::string& text) { alertText = title + ": " + text; };
+    hooks.applySettings = [&store, &settings] { ApplyStoredSettings(store, settings); };
+    hooks.startStatusPoll = [inbox](const std::string& address, const std::string& mount) {
+        StartStatusPoll(address, mount, [inbox](const StatusResult& result) {
+            Inbox::Event event;
+            event.isStatus = true;
+            event.status = result;
+            inbox->Push(std::move(event));
+        });
+    };
+    hooks.startProbe = [inbox] {
+        StartConnectivityProbe([inbox](bool reachable) {
+            Inbox::Event event;
+            event.reachable = reachable;
+            inbox->Push(std::move(event));
+        });
+    };
+    return hooks;
+}
+
+} // namespace
+
+// The program's main job without a window: stream the configured input to the
+// configured server, keep it up, and show a live status line until Ctrl+C.
+int RunStreamCommand(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> args = arguments;
+    std::string dir;
+    std::string error;
+    std::string secondsText;
+    bool hasSeconds = false;
+    if (!TakeConfigOption(args, dir, error) || !TakeValueOption(args, "seconds", secondsText, hasSeconds, error)) {
+        PrintError(error);
+        return kExitUsage;
+    }
+    if (!args.empty()) {
+        PrintError("unexpected argument: " + args.front());
+        return kExitUsage;
+    }
+    long seconds = 0;
+    if (hasSeconds) {
+        char* end = nullptr;
+        seconds = std::strtol(secondsText.c_str(), &end, 10);
+        if (secondsText.empty() || *end != '\0' || seconds <= 0) {
+            PrintError("--seconds needs a positive whole number");
+            return kExitUsage;
+        }
+    }
+
+    SettingsStore store;
+    AppSettings settings;
+    LoadConfiguredSettings(dir, store, settings);
+
+    StreamView view;
+    std::string alertText;
+    auto inbox = std::make_shared<Inbox>();
+    StreamSupervisor<StreamEngine> supervisor(settings, MakeHooks(store, settings, view, inbox, alertText));
+
+    InputLevelMonitor monitor;
+    monitor.SetParams(settings.stream.processing);
+
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+
+    supervisor.StartStreaming();
+    if (!supervisor.CurrentEngine()) {
+        std::fprintf(stderr, "%s\n", alertText.c_str());
+        return kExitFailure;
+    }
+    std::printf("Streaming to %s:%u%s%s\n", settings.stream.server.host.c_str(), settings.stream.server.port,
+                settings.stream.server.mountPoint.rfind('/', 0) == 0 ? "" : "/",
+                settings.stream.server.mountPoint.c_str());
+    std::fflush(stdout);
+
+    const bool terminal = KV_ISATTY(KV_FILENO(stdout)) != 0;
+    const auto tick = std::chrono::milliseconds(100);
+    auto next = std::chrono::steady_clock::now();
+    const auto deadline = next + std::chrono::seconds(seconds);
+    int exitStatus = kExitOk;
+    for (uint32_t ticks = 0;; ++ticks) {
+        if (stopSignal.load() || (hasSeconds && std::chrono::steady_clock::now() >= deadline))
+            break;
+        for (Inbox::Event& event : inbox->TakeAll()) {
+            if (!event.isStatus)
+                supervisor.OnNetCheck(event.reachable);
+            else
+                supervisor.OnStatusResult(event.status ? &*event.status : nullptr);
+        }
+        supervisor.SupervisionTick();
+        const bool lost = view.caption == kCaptionOffline;
+        // The meters follow the input while no engine streams, as the window's do.
+        const StreamEngine* engine = supervisor.CurrentEngine();
+        const bool streaming = engine && engine->GetState() == EngineState::Streaming;
+        if (!streaming && !monitor.Running() && !lost)
+            monitor.StartByIndex(settings.stream.deviceIndex);
+        else if (streaming && monitor.Running())
+            monitor.Stop();
+
+        const std::string line = StatusLine(supervisor, settings, monitor, view);
+        if (terminal)
+            std::printf("\r%s\033[K", line.c_str());
+        else if (ticks % 10 == 0 || lost)
+            std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+        if (lost) {
+            std::fprintf(stderr, "%sStream lost: %s\n", terminal ? "\n" : "", supervisor.state.statusText.c_str());
+            exitStatus = kExitFailure;
+            break;
+        }
+        next += tick;
+        std::this_thread::sleep_until(next);
+    }
+    monitor.Stop();
+    if (exitStatus == kExitOk) {
+        supervisor.StopStreaming();
+        std::printf("%sStopped\n", terminal ? "\n" : "");
+    }
+    return exitStatus;
+}

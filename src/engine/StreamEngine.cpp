@@ -1,0 +1,282 @@
+#include "engine/StreamEngine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <system_error>
+#include <vector>
+
+#include "app/Log.h"
+#include "audio/AudioCapture.h"
+#include "encoder/AacEncoder.h"
+#include "icecast/IcecastClient.h"
+
+namespace {
+
+// Per capture thread, only ever grown: a steady stream allocates nothing per block.
+thread_local std::vector<int16_t> processScratch;
+thread_local std::vector<int16_t> resampleScratch;
+
+} // namespace
+
+StreamEngine::StreamEngine()
+{
+    config.server.port = 8000;
+    config.deviceIndex = -1;
+    streamFrameSink = [this](const uint8_t* frame, uint64_t size) { OnStreamFrame(frame, size); };
+}
+
+StreamEngine::~StreamEngine()
+{
+    Stop();
+    // A failed start leaves the sender parked on the open queue: Stop joins it
+    // whenever it runs; an engine that never reached Stop joins it here.
+    if (sender.joinable()) {
+        queue.Close();
+        sender.join();
+    }
+    capture.reset();
+    encoder.reset();
+    client.reset();
+}
+
+void StreamEngine::SetStatus(const std::string& text)
+{
+    std::lock_guard<std::mutex> guard(statusLock);
+    statusMessage = text;
+}
+
+std::string StreamEngine::GetStatusMessage() const
+{
+    std::lock_guard<std::mutex> guard(statusLock);
+    return statusMessage;
+}
+
+bool StreamEngine::Fail(const std::string& text)
+{
+    SetStatus(text);
+    SetState(EngineState::Error);
+    return false;
+}
+
+bool StreamEngine::Initialize(const EngineConfig& configuration)
+{
+    config = configuration;
+    SetState(EngineState::Connecting);
+
+    capture = std::make_unique<AudioCapture>();
+    if (config.deviceEndpointId.empty())
+        capture->SetDevice(config.deviceIndex, "");
+    else
+        capture->SetDevice(-1, config.deviceEndpointId);
+    if (!capture->Initialize(config))
+        return Fail("Failed to initialize audio capture");
+
+    const uint32_t deviceRate = capture->DeviceRate();
+    const uint32_t wanted = config.encoder.sampleRate;
+    if (wanted != 0 && wanted != deviceRate) {
+        resampler.Configure(deviceRate, wanted, config.encoder.channels);
+        LogLine("Engine", "Resampling: " + std::to_string(deviceRate) + " Hz -> " + std::to_string(wanted) + " Hz");
+        streamRate = wanted;
+    } else {
+        resampler.Configure(deviceRate, deviceRate, config.encoder.channels);
+        streamRate = deviceRate;
+    }
+
+    {
+        std::lock_guard<std::mutex> guard(processingLock);
+        chain.params = config.processing;
+        chain.Configure(deviceRate, config.captureFormat.channels);
+    }
+
+    EncoderConfig encoderConfig = config.encoder;
+    encoderConfig.sampleRate = streamRate;
+    encoder = std::make_unique<AacEncoder>();
+    if (!encoder->Open(encoderConfig))
+        return Fail("Failed to initialize AAC encoder");
+
+    IcecastConfig server = config.server;
+    server.streamSampleRate = static_cast<uint16_t>(streamRate);
+    client = std::make_unique<IcecastClient>();
+    if (!client->Connect(server)) {
+        if (server.host.empty() || server.port == 0)
+            SetStatus("Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.");
+        else
+            SetStatus("Failed to connect to Icecast server: " + client->LastError());
+        SetState(EngineState::Error);
+        return false;
+    }
+    if (!server.streamName.empty())
+        client->UpdateTitle(server.streamName);
+
+    SetState(EngineState::Idle);
+    SetStatus("Engine initialized successfully");
+    return true;
+}
+
+bool StreamEngine::Start()
+{
+    const EngineState current = state.load();
+    if (current == EngineState::Streaming)
+        return true;
+    if (current != EngineState::Idle)
+        return false;
+
+    stopRequested = false;
+    consecutiveSendFailures.exchange(0);
+    startTime = std::chrono::steady_clock::now();
+    queue.Reset();
+    try {
+        sender = std::thread([this] { SenderLoop(); });
+    } catch (const std::system_error&) {
+        return Fail("Failed to start sender thread");
+    }
+    if (!capture->Start([this](const uint8_t* data, uint64_t size) { OnAudio(data, size); }))
+        return Fail("Failed to start audio capture");
+    SetState(EngineState::Streaming);
+    SetStatus("Streaming");
+    return true;
+}
+
+void StreamEngine::Stop()
+{
+    const EngineState current = state.load();
+    if (current == EngineState::Idle || current == EngineState::Stopped)
+        return;
+    stopRequested = true;
+    if (capture && capture->Running())
+        capture->Stop();
+    if (encoder) {
+        // The capture thread has ended, so this is the only writer left.
+        encoder->Flush([this](const uint8_t* frame, uint64_t size) { queue.Write(frame, size); });
+    }
+    queue.Close();
+    if (sender.joinable())
+        sender.join();
+    if (client)
+        client->Disconnect();
+    SetState(EngineState::Stopped);
+    SetStatus("Stopped");
+}
+
+StreamStats StreamEngine::GetStats() const
+{
+    StreamStats stats;
+    {
+        std::lock_guard<std::mutex> guard(statsLock);
+        stats.sendCount = sendCount;
+        stats.bytesSent = bytesSent;
+    }
+    stats.levelLeft = levelLeft.load();
+    stats.levelRight = levelRight.load();
+    if (state.load() == EngineState::Streaming) {
+        const auto elapsed = std::chrono::steady_clock::now() - startTime;
+        stats.elapsedSeconds =
+            static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count() / 1000000000);
+    }
+    return stats;
+}
+
+void StreamEngine::UpdateProcessing(const ProcessingParams& params)
+{
+    std::lock_guard<std::mutex> guard(processingLock);
+    chain.params = params;
+    config.processing = params;
+}
+
+void StreamEngine::OnAudio(const uint8_t* data, uint64_t size)
+{
+    if (!encoder || !client || stopRequested.load())
+        return;
+    const int16_t* block = reinterpret_cast<const int16_t*>(data);
+    size_t count = static_cast<size_t>(size / 2);
+    {
+        std::lock_guard<std::mutex> guard(processingLock);
+        if (ProcessingNeeded(chain.params)) {
+            if (processScratch.size() < count)
+                processScratch.resize(count);
+            std::copy(block, block + count, processScratch.begin());
+            chain.Process(processScratch.data(), count * 2);
+            block = processScratch.data();
+        }
+    }
+    UpdateMeters(block, count);
+    if (resampler.InRate() != resampler.OutRate()) {
+        count = resampler.Process(block, count, resampleScratch);
+        block = resampleScratch.data();
+    }
+    encoder->Encode(block, static_cast<uint64_t>(count) * 2, streamFrameSink);
+}
+
+void StreamEngine::UpdateMeters(const int16_t* samples, size_t count)
+{
+    const size_t c = std::max<size_t>(config.captureFormat.channels, 1);
+    float peakLeft = 0.0f;
+    float peakRight = 0.0f;
+    for (size_t i = 0; i < count; i += c) {
+        peakLeft = std::max(peakLeft, static_cast<float>(std::abs(static_cast<int>(samples[i]))) / 32768.0f);
+        if (c >= 2 && i + 1 < count)
+            peakRight = std::max(peakRight, static_cast<float>(std::abs(static_cast<int>(samples[i + 1]))) / 32768.0f);
+    }
+    if (c < 2)
+        peakRight = peakLeft;
+    const float left = levelLeft.load();
+    const float right = levelRight.load();
+    levelLeft.exchange(peakLeft > left ? peakLeft : left * kMeterFall);
+    levelRight.exchange(peakRight > right ? peakRight : right * kMeterFall);
+}
+
+void StreamEngine::OnStreamFrame(const uint8_t* frame, uint64_t size)
+{
+    if (queue.Write(frame, size))
+        return;
+    if (state.load() == EngineState::Streaming) {
+        client->Disconnect();
+        SetState(EngineState::Error);
+        SetStatus("Send buffer overflow (network too slow)");
+    }
+}
+
+void StreamEngine::FailFromSender(const std::string& text)
+{
+    SetState(EngineState::Error);
+    SetStatus(text);
+}
+
+void StreamEngine::SenderLoop()
+{
+    uint8_t buffer[kSendChunkBytes];
+    for (;;) {
+        if (queue.IsClosedAndEmpty())
+            return;
+        const uint64_t n = queue.Take(buffer, sizeof(buffer));
+        if (n == 0)
+            continue;
+        if (!client || !client->IsConnected()) {
+            if (state.load() != EngineState::Streaming)
+                return;
+            FailFromSender(client ? client->LastError() : "Icecast client unavailable");
+            return;
+        }
+        if (client->Send(buffer, n)) {
+            {
+                std::lock_guard<std::mutex> guard(statsLock);
+                bytesSent += n;
+                sendCount += 1;
+            }
+            consecutiveSendFailures.exchange(0);
+            continue;
+        }
+        const int32_t failures = consecutiveSendFailures.fetch_add(1) + 1;
+        if (!client->IsConnected()) {
+            FailFromSender(client->LastError());
+            return;
+        }
+        if (failures >= kMaxSendFailures) {
+            client->Disconnect();
+            FailFromSender("Connection lost (send timeout)");
+            return;
+        }
+        std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(50));
+    }
+}

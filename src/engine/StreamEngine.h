@@ -1,0 +1,97 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "audio/ProcessingChain.h"
+#include "audio/Resampler.h"
+#include "encoder/FrameSink.h"
+#include "engine/EngineConfig.h"
+#include "engine/EngineState.h"
+#include "icecast/SendQueue.h"
+
+class AudioCapture;
+class AacEncoder;
+class IcecastClient;
+
+// Counters and meters of one stream.
+struct StreamStats {
+    uint64_t sendCount = 0;      // successful socket writes (chunks of at most 4096 bytes)
+    uint64_t bytesSent = 0;
+    float levelLeft = 0.0f;      // peak meters, 0..1 of full scale
+    float levelRight = 0.0f;     // equals levelLeft for a mono stream
+    uint32_t elapsedSeconds = 0; // since Start while streaming, else 0
+};
+
+// The pipeline of one stream attempt: capture, processing, meters, resampling, AAC
+// encoding, the send queue and a sender thread writing to the Icecast source
+// connection. It never reconnects by itself; supervision makes a new engine instead.
+class StreamEngine {
+public:
+    static constexpr uint64_t kSendChunkBytes = 4096;
+    static constexpr int32_t kMaxSendFailures = 40;
+    static constexpr float kMeterFall = 0.85f;
+
+    StreamEngine();
+    ~StreamEngine();
+    StreamEngine(const StreamEngine&) = delete;
+    StreamEngine& operator=(const StreamEngine&) = delete;
+
+    // Builds the components and opens the source connection; blocks for the handshake.
+    bool Initialize(const EngineConfig& config);
+    // Starts the sender thread and the capture. True when streaming.
+    bool Start();
+    // Stops capture, flushes the encoder, drains and joins the sender, disconnects.
+    void Stop();
+
+    EngineState GetState() const { return state.load(); }
+    std::string GetStatusMessage() const;
+    StreamStats GetStats() const;
+    int32_t ConsecutiveSendFailures() const { return consecutiveSendFailures.load(); }
+    // Replaces the processing parameters of a running stream; filter states carry on.
+    void UpdateProcessing(const ProcessingParams& params);
+
+    // The stream rate the encoder runs at (the device rate when no resampling).
+    uint32_t StreamRate() const { return streamRate; }
+
+    // The audio callback's work on one captured block (public for tests).
+    void OnAudio(const uint8_t* data, uint64_t size);
+    // Meter update of one block of interleaved samples (public for tests).
+    void UpdateMeters(const int16_t* samples, size_t count);
+
+private:
+    void SetState(EngineState next) { state.exchange(next); }
+    void SetStatus(const std::string& text);
+    bool Fail(const std::string& text);
+    void OnStreamFrame(const uint8_t* frame, uint64_t size);
+    void SenderLoop();
+    void FailFromSender(const std::string& text);
+
+    EngineConfig config;
+    std::atomic<EngineState> state{EngineState::Idle};
+    std::string statusMessage;
+    mutable std::mutex statusLock;
+    uint64_t sendCount = 0;
+    uint64_t bytesSent = 0;
+    mutable std::mutex statsLock;
+    std::unique_ptr<AudioCapture> capture;
+    std::unique_ptr<AacEncoder> encoder;
+    std::unique_ptr<IcecastClient> client;
+    ProcessingChain chain;
+    Resampler resampler;
+    std::mutex processingLock;
+    SendQueue queue;
+    std::thread sender;
+    std::atomic<bool> stopRequested{false};
+    std::atomic<float> levelLeft{0.0f};
+    std::atomic<float> levelRight{0.0f};
+    std::atomic<int32_t> consecutiveSendFailures{0};
+    std::chrono::steady_clock::time_point startTime;
+    uint32_t streamRate = 0;
+    FrameSink streamFrameSink;
+};
