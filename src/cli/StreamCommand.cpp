@@ -104,6 +104,9 @@ std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const A
     line += " | " + ElapsedText(stats.elapsedSeconds);
     line += " | " + DataSentText(stats.bytesSent);
     line += " | L " + Meter(left) + " R " + Meter(right);
+    // While the stream is being rebuilt, say so and when.
+    if (s.reconnectCountdown > 0 || s.statusText.rfind("Reconnect", 0) == 0)
+        line += " | " + s.statusText;
     return line;
 }
 

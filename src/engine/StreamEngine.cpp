@@ -121,6 +121,8 @@ bool StreamEngine::Start()
         return true;
     if (current != EngineState::Idle)
         return false;
+    if (!capture)
+        return Fail("Failed to start audio capture");
 
     stopRequested = false;
     consecutiveSendFailures.exchange(0);
@@ -200,7 +202,7 @@ void StreamEngine::OnAudio(const uint8_t* data, uint64_t size)
             block = processScratch.data();
         }
     }
-    UpdateMeters(block, count);
+    UpdatePeakMeters(block, count, config.captureFormat.channels, levelLeft, levelRight);
     if (resampler.InRate() != resampler.OutRate()) {
         count = resampler.Process(block, count, resampleScratch);
         block = resampleScratch.data();
@@ -208,9 +210,10 @@ void StreamEngine::OnAudio(const uint8_t* data, uint64_t size)
     encoder->Encode(block, static_cast<uint64_t>(count) * 2, streamFrameSink);
 }
 
-void StreamEngine::UpdateMeters(const int16_t* samples, size_t count)
+void UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, std::atomic<float>& left,
+                      std::atomic<float>& right)
 {
-    const size_t c = std::max<size_t>(config.captureFormat.channels, 1);
+    const size_t c = std::max<size_t>(channels, 1);
     float peakLeft = 0.0f;
     float peakRight = 0.0f;
     for (size_t i = 0; i < count; i += c) {
@@ -220,10 +223,10 @@ void StreamEngine::UpdateMeters(const int16_t* samples, size_t count)
     }
     if (c < 2)
         peakRight = peakLeft;
-    const float left = levelLeft.load();
-    const float right = levelRight.load();
-    levelLeft.exchange(peakLeft > left ? peakLeft : left * kMeterFall);
-    levelRight.exchange(peakRight > right ? peakRight : right * kMeterFall);
+    const float oldLeft = left.load();
+    const float oldRight = right.load();
+    left.exchange(peakLeft > oldLeft ? peakLeft : oldLeft * StreamEngine::kMeterFall);
+    right.exchange(peakRight > oldRight ? peakRight : oldRight * StreamEngine::kMeterFall);
 }
 
 void StreamEngine::OnStreamFrame(const uint8_t* frame, uint64_t size)

@@ -16,6 +16,13 @@
 #include "icecast/SendQueue.h"
 
 class AudioCapture;
+
+// Peak meters of one block of interleaved samples with channels per frame: a side jumps
+// up to a louder peak at once and otherwise falls by 15 % per block. A mono block shows
+// its one channel on both sides.
+void UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, std::atomic<float>& left,
+                      std::atomic<float>& right);
+
 class AacEncoder;
 class IcecastClient;
 
@@ -59,12 +66,10 @@ public:
     // The stream rate the encoder runs at (the device rate when no resampling).
     uint32_t StreamRate() const { return streamRate; }
 
-    // The audio callback's work on one captured block (public for tests).
-    void OnAudio(const uint8_t* data, uint64_t size);
-    // Meter update of one block of interleaved samples (public for tests).
-    void UpdateMeters(const int16_t* samples, size_t count);
-
 private:
+    // The audio callback: one captured block, on the capture thread.
+    void OnAudio(const uint8_t* data, uint64_t size);
+
     void SetState(EngineState next) { state.exchange(next); }
     void SetStatus(const std::string& text);
     bool Fail(const std::string& text);

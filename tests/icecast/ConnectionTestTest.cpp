@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "Completion.h"
-#include "LoopbackServer.h"
+#include "support/LoopbackServer.h"
 #include "icecast/ConnectionTest.h"
 #include "icecast/ConnectivityProbe.h"
 #include "icecast/IcecastProtocol.h"

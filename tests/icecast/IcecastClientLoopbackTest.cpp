@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "LoopbackServer.h"
+#include "support/LoopbackServer.h"
 #include "app/Platform.h"
 #include "icecast/FetchUrl.h"
 #include "icecast/IcecastClient.h"

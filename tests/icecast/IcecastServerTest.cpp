@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Completion.h"
-#include "LoopbackServer.h"
+#include "support/LoopbackServer.h"
 #include "icecast/ConnectionTest.h"
 #include "icecast/FetchUrl.h"
 #include "icecast/IcecastClient.h"

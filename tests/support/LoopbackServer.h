@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "LoopbackSocket.h"
+#include "support/LoopbackSocket.h"
 
 class LoopbackServer;
 

@@ -1,62 +1,77 @@
-#include "LoopbackSocket.h"
+#include "support/LoopbackSocket.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <mutex>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 namespace {
 
+void StartWinsock()
+{
+    static std::once_flag started;
+    std::call_once(started, [] {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+    });
+}
+
+SOCKET Native(RawSocket s)
+{
+    return static_cast<SOCKET>(s);
+}
+
 bool WaitReadable(RawSocket s, int timeoutMs)
 {
-    pollfd entry{static_cast<int>(s), POLLIN, 0};
-    return poll(&entry, 1, timeoutMs) > 0;
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(Native(s), &readable);
+    timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    return select(0, &readable, nullptr, nullptr, &wait) > 0;
 }
 
 } // namespace
 
 RawSocket ListenOnLoopback(uint16_t& port, int receiveBuffer)
 {
-    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0)
+    StartWinsock();
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET)
         return kNoSocket;
     if (receiveBuffer > 0)
-        setsockopt(s, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
+    int length = sizeof address;
     if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(s, 16) != 0 ||
         getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        close(s);
+        closesocket(s);
         return kNoSocket;
     }
     port = ntohs(address.sin_port);
-    return s;
+    return static_cast<RawSocket>(s);
 }
 
 RawSocket AcceptWithin(RawSocket listener, int timeoutMs)
 {
     if (!WaitReadable(listener, timeoutMs))
         return kNoSocket;
-    const int s = accept(static_cast<int>(listener), nullptr, nullptr);
-    return s < 0 ? kNoSocket : s;
+    const SOCKET s = accept(Native(listener), nullptr, nullptr);
+    return s == INVALID_SOCKET ? kNoSocket : static_cast<RawSocket>(s);
 }
 
 int ReceiveWithin(RawSocket s, char* buffer, size_t size, int timeoutMs)
 {
     if (!WaitReadable(s, timeoutMs))
         return -2;
-    const ssize_t received = recv(static_cast<int>(s), buffer, size, 0);
-    return received < 0 ? -1 : static_cast<int>(received);
+    const int received = recv(Native(s), buffer, static_cast<int>(size), 0);
+    return received == SOCKET_ERROR ? -1 : received;
 }
 
 bool SendAllBytes(RawSocket s, const char* data, size_t size)
 {
     while (size > 0) {
-        const ssize_t sent = send(static_cast<int>(s), data, size, MSG_NOSIGNAL);
+        const int sent = send(Native(s), data, static_cast<int>(size), 0);
         if (sent <= 0)
             return false;
         data += sent;
@@ -67,13 +82,13 @@ bool SendAllBytes(RawSocket s, const char* data, size_t size)
 
 void ShutdownWrite(RawSocket s)
 {
-    shutdown(static_cast<int>(s), SHUT_WR);
+    shutdown(Native(s), SD_SEND);
 }
 
 void CloseRaw(RawSocket s)
 {
     if (s != kNoSocket)
-        close(static_cast<int>(s));
+        closesocket(Native(s));
 }
 
 uint16_t ClosedLoopbackPort()
@@ -85,5 +100,5 @@ uint16_t ClosedLoopbackPort()
 
 int RefusedErrorCode()
 {
-    return ECONNREFUSED;
+    return WSAECONNREFUSED;
 }

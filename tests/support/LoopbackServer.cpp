@@ -1,4 +1,4 @@
-#include "LoopbackServer.h"
+#include "support/LoopbackServer.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,77 +1,62 @@
-#include "LoopbackSocket.h"
+#include "support/LoopbackSocket.h"
 
-#include <mutex>
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
-void StartWinsock()
-{
-    static std::once_flag started;
-    std::call_once(started, [] {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-    });
-}
-
-SOCKET Native(RawSocket s)
-{
-    return static_cast<SOCKET>(s);
-}
-
 bool WaitReadable(RawSocket s, int timeoutMs)
 {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(Native(s), &readable);
-    timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    return select(0, &readable, nullptr, nullptr, &wait) > 0;
+    pollfd entry{static_cast<int>(s), POLLIN, 0};
+    return poll(&entry, 1, timeoutMs) > 0;
 }
 
 } // namespace
 
 RawSocket ListenOnLoopback(uint16_t& port, int receiveBuffer)
 {
-    StartWinsock();
-    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET)
+    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
         return kNoSocket;
     if (receiveBuffer > 0)
-        setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
+        setsockopt(s, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
+    socklen_t length = sizeof address;
     if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(s, 16) != 0 ||
         getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        closesocket(s);
+        close(s);
         return kNoSocket;
     }
     port = ntohs(address.sin_port);
-    return static_cast<RawSocket>(s);
+    return s;
 }
 
 RawSocket AcceptWithin(RawSocket listener, int timeoutMs)
 {
     if (!WaitReadable(listener, timeoutMs))
         return kNoSocket;
-    const SOCKET s = accept(Native(listener), nullptr, nullptr);
-    return s == INVALID_SOCKET ? kNoSocket : static_cast<RawSocket>(s);
+    const int s = accept(static_cast<int>(listener), nullptr, nullptr);
+    return s < 0 ? kNoSocket : s;
 }
 
 int ReceiveWithin(RawSocket s, char* buffer, size_t size, int timeoutMs)
 {
     if (!WaitReadable(s, timeoutMs))
         return -2;
-    const int received = recv(Native(s), buffer, static_cast<int>(size), 0);
-    return received == SOCKET_ERROR ? -1 : received;
+    const ssize_t received = recv(static_cast<int>(s), buffer, size, 0);
+    return received < 0 ? -1 : static_cast<int>(received);
 }
 
 bool SendAllBytes(RawSocket s, const char* data, size_t size)
 {
     while (size > 0) {
-        const int sent = send(Native(s), data, static_cast<int>(size), 0);
+        const ssize_t sent = send(static_cast<int>(s), data, size, MSG_NOSIGNAL);
         if (sent <= 0)
             return false;
         data += sent;
@@ -82,13 +67,13 @@ bool SendAllBytes(RawSocket s, const char* data, size_t size)
 
 void ShutdownWrite(RawSocket s)
 {
-    shutdown(Native(s), SD_SEND);
+    shutdown(static_cast<int>(s), SHUT_WR);
 }
 
 void CloseRaw(RawSocket s)
 {
     if (s != kNoSocket)
-        closesocket(Native(s));
+        close(static_cast<int>(s));
 }
 
 uint16_t ClosedLoopbackPort()
@@ -100,5 +85,5 @@ uint16_t ClosedLoopbackPort()
 
 int RefusedErrorCode()
 {
-    return WSAECONNREFUSED;
+    return ECONNREFUSED;
 }
