@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "engine/StreamEngine.h"
+#include "icecast/FetchUrl.h"
+#include "support/LoopbackServer.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The test environment's services, or nothing when the tests run outside it.
+bool HaveEnvironment()
+{
+    return !EnvOr("KV_ICECAST_PORT", "").empty() && !EnvOr("PULSE_SERVER", "").empty();
+}
+
+#define NEED_ENVIRONMENT()                                                                                             \
+    if (!HaveEnvironment())                                                                                            \
+    GTEST_SKIP() << "needs scripts/testenv"
+
+EngineConfig StreamConfig(const std::string& mount)
+{
+    EngineConfig c;
+    c.captureFormat = {44100, 2, 16};
+    c.encoder = {44100, 2, 0, 64000, 1};
+    c.server.host = "127.0.0.1";
+    c.server.port = static_cast<uint16_t>(std::stoi(EnvOr("KV_ICECAST_PORT", "8005")));
+    c.server.mountPoint = mount;
+    c.server.password = EnvOr("KV_ICECAST_SOURCE_PASSWORD", "");
+    c.server.streamName = "Engine Test";
+    c.server.streamGenre = "Testing";
+    c.server.streamBitrate = 64000;
+    c.server.streamSampleRate = 44100;
+    c.server.streamChannels = 2;
+    c.deviceEndpointId = EnvOr("KV_PULSE_STEREO_SOURCE", "");
+    return c;
+}
+
+std::string StatusDocument()
+{
+    return FetchUrl("http://127.0.0.1:" + EnvOr("KV_ICECAST_STATUS_PORT", "8000") + "/status-json.xsl");
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms)
+{
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < end) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return done();
+}
+
+TEST(PeakMeterTest, JumpsUpAtOnceAndFallsFifteenPercentPerBlock)
+{
+    std::atomic<float> left{0.0f};
+    std::atomic<float> right{0.0f};
+    const int16_t loud[] = {-32768, 100, 5, -16384};
+    UpdatePeakMeters(loud, 4, 2, left, right);
+    EXPECT_FLOAT_EQ(left.load(), 1.0f);
+    EXPECT_FLOAT_EQ(right.load(), 0.5f);
+    const int16_t silent[] = {0, 0, 0, 0};
+    UpdatePeakMeters(silent, 4, 2, left, right);
+    EXPECT_FLOAT_EQ(left.load(), 0.85f);
+    UpdatePeakMeters(silent, 4, 2, left, right);
+    EXPECT_FLOAT_EQ(left.load(), 0.7225f);
+    EXPECT_FLOAT_EQ(right.load(), 0.5f * 0.85f * 0.85f);
+
+    // Mono: the one channel on both sides; an odd count never reads past the end.
+    std::atomic<float> monoLeft{0.0f};
+    std::atomic<float> monoRight{0.0f};
+    const int16_t mono[] = {1000, -8192, 3};
+    UpdatePeakMeters(mono, 3, 1, monoLeft, monoRight);
+    EXPECT_FLOAT_EQ(monoLeft.load(), 0.25f);
+    EXPECT_FLOAT_EQ(monoRight.load(), 0.25f);
+    std::atomic<float> oddLeft{0.0f};
+    std::atomic<float> oddRight{0.0f};
+    const int16_t odd[] = {16384, 8192, -32768};
+    UpdatePeakMeters(odd, 3, 2, oddLeft, oddRight);
+    EXPECT_FLOAT_EQ(oddLeft.load(), 1.0f);
+    EXPECT_FLOAT_EQ(oddRight.load(), 0.25f);
+}
+
+TEST(StreamEngineTest, FreshEngineStopsQuietlyAndCannotStartWithoutInitialize)
+{
+    StreamEngine engine;
+    engine.Stop();
+    EXPECT_EQ(engine.GetState(), EngineState::Idle);
+    EXPECT_EQ(engine.GetStatusMessage(), "");
+    EXPECT_FALSE(engine.Start());
+    EXPECT_EQ(engine.GetState(), EngineState::Error);
+    EXPECT_EQ(engine.GetStats().elapsedSeconds, 0u);
+}
+
+TEST(StreamEngineTest, ConnectionFailuresGiveTheExactStatusLines)
+{
+    NEED_ENVIRONMENT();
+    const std::string hint = "Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.";
+    struct Case {
+        const char* what;
+        std::function<void(EngineConfig&)> change;
+        std::string status;
+    };
+    const Case cases[] = {
+        {"empty host", [](EngineConfig& c) { c.server.host = ""; }, hint},
+        {"port 0", [](EngineConfig& c) { c.server.port = 0; }, hint},
+        {"wrong password", [](EngineConfig& c) { c.server.password = "wrong"; },
+         "Failed to connect to Icecast server: Authentication failed (wrong username/password)"},
+        {"closed port", [](EngineConfig& c) { c.server.port = 1; },
+         "Failed to connect to Icecast server: Connection refused: 127.0.0.1:1 (error "},
+    };
+    for (const Case& c : cases) {
+        EngineConfig config = StreamConfig("/engine-fail");
+        c.change(config);
+        StreamEngine engine;
+        EXPECT_FALSE(engine.Initialize(config)) << c.what;
+        EXPECT_EQ(engine.GetState(), EngineState::Error) << c.what;
+        EXPECT_EQ(engine.GetStatusMessage().substr(0, c.status.size()), c.status) << c.what;
+        EXPECT_FALSE(engine.Start()) << c.what;
+        engine.Stop();
+        EXPECT_EQ(engine.GetState(), EngineState::Stopped) << c.what;
+        EXPECT_EQ(engine.GetStatusMessage(), "Stopped") << c.what;
+    }
+}
+
+TEST(StreamEngineTest, StreamsAtTheDeviceRateWhenNoRateIsConfigured)
+{
+    NEED_ENVIRONMENT();
+    EngineConfig config = StreamConfig("/engine-native");
+    config.encoder.sampleRate = 0;
+    config.encoder.heVersion = 0;
+    config.server.contentCode = kContentCodeAac;
+    StreamEngine engine;
+    ASSERT_TRUE(engine.Initialize(config)) << engine.GetStatusMessage();
+    EXPECT_EQ(engine.GetStatusMessage(), "Engine initialized successfully");
+    EXPECT_EQ(engine.GetState(), EngineState::Idle);
+    EXPECT_EQ(engine.StreamRate(), 48000u) << "the test source runs at 48 kHz";
+    ASSERT_TRUE(engine.Start());
+    EXPECT_TRUE(engine.Start()) << "a second Start while streaming changes nothing";
+    EXPECT_EQ(engine.GetStatusMessage(), "Streaming");
+
+    // The server is told the rate the encoder really runs at.
+    std::string document;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            document = StatusDocument();
+            return document.find("engine-native") != std::string::npos &&
+                   document.find("\"title\":\"Engine Test\"") != std::string::npos;
+        },
+        5000))
+        << document;
+    EXPECT_NE(document.find("ice-samplerate=48000"), std::string::npos) << document;
+    EXPECT_NE(document.find("\"server_type\":\"audio/aac\""), std::string::npos) << document;
+
+    EXPECT_TRUE(WaitFor([&] { return engine.GetStats().bytesSent > 8000; }, 5000));
+    const StreamStats running = engine.GetStats();
+    EXPECT_GT(running.sendCount, 0u);
+    EXPECT_GT(running.levelLeft, 0.1f);
+    EXPECT_GT(running.levelRight, 0.1f);
+
+    engine.Stop();
+    EXPECT_EQ(engine.GetState(), EngineState::Stopped);
+    EXPECT_EQ(engine.ConsecutiveSendFailures(), 0);
+    const StreamStats stopped = engine.GetStats();
+    EXPECT_EQ(stopped.elapsedSeconds, 0u);
+    EXPECT_GE(stopped.bytesSent, running.bytesSent) << "counters keep their values";
+    engine.Stop();
+    EXPECT_EQ(engine.GetStatusMessage(), "Stopped");
+}
+
+TEST(StreamEngineTest, BusyMountIsAConnectionFailureWithTheReason)
+{
+    NEED_ENVIRONMENT();
+    StreamEngine first;
+    ASSERT_TRUE(first.Initialize(StreamConfig("/engine-busy"))) << first.GetStatusMessage();
+    StreamEngine second;
+    EXPECT_FALSE(second.Initialize(StreamConfig("/engine-busy")));
+    EXPECT_EQ(second.GetStatusMessage(), "Failed to connect to Icecast server: Mount point in use: /engine-busy");
+}
+
+TEST(StreamEngineTest, ServerThatStopsReadingEndsTheStreamAndStopDoesNotHang)
+{
+    NEED_ENVIRONMENT();
+    LoopbackServer server(
+        [](LoopbackPeer& peer, int) {
+            peer.ReadRequest();
+            peer.Write("HTTP/1.0 200 OK\r\n\r\n");
+            peer.Idle(120000);
+        },
+        4096);
+    EngineConfig config = StreamConfig("/stalled");
+    config.server.port = server.Port();
+    config.encoder = {48000, 2, 0, 192000, 0};
+    StreamEngine engine;
+    ASSERT_TRUE(engine.Initialize(config)) << engine.GetStatusMessage();
+    ASSERT_TRUE(engine.Start());
+    ASSERT_TRUE(WaitFor([&] { return engine.GetState() == EngineState::Error; }, 60000));
+    const std::string status = engine.GetStatusMessage();
+    EXPECT_TRUE(status == "Send buffer overflow (network too slow)" || status == "Connection lost (send timeout)" ||
+                status.rfind("Connection lost (error ", 0) == 0)
+        << status;
+    const Clock::time_point before = Clock::now();
+    engine.Stop();
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - before).count(), 8.0);
+    EXPECT_EQ(engine.GetState(), EngineState::Stopped);
+}
+
+TEST(StreamEngineTest, EnginesStartStreamStopAndGoRepeatedly)
+{
+    NEED_ENVIRONMENT();
+    for (int round = 0; round < 4; ++round) {
+        auto engine = std::make_unique<StreamEngine>();
+        ASSERT_TRUE(engine->Initialize(StreamConfig("/engine-repeat"))) << engine->GetStatusMessage();
+        ASSERT_TRUE(engine->Start());
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        if (round % 2 == 0)
+            engine->Stop();
+        engine.reset(); // destruction stops a running engine itself
+    }
+    // An engine destroyed while streaming, without Stop.
+    auto engine = std::make_unique<StreamEngine>();
+    ASSERT_TRUE(engine->Initialize(StreamConfig("/engine-repeat")));
+    ASSERT_TRUE(engine->Start());
+    engine->UpdateProcessing(ProcessingParams{});
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
+
+} // namespace
