@@ -110,8 +110,24 @@ std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const A
     return line;
 }
 
+// "A.B.C.D:PORT" as a probe target.
+bool ParseProbeTarget(const std::string& text, ProbeTarget& target)
+{
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return false;
+    const std::string port = text.substr(colon + 1);
+    char* end = nullptr;
+    const long value = std::strtol(port.c_str(), &end, 10);
+    if (port.empty() || *end != '\0' || value < 1 || value > 65535)
+        return false;
+    target.address = text.substr(0, colon);
+    target.port = static_cast<uint16_t>(value);
+    return true;
+}
+
 SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, StreamView& view,
-                           std::shared_ptr<Inbox> inbox, std::string& alertText)
+                           std::shared_ptr<Inbox> inbox, std::string& alertText, const ProbeTarget& probeTarget)
 {
     SupervisionHooks hooks;
     hooks.setCaption = [&view](const std::string& caption) { view.caption = caption; };
@@ -125,12 +141,14 @@ SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, StreamVi
             inbox->Push(std::move(event));
         });
     };
-    hooks.startProbe = [inbox] {
-        StartConnectivityProbe([inbox](bool reachable) {
-            Inbox::Event event;
-            event.reachable = reachable;
-            inbox->Push(std::move(event));
-        });
+    hooks.startProbe = [inbox, probeTarget] {
+        StartConnectivityProbe(
+            [inbox](bool reachable) {
+                Inbox::Event event;
+                event.reachable = reachable;
+                inbox->Push(std::move(event));
+            },
+            probeTarget);
     };
     return hooks;
 }
@@ -146,8 +164,16 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     std::string error;
     std::string secondsText;
     bool hasSeconds = false;
-    if (!TakeConfigOption(args, dir, error) || !TakeValueOption(args, "seconds", secondsText, hasSeconds, error)) {
+    std::string probeText;
+    bool hasProbe = false;
+    if (!TakeConfigOption(args, dir, error) || !TakeValueOption(args, "seconds", secondsText, hasSeconds, error) ||
+        !TakeValueOption(args, "probe-target", probeText, hasProbe, error)) {
         PrintError(error);
+        return kExitUsage;
+    }
+    ProbeTarget probeTarget = DefaultProbeTarget();
+    if (hasProbe && !ParseProbeTarget(probeText, probeTarget)) {
+        PrintError("--probe-target needs ADDRESS:PORT");
         return kExitUsage;
     }
     if (!args.empty()) {
@@ -171,7 +197,7 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     StreamView view;
     std::string alertText;
     auto inbox = std::make_shared<Inbox>();
-    StreamSupervisor<StreamEngine> supervisor(settings, MakeHooks(store, settings, view, inbox, alertText));
+    StreamSupervisor<StreamEngine> supervisor(settings, MakeHooks(store, settings, view, inbox, alertText, probeTarget));
 
     InputLevelMonitor monitor;
     monitor.SetParams(settings.stream.processing);

@@ -22,7 +22,7 @@ constexpr Command kCommands[] = {
     {"encode", "encode [--config DIR] IN.wav OUT.aac", RunEncodeCommand},
     {"devices", "devices", RunDevicesCommand},
     {"meter", "meter [--config DIR] [--seconds N]", RunMeterCommand},
-    {"stream", "stream [--config DIR] [--seconds N]", RunStreamCommand},
+    {"stream", "stream [--config DIR] [--seconds N] [--probe-target ADDRESS:PORT]", RunStreamCommand},
 };
 
 void PrintUsage(FILE* out)

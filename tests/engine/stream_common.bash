@@ -109,3 +109,8 @@ right = data[skip * ch + (1 if ch > 1 else 0)::ch][: rate // 4]
 print(dominant(left), dominant(right))
 PY
 }
+
+# The stream command, its reachability probe aimed at the test server: never outside.
+stream_cmd() {
+  "${cli[@]}" stream --probe-target "127.0.0.1:${KV_ICECAST_STATUS_PORT}" "$@"
+}
