@@ -1,16 +1,8 @@
 #include "app/Log.h"
 
-#include <string>
 #include <windows.h>
 
 void LogLine(std::string_view tag, std::string_view text)
 {
-    std::string line;
-    line.reserve(tag.size() + text.size() + 4);
-    line += '[';
-    line += tag;
-    line += "] ";
-    line += text;
-    line += '\n';
-    OutputDebugStringA(line.c_str());
+    OutputDebugStringA(FormatLogLine(tag, text).c_str());
 }
