@@ -1,39 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <vector>
 
 #include "AudioTestSignals.h"
 #include "audio/ProcessingChain.h"
 #include "audio/Resampler.h"
-
-// Counts every operator new of this test program while counting is switched on, to
-// show that the chain and the resampler allocate nothing per block once grown.
-namespace {
-std::atomic<bool> countAllocations{false};
-std::atomic<long> allocations{0};
-} // namespace
-
-void* operator new(std::size_t size)
-{
-    if (countAllocations.load(std::memory_order_relaxed))
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
+#include "support/AllocationCounter.h"
 
 namespace {
 
@@ -53,15 +25,14 @@ TEST(ProcessingAllocationTest, BlocksAllocateNothingOnceGrown)
     chain.Process(samples.data(), 960 * sizeof(int16_t));
     resampler.Process(samples.data(), 960, out);
 
-    allocations = 0;
-    countAllocations = true;
+    StartCountingAllocations();
     for (size_t at = 960; at + 960 <= samples.size(); at += 960) {
         const size_t count = (at / 960) % 3 == 0 ? 960 : 2 * 127;
         chain.Process(samples.data() + at, count * sizeof(int16_t));
         resampler.Process(samples.data() + at, count, out);
     }
-    countAllocations = false;
-    EXPECT_EQ(allocations.load(), 0);
+    const long allocations = StopCountingAllocations();
+    EXPECT_EQ(allocations, 0);
 }
 
 } // namespace

@@ -1,38 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <vector>
 
 #include "encoder/AacEncoder.h"
 #include "encoder/EncoderTestSignals.h"
-
-// Counts every operator new of this test program while counting is switched on, to
-// show that the audio thread's Encode allocates nothing.
-namespace {
-std::atomic<bool> countAllocations{false};
-std::atomic<long> allocations{0};
-} // namespace
-
-void* operator new(std::size_t size)
-{
-    if (countAllocations.load(std::memory_order_relaxed))
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
+#include "support/AllocationCounter.h"
 
 namespace {
 
@@ -47,17 +19,16 @@ TEST(AacEncoderAllocationTest, EncodeAndFlushAllocateNothing)
         // The sink fits in the function object's small buffer, so building it allocates nothing.
         const FrameSink sink = [&bytes](const uint8_t*, uint64_t size) { bytes += size; };
 
-        allocations = 0;
-        countAllocations = true;
+        StartCountingAllocations();
         bool ok = true;
         for (size_t at = 0; at + 960 <= pcm.size(); at += 960)
             ok = encoder.Encode(pcm.data() + at, 960 * sizeof(int16_t), sink) && ok;
         encoder.Flush(sink);
-        countAllocations = false;
+        const long allocations = StopCountingAllocations();
 
         EXPECT_TRUE(ok);
         EXPECT_GT(bytes, 0u);
-        EXPECT_EQ(allocations.load(), 0);
+        EXPECT_EQ(allocations, 0);
     }
 }
 
