@@ -20,7 +20,7 @@ trap cleanup EXIT
 # --- without persistence: "Offline" and the reason, exit status 1.
 mount="/lost-${KV_BUILD:-linux}"
 write_config "$d" "$mount" "[System]" "persistentEncoding=false"
-stream_cmd --config "$d" --seconds 30 >"$d/out1.txt" 2>"$d/err1.txt" &
+"${stream_cmd[@]}" --config "$d" --seconds 30 >"$d/out1.txt" 2>"$d/err1.txt" &
 pid=$!
 wait_for_mount "$mount" 15 || { cat "$d"/out*.txt "$d"/err*.txt; fail "the mount $mount never appeared"; }
 sleep 1
@@ -37,7 +37,7 @@ grep -E -q 'Stream lost: (Server closed connection|Connection lost \(error [0-9]
 # --- with persistence: countdown, blinking caption, back on air.
 mount="/back-${KV_BUILD:-linux}"
 write_config "$d" "$mount" "[System]" "persistentEncoding=true"
-stream_cmd --config "$d" --seconds 40 >"$d/out2.txt" 2>"$d/err2.txt" &
+"${stream_cmd[@]}" --config "$d" --seconds 40 >"$d/out2.txt" 2>"$d/err2.txt" &
 pid=$!
 wait_for_mount "$mount" 15 || { cat "$d"/out*.txt "$d"/err*.txt; fail "the mount $mount never appeared"; }
 sleep 1

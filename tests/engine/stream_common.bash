@@ -111,6 +111,6 @@ PY
 }
 
 # The stream command, its reachability probe aimed at the test server: never outside.
-stream_cmd() {
-  "${cli[@]}" stream --probe-target "127.0.0.1:${KV_ICECAST_STATUS_PORT}" "$@"
-}
+# (An array, not a function: a function run with & would put a shell between the test
+# and the program, and the signals meant for the program would stop at that shell.)
+stream_cmd=("${cli[@]}" stream --probe-target "127.0.0.1:${KV_ICECAST_STATUS_PORT:-8000}")

@@ -15,7 +15,7 @@ write_config "$d" "$mount" "[System]" "persistentEncoding=false"
 # Natively the stream ends with Ctrl+C (SIGINT), as a presenter ends it; under Wine by
 # its own clock.
 if [ -z "${KV_EMULATOR:-}" ]; then limit=60; else limit=14; fi
-stream_cmd --config "$d" --seconds "$limit" >"$d/out.txt" 2>"$d/err.txt" &
+"${stream_cmd[@]}" --config "$d" --seconds "$limit" >"$d/out.txt" 2>"$d/err.txt" &
 pid=$!
 listener=
 wait_for_mount "$mount" 15 || { cat "$d/out.txt" "$d/err.txt"; fail "the mount never appeared"; }
@@ -48,9 +48,13 @@ grep -qx "channels=2" <<<"$probe" || fail "channels: $probe"
 if [ -z "${KV_EMULATOR:-}" ]; then
   sleep 4
   kill -INT $pid
+  interrupted=$SECONDS
 fi
 wait $pid
 status=$?
+if [ -n "${interrupted:-}" ] && [ $((SECONDS - interrupted)) -gt 8 ]; then
+  fail "the stream took $((SECONDS - interrupted)) s to stop after Ctrl+C"
+fi
 pid=
 [ $status -eq 0 ] || { cat "$d/out.txt" "$d/err.txt"; fail "stream exited with $status"; }
 grep -q '^Stopped' "$d/out.txt" || fail "no 'Stopped' after the stop"
