@@ -64,6 +64,9 @@ TcpSocket::~TcpSocket()
 ConnectResult TcpSocket::Connect(const std::string& host, uint16_t port, int timeoutMs)
 {
     Close();
+    // Winsock resolves an empty name to this machine; no name is no server, on both.
+    if (host.empty())
+        return ConnectResult::ResolveFailed;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;

@@ -49,6 +49,9 @@ ConnectResult TcpSocket::Connect(const std::string& host, uint16_t port, int tim
 {
     Close();
     StartWinsock();
+    // Winsock resolves an empty name to this machine; no name is no server, on both.
+    if (host.empty())
+        return ConnectResult::ResolveFailed;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
