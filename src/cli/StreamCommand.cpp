@@ -234,8 +234,12 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
         // The meters follow the input while no engine streams, as the window's do.
         const StreamEngine* engine = supervisor.CurrentEngine();
         const bool streaming = engine && engine->GetState() == EngineState::Streaming;
-        if (!streaming && !monitor.Running() && !lost)
-            monitor.StartByIndex(settings.stream.deviceIndex);
+        if (!streaming && !monitor.Running() && !lost) {
+            if (settings.stream.deviceEndpointId.empty())
+                monitor.StartByIndex(settings.stream.deviceIndex);
+            else
+                monitor.StartByEndpointId(settings.stream.deviceEndpointId);
+        }
         else if (streaming && monitor.Running())
             monitor.Stop();
 
