@@ -43,6 +43,14 @@ bool TakeConfigOption(std::vector<std::string>& args, std::string& dir, std::str
     return true;
 }
 
+bool ParseWholeSeconds(const std::string& text, long maxSeconds, long& seconds)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    seconds = std::stol(text);
+    return seconds >= 1 && seconds <= maxSeconds;
+}
+
 void LoadConfiguredSettings(const std::string& dir, SettingsStore& store, AppSettings& settings)
 {
     store.LoadSettingsFile(dir + "config.dat");

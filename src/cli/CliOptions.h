@@ -14,6 +14,9 @@ bool TakeConfigOption(std::vector<std::string>& args, std::string& dir, std::str
 bool TakeValueOption(std::vector<std::string>& args, const std::string& name, std::string& value, bool& found,
                      std::string& error);
 
+// A whole number of seconds from 1 to maxSeconds, digits only.
+bool ParseWholeSeconds(const std::string& text, long maxSeconds, long& seconds);
+
 // Loads DIR/config.dat the way the program does (importing DIR/config.ini when it is
 // unreadable) and resolves the typed settings.
 void LoadConfiguredSettings(const std::string& dir, SettingsStore& store, AppSettings& settings);

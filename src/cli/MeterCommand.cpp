@@ -10,17 +10,8 @@
 
 namespace {
 
-constexpr int kDefaultSeconds = 10;
-constexpr int kMaxSeconds = 86400;
-
-// A whole number of seconds in [1, kMaxSeconds].
-bool ParseSeconds(const std::string& text, int& seconds)
-{
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    seconds = std::stoi(text);
-    return seconds >= 1 && seconds <= kMaxSeconds;
-}
+constexpr long kDefaultSeconds = 10;
+constexpr long kMaxSeconds = 86400;
 
 } // namespace
 
@@ -38,8 +29,8 @@ int RunMeterCommand(const std::vector<std::string>& arguments)
         PrintError(error);
         return kExitUsage;
     }
-    int seconds = kDefaultSeconds;
-    if (found && !ParseSeconds(secondsText, seconds)) {
+    long seconds = kDefaultSeconds;
+    if (found && !ParseWholeSeconds(secondsText, kMaxSeconds, seconds)) {
         PrintError("--seconds needs a whole number from 1 to " + std::to_string(kMaxSeconds));
         return kExitUsage;
     }

@@ -32,6 +32,9 @@ namespace {
 
 std::atomic<bool> stopSignal{false};
 
+// --seconds for scripts; a year is more than any scheduled stream needs.
+constexpr long kMaxStreamSeconds = 366L * 24 * 3600;
+
 extern "C" void OnStopSignal(int)
 {
     stopSignal.store(true);
@@ -181,13 +184,9 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
         return kExitUsage;
     }
     long seconds = 0;
-    if (hasSeconds) {
-        char* end = nullptr;
-        seconds = std::strtol(secondsText.c_str(), &end, 10);
-        if (secondsText.empty() || *end != '\0' || seconds <= 0) {
-            PrintError("--seconds needs a positive whole number");
-            return kExitUsage;
-        }
+    if (hasSeconds && !ParseWholeSeconds(secondsText, kMaxStreamSeconds, seconds)) {
+        PrintError("--seconds needs a whole number from 1 to " + std::to_string(kMaxStreamSeconds));
+        return kExitUsage;
     }
 
     SettingsStore store;
