@@ -85,3 +85,29 @@ else()
 endif()
 
 include(CPack)
+
+# The package tests read what scripts/package wrote to dist/ and skip (77) when it is
+# not there. The zip is checked by the Windows build, the .deb by the release build.
+if(KV_BUILD_TESTS)
+  set(KV_PACKAGE_TESTS)
+  if(WIN32)
+    set(KV_PACKAGE_TESTS zip_package zip_program)
+    set(KV_PACKAGE_TAG windows)
+  elseif(NOT KV_SANITIZE AND NOT KV_TSAN)
+    set(KV_PACKAGE_TESTS deb_package)
+    set(KV_PACKAGE_TAG linux-release)
+  endif()
+  if(TARGET KelmVantoro)
+    set(KV_HAS_PROGRAM 1)
+  else()
+    set(KV_HAS_PROGRAM 0)
+  endif()
+  foreach(name ${KV_PACKAGE_TESTS})
+    add_test(NAME ${KV_PACKAGE_TAG}.packaging.${name}
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/packaging/${name}.sh)
+    set_tests_properties(${KV_PACKAGE_TAG}.packaging.${name} PROPERTIES
+      ENVIRONMENT "KV_SOURCE_DIR=${PROJECT_SOURCE_DIR};KV_VERSION=${PROJECT_VERSION};KV_EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR};KV_HAS_PROGRAM=${KV_HAS_PROGRAM}"
+      SKIP_RETURN_CODE 77
+      TIMEOUT 300)
+  endforeach()
+endif()
