@@ -60,6 +60,7 @@ diff <("$cli" settings --config "$root/empty") <("$cli" settings --config "$root
 unitroot="$root/unit"
 cp -a "$root/fs" "$unitroot"
 cp -rn /lib/systemd/system/. "$unitroot/lib/systemd/system/"
+mkdir -p "$unitroot/usr/bin" && cp /usr/bin/pulseaudio "$unitroot/usr/bin/"
 verify="$(systemd-analyze verify --man=no --root="$unitroot" "$unitroot/lib/systemd/system/kelm-vantoro.service" 2>&1)" ||
   fail "systemd-analyze verify: $verify"
 [ -z "$verify" ] || fail "systemd-analyze verify: $verify"
