@@ -10,7 +10,7 @@ root="$(mktemp -d)"
 trap 'rm -rf "$root"' EXIT
 
 # Dependencies computed from the binary, plus adduser for the maintainer scripts.
-depends="$(dpkg-deb --field "$deb" Depends)"
+depends="$(dpkg-deb --info "$deb" | sed -n 's/^ Depends: //p')"
 for dep in libfdk-aac2 libpulse0 libcurl4 adduser; do
   grep -Eq "(^|, )$dep( |,|$)" <<<"$depends" || fail "Depends lacks $dep: $depends"
 done
