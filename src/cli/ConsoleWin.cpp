@@ -9,3 +9,8 @@ void PrepareConsole()
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
 }
+
+bool OutputIsJournal()
+{
+    return false;
+}

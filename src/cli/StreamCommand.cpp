@@ -12,6 +12,7 @@
 #include "audio/InputLevelMonitor.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
+#include "cli/Console.h"
 #include "engine/StatusTexts.h"
 #include "engine/StreamEngine.h"
 #include "engine/StreamSupervisor.h"
@@ -215,6 +216,8 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     std::fflush(stdout);
 
     const bool terminal = KV_ISATTY(KV_FILENO(stdout)) != 0;
+    // A line a second for a reader; the journal keeps every line, so one per status poll.
+    const uint32_t lineTicks = OutputIsJournal() ? 50 : 10;
     const auto tick = std::chrono::milliseconds(100);
     auto next = std::chrono::steady_clock::now();
     const auto deadline = next + std::chrono::seconds(seconds);
@@ -245,7 +248,7 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
         const std::string line = StatusLine(supervisor, settings, monitor, view);
         if (terminal)
             std::printf("\r%s\033[K", line.c_str());
-        else if (ticks % 10 == 0 || lost)
+        else if (ticks % lineTicks == 0 || lost)
             std::printf("%s\n", line.c_str());
         std::fflush(stdout);
         if (lost) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "KvVersion.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
 
@@ -27,7 +28,9 @@ constexpr Command kCommands[] = {
 
 void PrintUsage(FILE* out)
 {
-    std::fprintf(out, "usage: kelm-vantoro-cli COMMAND [ARGS]\ncommands:\n");
+    std::fprintf(out, "usage: kelm-vantoro-cli COMMAND [ARGS]\n"
+                      "       kelm-vantoro-cli --version\n"
+                      "commands:\n");
     for (const Command& command : kCommands)
         std::fprintf(out, "  %s\n", command.usage);
 }
@@ -43,6 +46,10 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "help") == 0) {
         PrintUsage(stdout);
+        return kExitOk;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("kelm-vantoro-cli %s\n", KV_VERSION_STRING);
         return kExitOk;
     }
     const std::vector<std::string> args(argv + 2, argv + argc);
