@@ -53,8 +53,11 @@ bool CreateTemporaryBeside(const std::filesystem::path& target, std::filesystem:
     uint64_t seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        // Appended piece by piece: GCC 12 warns falsely about operator+ here at -O3.
         std::filesystem::path candidate = target;
-        candidate += "." + std::to_string(seed >> 44) + ".part";
+        candidate += ".";
+        candidate += std::to_string(seed >> 44);
+        candidate += ".part";
         bool exists = false;
         if (CreateNewFile(candidate, exists)) {
             temporary = candidate;
