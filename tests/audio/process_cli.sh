@@ -107,6 +107,16 @@ read -r rate ch frames peak equal <<<"$(wav_info "$dir/mono-out.wav")"
 read -r rate ch frames peak equal <<<"$(wav_info "$dir/m.wav")"
 [ "$rate" = 48000 ] && [ "$ch" = 1 ] && [ "$frames" = 48000 ] || fail "stereo to mono: $rate $ch $frames"
 
+# Out-of-range stored values are settled at load: channels 40000 is stereo, a rate of
+# -1 the lowest stream rate; a gain of 800 dB still gives meters within [0, 1].
+mkdir "$dir/odd"
+printf '[Audio]\nsampleRate = -1\nchannels = 40000\n[DSP]\ngainEnabled = 1\ngainDb = 8000\nlimiterEnabled = 1\n' \
+    >"$dir/odd/config.ini"
+out="$("${cli[@]}" process --config "$dir/odd" "$dir/mono22k.wav" "$dir/odd.wav")" || fail "odd settings failed"
+read -r rate ch frames peak equal <<<"$(wav_info "$dir/odd.wav")"
+[ "$rate" = 8000 ] && [ "$ch" = 2 ] && [ "$peak" -gt 20000 ] || fail "odd settings: $rate Hz $ch ch peak $peak"
+grep -Evq '=(0\.[0-9]{4}|1\.0000)$' <<<"$out" && fail "meters out of range: $out"
+
 # Bad input: one line on standard error, exit 2, the existing output untouched.
 printf 'keep me' >"$dir/existing.wav"
 printf 'this is text, not sound' >"$dir/text.wav"
@@ -132,12 +142,12 @@ set -e
 # FIFO is refused with exit 2 and stays as it was; a link's target is written and the
 # link stays; files of the user's named like the old temporary file are left alone.
 mkdir "$dir/folder.wav" "$dir/own"
-odd=("" folder.wav)
+refused=("" folder.wav)
 if [ "${KV_BUILD:-}" != windows ]; then
     mkfifo "$dir/fifo.wav"
-    odd+=(fifo.wav)
+    refused+=(fifo.wav)
 fi
-for bad in "${odd[@]}"; do
+for bad in "${refused[@]}"; do
     set +e
     "${cli[@]}" process --config "$dir/to44k" "$dir/stereo48k.wav" "${bad:+$dir/$bad}" >"$dir/stdout" 2>"$dir/stderr"
     status=$?
