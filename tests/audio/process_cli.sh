@@ -146,6 +146,8 @@ refused=("" folder.wav)
 if [ "${KV_BUILD:-}" != windows ]; then
     mkfifo "$dir/fifo.wav"
     refused+=(fifo.wav)
+    # A device node of our own (like /dev/null), where we may make one.
+    mknod "$dir/null.wav" c 1 3 2>/dev/null && refused+=(null.wav)
 fi
 for bad in "${refused[@]}"; do
     set +e
@@ -157,6 +159,7 @@ for bad in "${refused[@]}"; do
 done
 [ -d "$dir/folder.wav" ] || fail "the folder OUT was replaced"
 [ "${KV_BUILD:-}" = windows ] || [ -p "$dir/fifo.wav" ] || fail "the FIFO OUT was replaced"
+[ ! -e "$dir/null.wav" ] || [ -c "$dir/null.wav" ] || fail "the device OUT was replaced"
 printf 'mine' >"$dir/own/new.wav.part"
 mkdir "$dir/own/new2.wav.part"
 "${cli[@]}" process --config "$dir/to44k" "$dir/stereo48k.wav" "$dir/own/new.wav" >/dev/null || fail "new.wav"
