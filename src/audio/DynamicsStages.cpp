@@ -7,7 +7,10 @@
 
 namespace {
 
+constexpr double kMaxGainDb = 120.0;
+
 // One-pole smoothing coefficient for a time constant in seconds.
+
 float Smoothing(uint32_t sampleRate, double seconds)
 {
     return static_cast<float>(std::exp(-1.0 / (static_cast<double>(sampleRate) * seconds)));
@@ -61,8 +64,11 @@ float NoiseGate::Process(float* samples, size_t n, uint16_t channels, uint32_t s
 float ApplyGain(float* samples, size_t n, float gainDb)
 {
     const float position = Clamp01((gainDb + 6.0f) / 12.0f);
+    // Beyond 120 dB a factor only overflows the floats (inf, then NaN in the following
+    // stages, which silences the sound); every such gain already clips at full scale.
+    const double held = std::clamp(static_cast<double>(gainDb), -kMaxGainDb, kMaxGainDb);
     if (gainDb != 0.0f)
-        Scale(samples, n, static_cast<float>(std::pow(10.0, static_cast<double>(gainDb) / 20.0)));
+        Scale(samples, n, static_cast<float>(std::pow(10.0, held / 20.0)));
     return position;
 }
 

@@ -49,7 +49,13 @@ public:
     ProcessingParams params;
 
 private:
-    void SetMeter(Meter meter, float value) { meters[static_cast<size_t>(meter)].store(value, std::memory_order_relaxed); }
+    // Every meter stays within [0, 1], whatever a stage computed from extreme settings
+    // (a NaN reads as 0).
+    void SetMeter(Meter meter, float value)
+    {
+        const float held = value >= 0.0f ? (value <= 1.0f ? value : 1.0f) : 0.0f;
+        meters[static_cast<size_t>(meter)].store(held, std::memory_order_relaxed);
+    }
     void RunStages(float* x, size_t n);
     void ConvertBack(int16_t* samples, size_t n);
 

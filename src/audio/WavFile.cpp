@@ -131,6 +131,9 @@ bool WavReader::ParseFormat(uint32_t size)
         return Fail("not 16-bit PCM (format " + std::to_string(tag) + ", " + std::to_string(bits) + " bits)");
     if (count == 0 || rate == 0 || blockAlign != count * 2u)
         return Fail("malformed WAV fmt chunk");
+    if (rate < kMinWavSampleRate || rate > kMaxWavSampleRate || count > kMaxWavChannels)
+        return Fail("unsupported WAV format (" + std::to_string(rate) + " Hz, " + std::to_string(count) +
+                    " channels)");
     const uint64_t skip = static_cast<uint64_t>(size - wanted) + (size & 1u);
     if (skip > 0) {
         file.seekg(static_cast<std::streamoff>(skip), std::ios::cur);

@@ -6,6 +6,12 @@
 #include <string>
 #include <vector>
 
+// The formats a recording may have: the rates a capture device delivers and up to
+// eight channels. Anything else in a header is damage, not sound.
+constexpr uint32_t kMinWavSampleRate = 8000;
+constexpr uint32_t kMaxWavSampleRate = 192000;
+constexpr uint16_t kMaxWavChannels = 8;
+
 // Reads 16-bit PCM WAV files (plain PCM or WAVE_FORMAT_EXTENSIBLE with the PCM
 // subformat), walking the chunks in any order before the data and skipping the ones
 // it does not know. A data chunk longer than the file (as left by an interrupted
@@ -13,7 +19,7 @@
 class WavReader {
 public:
     // False with LastError() for a missing file, a file that is not WAV, a format other
-    // than 16-bit PCM, and a header cut short.
+    // than 16-bit PCM, a rate or channel count out of range, and a header cut short.
     bool Open(const std::string& path);
 
     // Reads up to maxFrames frames into out (resized to whole frames). Returns false on

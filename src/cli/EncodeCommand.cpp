@@ -77,7 +77,7 @@ int RunEncodeCommand(const std::vector<std::string>& arguments)
     }
 
     EncodeTotals totals;
-    status = ReplaceOutput(job.outPath, [&](const std::string& path, std::string& error) {
+    status = ReplaceOutput(job, [&](const std::string& path, std::string& error) {
         return WriteEncoded(job, encoder, path, totals, error);
     });
     if (status != kExitOk)

@@ -6,15 +6,22 @@
 #include "app/ExecutablePath.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
+#include "cli/OutputFile.h"
 
 namespace {
 
 constexpr size_t kReadFrames = 4800;
 
-void RemoveQuietly(const std::string& path)
+void RemoveQuietly(const std::filesystem::path& path)
 {
     std::error_code ignored;
-    std::filesystem::remove(Utf8Path(path), ignored);
+    std::filesystem::remove(path, ignored);
+}
+
+std::string PathText(const std::filesystem::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
 } // namespace
@@ -35,8 +42,16 @@ bool OpenOfflineJob(const std::vector<std::string>& arguments, const char* usage
     }
     job.inPath = args[0];
     job.outPath = args[1];
+    if (job.outPath.empty()) {
+        PrintError(std::string("usage: ") + usage + " (OUT is empty)");
+        return false;
+    }
     if (!job.reader.Open(job.inPath)) {
         PrintError(job.inPath + ": " + job.reader.LastError());
+        return false;
+    }
+    if (!ResolveOutputFile(job.outPath, job.outFile, error)) {
+        PrintError(job.outPath + ": " + error);
         return false;
     }
 
@@ -69,17 +84,22 @@ bool RunOfflineJob(OfflineJob& job, const OfflineBlockSink& sink, std::string& e
     return job.processor->Finish(sink);
 }
 
-int ReplaceOutput(const std::string& outPath, const std::function<bool(const std::string&, std::string&)>& write)
+int ReplaceOutput(const OfflineJob& job, const std::function<bool(const std::string&, std::string&)>& write)
 {
-    const std::string tempPath = outPath + ".part";
+    const std::string& outPath = job.outPath;
+    std::filesystem::path tempPath;
     std::string error;
-    if (!write(tempPath, error)) {
+    if (!CreateTemporaryBeside(job.outFile, tempPath, error)) {
+        PrintError(outPath + ": " + error);
+        return kExitFailure;
+    }
+    if (!write(PathText(tempPath), error)) {
         RemoveQuietly(tempPath);
         PrintError(outPath + ": " + error);
         return kExitFailure;
     }
     std::error_code ec;
-    std::filesystem::rename(Utf8Path(tempPath), Utf8Path(outPath), ec);
+    std::filesystem::rename(tempPath, job.outFile, ec);
     if (ec) {
         RemoveQuietly(tempPath);
         PrintError(outPath + ": cannot replace the file: " + ec.message());

@@ -14,7 +14,7 @@ int RunProcessCommand(const std::vector<std::string>& arguments)
     if (!OpenOfflineJob(arguments, "process [--config DIR] IN.wav OUT.wav", job, status))
         return status;
 
-    status = ReplaceOutput(job.outPath, [&job](const std::string& path, std::string& error) {
+    status = ReplaceOutput(job, [&job](const std::string& path, std::string& error) {
         WavWriter writer;
         if (!writer.Open(path, job.processor->OutputRate(), job.processor->OutputChannels())) {
             error = writer.LastError();

@@ -1,5 +1,7 @@
 #include "icecast/IcecastClient.h"
 
+#include <algorithm>
+#include <chrono>
 #include <string_view>
 
 #include "app/Log.h"
@@ -10,8 +12,9 @@ namespace {
 constexpr size_t kAnswerBytes = 2047;
 constexpr size_t kLoggedAnswerBytes = 200;
 constexpr size_t kTitleReadBytes = 1024;
-// The title connection runs on the caller's (GUI) thread: bound every wait like the
-// source connection's so a silent server cannot hold the window.
+// The title connection runs on the caller's (GUI) thread: the whole exchange, from the
+// connect to the last byte of the answer, ends within this, so neither a silent server
+// nor one that trickles its answer can hold the window.
 constexpr int kTitleTimeoutMs = 10000;
 
 std::string HostPort(const IcecastConfig& config)
@@ -78,7 +81,7 @@ bool IcecastClient::Handshake()
     const std::string failure = HandshakeFailureText(lastStatusCode, text, mount);
     FailConnect(failure);
     LogLine("Icecast", failure);
-    LogLine("Icecast", "Response: " + std::string(text.substr(0, kLoggedAnswerBytes)));
+    LogLine("Icecast", "Response: " + HeaderSafe(text.substr(0, kLoggedAnswerBytes)));
     return false;
 }
 
@@ -155,16 +158,29 @@ bool IcecastClient::UpdateTitle(const std::string& title)
 {
     if (!connected.load())
         return false;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kTitleTimeoutMs);
+    // What is left of the exchange's time, at least 1 ms (0 would mean no limit).
+    const auto remainingMs = [deadline] {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        return static_cast<int>(std::clamp<long long>(left, 0, kTitleTimeoutMs));
+    };
     TcpSocket titleSocket;
     if (titleSocket.Connect(config.host, config.port, kTitleTimeoutMs) != ConnectResult::Connected)
         return false;
-    titleSocket.SetTimeouts(kTitleTimeoutMs, kTitleTimeoutMs);
     const std::string request = BuildMetadataRequest(config, title);
-    titleSocket.Send(request.data(), request.size());
+    int left = remainingMs();
+    if (left > 0) {
+        titleSocket.SetTimeouts(left, left);
+        titleSocket.Send(request.data(), request.size());
+    }
     // The server closes after its answer (the request asks for it); the answer itself
-    // is not read.
+    // is not read. Each read may wait only for what is left of the bound.
     char discard[kTitleReadBytes];
-    while (titleSocket.Receive(discard, sizeof discard) > 0) {
+    while ((left = remainingMs()) > 0) {
+        titleSocket.SetTimeouts(left, left);
+        if (titleSocket.Receive(discard, sizeof discard) <= 0)
+            break;
     }
     return true;
 }

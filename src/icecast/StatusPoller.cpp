@@ -77,10 +77,109 @@ std::string FindJsonString(std::string_view body, std::string_view key, size_t f
     const size_t i = ValueStart(body, key, from);
     if (i >= body.size() || body[i] != '"')
         return {};
-    const size_t end = body.find('"', i + 1);
-    if (end == std::string_view::npos)
+    // The closing quote is the first one that no backslash escapes.
+    size_t end = i + 1;
+    while (end < body.size() && body[end] != '"')
+        end += body[end] == '\\' ? 2 : 1;
+    if (end >= body.size())
         return {};
-    return std::string(body.substr(i + 1, end - i - 1));
+    return DecodeJsonString(body.substr(i + 1, end - i - 1));
+}
+
+std::string DecodeJsonString(std::string_view raw)
+{
+    std::string out;
+    out.reserve(raw.size());
+    size_t i = 0;
+    // Four hexadecimal digits at i, or -1.
+    const auto hex4 = [&raw](size_t at) -> int32_t {
+        if (at + 4 > raw.size())
+            return -1;
+        int32_t value = 0;
+        for (size_t k = at; k < at + 4; ++k) {
+            const char c = raw[k];
+            const int digit = c >= '0' && c <= '9'   ? c - '0'
+                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                     : -1;
+            if (digit < 0)
+                return -1;
+            value = value * 16 + digit;
+        }
+        return value;
+    };
+    while (i < raw.size()) {
+        const char c = raw[i];
+        if (c != '\\' || i + 1 >= raw.size()) {
+            out += c;
+            ++i;
+            continue;
+        }
+        const char e = raw[i + 1];
+        i += 2;
+        switch (e) {
+        case 'b': out += '\b'; continue;
+        case 'f': out += '\f'; continue;
+        case 'n': out += '\n'; continue;
+        case 'r': out += '\r'; continue;
+        case 't': out += '\t'; continue;
+        case 'u': break;
+        default: out += e; continue;
+        }
+        int32_t code = hex4(i);
+        if (code < 0) {
+            out += 'u';
+            continue;
+        }
+        i += 4;
+        if (code >= 0xD800 && code <= 0xDBFF) {
+            const int32_t low = i + 1 < raw.size() && raw[i] == '\\' && raw[i + 1] == 'u' ? hex4(i + 2) : -1;
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                i += 6;
+            } else {
+                code = 0xFFFD;
+            }
+        } else if (code >= 0xDC00 && code <= 0xDFFF) {
+            code = 0xFFFD;
+        }
+        const auto u = static_cast<uint32_t>(code);
+        if (u < 0x80) {
+            out += static_cast<char>(u);
+        } else if (u < 0x800) {
+            out += static_cast<char>(0xC0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        } else if (u < 0x10000) {
+            out += static_cast<char>(0xE0 | (u >> 12));
+            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (u >> 18));
+            out += static_cast<char>(0x80 | ((u >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string StripControlCharacters(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x20 || byte == 0x7f)
+            continue;
+        // U+0080..U+009F: some terminals take these as escape introducers too.
+        if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            ++i;
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
 }
 
 int32_t FindJsonInt(std::string_view body, std::string_view key, size_t from)
@@ -136,8 +235,10 @@ bool PollStatus(const std::string& address, const std::string& mount, const UrlF
     const size_t source = LocateSource(body, wanted);
     if (source == std::string::npos)
         return false;
-    result.serverName = FindJsonString(body, "server_name", source);
-    result.title = FindJsonString(body, "title", source);
+    // Server text is shown on terminals and in the window: no control character of it
+    // may get through, whichever front end prints it.
+    result.serverName = StripControlCharacters(FindJsonString(body, "server_name", source));
+    result.title = StripControlCharacters(FindJsonString(body, "title", source));
     result.listeners = FindJsonInt(body, "listeners", source);
     return true;
 }

@@ -37,7 +37,15 @@ bool PollStatus(const std::string& address, const std::string& mount, const UrlF
 size_t LocateSource(std::string_view body, std::string_view mount);
 
 // The value of "key": after from (the key must begin within kJsonKeyWindow bytes): the
-// text between the next two double quotes, "" when it is not a string or missing.
+// string that follows, its escapes decoded (DecodeJsonString); "" when it is not a
+// string or missing.
 std::string FindJsonString(std::string_view body, std::string_view key, size_t from);
+// The body of a JSON string (without its quotes) as UTF-8: the escapes \" \\ \/ \b \f
+// \n \r \t and \uXXXX (surrogate pairs joined; a lone surrogate becomes U+FFFD) are
+// decoded; a backslash before any other character stands for that character.
+std::string DecodeJsonString(std::string_view raw);
+// text without control characters (C0, DEL and the UTF-8 forms of C1), so that a
+// server's text can never move a terminal's cursor, retitle it or start a new line.
+std::string StripControlCharacters(std::string_view text);
 // The same for a number: an optional "-" and digits; -1 when neither is there.
 int32_t FindJsonInt(std::string_view body, std::string_view key, size_t from);

@@ -34,6 +34,18 @@ void ResolveInputDevice(const std::string& endpointId, int32_t storedIndex,
 
 } // namespace
 
+uint16_t SettleChannels(int32_t stored)
+{
+    return stored == 1 ? 1 : 2;
+}
+
+uint32_t SettleSampleRate(int32_t stored)
+{
+    if (stored == 0)
+        return 0;
+    return static_cast<uint32_t>(std::clamp<int32_t>(stored, kMinStreamSampleRate, kMaxStreamSampleRate));
+}
+
 std::string DefaultDeviceName(const std::vector<AudioDeviceInfo>& devices)
 {
     std::string name = "(Default)";
@@ -69,8 +81,8 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
     EngineConfig& stream = settings.stream;
 
     CaptureFormat& capture = stream.captureFormat;
-    capture.sampleRate = static_cast<uint32_t>(store.GetInt("Audio", "sampleRate", 48000));
-    capture.channels = static_cast<uint16_t>(store.GetInt("Audio", "channels", 2));
+    capture.sampleRate = SettleSampleRate(store.GetInt("Audio", "sampleRate", 48000));
+    capture.channels = SettleChannels(store.GetInt("Audio", "channels", 2));
     capture.bitsPerSample = static_cast<uint16_t>(store.GetInt("Audio", "bitsPerSample", 16));
     stream.encoder.sampleRate = capture.sampleRate;
     stream.encoder.channels = capture.channels;

@@ -24,6 +24,16 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
 // The same against a fresh list of the capture devices.
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings);
 
+// The stream rates a stored sample rate may name; 0 keeps the device's rate.
+constexpr int32_t kMinStreamSampleRate = 8000;
+constexpr int32_t kMaxStreamSampleRate = 192000;
+
+// A hand-edited file may hold any number: every path (capture, processing, encoder,
+// server headers) must see one channel count and one rate that it can handle. 1 stays
+// mono, any other count is stereo; a rate of 0 stays 0, others are held to the range.
+uint16_t SettleChannels(int32_t stored);
+uint32_t SettleSampleRate(int32_t stored);
+
 // Compressor attack and release derived from its threshold.
 void DeriveCompressorTiming(ProcessingParams& params);
 

@@ -1,10 +1,5 @@
 #include "settings/IniFile.h"
 
-#include <fstream>
-#include <iterator>
-
-#include "app/ExecutablePath.h"
-
 namespace {
 
 std::string Trim(const std::string& text, const char* blanks)
@@ -20,10 +15,9 @@ std::string Trim(const std::string& text, const char* blanks)
 
 bool IniFile::Parse(const std::string& path, SettingsStore& store)
 {
-    std::ifstream in(Utf8Path(path));
-    if (!in)
+    std::string text;
+    if (!ReadRegularFile(path, text, false))
         return false;
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     ParseText(text, store);
     return true;
 }

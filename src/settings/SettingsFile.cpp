@@ -1,6 +1,7 @@
 #include "settings/SettingsFile.h"
 
 #include <cstdint>
+#include <utility>
 
 namespace {
 
@@ -85,9 +86,10 @@ std::string EncodeSettingsPayload(const SettingsStore::Sections& sections)
     return out;
 }
 
-bool DecodeSettingsPayload(const std::string& payload, SettingsStore& store)
+bool DecodeSettingsPayload(const std::string& payload, SettingsStore& target)
 {
-    store.Clear();
+    // Decoded aside, so that damage late in the payload cannot leave half of it behind.
+    SettingsStore store;
     PayloadReader reader(payload);
     std::string section;
     if (!reader.ReadString(section))
@@ -106,6 +108,7 @@ bool DecodeSettingsPayload(const std::string& payload, SettingsStore& store)
         if (!reader.ReadString(section))
             return false;
     }
+    target.GetSections() = std::move(store.GetSections());
     return true;
 }
 

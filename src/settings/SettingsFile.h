@@ -17,8 +17,8 @@ void ScrambleSettingsPayload(std::string& payload);
 // closed by an empty name. Strings are a 16-bit little-endian length and the bytes.
 std::string EncodeSettingsPayload(const SettingsStore::Sections& sections);
 
-// Decodes a plain payload into store, which is cleared first. On failure the entries
-// decoded so far stay and false is returned.
+// Decodes a plain payload and replaces the store's contents with it. A payload that does
+// not decode contributes nothing: false, and the store is left as it was.
 bool DecodeSettingsPayload(const std::string& payload, SettingsStore& store);
 
 // Whole file image: header plus scrambled payload.

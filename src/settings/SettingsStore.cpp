@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -11,18 +13,24 @@
 #include "settings/IniFile.h"
 #include "settings/SettingsFile.h"
 
-namespace {
-
-bool ReadWholeFile(const std::string& path, std::string& out)
+bool ReadRegularFile(const std::string& path, std::string& out, bool binary)
 {
-    std::ifstream in(Utf8Path(path), std::ios::binary);
-    if (!in)
+    // Only a regular file is opened: a FIFO would block the open, a folder would throw
+    // from the read.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(Utf8Path(path), error) || error)
         return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    try {
+        std::ifstream in(Utf8Path(path), binary ? std::ios::binary : std::ios::in);
+        if (!in)
+            return false;
+        out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return !in.bad();
+    } catch (const std::exception&) {
+        out.clear();
+        return false;
+    }
 }
-
-} // namespace
 
 int32_t ParseStoredInt(const std::string& text, int32_t fallback)
 {
@@ -42,7 +50,7 @@ int32_t ParseStoredInt(const std::string& text, int32_t fallback)
 bool SettingsStore::LoadSettingsFile(const std::string& path)
 {
     std::string image;
-    if (ReadWholeFile(path, image) && image.size() > kSettingsHeaderSize && DecodeSettingsFile(image, *this))
+    if (ReadRegularFile(path, image) && image.size() > kSettingsHeaderSize && DecodeSettingsFile(image, *this))
         return true;
 
     const std::string iniPath = DirectoryOf(path) + "config.ini";

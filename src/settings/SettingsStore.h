@@ -35,6 +35,11 @@ private:
     Sections sections;
 };
 
+// The whole content of the regular file at path. False, without waiting and without
+// throwing, when it is missing, unreadable or not a regular file (a folder, a FIFO, a
+// device): such a file counts as missing.
+bool ReadRegularFile(const std::string& path, std::string& out, bool binary = true);
+
 // Integer conversion of a stored value: base 10, leading white space, optional sign,
 // trailing text ignored; nothing convertible or out of the 32-bit range gives fallback.
 int32_t ParseStoredInt(const std::string& text, int32_t fallback);

@@ -105,16 +105,18 @@ TEST(ProcessingChainTest, ConfigureFillsInDefaultsAndResetsState)
 }
 
 // Every stage on, loud and quiet noise, several block sizes: the meters stay in [0, 1]
-// and the limiter still bounds the output.
+// and the limiter still bounds the output. A gain far past any sane setting (800 dB)
+// must neither turn a meter into NaN nor the sound into silence.
 TEST(ProcessingChainTest, AllStagesKeepMetersInRange)
 {
+    for (const float gainDb : {6.0f, 800.0f})
     for (size_t blockFrames : {1u, 64u, 480u}) {
-        SCOPED_TRACE(blockFrames);
+        SCOPED_TRACE(testing::Message() << blockFrames << " frames, gain " << gainDb << " dB");
         ProcessingChain chain;
-        ConfigureChain(chain, 48000, 2, [](ProcessingParams& p) {
+        ConfigureChain(chain, 48000, 2, [gainDb](ProcessingParams& p) {
             p.hpfEnabled = p.gateEnabled = p.gainEnabled = p.agcEnabled = p.compEnabled = true;
             p.boostEnabled = p.bassEnabled = p.stereoWidthEnabled = p.limiterEnabled = p.codecPreEnabled = true;
-            p.gainDb = 6.0f;
+            p.gainDb = gainDb;
             p.compMakeupDb = 6.0f;
             p.codecHeVersion = 2;
         });
@@ -134,6 +136,50 @@ TEST(ProcessingChainTest, AllStagesKeepMetersInRange)
             }
         }
         EXPECT_LE(MaxAbs(samples), 29204);
+        EXPECT_GT(MaxAbs(samples), 20000);
+        EXPECT_GT(chain.Meters().outputLevel, 0.5f);
+    }
+}
+
+// Each meter's value for one known signal, with only its stage on (and mid-scale
+// readings, so that a changed meter scale or offset shows): 1 s of 48 kHz stereo, a
+// 50 Hz hum under 1 kHz left and 3 kHz right, fed in 10 ms blocks; the last block's
+// readings.
+TEST(ProcessingChainTest, StageMetersReadTheirKnownValues)
+{
+    const struct {
+        Meter meter;
+        double hum, tone; // amplitudes
+        void (*enable)(ProcessingParams&);
+        float expected;
+    } cases[] = {
+        {Meter::InputLevel, 3000, 2000, [](ProcessingParams& p) { p.mono = true; }, 0.50485f},
+        {Meter::HpfActivity, 3000, 2000, [](ProcessingParams& p) { p.hpfEnabled = true; }, 0.68116f},
+        {Meter::GateActivity, 3000, 2000, [](ProcessingParams& p) { p.gateEnabled = true; }, 0.24311f},
+        {Meter::GainPosition, 3000, 2000, [](ProcessingParams& p) { p.gainEnabled = true; p.gainDb = 2.5f; }, 0.70833f},
+        {Meter::AgcActivity, 3000, 2000, [](ProcessingParams& p) { p.agcEnabled = true; }, 0.36097f},
+        {Meter::CompActivity, 6000, 8000, [](ProcessingParams& p) { p.compEnabled = true; p.compThreshDb = -20.0f; }, 0.79994f},
+        {Meter::BoostActivity, 3000, 2000, [](ProcessingParams& p) { p.boostEnabled = true; }, 0.17819f},
+        {Meter::BassActivity, 3000, 2000, [](ProcessingParams& p) { p.bassEnabled = true; }, 0.49385f},
+        {Meter::WidthActivity, 3000, 2000, [](ProcessingParams& p) { p.stereoWidthEnabled = true; }, 0.03223f},
+        {Meter::LimiterActivity, 12000, 20000, [](ProcessingParams& p) { p.limiterEnabled = true; }, 0.59854f},
+        {Meter::CodecPreActivity, 3000, 2000, [](ProcessingParams& p) { p.codecPreEnabled = true; }, 0.22526f},
+        {Meter::OutputLevel, 3000, 2000, [](ProcessingParams& p) { p.gainEnabled = true; p.gainDb = -6.0f; }, 0.42472f},
+    };
+    for (const auto& c : cases) {
+        const char* name = kMeterFields[static_cast<size_t>(c.meter)].name;
+        ProcessingChain chain;
+        ConfigureChain(chain, 48000, 2, c.enable);
+        std::vector<int16_t> samples(2 * 48000);
+        for (size_t f = 0; f < 48000; ++f) {
+            const double t = static_cast<double>(f) / 48000.0;
+            const double hum = c.hum * std::sin(2.0 * kPi * 50.0 * t);
+            samples[2 * f] = static_cast<int16_t>(std::lround(hum + c.tone * std::sin(2.0 * kPi * 1000.0 * t)));
+            samples[2 * f + 1] = static_cast<int16_t>(std::lround(hum + c.tone * std::sin(2.0 * kPi * 3000.0 * t)));
+        }
+        RunChain(chain, samples, 480);
+        const float value = chain.MeterValue(c.meter);
+        EXPECT_NEAR(value, c.expected, 2e-4) << name;
     }
 }
 

@@ -81,6 +81,11 @@ TEST(WavFileTest, RejectsBadInput)
         {"no channels", Riff(Chunk("fmt ", FmtBody(1, 0, 44100, 16)) + data), "malformed"},
         {"rate 0", Riff(Chunk("fmt ", FmtBody(1, 2, 0, 16)) + data), "malformed"},
         {"data before fmt", Riff(data + fmt), "before"},
+        {"rate 0xFFFFFFFF", Riff(Chunk("fmt ", FmtBody(1, 2, 0xFFFFFFFF, 16)) + data), "unsupported"},
+        {"rate 192001", Riff(Chunk("fmt ", FmtBody(1, 2, 192001, 16)) + data), "unsupported"},
+        {"rate 7999", Riff(Chunk("fmt ", FmtBody(1, 1, 7999, 16)) + data), "unsupported"},
+        {"9 channels", Riff(Chunk("fmt ", FmtBody(1, 9, 48000, 16)) + data), "unsupported"},
+        {"32767 channels", Riff(Chunk("fmt ", FmtBody(1, 32767, 48000, 16)) + data), "unsupported"},
     };
     TempDir dir;
     for (const Case& c : cases) {

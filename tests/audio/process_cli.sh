@@ -89,7 +89,7 @@ read -r rate ch frames peak equal <<<"$(wav_info "$dir/out.wav")"
 [ "$rate" = 44100 ] && [ "$ch" = 2 ] || fail "format $rate Hz $ch ch"
 [ $((frames - 44100)) -ge -2 ] && [ $((frames - 44100)) -le 2 ] || fail "$frames frames for one second"
 [ "$peak" -gt 20000 ] || fail "peak $peak"
-[ -e "$dir/out.wav.part" ] && fail "temporary file left behind"
+compgen -G "$dir/*.part" >/dev/null && fail "temporary file left behind"
 
 # Without a rate change nothing follows the limiter: its -1 dBFS ceiling holds.
 "${cli[@]}" process --config "$dir/keep" "$dir/stereo48k.wav" "$dir/same.wav" >/dev/null || fail "process failed"
@@ -107,6 +107,16 @@ read -r rate ch frames peak equal <<<"$(wav_info "$dir/mono-out.wav")"
 read -r rate ch frames peak equal <<<"$(wav_info "$dir/m.wav")"
 [ "$rate" = 48000 ] && [ "$ch" = 1 ] && [ "$frames" = 48000 ] || fail "stereo to mono: $rate $ch $frames"
 
+# Out-of-range stored values are settled at load: channels 40000 is stereo, a rate of
+# -1 the lowest stream rate; a gain of 800 dB still gives meters within [0, 1].
+mkdir "$dir/odd"
+printf '[Audio]\nsampleRate = -1\nchannels = 40000\n[DSP]\ngainEnabled = 1\ngainDb = 8000\nlimiterEnabled = 1\n' \
+    >"$dir/odd/config.ini"
+out="$("${cli[@]}" process --config "$dir/odd" "$dir/mono22k.wav" "$dir/odd.wav")" || fail "odd settings failed"
+read -r rate ch frames peak equal <<<"$(wav_info "$dir/odd.wav")"
+[ "$rate" = 8000 ] && [ "$ch" = 2 ] && [ "$peak" -gt 20000 ] || fail "odd settings: $rate Hz $ch ch peak $peak"
+grep -Evq '=(0\.[0-9]{4}|1\.0000)$' <<<"$out" && fail "meters out of range: $out"
+
 # Bad input: one line on standard error, exit 2, the existing output untouched.
 printf 'keep me' >"$dir/existing.wav"
 printf 'this is text, not sound' >"$dir/text.wav"
@@ -121,12 +131,52 @@ for bad in missing.wav text.wav cut.wav 8bit.wav; do
     [ "$(wc -l <"$dir/stderr")" -eq 1 ] || fail "$bad: expected one error line, got: $(cat "$dir/stderr")"
     [ -s "$dir/stdout" ] && fail "$bad: printed meters"
     [ "$(cat "$dir/existing.wav")" = "keep me" ] || fail "$bad: the existing output was changed"
-    [ -e "$dir/existing.wav.part" ] && fail "$bad: temporary file left behind"
+    compgen -G "$dir/*.part" >/dev/null && fail "$bad: temporary file left behind"
 done
 set +e
 "${cli[@]}" process --config "$dir/to44k" "$dir/stereo48k.wav" >/dev/null 2>&1
 [ $? -eq 2 ] || fail "a missing OUT must exit 2"
 set -e
+
+# OUT is written, never replaced by something else: an empty name, a folder or (Linux) a
+# FIFO is refused with exit 2 and stays as it was; a link's target is written and the
+# link stays; files of the user's named like the old temporary file are left alone.
+mkdir "$dir/folder.wav" "$dir/own"
+refused=("" folder.wav)
+if [ "${KV_BUILD:-}" != windows ]; then
+    mkfifo "$dir/fifo.wav"
+    refused+=(fifo.wav)
+    # A device node of our own (like /dev/null), where we may make one.
+    mknod "$dir/null.wav" c 1 3 2>/dev/null && refused+=(null.wav)
+fi
+for bad in "${refused[@]}"; do
+    set +e
+    "${cli[@]}" process --config "$dir/to44k" "$dir/stereo48k.wav" "${bad:+$dir/$bad}" >"$dir/stdout" 2>"$dir/stderr"
+    status=$?
+    set -e
+    [ "$status" -eq 2 ] || fail "OUT '$bad': exit $status"
+    [ "$(wc -l <"$dir/stderr")" -eq 1 ] || fail "OUT '$bad': $(cat "$dir/stderr")"
+done
+[ -d "$dir/folder.wav" ] || fail "the folder OUT was replaced"
+[ "${KV_BUILD:-}" = windows ] || [ -p "$dir/fifo.wav" ] || fail "the FIFO OUT was replaced"
+[ ! -e "$dir/null.wav" ] || [ -c "$dir/null.wav" ] || fail "the device OUT was replaced"
+printf 'mine' >"$dir/own/new.wav.part"
+mkdir "$dir/own/new2.wav.part"
+"${cli[@]}" process --config "$dir/to44k" "$dir/stereo48k.wav" "$dir/own/new.wav" >/dev/null || fail "new.wav"
+"${cli[@]}" process --config "$dir/to44k" "$dir/stereo48k.wav" "$dir/own/new2.wav" >/dev/null || fail "new2.wav"
+[ "$(cat "$dir/own/new.wav.part")" = mine ] && [ -d "$dir/own/new2.wav.part" ] || fail "a file of the user's was touched"
+[ "$(ls "$dir/own" | wc -l)" -eq 4 ] || fail "files left behind: $(ls "$dir/own")"
+if [ "${KV_BUILD:-}" != windows ]; then
+    printf 'old' >"$dir/own/target.wav"
+    ln -s target.wav "$dir/own/link.wav"
+    ln -s missing.wav "$dir/own/dangling.wav"
+    "${cli[@]}" process --config "$dir/to44k" "$dir/stereo48k.wav" "$dir/own/link.wav" >/dev/null || fail "link OUT"
+    "${cli[@]}" process --config "$dir/to44k" "$dir/stereo48k.wav" "$dir/own/dangling.wav" >/dev/null ||
+        fail "dangling link OUT"
+    [ -L "$dir/own/link.wav" ] && [ -L "$dir/own/dangling.wav" ] || fail "a link OUT was replaced by a file"
+    cmp -s "$dir/own/target.wav" "$dir/out.wav" && cmp -s "$dir/own/missing.wav" "$dir/out.wav" ||
+        fail "a link's target was not written"
+fi
 
 # Success replaces an existing output.
 "${cli[@]}" process --config "$dir/to44k" "$dir/stereo48k.wav" "$dir/existing.wav" >/dev/null || fail "replace failed"

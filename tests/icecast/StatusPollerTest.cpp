@@ -103,7 +103,7 @@ TEST(StatusPollerTest, ValueMatchers)
     const std::string body = "{\"a\": \"text\",\"n\":\t-42,\"z\":\"0\",\"nul\":null,\"m\":-,\"q\":\"x\\\"y\","
                              "\"t\":null,\"big\":99999999999}";
     EXPECT_EQ(FindJsonString(body, "a", 0), "text");
-    EXPECT_EQ(FindJsonString(body, "q", 0), "x\\");
+    EXPECT_EQ(FindJsonString(body, "q", 0), "x\"y");
     EXPECT_EQ(FindJsonString(body, "t", 0), "");
     EXPECT_EQ(FindJsonString(body, "missing", 0), "");
     EXPECT_EQ(FindJsonInt(body, "n", 0), -42);
@@ -118,6 +118,41 @@ TEST(StatusPollerTest, ValueMatchers)
     EXPECT_EQ(FindJsonString(far, "k", 0), "v");
     EXPECT_EQ(FindJsonString(" " + far, "k", 0), "");
     EXPECT_EQ(FindJsonInt(" " + std::string(kJsonKeyWindow, ' ') + "\"k\":5", "k", 0), -1);
+}
+
+TEST(StatusPollerTest, StringEscapesAreDecoded)
+{
+    const struct {
+        const char* raw; // as it stands between the quotes in the document
+        const char* text;
+    } cases[] = {
+        {R"(Fuzz \"Seed\" Radio)", "Fuzz \"Seed\" Radio"},
+        {R"(AC\/DC \\ back\\)", "AC/DC \\ back\\"},
+        {R"(M\u00fcller \u20AC)", "M\xc3\xbcller \xe2\x82\xac"},
+        {R"(\ud83c\udfb5 note)", "\xf0\x9f\x8e\xb5 note"},      // a surrogate pair
+        {R"(lone \ud83c and \udfb5)", "lone \xef\xbf\xbd and \xef\xbf\xbd"},
+        {R"(bad \u12G4 \q)", "bad u12G4 q"},
+        {R"(tab\tend\n)", "tab\tend\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string body = std::string("{\"server_name\":\"") + c.raw + "\",\"title\":\"after\"}";
+        EXPECT_EQ(FindJsonString(body, "server_name", 0), c.text) << c.raw;
+        EXPECT_EQ(FindJsonString(body, "title", 0), "after") << c.raw;
+    }
+    // An escaped quote never ends the value, even at the very end of the body.
+    EXPECT_EQ(FindJsonString(R"({"k":"open \")", "k", 0), "");
+}
+
+// Control characters from the server (raw, or written as escapes) never reach a
+// terminal or a window: ESC, BEL and a line feed that would forge a "name=value" line.
+TEST(StatusPollerTest, ServerTextLosesControlCharacters)
+{
+    const std::string name = "Evil\x1b]0;pwned\x07 Radio\\nlisteners=999\\u001b[2J";
+    const std::string title = "Song\x1b[2J\r\x7f\xc2\x9b" "31m \xc3\xa9t\xc3\xa9";
+    const StatusResult result = Poll(Document({Source("/live", name, title, 3)}), "/live");
+    EXPECT_EQ(result.serverName, "Evil]0;pwned Radiolisteners=999[2J");
+    EXPECT_EQ(result.title, "Song[2J31m \xc3\xa9t\xc3\xa9");
+    EXPECT_EQ(result.listeners, 3);
 }
 
 TEST(StatusPollerTest, FetchesPlainThenSecure)

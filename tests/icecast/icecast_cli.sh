@@ -31,17 +31,19 @@ expect_run 2 "" test-server
 expect_run 1 $'serverName=\ntitle=\nlisteners=-1' status "$KV_ICECAST_HOST:9" "$mount"
 expect_run 2 "" status
 
-# A source that holds the mount, sets its title and keeps sending.
-title=$'Rock & Roll / 100% + m\xc3\xbcsic'
+# A source that holds the mount, sets its title and keeps sending. Its name has quotes
+# (escaped in the document) and its title the escape sequence that would retitle a
+# terminal: status prints the name whole and the title without control characters.
+title=$'Rock & Roll / 100% + m\xc3\xbcsic]0;pwned'
 python3 - "$KV_ICECAST_HOST" "$KV_ICECAST_PORT" "$KV_ICECAST_SOURCE_PASSWORD" "$mount" <<'PY' &
 import base64, socket, sys, time, urllib.parse
 host, port, password, mount = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
 auth = base64.b64encode(f"source:{password}".encode()).decode()
 s = socket.create_connection((host, port))
 s.sendall(f"SOURCE {mount} HTTP/1.0\r\nAuthorization: Basic {auth}\r\nContent-Type: audio/aac\r\n"
-          f"ice-name: Kelm CLI Source\r\n\r\n".encode())
+          f"ice-name: Kelm \"CLI\" Source\r\n\r\n".encode())
 assert s.recv(1024).startswith(b"HTTP/1.0 200")
-song = urllib.parse.quote_plus("Rock & Roll / 100% + m\u00fcsic")
+song = urllib.parse.quote_plus("Rock & Roll / 100% + m\u00fcsic\x1b]0;pwned\x07")
 m = socket.create_connection((host, port))
 m.sendall(f"GET /admin/metadata?mount={mount}&mode=updinfo&song={song}&charset=UTF-8 HTTP/1.0\r\n"
           f"Authorization: Basic {auth}\r\n\r\n".encode())
@@ -54,7 +56,7 @@ PY
 feeder=$!
 trap 'kill $feeder 2>/dev/null || true' EXIT
 
-want="serverName=Kelm CLI Source"$'\n'"title=$title"$'\n'"listeners=0"
+want="serverName=Kelm \"CLI\" Source"$'\n'"title=$title"$'\n'"listeners=0"
 for _ in $(seq 50); do
   out="$("${cli[@]}" status "$status_host" "$mount" || true)"
   [ "$out" = "$want" ] && break

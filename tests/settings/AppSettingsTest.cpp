@@ -61,6 +61,34 @@ TEST(AppSettingsTest, EmptyStoreGivesTheDefaults)
     EXPECT_EQ(Apply("", kDevices).inputDeviceName, "(Default) - Microphone (USB)");
 }
 
+// Channels and rate are settled once, so the capture, the chain's mono switch, the
+// encoder and the server headers all see the same usable values.
+TEST(AppSettingsTest, ChannelsAndRateAreSettledAtLoad)
+{
+    const struct {
+        const char* channels;
+        const char* rate;
+        uint16_t wantChannels;
+        uint32_t wantRate;
+    } cases[] = {
+        {"1", "44100", 1, 44100}, {"2", "48000", 2, 48000},   {"0", "0", 2, 0},
+        {"3", "7999", 2, 8000},   {"4", "192001", 2, 192000}, {"65536", "-1", 2, 8000},
+        {"-1", "2147483647", 2, 192000}, {"40000", "8000", 2, 8000}, {"x", "", 2, 48000},
+    };
+    for (const auto& c : cases) {
+        const AppSettings s = Apply(std::string("[Audio]\nchannels=") + c.channels + "\nsampleRate=" + c.rate + "\n");
+        const EngineConfig& e = s.stream;
+        SCOPED_TRACE(std::string("channels ") + c.channels + ", rate " + c.rate);
+        EXPECT_EQ(e.captureFormat.channels, c.wantChannels);
+        EXPECT_EQ(e.encoder.channels, c.wantChannels);
+        EXPECT_EQ(e.server.streamChannels, c.wantChannels);
+        EXPECT_EQ(e.processing.mono, c.wantChannels == 1);
+        EXPECT_EQ(e.captureFormat.sampleRate, c.wantRate);
+        EXPECT_EQ(e.encoder.sampleRate, c.wantRate);
+        EXPECT_EQ(e.server.streamSampleRate, static_cast<uint16_t>(c.wantRate));
+    }
+}
+
 TEST(AppSettingsTest, PortKeepsTheLowSixteenBits)
 {
     EXPECT_EQ(Apply("[Icecast]\nport=70000\n").stream.server.port, 4464u);

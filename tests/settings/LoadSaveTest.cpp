@@ -2,6 +2,11 @@
 
 #include <filesystem>
 
+#include "app/Platform.h"
+#if !KV_OS_WINDOWS
+#include <sys/stat.h>
+#endif
+
 #include "settings/SettingsFile.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
@@ -93,19 +98,64 @@ TEST(LoadSaveTest, UnreadableSettingsFileFallsBackToTheLegacyFile)
     }
 }
 
-TEST(LoadSaveTest, CorruptFileWithoutLegacyFileKeepsDecodedEntries)
+// A damaged file contributes nothing: not alone, and not merged into the import of the
+// legacy file (which is then saved).
+TEST(LoadSaveTest, CorruptFileContributesNothing)
 {
-    TempDir dir;
     SettingsStore good;
     good.SetString("A", "first", "one");
     good.SetString("B", "second", "two");
     const std::string image = EncodeSettingsFile(good.GetSections());
-    WriteFileBytes(dir.File("config.dat"), image.substr(0, image.size() - 3));
-    SettingsStore store;
-    EXPECT_FALSE(store.LoadSettingsFile(dir.File("config.dat")));
-    EXPECT_EQ(store.GetString("A", "first", ""), "one");
-    // The damaged file is left alone: loading never writes unless it imported.
-    EXPECT_EQ(ReadFileBytes(dir.File("config.dat")), image.substr(0, image.size() - 3));
+    const std::string damaged = image.substr(0, image.size() - 3);
+    for (const bool legacy : {false, true}) {
+        SCOPED_TRACE(legacy ? "with config.ini" : "alone");
+        TempDir dir;
+        WriteFileBytes(dir.File("config.dat"), damaged);
+        if (legacy)
+            WriteFileBytes(dir.File("config.ini"), kIni);
+        SettingsStore store;
+        EXPECT_EQ(store.LoadSettingsFile(dir.File("config.dat")), legacy);
+        EXPECT_EQ(store.GetString("A", "first", "missing"), "missing");
+        if (!legacy) {
+            EXPECT_TRUE(store.GetSections().empty());
+            // The damaged file is left alone: loading never writes unless it imported.
+            EXPECT_EQ(ReadFileBytes(dir.File("config.dat")), damaged);
+            continue;
+        }
+        SettingsStore saved;
+        ASSERT_TRUE(DecodeSettingsFile(ReadFileBytes(dir.File("config.dat")), saved));
+        EXPECT_EQ(saved.GetSections(), store.GetSections());
+        EXPECT_EQ(saved.GetString("A", "first", "missing"), "missing");
+        EXPECT_EQ(saved.GetString("Icecast", "host", ""), "ini.example");
+    }
+}
+
+// A folder, a FIFO or an unreadable file named config.dat or config.ini counts as
+// missing: no exception, no waiting.
+TEST(LoadSaveTest, FileThatIsNoRegularFileCountsAsMissing)
+{
+    for (const char* name : {"config.dat", "config.ini"}) {
+        SCOPED_TRACE(name);
+        const bool datIsOdd = std::string(name) == "config.dat";
+        {
+            TempDir dir;
+            std::filesystem::create_directory(dir.File(name));
+            if (datIsOdd)
+                WriteFileBytes(dir.File("config.ini"), kIni);
+            SettingsStore store;
+            EXPECT_EQ(store.LoadSettingsFile(dir.File("config.dat")), datIsOdd);
+            EXPECT_EQ(store.GetString("Icecast", "host", ""), datIsOdd ? "ini.example" : "");
+        }
+#if !KV_OS_WINDOWS
+        TempDir dir;
+        ASSERT_EQ(mkfifo(dir.File(name).c_str(), 0600), 0);
+        if (datIsOdd)
+            WriteFileBytes(dir.File("config.ini"), kIni);
+        SettingsStore store;
+        EXPECT_EQ(store.LoadSettingsFile(dir.File("config.dat")), datIsOdd);
+        EXPECT_EQ(store.GetString("Icecast", "host", ""), datIsOdd ? "ini.example" : "");
+#endif
+    }
 }
 
 TEST(LoadSaveTest, FailedSaveReportsAndLeavesThePreviousFile)

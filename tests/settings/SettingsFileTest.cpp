@@ -84,7 +84,7 @@ TEST(SettingsFileTest, BytesAfterTheClosingZeroAreIgnored)
     EXPECT_EQ(decoded.GetSections(), original.GetSections());
 }
 
-TEST(SettingsFileTest, TruncatedPayloadsFailButKeepWhatDecoded)
+TEST(SettingsFileTest, TruncatedPayloadsFailAndContributeNothing)
 {
     SettingsStore store;
     store.SetString("A", "first", "one");
@@ -95,11 +95,13 @@ TEST(SettingsFileTest, TruncatedPayloadsFailButKeepWhatDecoded)
         SettingsStore decoded;
         EXPECT_FALSE(DecodeSettingsPayload(payload.substr(0, cut), decoded)) << "cut at " << cut;
     }
-    // Cut inside B's value: A's entry was decoded and stays.
+    // Cut inside B's value: A's entry, decoded before the damage, must not come through,
+    // and what the store held stays.
     SettingsStore partial;
+    partial.SetString("Held", "key", "value");
     EXPECT_FALSE(DecodeSettingsPayload(payload.substr(0, payload.size() - 3), partial));
-    EXPECT_EQ(partial.GetString("A", "first", ""), "one");
-    EXPECT_EQ(partial.GetString("B", "second", "missing"), "missing");
+    EXPECT_EQ(partial.GetString("A", "first", "missing"), "missing");
+    EXPECT_EQ(partial.GetString("Held", "key", ""), "value");
 }
 
 TEST(SettingsFileTest, WrongHeaderIsRejected)
