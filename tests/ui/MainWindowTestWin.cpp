@@ -10,6 +10,8 @@
 #include <gdiplus.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -415,6 +417,28 @@ TEST_F(MainWindowTest, CloseAsksAndExitEndsTheLoopWithZero)
     EXPECT_TRUE(PopupHandler::seen);
     EXPECT_FALSE(IsWindow(app->window));
     EXPECT_EQ(QuitCode(), 0);
+}
+
+// Server names arrive as UTF-8: "München" must take the width of seven characters, as
+// "Munchen" does, not of the eight that "MÃ¼nchen" would show when drawn byte-wise.
+TEST_F(MainWindowTest, Utf8ServerNamesAreDrawnAsCharacters)
+{
+    Canvas canvas(kMainWidth, kMainHeight);
+    auto nameRight = [&](const std::string& name) {
+        app->supervision.state.serverName = name;
+        PaintPanel(canvas);
+        int right = 0;
+        for (int y = 44; y < 62; ++y)
+            for (int x = 40; x < kMainWidth - 130; ++x)
+                if (canvas.At(x, y) != theme::kPanel)
+                    right = std::max(right, x);
+        return right;
+    };
+    const int plain = nameRight("Munchen");
+    const int accented = nameRight("M\xC3\xBCnchen");
+    const int garbled = nameRight("M\xC3\x83\xC2\xBCnchen");
+    EXPECT_LE(std::abs(accented - plain), 2) << plain << " " << accented;
+    EXPECT_GT(garbled, accented + 2);
 }
 
 TEST(AlertTest, HeightFollowsTheMessageWithinLimits)
