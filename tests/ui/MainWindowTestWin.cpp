@@ -175,7 +175,7 @@ protected:
     std::unique_ptr<Application> app;
 };
 
-TEST_F(MainWindowTest, IsTheDesignedBorderlessPopupWithThreeButtons)
+TEST_F(MainWindowTest, IsABorderlessPopupWithThreeButtons)
 {
     RECT r;
     GetWindowRect(app->window, &r);
