@@ -24,6 +24,12 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
 // The same against a fresh list of the capture devices.
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings);
 
+// Resolves the stored device choice against devices into settings.stream.deviceIndex
+// and settings.inputDeviceName: a non-empty endpoint identifier wins over the index; no
+// match gives -1 and the default device's name.
+void ResolveInputDevice(const std::string& endpointId, int32_t storedIndex,
+                        const std::vector<AudioDeviceInfo>& devices, AppSettings& settings);
+
 // Compressor attack and release derived from its threshold.
 void DeriveCompressorTiming(ProcessingParams& params);
 
