@@ -12,6 +12,7 @@
 #include "audio/InputLevelMonitor.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
+#include "engine/InputMeters.h"
 #include "engine/StatusTexts.h"
 #include "engine/StreamEngine.h"
 #include "engine/StreamSupervisor.h"
@@ -85,12 +86,9 @@ std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const A
     StreamStats stats;
     if (engine)
         stats = engine->GetStats();
-    float left = monitor.leftLevel.load();
-    float right = monitor.rightLevel.load();
-    if (engine && engine->GetState() == EngineState::Streaming) {
-        left = stats.levelLeft;
-        right = stats.levelRight;
-    }
+    const MeterLevels levels = CurrentMeterLevels(engine, monitor);
+    const float left = levels.left;
+    const float right = levels.right;
     const EngineConfig& c = settings.stream;
     const Indicator internet = InternetIndicator(static_cast<int32_t>(s.internetState));
     const Indicator encoder = EncoderIndicator(engine != nullptr, engine ? engine->GetState() : EngineState::Idle,
@@ -231,16 +229,8 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
         supervisor.SupervisionTick();
         const bool lost = view.caption == kCaptionOffline;
         // The meters follow the input while no engine streams, as the window's do.
-        const StreamEngine* engine = supervisor.CurrentEngine();
-        const bool streaming = engine && engine->GetState() == EngineState::Streaming;
-        if (!streaming && !monitor.Running() && !lost) {
-            if (settings.stream.deviceEndpointId.empty())
-                monitor.StartByIndex(settings.stream.deviceIndex);
-            else
-                monitor.StartByEndpointId(settings.stream.deviceEndpointId);
-        }
-        else if (streaming && monitor.Running())
-            monitor.Stop();
+        if (!lost)
+            KeepInputMonitor(monitor, settings.stream, supervisor.CurrentEngine());
 
         const std::string line = StatusLine(supervisor, settings, monitor, view);
         if (terminal)

@@ -1,0 +1,69 @@
+#pragma once
+
+// Windows only: the program's state on the GUI thread.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "audio/InputLevelMonitor.h"
+#include "audio/PreviewOutput.h"
+#include "engine/StatusTexts.h"
+#include "engine/StreamEngine.h"
+#include "engine/StreamSupervisor.h"
+#include "icecast/ConnectivityProbe.h"
+#include "settings/AppSettings.h"
+#include "settings/SettingsStore.h"
+
+// Everything the GUI thread keeps for the life of the program: window and control
+// handles, GDI resources, the settings, the input level monitor and stream
+// supervision (which owns the current engine and the supervision fields: statusText,
+// startTimeText, serverName, streamTitle, listeners, streamingActive,
+// reconnectCountdown, tickCount, statusPollTicks, netCheckTicks, netCheckInFlight,
+// internetState). Background threads never see it: they get copies and post messages.
+class Application {
+public:
+    Application();
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    HWND window = nullptr;
+    HINSTANCE instance = nullptr;
+    HWND startButton = nullptr;
+    HWND stopButton = nullptr;
+    HWND settingsButton = nullptr;
+
+    HFONT TitleFont = nullptr;
+    HFONT ButtonFont = nullptr;
+    HFONT LabelFont = nullptr;
+    HFONT GlyphFont = nullptr;
+
+    HICON smallIcon = nullptr;
+    HICON largeIcon = nullptr;
+    HICON trayIcon = nullptr;
+    HBITMAP logoBitmap = nullptr;
+    int32_t logoWidth = 0;
+    int32_t logoHeight = 0;
+
+    SettingsStore store;
+    std::string settingsPath;
+    // settings.stream is the engine configuration (streamConfig) handed to every engine.
+    AppSettings settings;
+    StreamSupervisor<StreamEngine> supervision;
+    InputLevelMonitor levelMonitor;
+
+    // Plays the processed input on an output device, for monitoring.
+    PreviewOutput preview;
+    bool previewActive = false;
+    // The panel's audio-quality indicator, smoothed across paints.
+    AudioQuality audioQuality;
+    // Where the connectivity probe connects.
+    ProbeTarget probeTarget = DefaultProbeTarget();
+
+    // The current engine, or null.
+    StreamEngine* engine() const { return supervision.CurrentEngine(); }
+    EngineConfig& streamConfig() { return settings.stream; }
+    const std::string& inputDeviceName() const { return settings.inputDeviceName; }
+};

@@ -1,0 +1,91 @@
+// The Windows program's entry point: one copy per desktop, GDI+, the application
+// object, the main window and the message loop.
+
+#include <windows.h>
+
+#include <objidl.h>
+
+#include <gdiplus.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "app/Application.h"
+#include "ui/MainWindow.h"
+
+namespace {
+
+const wchar_t kMutexName[] = L"KelmVantoro_SingleInstance_Mutex";
+
+// A second copy brings the first one's window forward and ends.
+void ActivateRunningCopy()
+{
+    HWND window = FindWindowW(kMainWindowClass, nullptr);
+    if (!window)
+        return;
+    if (!IsWindowVisible(window))
+        ShowWindow(window, SW_SHOW);
+    if (IsIconic(window))
+        ShowWindow(window, SW_RESTORE);
+    SetForegroundWindow(window);
+}
+
+// Test environments aim the reachability probe at a local address with
+// KV_PROBE_TARGET=ADDRESS:PORT, so no test ever reaches outside the machine.
+void ApplyProbeTarget(Application& app)
+{
+    const char* text = std::getenv("KV_PROBE_TARGET");
+    if (!text)
+        return;
+    const std::string target = text;
+    const size_t colon = target.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return;
+    const int port = std::atoi(target.c_str() + colon + 1);
+    if (port < 1 || port > 65535)
+        return;
+    app.probeTarget.address = target.substr(0, colon);
+    app.probeTarget.port = static_cast<uint16_t>(port);
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, kMutexName);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        ActivateRunningCopy();
+        if (mutex)
+            CloseHandle(mutex);
+        return 0;
+    }
+
+    Gdiplus::GdiplusStartupInput gdiplusInput;
+    ULONG_PTR gdiplusToken = 0;
+    const bool gdiplus = Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr) == Gdiplus::Ok;
+
+    int exitCode = 0;
+    auto app = std::make_unique<Application>();
+    ApplyProbeTarget(*app);
+    if (!CreateMainWindow(*app, instance)) {
+        MessageBoxW(nullptr, L"Failed to create window.", L"Kelm Vantoro", MB_ICONERROR | MB_OK);
+        exitCode = 1;
+    } else {
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        exitCode = static_cast<int>(msg.wParam);
+        DrainStatusResults();
+    }
+    if (mutex) {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }
+    if (gdiplus)
+        Gdiplus::GdiplusShutdown(gdiplusToken);
+    // Stops a remaining engine and the monitor; the window's resources are gone already.
+    app.reset();
+    return exitCode;
+}

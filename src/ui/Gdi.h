@@ -1,0 +1,118 @@
+#pragma once
+
+// Windows only: owners of GDI objects. Each holder keeps every handle it needs to undo
+// its work, so its destructor never acts on a handle it was not given.
+
+#include <windows.h>
+
+#include <utility>
+
+// Owns one GDI object (font, brush, pen, bitmap, region) and deletes it.
+template <typename Handle>
+class GdiObject {
+public:
+    GdiObject() = default;
+    explicit GdiObject(Handle h) : handle(h) {}
+    ~GdiObject() { Reset(); }
+    GdiObject(const GdiObject&) = delete;
+    GdiObject& operator=(const GdiObject&) = delete;
+    GdiObject(GdiObject&& other) noexcept : handle(std::exchange(other.handle, nullptr)) {}
+
+    void Reset(Handle h = nullptr)
+    {
+        if (handle)
+            DeleteObject(handle);
+        handle = h;
+    }
+    Handle Release() { return std::exchange(handle, nullptr); }
+    Handle Get() const { return handle; }
+    explicit operator bool() const { return handle != nullptr; }
+
+private:
+    Handle handle = nullptr;
+};
+
+// Selects an object into a DC for a scope and restores the previous one.
+class SelectionScope {
+public:
+    SelectionScope(HDC target, HGDIOBJ object) : dc(target), previous(object ? SelectObject(target, object) : nullptr) {}
+    ~SelectionScope()
+    {
+        if (previous)
+            SelectObject(dc, previous);
+    }
+    SelectionScope(const SelectionScope&) = delete;
+    SelectionScope& operator=(const SelectionScope&) = delete;
+
+private:
+    HDC dc;
+    HGDIOBJ previous;
+};
+
+// BeginPaint / EndPaint.
+class PaintScope {
+public:
+    explicit PaintScope(HWND target) : window(target), dc(BeginPaint(target, &paint)) {}
+    ~PaintScope() { EndPaint(window, &paint); }
+    PaintScope(const PaintScope&) = delete;
+    PaintScope& operator=(const PaintScope&) = delete;
+
+    HDC Dc() const { return dc; }
+    const RECT& Area() const { return paint.rcPaint; }
+
+private:
+    HWND window;
+    PAINTSTRUCT paint{};
+    HDC dc;
+};
+
+// A memory DC with a compatible bitmap of width x height selected: paint into it,
+// then copy it out once.
+class OffscreenDc {
+public:
+    OffscreenDc(HDC reference, int width, int height)
+        : dc(CreateCompatibleDC(reference)), bitmap(CreateCompatibleBitmap(reference, width, height)),
+          selection(dc.handle, bitmap.Get())
+    {
+    }
+    ~OffscreenDc() = default;
+    OffscreenDc(const OffscreenDc&) = delete;
+    OffscreenDc& operator=(const OffscreenDc&) = delete;
+
+    HDC Dc() const { return dc.handle; }
+    bool Valid() const { return dc.handle && bitmap; }
+
+private:
+    struct OwnedDc {
+        HDC handle;
+        explicit OwnedDc(HDC h) : handle(h) {}
+        ~OwnedDc()
+        {
+            if (handle)
+                DeleteDC(handle);
+        }
+        OwnedDc(const OwnedDc&) = delete;
+        OwnedDc& operator=(const OwnedDc&) = delete;
+    };
+    // Declared in this order so the bitmap is deselected before it and the DC go.
+    OwnedDc dc;
+    GdiObject<HBITMAP> bitmap;
+    SelectionScope selection;
+};
+
+// A screen DC for a scope.
+class ScreenDc {
+public:
+    ScreenDc() : dc(GetDC(nullptr)) {}
+    ~ScreenDc()
+    {
+        if (dc)
+            ReleaseDC(nullptr, dc);
+    }
+    ScreenDc(const ScreenDc&) = delete;
+    ScreenDc& operator=(const ScreenDc&) = delete;
+    HDC Dc() const { return dc; }
+
+private:
+    HDC dc;
+};

@@ -1,0 +1,51 @@
+#pragma once
+
+// Windows only: the main window, its buttons, its timer and the tray icon.
+
+#include <windows.h>
+
+#include "engine/StreamSupervisor.h"
+
+class Application;
+
+// Control identifiers of the three buttons.
+constexpr int IDC_START = 101;
+constexpr int IDC_STOP = 102;
+constexpr int IDC_SETTINGS = 103;
+
+// Private messages of the main window.
+constexpr UINT WM_APP_TRAY = WM_APP + 1;
+// Posted by a status poll; lParam owns a heap StatusResult or is null.
+constexpr UINT WM_APP_STATUS = WM_APP + 2;
+// Posted by a connectivity probe; wParam 1 reachable, anything else not.
+constexpr UINT WM_APP_NETCHECK = WM_APP + 3;
+
+constexpr UINT_PTR kSupervisionTimer = 1;
+constexpr UINT kSupervisionTimerMs = 100;
+
+constexpr int kMainWidth = 460;
+constexpr int kMainHeight = 284;
+// The title strip: a drag zone left of the minimise zone, the minimise zone, the close zone.
+constexpr int kStripHeight = 34;
+constexpr int kMinimiseZoneLeft = 408;
+constexpr int kCloseZoneLeft = 432;
+
+extern const wchar_t kMainWindowClass[];
+
+// Builds the main window around app: fonts, logo, icons, buttons, settings, input
+// level monitor, timer; then shows it and acts on the start-up settings. False when
+// the window cannot be created.
+bool CreateMainWindow(Application& app, HINSTANCE instance);
+
+// What stream supervision asks of the main window.
+SupervisionHooks MakeSupervisionHooks(Application& app);
+
+// Minimises to the taskbar, or hides to the tray with minimizeToTray.
+void MinimiseMainWindow(Application& app);
+
+// Frees the status records still queued on this thread: once the window is gone
+// nobody handles them.
+void DrainStatusResults();
+
+void AddTrayIcon(HWND window, HICON icon);
+void RemoveTrayIcon(HWND window);

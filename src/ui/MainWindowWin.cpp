@@ -1,0 +1,451 @@
+#include "ui/MainWindow.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <windowsx.h>
+
+#include <exception>
+#include <memory>
+
+#include "app/Application.h"
+#include "app/Log.h"
+#include "engine/InputMeters.h"
+#include "icecast/StatusPoller.h"
+#include "ui/Gdi.h"
+#include "ui/Logo.h"
+#include "ui/OpenSettings.h"
+#include "ui/Popups.h"
+#include "ui/Shapes.h"
+#include "ui/StatusPanel.h"
+#include "ui/Theme.h"
+#include "ui/WideText.h"
+
+const wchar_t kMainWindowClass[] = L"KelmVantoroWnd";
+
+namespace {
+
+constexpr UINT kTrayIconId = 1;
+
+HFONT MakeFont(const wchar_t* face, int height)
+{
+    return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, face);
+}
+
+void SetCaption(Application& app, const std::string& caption)
+{
+    SetWindowTextW(app.startButton, Widen(caption).c_str());
+    InvalidateRect(app.startButton, nullptr, TRUE);
+}
+
+// Reports a poll's result to the window. The record belongs to the message; when the
+// message cannot be posted (the window is gone) it is freed here.
+void PostStatusResult(HWND window, const StatusResult& result)
+{
+    auto* record = new (std::nothrow) StatusResult(result);
+    if (!PostMessageW(window, WM_APP_STATUS, 0, reinterpret_cast<LPARAM>(record)))
+        delete record;
+}
+
+struct ButtonLook {
+    COLORREF normal;
+    COLORREF pressed;
+    wchar_t glyph;
+};
+
+ButtonLook StartButtonLook(const std::wstring& text)
+{
+    if (text == L"Online")
+        return {RGB(34, 160, 56), RGB(30, 140, 30), 0xE701};
+    if (text == L"Reconnecting")
+        return {RGB(210, 120, 20), RGB(180, 90, 10), 0xE895};
+    if (text == L"Disconnected")
+        return {RGB(200, 50, 50), RGB(160, 30, 30), 0xE871};
+    if (text == L"Offline")
+        return {RGB(200, 50, 50), RGB(160, 30, 30), 0xEB5E};
+    return {RGB(60, 65, 80), RGB(50, 55, 68), 0xE768};
+}
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t text[64] = {};
+    GetWindowTextW(window, text, 64);
+    return text;
+}
+
+SIZE TextSize(HDC dc, HFONT font, const std::wstring& text)
+{
+    SelectionScope select(dc, font);
+    SIZE size{0, 0};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    return size;
+}
+
+void DrawButton(Application& app, const DRAWITEMSTRUCT& item)
+{
+    HDC dc = item.hDC;
+    const RECT& r = item.rcItem;
+    const std::wstring text = WindowText(item.hwndItem);
+    const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+    COLORREF fill = RGB(60, 65, 80);
+    COLORREF textColour = theme::kWhite;
+    if (item.CtlID == IDC_START) {
+        const ButtonLook look = StartButtonLook(text);
+        fill = pressed ? look.pressed : look.normal;
+    } else if (item.CtlID == IDC_STOP && IsWindowEnabled(item.hwndItem)) {
+        fill = RGB(80, 85, 100);
+    } else if (item.CtlID == IDC_STOP) {
+        fill = RGB(60, 62, 70);
+        textColour = RGB(100, 105, 115);
+    }
+    {
+        GdiObject<HBRUSH> background(CreateSolidBrush(theme::kWindow));
+        FillRect(dc, &r, background.Get());
+    }
+    RoundedRect shape;
+    shape.left = r.left + 0.5f;
+    shape.top = r.top + 0.5f;
+    shape.width = static_cast<float>(r.right - r.left - 1);
+    shape.height = static_cast<float>(r.bottom - r.top - 1);
+    shape.diameter = 8.0f;
+    FillRoundedRect(dc, shape, fill);
+    OutlineRoundedRect(dc, shape, RGB(GetRValue(fill) / 2, GetGValue(fill) / 2, GetBValue(fill) / 2), 255);
+
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, textColour);
+    if (item.CtlID != IDC_START) {
+        SelectionScope select(dc, app.ButtonFont);
+        RECT box = r;
+        DrawTextW(dc, text.c_str(), -1, &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        return;
+    }
+    const std::wstring glyph(1, StartButtonLook(text).glyph);
+    const SIZE glyphSize = TextSize(dc, app.GlyphFont, glyph);
+    const SIZE textSize = TextSize(dc, app.ButtonFont, text);
+    const int x0 = (r.left + r.right) / 2 - (glyphSize.cx + 6 + textSize.cx) / 2;
+    const int middle = (r.top + r.bottom) / 2;
+    {
+        SelectionScope select(dc, app.GlyphFont);
+        TextOutW(dc, x0, middle - glyphSize.cy / 2, glyph.c_str(), 1);
+    }
+    SelectionScope select(dc, app.ButtonFont);
+    TextOutW(dc, x0 + glyphSize.cx + 6, middle - textSize.cy / 2, text.c_str(), static_cast<int>(text.size()));
+}
+
+HWND MakeButton(Application& app, const wchar_t* text, int x, int y, int width, int id)
+{
+    return CreateWindowExW(0, L"BUTTON", text, WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, x, y, width, 28, app.window,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), app.instance, nullptr);
+}
+
+void OnCommand(Application& app, int id)
+{
+    switch (id) {
+    case IDC_START:
+        app.supervision.StartStreaming();
+        break;
+    case IDC_STOP:
+        app.supervision.StopStreaming();
+        break;
+    case IDC_SETTINGS:
+        OpenSettings(app);
+        break;
+    default:
+        break;
+    }
+}
+
+void OnTimer(Application& app)
+{
+    app.supervision.SupervisionTick();
+    KeepInputMonitor(app.levelMonitor, app.settings.stream, app.engine());
+}
+
+LRESULT OnLeftButtonDown(Application& app, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const int x = GET_X_LPARAM(lParam);
+    const int y = GET_Y_LPARAM(lParam);
+    if (y < kStripHeight && x >= kCloseZoneLeft) {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    if (y < kStripHeight && x >= kMinimiseZoneLeft) {
+        MinimiseMainWindow(app);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void OnClose(Application& app)
+{
+    const int choice = ShowExitDialog(app.window, app.instance);
+    if (choice == kExitChoiceExit)
+        DestroyWindow(app.window);
+    else if (choice == kExitChoiceMinimise)
+        MinimiseMainWindow(app);
+}
+
+void OnDestroy(Application& app)
+{
+    app.preview.StopPreview();
+    app.previewActive = false;
+    RemoveTrayIcon(app.window);
+    for (HICON* icon : {&app.trayIcon, &app.largeIcon, &app.smallIcon}) {
+        if (*icon)
+            DestroyIcon(*icon);
+        *icon = nullptr;
+    }
+    if (app.logoBitmap)
+        DeleteObject(app.logoBitmap);
+    app.logoBitmap = nullptr;
+    app.levelMonitor.Stop();
+    if (app.engine())
+        app.engine()->Stop();
+    KillTimer(app.window, kSupervisionTimer);
+    DrainStatusResults();
+    PostQuitMessage(0);
+}
+
+HBRUSH ControlBrush()
+{
+    static HBRUSH brush = CreateSolidBrush(theme::kWindow);
+    return brush;
+}
+
+LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_NCHITTEST: {
+        POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        ScreenToClient(window, &p);
+        return p.y < kStripHeight && p.x < kMinimiseZoneLeft ? HTCAPTION : HTCLIENT;
+    }
+    case WM_LBUTTONDOWN:
+        return OnLeftButtonDown(app, window, message, wParam, lParam);
+    case WM_CLOSE:
+        OnClose(app);
+        return 0;
+    case WM_DESTROY:
+        OnDestroy(app);
+        return 0;
+    case WM_PAINT: {
+        PaintScope paint(window);
+        PaintStatusPanel(app, paint.Dc());
+        return 0;
+    }
+    case WM_PRINTCLIENT:
+        PaintStatusPanel(app, reinterpret_cast<HDC>(wParam));
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORSTATIC: {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        SetBkColor(dc, theme::kWindow);
+        SetTextColor(dc, theme::kValue);
+        return reinterpret_cast<LRESULT>(ControlBrush());
+    }
+    case WM_DRAWITEM:
+        DrawButton(app, *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        return TRUE;
+    case WM_COMMAND:
+        OnCommand(app, LOWORD(wParam));
+        return 0;
+    case WM_TIMER:
+        if (wParam == kSupervisionTimer)
+            OnTimer(app);
+        return 0;
+    case WM_APP_TRAY:
+        if (lParam == WM_LBUTTONUP || lParam == WM_LBUTTONDBLCLK) {
+            RemoveTrayIcon(window);
+            ShowWindow(window, SW_SHOW);
+            SetForegroundWindow(window);
+        }
+        return 0;
+    case WM_APP_STATUS: {
+        std::unique_ptr<StatusResult> result(reinterpret_cast<StatusResult*>(lParam));
+        app.supervision.OnStatusResult(result.get());
+        return 0;
+    }
+    case WM_APP_NETCHECK:
+        app.supervision.OnNetCheck(wParam == 1);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto* app = static_cast<Application*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(app));
+        app->window = window;
+    }
+    auto* app = reinterpret_cast<Application*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!app)
+        return DefWindowProcW(window, message, wParam, lParam);
+    // No C++ exception may unwind into the system's code.
+    try {
+        return HandleMessage(*app, window, message, wParam, lParam);
+    } catch (const std::exception& e) {
+        LogLine("UI", std::string("message ") + std::to_string(message) + " failed: " + e.what());
+    } catch (...) {
+        LogLine("UI", "message " + std::to_string(message) + " failed");
+    }
+    return message == WM_LBUTTONDOWN ? 0 : DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool RegisterMainClass(HINSTANCE instance)
+{
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = MainWindowProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
+    wc.hbrBackground = ControlBrush();
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, 16, 16, 0));
+    wc.lpszClassName = kMainWindowClass;
+    return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+void RoundCorners(HWND window)
+{
+    SetWindowRgn(window, CreateRoundRectRgn(0, 0, kMainWidth + 1, kMainHeight + 1, 16, 16), TRUE);
+    HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
+    if (!dwm)
+        return;
+    using SetAttribute = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
+    auto set = reinterpret_cast<SetAttribute>(reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")));
+    if (set) {
+        const DWORD rounded = 2; // DWMWCP_ROUND for DWMWA_WINDOW_CORNER_PREFERENCE (33)
+        set(window, 33, &rounded, sizeof(rounded));
+    }
+    FreeLibrary(dwm);
+}
+
+void ActOnStartupSettings(Application& app)
+{
+    if (app.store.GetBool("System", "startMinimized", false))
+        MinimiseMainWindow(app);
+    if (app.store.GetBool("System", "autoStartEncode", false))
+        PostMessageW(app.window, WM_COMMAND, MAKEWPARAM(IDC_START, 0), 0);
+    if (app.store.GetBool("DSP", "previewEnabled", false)) {
+        const int32_t output = app.store.GetInt("DSP", "previewOutputDevice", -1);
+        app.preview.StopPreview();
+        app.preview.StartPreview(app.settings.stream.deviceIndex, app.settings.stream.deviceEndpointId, output,
+                                 app.settings.stream.processing);
+        app.previewActive = true;
+    }
+}
+
+} // namespace
+
+bool CreateMainWindow(Application& app, HINSTANCE instance)
+{
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    app.instance = instance;
+    if (!RegisterMainClass(instance))
+        return false;
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - kMainWidth) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - kMainHeight) / 2;
+    HWND window = CreateWindowExW(WS_EX_APPWINDOW, kMainWindowClass, L"Kelm Vantoro", WS_POPUP | WS_CLIPCHILDREN, x, y,
+                                  kMainWidth, kMainHeight, nullptr, nullptr, instance, &app);
+    if (!window)
+        return false;
+
+    app.TitleFont = MakeFont(L"Segoe UI", 22);
+    app.ButtonFont = MakeFont(L"Segoe UI", 18);
+    app.LabelFont = MakeFont(L"Segoe UI", 16);
+    app.GlyphFont = MakeFont(L"Segoe MDL2 Assets", 16);
+    LoadLogo(app);
+    if (app.largeIcon)
+        SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(app.largeIcon));
+    if (app.smallIcon)
+        SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(app.smallIcon));
+
+    app.startButton = MakeButton(app, L"Start", 16, 242, 128, IDC_START);
+    app.stopButton = MakeButton(app, L"\u25A0  Stop", 154, 242, 85, IDC_STOP);
+    app.settingsButton = MakeButton(app, L"\u2699  Settings", 359, 242, 85, IDC_SETTINGS);
+    EnableWindow(app.stopButton, FALSE);
+
+    app.store.LoadSettingsFile(app.settingsPath);
+    ApplyStoredSettings(app.store, app.settings);
+    KeepInputMonitor(app.levelMonitor, app.settings.stream, app.engine());
+    SetTimer(window, kSupervisionTimer, kSupervisionTimerMs, nullptr);
+    RoundCorners(window);
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
+    ActOnStartupSettings(app);
+    return true;
+}
+
+SupervisionHooks MakeSupervisionHooks(Application& app)
+{
+    Application* a = &app;
+    SupervisionHooks hooks;
+    hooks.setCaption = [a](const std::string& caption) { SetCaption(*a, caption); };
+    hooks.enableStart = [a](bool enabled) { EnableWindow(a->startButton, enabled); };
+    hooks.enableStop = [a](bool enabled) {
+        EnableWindow(a->stopButton, enabled);
+        InvalidateRect(a->stopButton, nullptr, TRUE);
+    };
+    hooks.alert = [a](const std::string& title, const std::string& text) { ShowAlert(a->window, text, title); };
+    hooks.repaintNow = [a] {
+        InvalidateRect(a->window, nullptr, FALSE);
+        UpdateWindow(a->window);
+    };
+    hooks.invalidate = [a] { InvalidateRect(a->window, nullptr, FALSE); };
+    hooks.applySettings = [a] { ApplyStoredSettings(a->store, a->settings); };
+    hooks.startStatusPoll = [a](const std::string& address, const std::string& mount) {
+        const HWND window = a->window;
+        StartStatusPoll(address, mount, [window](const StatusResult& result) { PostStatusResult(window, result); });
+    };
+    hooks.startProbe = [a] {
+        const HWND window = a->window;
+        StartConnectivityProbe(
+            [window](bool reachable) { PostMessageW(window, WM_APP_NETCHECK, reachable ? 1 : 0, 0); }, a->probeTarget);
+    };
+    return hooks;
+}
+
+void DrainStatusResults()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_APP_STATUS, WM_APP_STATUS, PM_REMOVE))
+        delete reinterpret_cast<StatusResult*>(msg.lParam);
+}
+
+void MinimiseMainWindow(Application& app)
+{
+    if (app.settings.minimizeToTray) {
+        AddTrayIcon(app.window, app.trayIcon ? app.trayIcon : app.smallIcon);
+        ShowWindow(app.window, SW_HIDE);
+    } else {
+        ShowWindow(app.window, SW_MINIMIZE);
+    }
+}
+
+void AddTrayIcon(HWND window, HICON icon)
+{
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof(data);
+    data.hWnd = window;
+    data.uID = kTrayIconId;
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = WM_APP_TRAY;
+    data.hIcon = icon ? icon : LoadIconW(nullptr, MAKEINTRESOURCEW(32512)); // IDI_APPLICATION
+    lstrcpynW(data.szTip, L"Kelm Vantoro", 128);
+    Shell_NotifyIconW(NIM_ADD, &data);
+}
+
+void RemoveTrayIcon(HWND window)
+{
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof(data);
+    data.hWnd = window;
+    data.uID = kTrayIconId;
+    Shell_NotifyIconW(NIM_DELETE, &data);
+}

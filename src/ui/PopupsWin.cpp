@@ -1,0 +1,534 @@
+#include "ui/Popups.h"
+
+#include <objidl.h>
+
+#include <gdiplus.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+#include "app/Log.h"
+#include "ui/Gdi.h"
+#include "ui/WideText.h"
+
+const wchar_t kExitDialogClass[] = L"KelmExitDlg";
+const wchar_t kAlertClass[] = L"KelmAlertDlg";
+const wchar_t kToastClass[] = L"KelmToast";
+const char kToastText[] = "Stop encoding before changing settings.";
+
+namespace {
+
+constexpr COLORREF kBackground = RGB(170, 56, 30);
+constexpr COLORREF kText = RGB(255, 235, 225);
+constexpr COLORREF kTitleText = RGB(255, 210, 195);
+constexpr COLORREF kToastTextColour = RGB(220, 220, 220);
+constexpr COLORREF kButton = RGB(140, 42, 22);
+constexpr COLORREF kButtonHover = RGB(200, 72, 40);
+constexpr COLORREF kButtonOutline = RGB(160, 50, 28);
+
+constexpr int kExitWidth = 280;
+constexpr int kExitHeight = 120;
+const RECT kExitButton{32, 72, 132, 102};
+const RECT kMinimiseButton{148, 72, 248, 102};
+constexpr int kAlertWidth = 380;
+
+HFONT MakeFont(int height, int weight = FW_NORMAL)
+{
+    return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
+}
+
+void AddRoundedPath(Gdiplus::GraphicsPath& path, int width, int height, int radius)
+{
+    const float d = 2.0f * radius;
+    path.AddArc(0.5f, 0.5f, d, d, 180.0f, 90.0f);
+    path.AddArc(width - d - 0.5f, 0.5f, d, d, 270.0f, 90.0f);
+    path.AddArc(width - d - 0.5f, height - d - 0.5f, d, d, 0.0f, 90.0f);
+    path.AddArc(0.5f, height - d - 0.5f, d, d, 90.0f, 90.0f);
+    path.CloseFigure();
+}
+
+void DrawButton(HDC dc, const RECT& r, const wchar_t* text, bool hover, HFONT font)
+{
+    GdiObject<HBRUSH> brush(CreateSolidBrush(hover ? kButtonHover : kButton));
+    GdiObject<HPEN> pen(CreatePen(PS_SOLID, 1, kButtonOutline));
+    SelectionScope selectBrush(dc, brush.Get());
+    SelectionScope selectPen(dc, pen.Get());
+    RoundRect(dc, r.left, r.top, r.right, r.bottom, 8, 8);
+    SelectionScope selectFont(dc, font);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, kText);
+    RECT box = r;
+    DrawTextW(dc, text, -1, &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+}
+
+void FillBackground(HDC dc, int width, int height, COLORREF colour)
+{
+    GdiObject<HBRUSH> brush(CreateSolidBrush(colour));
+    const RECT r{0, 0, width, height};
+    FillRect(dc, &r, brush.Get());
+}
+
+bool Register(const wchar_t* name, WNDPROC proc, HBRUSH background)
+{
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
+    wc.hbrBackground = background;
+    wc.lpszClassName = name;
+    return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+RECT OwnerRect(HWND owner)
+{
+    RECT r{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (owner)
+        GetWindowRect(owner, &r);
+    return r;
+}
+
+// Runs a modal popup: disables the owner, shows the popup and pumps messages until the
+// popup's WM_DESTROY posts the quit message.
+void RunModal(HWND owner, HWND popup, void (*paint)(HWND))
+{
+    if (owner)
+        EnableWindow(owner, FALSE);
+    ShowWindow(popup, SW_SHOW);
+    paint(popup);
+    SetForegroundWindow(popup);
+    SetFocus(popup);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+void CloseModal(HWND owner, HWND popup)
+{
+    if (owner) {
+        EnableWindow(owner, TRUE);
+        SetForegroundWindow(owner);
+    }
+    DestroyWindow(popup);
+}
+
+// Shared mouse handling of the two modal popups: hover, drag by the background, and a
+// choice on release over a button.
+struct ModalMouse {
+    int hover = 0;
+    bool dragging = false;
+    POINT last{};
+};
+
+template <typename Handler>
+LRESULT Guarded(HWND window, UINT message, WPARAM wParam, LPARAM lParam, Handler handler)
+{
+    try {
+        return handler(window, message, wParam, lParam);
+    } catch (const std::exception& e) {
+        LogLine("UI", std::string("popup message failed: ") + e.what());
+    } catch (...) {
+        LogLine("UI", "popup message failed");
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// ---- exit dialog ------------------------------------------------------------------
+
+struct ExitState {
+    HWND owner = nullptr;
+    ModalMouse mouse;
+    int result = kExitChoiceNone;
+} exitState;
+
+int ExitHit(POINT p)
+{
+    if (PtInRect(&kExitButton, p))
+        return kExitChoiceExit;
+    if (PtInRect(&kMinimiseButton, p))
+        return kExitChoiceMinimise;
+    return 0;
+}
+
+void PaintExit(HWND window)
+{
+    ScreenDc screen;
+    OffscreenDc off(screen.Dc(), kExitWidth, kExitHeight);
+    HDC dc = off.Dc();
+    FillBackground(dc, kExitWidth, kExitHeight, kBackground);
+    GdiObject<HFONT> font(MakeFont(18));
+    {
+        SelectionScope select(dc, font.Get());
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, kText);
+        RECT line{0, 20, kExitWidth, 50};
+        DrawTextW(dc, L"What would you like to do?", -1, &line, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    }
+    DrawButton(dc, kExitButton, L"EXIT", exitState.mouse.hover == kExitChoiceExit, font.Get());
+    DrawButton(dc, kMinimiseButton, L"MINIMIZE", exitState.mouse.hover == kExitChoiceMinimise, font.Get());
+    PresentLayered(window, dc, kExitWidth, kExitHeight, 8);
+}
+
+// Mouse and keys of a modal popup with buttons found by hit(); the choice made is
+// handed to choose. Returns true when the message was handled.
+bool HandleModalMouse(HWND window, UINT message, LPARAM lParam, ModalMouse& mouse, int (*hit)(POINT),
+                      void (*paint)(HWND), void (*choose)(int))
+{
+    const POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    switch (message) {
+    case WM_MOUSEMOVE: {
+        const int now = hit(p);
+        if (now != mouse.hover) {
+            mouse.hover = now;
+            paint(window);
+        }
+        TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, window, 0};
+        TrackMouseEvent(&track);
+        if (mouse.dragging) {
+            POINT cursor;
+            GetCursorPos(&cursor);
+            RECT r;
+            GetWindowRect(window, &r);
+            SetWindowPos(window, nullptr, r.left + cursor.x - mouse.last.x, r.top + cursor.y - mouse.last.y, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER);
+            mouse.last = cursor;
+            paint(window);
+        }
+        return true;
+    }
+    case WM_LBUTTONDOWN:
+        if (hit(p) == 0) {
+            mouse.dragging = true;
+            GetCursorPos(&mouse.last);
+        }
+        SetCapture(window);
+        return true;
+    case WM_LBUTTONUP:
+        ReleaseCapture();
+        if (mouse.dragging) {
+            mouse.dragging = false;
+            return true;
+        }
+        if (hit(p) != 0) {
+            choose(hit(p));
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        }
+        return true;
+    case WM_MOUSELEAVE:
+        if (mouse.hover != 0) {
+            mouse.hover = 0;
+            paint(window);
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
+LRESULT HandleExit(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (HandleModalMouse(window, message, lParam, exitState.mouse, ExitHit, PaintExit,
+                         [](int choice) { exitState.result = choice; }))
+        return 0;
+    switch (message) {
+    case WM_KEYDOWN:
+        if (wParam == VK_ESCAPE)
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        return 0;
+    case WM_CLOSE:
+        CloseModal(exitState.owner, window);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_PAINT:
+        ValidateRect(window, nullptr);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+LRESULT CALLBACK ExitProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return Guarded(window, message, wParam, lParam, HandleExit);
+}
+
+// ---- alert ------------------------------------------------------------------------
+
+struct AlertState {
+    HWND owner = nullptr;
+    std::string title;
+    std::string message;
+    ModalMouse mouse;
+    int height = 140;
+} alertState;
+
+RECT OkRect()
+{
+    return RECT{140, alertState.height - 46, 240, alertState.height - 16};
+}
+
+int AlertHit(POINT p)
+{
+    const RECT ok = OkRect();
+    return PtInRect(&ok, p) ? 1 : 0;
+}
+
+int MeasureMessageHeight(const std::wstring& message)
+{
+    ScreenDc screen;
+    HDC dc = CreateCompatibleDC(screen.Dc());
+    GdiObject<HFONT> font(MakeFont(16));
+    RECT box{20, 42, 360, 42};
+    {
+        SelectionScope select(dc, font.Get());
+        DrawTextW(dc, message.c_str(), -1, &box, DT_WORDBREAK | DT_CALCRECT);
+    }
+    DeleteDC(dc);
+    return box.bottom - box.top;
+}
+
+void PaintAlert(HWND window)
+{
+    const int height = alertState.height;
+    ScreenDc screen;
+    OffscreenDc off(screen.Dc(), kAlertWidth, height);
+    HDC dc = off.Dc();
+    FillBackground(dc, kAlertWidth, height, kBackground);
+    SetBkMode(dc, TRANSPARENT);
+    GdiObject<HFONT> titleFont(MakeFont(18, 600));
+    GdiObject<HFONT> textFont(MakeFont(16));
+    {
+        SelectionScope select(dc, titleFont.Get());
+        SetTextColor(dc, kTitleText);
+        RECT line{20, 14, 360, 38};
+        DrawTextW(dc, Widen(alertState.title).c_str(), -1, &line, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+    }
+    {
+        SelectionScope select(dc, textFont.Get());
+        SetTextColor(dc, kText);
+        RECT box{20, 42, 360, height - 54};
+        DrawTextW(dc, Widen(alertState.message).c_str(), -1, &box, DT_WORDBREAK | DT_END_ELLIPSIS);
+    }
+    DrawButton(dc, OkRect(), L"OK", alertState.mouse.hover != 0, textFont.Get());
+    PresentLayered(window, dc, kAlertWidth, height, 8);
+}
+
+LRESULT HandleAlert(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (HandleModalMouse(window, message, lParam, alertState.mouse, AlertHit, PaintAlert, [](int) {}))
+        return 0;
+    switch (message) {
+    case WM_KEYDOWN:
+        if (wParam == VK_RETURN || wParam == VK_ESCAPE || wParam == VK_SPACE)
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        return 0;
+    case WM_CLOSE:
+        CloseModal(alertState.owner, window);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_PAINT:
+        ValidateRect(window, nullptr);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+LRESULT CALLBACK AlertProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return Guarded(window, message, wParam, lParam, HandleAlert);
+}
+
+// ---- toast ------------------------------------------------------------------------
+
+void PaintToast(HWND window)
+{
+    RECT client;
+    GetClientRect(window, &client);
+    const int width = client.right;
+    const int height = client.bottom;
+    if (width <= 0 || height <= 0)
+        return;
+    ScreenDc screen;
+    OffscreenDc off(screen.Dc(), width, height);
+    HDC dc = off.Dc();
+    FillBackground(dc, width, height, kBackground);
+    GdiObject<HFONT> font(MakeFont(18));
+    {
+        SelectionScope select(dc, font.Get());
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, kToastTextColour);
+        const char* text = reinterpret_cast<const char*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        RECT box{0, 0, width, height};
+        DrawTextW(dc, Widen(text ? text : "").c_str(), -1, &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    }
+    PresentLayered(window, dc, width, height, 10);
+}
+
+LRESULT HandleToast(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_TIMER:
+        KillTimer(window, 1);
+        DestroyWindow(window);
+        return 0;
+    case WM_PAINT:
+        ValidateRect(window, nullptr);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+LRESULT CALLBACK ToastProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return Guarded(window, message, wParam, lParam, HandleToast);
+}
+
+} // namespace
+
+int AlertHeight(int messageHeight)
+{
+    return std::clamp(messageHeight + 116, 140, 260);
+}
+
+void PresentLayered(HWND window, HDC source, int width, int height, int radius)
+{
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    GdiObject<HBITMAP> dib(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!dib)
+        return;
+    ScreenDc screen;
+    HDC dibDc = CreateCompatibleDC(screen.Dc());
+    {
+        SelectionScope select(dibDc, dib.Get());
+        BitBlt(dibDc, 0, 0, width, height, source, 0, 0, SRCCOPY);
+        GdiFlush();
+
+        // The shape's coverage, anti-aliased, as the alpha of every pixel.
+        Gdiplus::Bitmap mask(width, height, PixelFormat32bppARGB);
+        {
+            Gdiplus::Graphics g(&mask);
+            g.Clear(Gdiplus::Color(0, 0, 0, 0));
+            g.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
+            g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+            g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHighQuality);
+            Gdiplus::GraphicsPath path;
+            AddRoundedPath(path, width, height, radius);
+            Gdiplus::SolidBrush white(Gdiplus::Color(255, 255, 255, 255));
+            g.FillPath(&white, &path);
+        }
+        Gdiplus::BitmapData data{};
+        Gdiplus::Rect all(0, 0, width, height);
+        auto* pixels = static_cast<uint8_t*>(bits);
+        if (mask.LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &data) == Gdiplus::Ok) {
+            for (int y = 0; y < height; ++y) {
+                const auto* row = static_cast<const uint8_t*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride;
+                for (int x = 0; x < width; ++x) {
+                    uint8_t* p = pixels + (static_cast<size_t>(y) * width + x) * 4;
+                    const uint8_t alpha = row[x * 4 + 3];
+                    p[0] = static_cast<uint8_t>(p[0] * alpha / 255);
+                    p[1] = static_cast<uint8_t>(p[1] * alpha / 255);
+                    p[2] = static_cast<uint8_t>(p[2] * alpha / 255);
+                    p[3] = alpha;
+                }
+            }
+            mask.UnlockBits(&data);
+        }
+        {
+            Gdiplus::Bitmap wrapper(width, height, width * 4, PixelFormat32bppPARGB, static_cast<BYTE*>(bits));
+            Gdiplus::Graphics g(&wrapper);
+            g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+            g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHighQuality);
+            Gdiplus::GraphicsPath path;
+            AddRoundedPath(path, width, height, radius);
+            Gdiplus::Pen pen(Gdiplus::Color(180, 60, 64, 74), 1.0f);
+            g.DrawPath(&pen, &path);
+        }
+        RECT r;
+        GetWindowRect(window, &r);
+        POINT position{r.left, r.top};
+        SIZE size{width, height};
+        POINT origin{0, 0};
+        BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+        UpdateLayeredWindow(window, screen.Dc(), &position, &size, dibDc, &origin, 0, &blend, ULW_ALPHA);
+    }
+    DeleteDC(dibDc);
+}
+
+int ShowExitDialog(HWND owner, HINSTANCE instance)
+{
+    if (!Register(kExitDialogClass, ExitProc, nullptr))
+        return kExitChoiceNone;
+    exitState = ExitState{};
+    exitState.owner = owner;
+    const RECT r = OwnerRect(owner);
+    HWND popup = CreateWindowExW(WS_EX_LAYERED | WS_EX_TOPMOST, kExitDialogClass, L"", WS_POPUP,
+                                 (r.left + r.right) / 2 - kExitWidth / 2, (r.top + r.bottom) / 2 - kExitHeight / 2,
+                                 kExitWidth, kExitHeight, owner, nullptr, instance, nullptr);
+    if (!popup)
+        return kExitChoiceNone;
+    RunModal(owner, popup, PaintExit);
+    return exitState.result;
+}
+
+void ShowAlert(HWND owner, const std::string& message, const std::string& title)
+{
+    if (!Register(kAlertClass, AlertProc, nullptr))
+        return;
+    alertState = AlertState{};
+    alertState.owner = owner;
+    alertState.title = title;
+    alertState.message = message;
+    alertState.height = AlertHeight(MeasureMessageHeight(Widen(message)));
+    const RECT r = OwnerRect(owner);
+    HWND popup = CreateWindowExW(WS_EX_LAYERED | WS_EX_TOPMOST, kAlertClass, L"", WS_POPUP,
+                                 (r.left + r.right) / 2 - kAlertWidth / 2, (r.top + r.bottom) / 2 - alertState.height / 2,
+                                 kAlertWidth, alertState.height, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!popup)
+        return;
+    RunModal(owner, popup, PaintAlert);
+}
+
+HWND ShowToast(HWND owner)
+{
+    if (!Register(kToastClass, ToastProc, nullptr))
+        return nullptr;
+    SIZE text{0, 0};
+    {
+        ScreenDc screen;
+        GdiObject<HFONT> font(MakeFont(18));
+        SelectionScope select(screen.Dc(), font.Get());
+        const std::wstring wide = Widen(kToastText);
+        GetTextExtentPoint32W(screen.Dc(), wide.c_str(), static_cast<int>(wide.size()), &text);
+    }
+    const int width = text.cx + 80;
+    const int height = text.cy + 40;
+    const RECT r = OwnerRect(owner);
+    HWND toast = CreateWindowExW(WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kToastClass, L"", WS_POPUP,
+                                 (r.left + r.right) / 2 - width / 2, (r.top + r.bottom) / 2 - height / 2, width, height,
+                                 owner, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!toast)
+        return nullptr;
+    SetWindowLongPtrW(toast, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(kToastText));
+    ShowWindow(toast, SW_SHOWNOACTIVATE);
+    PaintToast(toast);
+    SetTimer(toast, 1, 2000, nullptr);
+    return toast;
+}

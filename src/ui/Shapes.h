@@ -1,0 +1,20 @@
+#pragma once
+
+// Windows only: anti-aliased shapes drawn with GDI+ into a GDI device context.
+
+#include <windows.h>
+
+// A filled circle whose bounding square starts at (left, top).
+void FillCircle(HDC dc, float left, float top, float diameter, COLORREF colour);
+
+// A rounded rectangle (arcs of the given diameter at the corners): filled when fill is
+// true, outlined with a 1-pixel pen of outline colour at outlineAlpha when outline is true.
+struct RoundedRect {
+    float left = 0;
+    float top = 0;
+    float width = 0;
+    float height = 0;
+    float diameter = 8;
+};
+void FillRoundedRect(HDC dc, const RoundedRect& rect, COLORREF fill);
+void OutlineRoundedRect(HDC dc, const RoundedRect& rect, COLORREF colour, BYTE alpha);

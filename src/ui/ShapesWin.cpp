@@ -1,0 +1,58 @@
+#include "ui/Shapes.h"
+
+#include <objidl.h>
+
+#include <gdiplus.h>
+
+namespace {
+
+Gdiplus::Color Opaque(COLORREF c, BYTE alpha = 255)
+{
+    return Gdiplus::Color(alpha, GetRValue(c), GetGValue(c), GetBValue(c));
+}
+
+void Prepare(Gdiplus::Graphics& g)
+{
+    g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+    g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHighQuality);
+}
+
+void AddRoundedPath(Gdiplus::GraphicsPath& path, const RoundedRect& r)
+{
+    const float d = r.diameter;
+    path.AddArc(r.left, r.top, d, d, 180.0f, 90.0f);
+    path.AddArc(r.left + r.width - d, r.top, d, d, 270.0f, 90.0f);
+    path.AddArc(r.left + r.width - d, r.top + r.height - d, d, d, 0.0f, 90.0f);
+    path.AddArc(r.left, r.top + r.height - d, d, d, 90.0f, 90.0f);
+    path.CloseFigure();
+}
+
+} // namespace
+
+void FillCircle(HDC dc, float left, float top, float diameter, COLORREF colour)
+{
+    Gdiplus::Graphics g(dc);
+    Prepare(g);
+    Gdiplus::SolidBrush brush(Opaque(colour));
+    g.FillEllipse(&brush, left, top, diameter, diameter);
+}
+
+void FillRoundedRect(HDC dc, const RoundedRect& rect, COLORREF fill)
+{
+    Gdiplus::Graphics g(dc);
+    Prepare(g);
+    Gdiplus::GraphicsPath path;
+    AddRoundedPath(path, rect);
+    Gdiplus::SolidBrush brush(Opaque(fill));
+    g.FillPath(&brush, &path);
+}
+
+void OutlineRoundedRect(HDC dc, const RoundedRect& rect, COLORREF colour, BYTE alpha)
+{
+    Gdiplus::Graphics g(dc);
+    Prepare(g);
+    Gdiplus::GraphicsPath path;
+    AddRoundedPath(path, rect);
+    Gdiplus::Pen pen(Opaque(colour, alpha), 1.0f);
+    g.DrawPath(&pen, &path);
+}

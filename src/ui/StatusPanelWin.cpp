@@ -1,0 +1,256 @@
+#include "ui/StatusPanel.h"
+
+#include <objidl.h>
+
+#include <gdiplus.h>
+
+#include <algorithm>
+
+#include "app/Application.h"
+#include "engine/InputMeters.h"
+#include "engine/StatusTexts.h"
+#include "ui/Gdi.h"
+#include "ui/MainWindow.h"
+#include "ui/Shapes.h"
+#include "ui/Theme.h"
+#include "ui/WideText.h"
+
+namespace {
+
+// Server names and titles come from the status document as UTF-8, so every panel text
+// is widened and drawn with the wide text functions.
+SIZE Measure(HDC dc, HFONT font, const std::string& text)
+{
+    SelectionScope select(dc, font);
+    const std::wstring wide = Widen(text);
+    SIZE size{0, 0};
+    GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+    return size;
+}
+
+void DrawLabel(HDC dc, int x, int y, const std::string& text, HFONT font, COLORREF colour)
+{
+    SelectionScope select(dc, font);
+    SetTextColor(dc, colour);
+    SetBkMode(dc, TRANSPARENT);
+    const std::wstring wide = Widen(text);
+    TextOutW(dc, x, y, wide.c_str(), static_cast<int>(wide.size()));
+}
+
+// Draws text with its right edge at rightX; returns its left edge.
+int DrawRightAligned(HDC dc, int rightX, int y, const std::string& text, HFONT font, COLORREF colour)
+{
+    const int left = rightX - Measure(dc, font, text).cx;
+    DrawLabel(dc, left, y, text, font, colour);
+    return left;
+}
+
+void FillBox(HDC dc, int x, int y, int width, int height, COLORREF colour)
+{
+    GdiObject<HBRUSH> brush(CreateSolidBrush(colour));
+    const RECT r{x, y, x + width, y + height};
+    FillRect(dc, &r, brush.Get());
+}
+
+std::string Fit(HDC dc, const std::string& text, HFONT font, int x, int maxRight)
+{
+    return FitText(text, x, maxRight, [dc, font](const std::string& t) { return static_cast<int>(Measure(dc, font, t).cx); });
+}
+
+COLORREF IndicatorRgb(IndicatorColour colour)
+{
+    switch (colour) {
+    case IndicatorColour::Green:
+        return theme::kGreen;
+    case IndicatorColour::Yellow:
+        return theme::kYellow;
+    case IndicatorColour::Orange:
+        return theme::kOrange;
+    case IndicatorColour::Red:
+        return theme::kRed;
+    case IndicatorColour::Neutral:
+        break;
+    }
+    return theme::kNeutral;
+}
+
+void DrawIndicator(HDC dc, const Application& app, int centreY, const Indicator& indicator, bool showName,
+                   const char* name)
+{
+    const COLORREF colour = IndicatorRgb(indicator.colour);
+    FillCircle(dc, kMainWidth - 20 - 5 + 0.5f, centreY - 5 + 0.5f, 10.0f, colour);
+    DrawRightAligned(dc, kMainWidth - 20 - 5 - 4, centreY - 9, showName ? name : indicator.text, app.LabelFont, colour);
+}
+
+void DrawMeter(HDC dc, const Application& app, int y, float level, const char* label)
+{
+    DrawLabel(dc, 18, y - 1, label, app.LabelFont, theme::kLabel);
+    const int lit = LitDots(level);
+    for (int i = 0; i < kMeterDots; ++i)
+        FillCircle(dc, MeterDotCentreX(i, kMainWidth) - 5 + 0.5f, y + 0.5f, 10.0f, MeterDotColour(i, i < lit));
+}
+
+void DrawTitleStrip(HDC dc, const Application& app)
+{
+    FillBox(dc, 0, 0, kMainWidth, kStripHeight, theme::kPanel);
+    int logoWidth = 16;
+    if (app.logoBitmap) {
+        HDC logoDc = CreateCompatibleDC(dc);
+        {
+            SelectionScope select(logoDc, app.logoBitmap);
+            const BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+            AlphaBlend(dc, 6, (kStripHeight - app.logoHeight) / 2, app.logoWidth, app.logoHeight, logoDc, 0, 0,
+                       app.logoWidth, app.logoHeight, blend);
+        }
+        DeleteDC(logoDc);
+        logoWidth = app.logoWidth;
+    } else if (app.smallIcon) {
+        DrawIconEx(dc, 6, 9, app.smallIcon, 16, 16, 0, nullptr, DI_NORMAL);
+    }
+    const std::string title = "Kelm Vantoro";
+    DrawLabel(dc, logoWidth + 10, 6, title, app.TitleFont, theme::kValue);
+    const int titleWidth = Measure(dc, app.TitleFont, title).cx;
+    DrawLabel(dc, logoWidth + 10 + titleWidth + 6, 12, "v1.0", app.LabelFont, theme::kNeutral);
+    DrawLabel(dc, kMainWidth - 50, 6, "__", app.ButtonFont, theme::kLabel);
+    DrawLabel(dc, kMainWidth - 22, 6, "X", app.ButtonFont, theme::kLabel);
+}
+
+void DrawServerBox(HDC dc, Application& app, float left, float right)
+{
+    const SupervisionState& s = app.supervision.state;
+    const int w = kMainWidth;
+    FillBox(dc, 8, 38, w - 16, 66, theme::kPanel);
+    struct Row {
+        const char* label;
+        std::string value;
+        bool fit;
+    };
+    const Row rows[] = {
+        {"Name:", s.serverName.empty() ? "-" : s.serverName, true},
+        {"Title:", s.streamTitle.empty() ? "-" : s.streamTitle, true},
+        {"Listeners:", s.listeners < 0 ? "-" : std::to_string(s.listeners), false},
+    };
+    int y = 44;
+    for (const Row& row : rows) {
+        DrawLabel(dc, 18, y, row.label, app.LabelFont, theme::kLabel);
+        const int x = Measure(dc, app.LabelFont, row.label).cx + 24;
+        DrawLabel(dc, x, y, row.fit ? Fit(dc, row.value, app.LabelFont, x, w - 140) : row.value, app.LabelFont,
+                  theme::kValue);
+        y += 18;
+    }
+
+    const uint32_t phase = IndicatorPhase(s.tickCount);
+    const StreamEngine* engine = app.engine();
+    DrawIndicator(dc, app, 53, InternetIndicator(static_cast<int32_t>(s.internetState)), phase == 0, "Internet");
+    DrawIndicator(dc, app, 71,
+                  EncoderIndicator(engine != nullptr, engine ? engine->GetState() : EngineState::Idle,
+                                   engine ? engine->ConsecutiveSendFailures() : 0),
+                  phase == 2, "Encoder");
+    DrawIndicator(dc, app, 89, app.audioQuality.Update(left, right), phase == 4, "Audio");
+}
+
+// One row of the stream box: a label and value on the left, shortened to end 10
+// pixels before the right-hand label, and a right-aligned value with its label.
+void DrawStreamRow(HDC dc, const Application& app, int y, const char* leftLabel, const std::string& leftValue,
+                   const char* rightLabel, const std::string& rightValue, HFONT rightFont)
+{
+    const int valueLeft = DrawRightAligned(dc, kMainWidth - 18, y, rightValue, rightFont, theme::kValue);
+    const int labelLeft = DrawRightAligned(dc, valueLeft - 8, y, rightLabel, app.LabelFont, theme::kLabel);
+    DrawLabel(dc, 18, y, leftLabel, app.LabelFont, theme::kLabel);
+    const int x = Measure(dc, app.LabelFont, leftLabel).cx + 24;
+    DrawLabel(dc, x, y, Fit(dc, leftValue, app.LabelFont, x, labelLeft - 10), app.LabelFont, theme::kValue);
+}
+
+void DrawStreamBox(HDC dc, Application& app, const StreamStats& stats)
+{
+    const SupervisionState& s = app.supervision.state;
+    const EngineConfig& c = app.settings.stream;
+    FillBox(dc, 8, 108, kMainWidth - 16, 66, theme::kPanel);
+    DrawStreamRow(dc, app, 114, "Quality:",
+                  QualityText(c.encoder.bitrate, c.encoder.sampleRate, c.captureFormat.channels, c.encoder.heVersion),
+                  "Start:", s.startTimeText.empty() ? "-" : s.startTimeText, app.LabelFont);
+    DrawStreamRow(dc, app, 132, "Server:", c.server.host + ":" + std::to_string(c.server.port) + c.server.mountPoint,
+                  "Elapse:", ElapsedText(stats.elapsedSeconds), app.ButtonFont);
+    DrawStreamRow(dc, app, 150, "Input:", app.settings.inputDeviceName, "Data:", DataSentText(stats.bytesSent),
+                  app.ButtonFont);
+}
+
+void DrawOutline(HDC dc)
+{
+    RoundedRect r;
+    r.left = 0.5f;
+    r.top = 0.5f;
+    r.width = kMainWidth - 1.0f;
+    r.height = kMainHeight - 1.0f;
+    r.diameter = 16.0f;
+    OutlineRoundedRect(dc, r, theme::kOutline, theme::kOutlineAlpha);
+}
+
+} // namespace
+
+std::string FitText(const std::string& text, int x, int maxRight, const MeasureText& measure)
+{
+    if (text.empty() || x + measure(text) <= maxRight)
+        return text;
+    const int avail = maxRight - measure("...") - x;
+    if (avail < 1)
+        return "...";
+    for (size_t n = text.size() - 1; n >= 1; --n) {
+        // Never end a prefix inside a multi-byte character.
+        if ((static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+            continue;
+        const std::string prefix = text.substr(0, n);
+        if (measure(prefix) <= avail)
+            return prefix + "...";
+    }
+    return "...";
+}
+
+int LitDots(float level)
+{
+    const float clamped = std::min(level, 1.0f);
+    if (!(clamped > 0.0f))
+        return 0;
+    return std::min(kMeterDots, static_cast<int>(clamped * kMeterDots));
+}
+
+int MeterDotCentreX(int index, int clientWidth)
+{
+    const float step = static_cast<float>(clientWidth - 16 - 52) / kMeterDots;
+    return static_cast<int>(index * step + step * 0.5f) + 56;
+}
+
+COLORREF MeterDotColour(int index, bool lit)
+{
+    const float f = static_cast<float>(index) / kMeterDots;
+    if (f < 0.55f)
+        return lit ? theme::kGreen : RGB(10, 61, 30);
+    if (f < 0.71f)
+        return lit ? theme::kYellow : RGB(74, 58, 3);
+    if (f < 0.87f)
+        return lit ? theme::kOrange : RGB(74, 35, 6);
+    return lit ? theme::kRed : RGB(74, 21, 21);
+}
+
+void PaintStatusPanel(Application& app, HDC target)
+{
+    OffscreenDc off(target, kMainWidth, kMainHeight);
+    if (!off.Valid())
+        return;
+    HDC dc = off.Dc();
+    FillBox(dc, 0, 0, kMainWidth, kMainHeight, theme::kWindow);
+    DrawTitleStrip(dc, app);
+
+    const StreamEngine* engine = app.engine();
+    StreamStats stats;
+    if (engine)
+        stats = engine->GetStats();
+    const MeterLevels levels = CurrentMeterLevels(engine, app.levelMonitor);
+    DrawServerBox(dc, app, levels.left, levels.right);
+    DrawStreamBox(dc, app, stats);
+    FillBox(dc, 8, 178, kMainWidth - 16, 42, theme::kPanel);
+    DrawMeter(dc, app, 184, levels.left, "Left");
+    DrawMeter(dc, app, 201, levels.right, "Right");
+    DrawOutline(dc);
+    BitBlt(target, 0, 0, kMainWidth, kMainHeight, dc, 0, 0, SRCCOPY);
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+// Windows only: UTF-8 <-> UTF-16 at the window interfaces (code page 65001).
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+inline std::wstring Widen(std::string_view utf8)
+{
+    if (utf8.empty())
+        return {};
+    const int size = static_cast<int>(utf8.size());
+    const int count = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(count > 0 ? count : 0), L'\0');
+    if (count > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), count);
+    return wide;
+}
+
+inline std::string Narrow(std::wstring_view wide)
+{
+    if (wide.empty())
+        return {};
+    const int size = static_cast<int>(wide.size());
+    const int count = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(count > 0 ? count : 0), '\0');
+    if (count > 0)
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), count, nullptr, nullptr);
+    return utf8;
+}
