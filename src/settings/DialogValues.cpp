@@ -36,8 +36,8 @@ ServerAddress SplitServerAddress(const std::string& text)
         return address;
     }
     address.host = hostPort.substr(0, colon);
-    const long port = std::strtol(hostPort.c_str() + colon + 1, nullptr, 10);
-    address.port = port > 0 && port <= 0xFFFFFFFFL ? static_cast<uint32_t>(port) : 0;
+    const long long port = std::strtoll(hostPort.c_str() + colon + 1, nullptr, 10);
+    address.port = port > 0 && port <= 0xFFFFFFFFLL ? static_cast<uint32_t>(port) : 0;
     return address;
 }
 

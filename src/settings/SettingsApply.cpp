@@ -87,8 +87,10 @@ std::string CombineServerAddress(const std::string& host, uint32_t port, const s
     if (host.empty())
         return {};
     std::string address = host;
-    if (port > 0)
-        address += ":" + std::to_string(port);
+    if (port > 0) {
+        address += ':';
+        address += std::to_string(port);
+    }
     if (!mountPoint.empty()) {
         if (mountPoint.front() != '/')
             address += '/';
