@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "settings/DialogValues.h"
+#include "ui/WideText.h"
 
 namespace {
 
@@ -33,17 +34,6 @@ void AddRoundedPath(Gdiplus::GraphicsPath& path, float left, float top, float wi
     path.AddArc(left + width - d, top + height - d, d, d, 0.0f, 90.0f);
     path.AddArc(left, top + height - d, d, d, 90.0f, 90.0f);
     path.CloseFigure();
-}
-
-std::wstring Utf8ToWide(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    const int count = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(std::max(count, 0)), L'\0');
-    if (count > 0)
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), count);
-    return wide;
 }
 
 void FillPanel(HDC dc, const RECT& r)
@@ -413,7 +403,7 @@ HWND MakeEdit(HWND parent, int id, const std::string& narrowText, int x, int y, 
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
     if (!edit)
         return nullptr;
-    SetWindowTextW(edit, Utf8ToWide(narrowText).c_str());
+    SetWindowTextW(edit, Widen(narrowText).c_str());
     if (!password)
         CentreEditText(edit);
     return edit;
@@ -449,13 +439,5 @@ std::string WindowTextUtf8(HWND window)
     std::wstring wide(static_cast<size_t>(std::max(length, 0)) + 1, L'\0');
     const int copied = GetWindowTextW(window, wide.data(), length + 1);
     wide.resize(static_cast<size_t>(std::max(copied, 0)));
-    if (wide.empty())
-        return {};
-    const int count = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                          nullptr, nullptr);
-    std::string text(static_cast<size_t>(std::max(count, 0)), '\0');
-    if (count > 0)
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), count, nullptr,
-                            nullptr);
-    return text;
+    return Narrow(wide);
 }

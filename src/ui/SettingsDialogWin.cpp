@@ -17,6 +17,7 @@
 #include "icecast/ConnectionTest.h"
 #include "settings/DialogValues.h"
 #include "ui/Controls.h"
+#include "ui/WideText.h"
 
 const wchar_t kSettingsDialogClass[] = L"KelmVantoroSettingsDlg";
 
@@ -115,20 +116,9 @@ HFONT MakeFont(int pixels, int weight)
                        CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
 }
 
-std::wstring Wide(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    const int count = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(std::max(count, 0)), L'\0');
-    if (count > 0)
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), count);
-    return wide;
-}
-
 void SetText(HWND window, const std::string& text)
 {
-    SetWindowTextW(window, Wide(text).c_str());
+    SetWindowTextW(window, Widen(text).c_str());
 }
 
 std::string TextOf(HWND window, size_t limit)
@@ -277,9 +267,9 @@ void FieldCheck()
         s.testGeneration = 0;
         s.dots[0] = s.dots[1] = 0;
     } else {
+        // The dots keep their colours until the new verdicts arrive.
         const int32_t generation = BeginConnectionTest();
         s.testGeneration = generation;
-        s.dots[0] = s.dots[1] = 0;
         HWND target = s.window;
         StartConnectionTest(generation, address, password, [target, generation] {
             PostMessageW(target, WM_APP_TEST_DONE, static_cast<WPARAM>(generation), 0);
@@ -323,19 +313,19 @@ void AddTo(int tab, HWND child)
     state->tabChildren[static_cast<size_t>(tab)].push_back(child);
 }
 
-void AddSwitch(int tab, int id, int x, int y, const wchar_t* label)
+void AddSwitch(int tab, int id, int x, int y, const wchar_t* label, int labelX, int labelWidth)
 {
     AddTo(tab, MakeToggleSwitch(state->window, id, x, y));
-    AddTo(tab, MakeLabel(state->window, label, x + 42, y + 1, tab == 0 ? 150 : 36, 20));
+    AddTo(tab, MakeLabel(state->window, label, labelX, y + 1, labelWidth, 20));
 }
 
 void CreateSystemTab()
 {
-    AddSwitch(0, IDC_START_WITH_WINDOWS, 32, 82, L"Start with Windows");
-    AddSwitch(0, IDC_ENCODE_ON_LAUNCH, 240, 82, L"Encode on launch");
-    AddSwitch(0, IDC_START_MINIMIZED, 32, 112, L"Start minimized");
-    AddSwitch(0, IDC_AUTO_RECONNECT, 240, 112, L"Auto reconnect");
-    AddSwitch(0, IDC_MINIMIZE_TO_TRAY, 32, 142, L"Minimize to tray");
+    AddSwitch(0, IDC_START_WITH_WINDOWS, 32, 82, L"Start with Windows", 74, 150);
+    AddSwitch(0, IDC_ENCODE_ON_LAUNCH, 240, 82, L"Encode on launch", 282, 150);
+    AddSwitch(0, IDC_START_MINIMIZED, 32, 112, L"Start minimized", 74, 150);
+    AddSwitch(0, IDC_AUTO_RECONNECT, 240, 112, L"Auto reconnect", 282, 150);
+    AddSwitch(0, IDC_MINIMIZE_TO_TRAY, 32, 142, L"Minimize to tray", 74, 150);
 }
 
 void CreateServerTab()
@@ -376,7 +366,7 @@ void FillDeviceCombos()
     s.outputs = ListRenderDevices();
     SendMessageW(s.input, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"(Default)"));
     for (const AudioDeviceInfo& device : s.inputs)
-        SendMessageW(s.input, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(device.name).c_str()));
+        SendMessageW(s.input, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(device.name).c_str()));
     int selected = 0;
     const std::string id = DialogText(d.deviceEndpointId);
     if (!id.empty()) {
@@ -390,7 +380,7 @@ void FillDeviceCombos()
 
     SendMessageW(s.output, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"(Default)"));
     for (const std::string& name : s.outputs)
-        SendMessageW(s.output, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(name).c_str()));
+        SendMessageW(s.output, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(name).c_str()));
     const bool validOutput = d.previewOutputDevice >= 0 && static_cast<size_t>(d.previewOutputDevice) < s.outputs.size();
     SendMessageW(s.output, CB_SETCURSEL, validOutput ? static_cast<WPARAM>(d.previewOutputDevice + 1) : 0, 0);
 }
@@ -400,7 +390,7 @@ void CreateAudioTab()
     DialogState& s = *state;
     const SettingsDialogData& d = *s.data;
     HWND w = s.window;
-    s.formatLine = MakeCentredLabel(w, Wide(FormatLineForBitrate(d.bitrate)).c_str(), 10, 84, 440, 18);
+    s.formatLine = MakeCentredLabel(w, Widen(FormatLineForBitrate(d.bitrate)).c_str(), 10, 84, 440, 18);
     AddTo(2, s.formatLine);
     AddTo(2, MakeCentredLabel(w, L"Designed and optimized exclusively for Icecast v2 servers.", 10, 102, 440, 18));
     AddTo(2, MakeLabel(w, L"Bitrate:", 26, 135, 60, 18));
@@ -446,8 +436,8 @@ void CreateDspTab()
         {194, IDC_COMP_SWITCH, IDC_LIMIT_SWITCH, L"Comp", L"Limit"},
     };
     for (const auto& row : rows) {
-        AddSwitch(3, row.left, 32, row.y, row.leftLabel);
-        AddSwitch(3, row.right, 370, row.y, row.rightLabel);
+        AddSwitch(3, row.left, 32, row.y, row.leftLabel, 74, 36);
+        AddSwitch(3, row.right, 370, row.y, row.rightLabel, 408, 42);
     }
     s.inputLamps.captions = {L"HPF", L"Gate", L"Gain", L"AGC", L"Comp"};
     s.inputLamps.kinds = {0, 0, 1, 2, 2};
