@@ -414,7 +414,8 @@ SupervisionHooks MakeSupervisionHooks(Application& app)
 void DrainStatusResults()
 {
     MSG msg;
-    while (PeekMessageW(&msg, nullptr, WM_APP_STATUS, WM_APP_STATUS, PM_REMOVE))
+    // The quit message passes any filter; it is not one of ours to free.
+    while (PeekMessageW(&msg, nullptr, WM_APP_STATUS, WM_APP_STATUS, PM_REMOVE) && msg.message == WM_APP_STATUS)
         delete reinterpret_cast<StatusResult*>(msg.lParam);
 }
 

@@ -1,0 +1,428 @@
+// The main window in process: created on a test application, driven with messages,
+// painted into a bitmap and read back pixel by pixel at the layout's coordinates.
+// Glyph shapes are not checked (the fonts are substituted under Wine); fills and
+// colours are.
+
+#include <windows.h>
+
+#include <objidl.h>
+
+#include <gdiplus.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "app/Application.h"
+#include "icecast/StatusPoller.h"
+#include "ui/MainWindow.h"
+#include "ui/Popups.h"
+#include "ui/StatusPanel.h"
+#include "ui/Theme.h"
+
+namespace {
+
+class GdiplusEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        Gdiplus::GdiplusStartupInput input;
+        Gdiplus::GdiplusStartup(&token, &input, nullptr);
+    }
+    void TearDown() override { Gdiplus::GdiplusShutdown(token); }
+
+private:
+    ULONG_PTR token = 0;
+};
+const testing::Environment* const gdiplus = testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
+
+// A 32-bit bitmap to paint into and read back.
+class Canvas {
+public:
+    Canvas(int w, int h) : width(w)
+    {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = w;
+        info.bmiHeader.biHeight = -h;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        dc = CreateCompatibleDC(nullptr);
+        bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
+        previous = SelectObject(dc, bitmap);
+    }
+    ~Canvas()
+    {
+        SelectObject(dc, previous);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+    }
+    COLORREF At(int x, int y) const
+    {
+        GdiFlush();
+        const uint32_t p = bits[y * width + x];
+        return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+    }
+    HDC dc = nullptr;
+
+private:
+    int width;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ previous = nullptr;
+    uint32_t* bits = nullptr;
+};
+
+std::string Hex(COLORREF c)
+{
+    char text[16];
+    std::snprintf(text, sizeof(text), "(%d,%d,%d)", GetRValue(c), GetGValue(c), GetBValue(c));
+    return text;
+}
+#define EXPECT_COLOUR(actual, expected) EXPECT_EQ(Hex(actual), Hex(expected))
+
+// Handles the popups a command opens: the callback finds the popup by class and acts on
+// it while the popup's own message loop runs.
+struct PopupHandler {
+    static inline const wchar_t* popupClass = nullptr;
+    static inline bool seen = false;
+    static inline void (*act)(HWND) = nullptr;
+
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR id, DWORD)
+    {
+        HWND popup = FindWindowW(popupClass, nullptr);
+        if (!popup)
+            return;
+        seen = true;
+        KillTimer(nullptr, id);
+        act(popup);
+    }
+    // Arms a thread timer that acts on the next popup of this class.
+    static UINT_PTR Arm(const wchar_t* cls, void (*action)(HWND))
+    {
+        popupClass = cls;
+        seen = false;
+        act = action;
+        return SetTimer(nullptr, 0, 20, Tick);
+    }
+};
+
+void PressEscape(HWND popup)
+{
+    PostMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+}
+
+void ClickExit(HWND popup)
+{
+    PostMessageW(popup, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(50, 80));
+    PostMessageW(popup, WM_LBUTTONUP, 0, MAKELPARAM(50, 80));
+}
+
+// The exit code of the quit message the window posted, or -1 when there is none.
+int QuitCode()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        if (msg.message == WM_QUIT)
+            return static_cast<int>(msg.wParam);
+    return -1;
+}
+
+class MainWindowTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        app = std::make_unique<Application>();
+        // No settings file: every value is its default, the host is empty.
+        app->settingsPath = "Z:\\kelm-vantoro-no-such-folder\\config.dat";
+        app->probeTarget = ProbeTarget{"127.0.0.1", 1};
+        ASSERT_TRUE(CreateMainWindow(*app, GetModuleHandleW(nullptr)));
+        // The meters are set by hand below; the monitor would overwrite them.
+        app->levelMonitor.Stop();
+    }
+    void TearDown() override
+    {
+        if (IsWindow(app->window))
+            DestroyWindow(app->window);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        }
+        app.reset();
+    }
+    void PaintPanel(Canvas& canvas) { SendMessageW(app->window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc), PRF_CLIENT); }
+    void DrawButtonInto(Canvas& canvas, HWND button, int id, UINT state)
+    {
+        RECT r;
+        GetClientRect(button, &r);
+        DRAWITEMSTRUCT item{};
+        item.CtlType = ODT_BUTTON;
+        item.CtlID = static_cast<UINT>(id);
+        item.hwndItem = button;
+        item.hDC = canvas.dc;
+        item.rcItem = r;
+        item.itemState = state;
+        SendMessageW(app->window, WM_DRAWITEM, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&item));
+    }
+    std::wstring Caption() const
+    {
+        wchar_t text[64] = {};
+        GetWindowTextW(app->startButton, text, 64);
+        return text;
+    }
+    std::unique_ptr<Application> app;
+};
+
+TEST_F(MainWindowTest, IsTheDesignedBorderlessPopupWithThreeButtons)
+{
+    RECT r;
+    GetWindowRect(app->window, &r);
+    EXPECT_EQ(r.right - r.left, kMainWidth);
+    EXPECT_EQ(r.bottom - r.top, kMainHeight);
+    EXPECT_EQ(FindWindowW(kMainWindowClass, nullptr), app->window);
+    EXPECT_EQ(Caption(), L"Start");
+    EXPECT_TRUE(IsWindowEnabled(app->startButton));
+    EXPECT_FALSE(IsWindowEnabled(app->stopButton));
+    EXPECT_TRUE(IsWindowEnabled(app->settingsButton));
+    EXPECT_EQ(app->settings.stream.encoder.bitrate, 64000u);
+    EXPECT_EQ(app->supervision.state.listeners, -1);
+    EXPECT_NE(app->logoBitmap, nullptr);
+    EXPECT_NE(app->trayIcon, nullptr);
+}
+
+TEST_F(MainWindowTest, TitleStripZonesAtTheirBorders)
+{
+    RECT r;
+    GetWindowRect(app->window, &r);
+    struct Case {
+        int x, y;
+        LRESULT hit;
+    };
+    for (const Case& c : {Case{407, 10, HTCAPTION}, Case{0, 33, HTCAPTION}, Case{408, 10, HTCLIENT},
+                          Case{431, 33, HTCLIENT}, Case{432, 0, HTCLIENT}, Case{10, 34, HTCLIENT}}) {
+        const LRESULT hit = SendMessageW(app->window, WM_NCHITTEST, 0, MAKELPARAM(r.left + c.x, r.top + c.y));
+        EXPECT_EQ(hit, c.hit) << c.x << "," << c.y;
+    }
+
+    // A press left of the minimise zone or below the strip does nothing of its own.
+    for (POINT p : {POINT{407, 10}, POINT{420, 34}, POINT{440, 34}}) {
+        SendMessageW(app->window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+        EXPECT_FALSE(IsIconic(app->window)) << p.x << "," << p.y;
+    }
+    MSG msg;
+    EXPECT_FALSE(PeekMessageW(&msg, app->window, WM_CLOSE, WM_CLOSE, PM_REMOVE));
+
+    // The minimise zone, both corners.
+    for (POINT p : {POINT{408, 10}, POINT{431, 33}}) {
+        SendMessageW(app->window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+        EXPECT_TRUE(IsIconic(app->window)) << p.x << "," << p.y;
+        ShowWindow(app->window, SW_RESTORE);
+    }
+    // The close zone asks the exit dialog, through WM_CLOSE.
+    SendMessageW(app->window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(432, 0));
+    EXPECT_TRUE(PeekMessageW(&msg, app->window, WM_CLOSE, WM_CLOSE, PM_REMOVE));
+}
+
+TEST_F(MainWindowTest, MinimiseZoneHidesToTheTrayWhenAsked)
+{
+    app->settings.minimizeToTray = true;
+    SendMessageW(app->window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(420, 10));
+    EXPECT_FALSE(IsWindowVisible(app->window));
+    SendMessageW(app->window, WM_APP_TRAY, 1, WM_RBUTTONUP);
+    EXPECT_FALSE(IsWindowVisible(app->window));
+    SendMessageW(app->window, WM_APP_TRAY, 1, WM_LBUTTONUP);
+    EXPECT_TRUE(IsWindowVisible(app->window));
+}
+
+TEST_F(MainWindowTest, PaintsBackgroundStripAndBoxes)
+{
+    Canvas canvas(kMainWidth, kMainHeight);
+    PaintPanel(canvas);
+    EXPECT_COLOUR(canvas.At(4, 230), theme::kWindow);   // between box 3 and the buttons
+    EXPECT_COLOUR(canvas.At(200, 106), theme::kWindow); // between box 1 and box 2
+    EXPECT_COLOUR(canvas.At(300, 3), theme::kPanel);    // title strip
+    EXPECT_COLOUR(canvas.At(380, 33), theme::kPanel);
+    EXPECT_COLOUR(canvas.At(300, 35), theme::kWindow);
+    EXPECT_COLOUR(canvas.At(12, 40), theme::kPanel);    // box 1
+    EXPECT_COLOUR(canvas.At(447, 102), theme::kPanel);
+    EXPECT_COLOUR(canvas.At(12, 110), theme::kPanel);   // box 2
+    EXPECT_COLOUR(canvas.At(12, 180), theme::kPanel);   // box 3
+    EXPECT_COLOUR(canvas.At(447, 218), theme::kPanel);
+    EXPECT_COLOUR(canvas.At(6, 178), theme::kWindow);
+    // The logo: its green disc in the strip's left.
+    EXPECT_COLOUR(canvas.At(8, 17), theme::kGreen);
+}
+
+TEST_F(MainWindowTest, MeterDotsLightInProportionToTheLevel)
+{
+    Canvas canvas(kMainWidth, kMainHeight);
+    struct Case {
+        float level;
+        int lit;
+    };
+    for (const Case& c : {Case{0.0f, 0}, Case{0.5f, 15}, Case{1.0f, 31}, Case{1.7f, 31}}) {
+        app->levelMonitor.leftLevel = c.level;
+        app->levelMonitor.rightLevel = 1.0f - c.level;
+        PaintPanel(canvas);
+        EXPECT_EQ(LitDots(c.level), c.lit);
+        for (int i = 0; i < kMeterDots; ++i) {
+            const int x = MeterDotCentreX(i, kMainWidth);
+            EXPECT_COLOUR(canvas.At(x, 189), MeterDotColour(i, i < c.lit)) << "left dot " << i << " at " << c.level;
+        }
+        const int rightLit = LitDots(1.0f - c.level);
+        EXPECT_COLOUR(canvas.At(MeterDotCentreX(0, kMainWidth), 206), MeterDotColour(0, rightLit > 0));
+    }
+    // The colour bands: green to 17, yellow to 22, orange to 26, red to 30.
+    EXPECT_EQ(MeterDotColour(17, true), theme::kGreen);
+    EXPECT_EQ(MeterDotColour(18, true), theme::kYellow);
+    EXPECT_EQ(MeterDotColour(22, false), RGB(74, 58, 3));
+    EXPECT_EQ(MeterDotColour(23, true), theme::kOrange);
+    EXPECT_EQ(MeterDotColour(27, false), RGB(74, 21, 21));
+    EXPECT_EQ(MeterDotCentreX(0, kMainWidth), 62);
+    EXPECT_EQ(MeterDotCentreX(30, kMainWidth), 441);
+}
+
+TEST_F(MainWindowTest, IndicatorsFollowProbeResults)
+{
+    Canvas canvas(kMainWidth, kMainHeight);
+    // After the internet caption's turn (ticks 0-19), so texts rotate but colours hold.
+    app->supervision.state.tickCount = 20;
+    PaintPanel(canvas);
+    EXPECT_COLOUR(canvas.At(440, 53), theme::kNeutral); // no probe result yet
+    EXPECT_COLOUR(canvas.At(440, 71), theme::kRed);     // no engine: "Offline"
+    EXPECT_COLOUR(canvas.At(440, 89), theme::kNeutral); // silence: "Mute"
+
+    struct Case {
+        WPARAM wParam;
+        COLORREF colour;
+    };
+    for (const Case& c : {Case{1, theme::kGreen}, Case{0, theme::kRed}, Case{1, theme::kGreen}, Case{7, theme::kRed}}) {
+        app->supervision.state.netCheckInFlight = true;
+        SendMessageW(app->window, WM_APP_NETCHECK, c.wParam, 0);
+        EXPECT_FALSE(app->supervision.state.netCheckInFlight);
+        PaintPanel(canvas);
+        EXPECT_COLOUR(canvas.At(440, 53), c.colour) << "wParam " << c.wParam;
+    }
+}
+
+TEST_F(MainWindowTest, StatusResultsAreTakenAndFreed)
+{
+    auto* record = new StatusResult{"M\xC3\xBCnchen Radio", "Morning Show", 3};
+    SendMessageW(app->window, WM_APP_STATUS, 0, reinterpret_cast<LPARAM>(record));
+    EXPECT_EQ(app->supervision.state.serverName, "M\xC3\xBCnchen Radio");
+    EXPECT_EQ(app->supervision.state.streamTitle, "Morning Show");
+    EXPECT_EQ(app->supervision.state.listeners, 3);
+    EXPECT_TRUE(app->supervision.state.statusResultArrived);
+
+    // A failed poll: the values stay, the next poll may start.
+    app->supervision.state.statusResultArrived = false;
+    SendMessageW(app->window, WM_APP_STATUS, 0, 0);
+    EXPECT_EQ(app->supervision.state.listeners, 3);
+    EXPECT_TRUE(app->supervision.state.statusResultArrived);
+
+    // Records still queued when the window goes are freed, not left in the queue.
+    PostMessageW(app->window, WM_APP_STATUS, 0, reinterpret_cast<LPARAM>(new StatusResult{"a", "b", 1}));
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_APP_STATUS, WM_APP_STATUS, PM_NOREMOVE));
+    DestroyWindow(app->window);
+    int left = 0;
+    int quitCode = -1;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        left += msg.message == WM_APP_STATUS ? 1 : 0;
+        quitCode = msg.message == WM_QUIT ? static_cast<int>(msg.wParam) : quitCode;
+    }
+    EXPECT_EQ(left, 0);
+    EXPECT_EQ(quitCode, 0);
+}
+
+TEST_F(MainWindowTest, ButtonFillsFollowTheCaption)
+{
+    Canvas canvas(128, 28);
+    struct Case {
+        const wchar_t* caption;
+        COLORREF normal;
+        COLORREF pressed;
+    };
+    const Case cases[] = {
+        {L"Start", RGB(60, 65, 80), RGB(50, 55, 68)},
+        {L"Online", RGB(34, 160, 56), RGB(30, 140, 30)},
+        {L"Reconnecting", RGB(210, 120, 20), RGB(180, 90, 10)},
+        {L"Disconnected", RGB(200, 50, 50), RGB(160, 30, 30)},
+        {L"Offline", RGB(200, 50, 50), RGB(160, 30, 30)},
+    };
+    for (const Case& c : cases) {
+        SetWindowTextW(app->startButton, c.caption);
+        DrawButtonInto(canvas, app->startButton, IDC_START, 0);
+        EXPECT_COLOUR(canvas.At(2, 14), c.normal) << c.caption;
+        EXPECT_COLOUR(canvas.At(0, 0), theme::kWindow) << c.caption; // outside the rounded corner
+        DrawButtonInto(canvas, app->startButton, IDC_START, ODS_SELECTED);
+        EXPECT_COLOUR(canvas.At(2, 14), c.pressed) << c.caption;
+    }
+    DrawButtonInto(canvas, app->stopButton, IDC_STOP, 0);
+    EXPECT_COLOUR(canvas.At(2, 14), RGB(60, 62, 70)); // disabled
+    EnableWindow(app->stopButton, TRUE);
+    DrawButtonInto(canvas, app->stopButton, IDC_STOP, 0);
+    EXPECT_COLOUR(canvas.At(2, 14), RGB(80, 85, 100));
+    DrawButtonInto(canvas, app->settingsButton, IDC_SETTINGS, 0);
+    EXPECT_COLOUR(canvas.At(3, 2), RGB(60, 65, 80)); // its text reaches the sides
+}
+
+TEST_F(MainWindowTest, StartWithoutServerAlertsAndStopResets)
+{
+    const UINT_PTR timer = PopupHandler::Arm(kAlertClass, PressEscape);
+    SendMessageW(app->window, WM_COMMAND, MAKEWPARAM(IDC_START, 0), 0);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(PopupHandler::seen);
+    EXPECT_EQ(app->engine(), nullptr);
+    EXPECT_EQ(app->supervision.state.statusText, "Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.");
+    EXPECT_EQ(Caption(), L"Start");
+    EXPECT_TRUE(IsWindowEnabled(app->window)); // the alert gave its owner back
+
+    SetWindowTextW(app->startButton, L"Offline");
+    SendMessageW(app->window, WM_COMMAND, MAKEWPARAM(IDC_STOP, 0), 0);
+    EXPECT_EQ(Caption(), L"Start");
+    EXPECT_EQ(app->supervision.state.statusText, "Stopped");
+    EXPECT_FALSE(IsWindowEnabled(app->stopButton));
+}
+
+TEST_F(MainWindowTest, SettingsWhileAStreamIsKeptUpShowsOnlyTheToast)
+{
+    SendMessageW(app->window, WM_COMMAND, MAKEWPARAM(IDC_SETTINGS, 0), 0);
+    EXPECT_EQ(FindWindowW(kToastClass, nullptr), nullptr);
+
+    app->supervision.state.reconnectCountdown = 20;
+    SetForegroundWindow(app->window);
+    SendMessageW(app->window, WM_COMMAND, MAKEWPARAM(IDC_SETTINGS, 0), 0);
+    HWND toast = FindWindowW(kToastClass, nullptr);
+    ASSERT_NE(toast, nullptr);
+    EXPECT_TRUE(IsWindowVisible(toast));
+    EXPECT_NE(GetForegroundWindow(), toast);
+    app->supervision.state.reconnectCountdown = 0;
+}
+
+TEST_F(MainWindowTest, CloseAsksAndExitEndsTheLoopWithZero)
+{
+    UINT_PTR timer = PopupHandler::Arm(kExitDialogClass, PressEscape);
+    SendMessageW(app->window, WM_CLOSE, 0, 0);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(PopupHandler::seen);
+    EXPECT_TRUE(IsWindow(app->window)); // Escape: neither exit nor minimise
+    EXPECT_FALSE(IsIconic(app->window));
+    EXPECT_TRUE(IsWindowEnabled(app->window));
+
+    timer = PopupHandler::Arm(kExitDialogClass, ClickExit);
+    SendMessageW(app->window, WM_CLOSE, 0, 0);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(PopupHandler::seen);
+    EXPECT_FALSE(IsWindow(app->window));
+    EXPECT_EQ(QuitCode(), 0);
+}
+
+TEST(AlertTest, HeightFollowsTheMessageWithinLimits)
+{
+    EXPECT_EQ(AlertHeight(16), 140);
+    EXPECT_EQ(AlertHeight(24), 140);
+    EXPECT_EQ(AlertHeight(80), 196);
+    EXPECT_EQ(AlertHeight(500), 260);
+}
+
+} // namespace
