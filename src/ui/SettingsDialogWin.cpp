@@ -995,6 +995,12 @@ bool ShowSettingsDialog(HWND owner, HINSTANCE instance, SettingsDialogData& data
                 PostQuitMessage(static_cast<int>(msg.wParam));
             break;
         }
+        // Escape anywhere in the dialog cancels it, as IDCANCEL does in a dialog box.
+        if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE &&
+            (msg.hwnd == window || IsChild(window, msg.hwnd))) {
+            PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+            continue;
+        }
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
