@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "icecast/Base64.h"
+#include "icecast/ConnectionTest.h"
 #include "settings/SettingsApply.h"
 #include "support/LoopbackServer.h"
 #include "ui/Controls.h"
@@ -192,6 +193,34 @@ TEST_F(SettingsDialogTest, ServerDotsFollowTheNewestTest)
     EXPECT_EQ(wrongPassword, colours::kDot[1]);
     EXPECT_EQ(againPassword, colours::kDot[2]);
     EXPECT_EQ(emptyAddress, colours::kDot[0]);
+}
+
+TEST_F(SettingsDialogTest, ASupersededTestNeverColoursTheDots)
+{
+    // The first connection (the check at opening) never gets an answer and would end
+    // refused after 4 s; the second, started by an edit, is accepted at once.
+    LoopbackServer server([](LoopbackPeer& peer, int index) {
+        peer.ReadRequest();
+        if (index == 0)
+            peer.Idle(6000);
+        else
+            peer.Write("HTTP/1.0 200 OK\r\n\r\n");
+    });
+    SettingsDialogData data = DefaultRecord();
+    CopyDialogText(data.address, "127.0.0.1:" + std::to_string(server.Port()) + "/live");
+    CopyDialogText(data.password, "right");
+    bool green = false;
+    Rgb later{};
+    RunDialog(data, [&](HWND dialog) {
+        ClickTab(dialog, 1);
+        HWND passwordDot = ChildAt(dialog, 429, 150);
+        Type(dialog, IDC_PASSWORD, L"right");
+        green = WaitFor([&] { return PixelOf(passwordDot, 7, 7) == colours::kDot[2]; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(kConnectionTestTimeoutMs + 1000));
+        later = PixelOf(passwordDot, 7, 7);
+    });
+    EXPECT_TRUE(green);
+    EXPECT_EQ(later, colours::kDot[2]);
 }
 
 TEST_F(SettingsDialogTest, CancelLeavesTheRecordAlone)
