@@ -1,10 +1,6 @@
 #include "ui/SettingsDialog.h"
 
 #include <commctrl.h>
-#include <objidl.h>
-
-#include <gdiplus.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -17,6 +13,7 @@
 #include "icecast/ConnectionTest.h"
 #include "settings/DialogValues.h"
 #include "ui/Controls.h"
+#include "ui/SettingsDialogPaint.h"
 #include "ui/WideText.h"
 
 const wchar_t kSettingsDialogClass[] = L"KelmVantoroSettingsDlg";
@@ -26,7 +23,6 @@ namespace {
 constexpr int kWidth = 460;
 constexpr int kHeight = 284;
 constexpr UINT_PTR kMeterTimer = 5001;
-constexpr int kTabCount = 5;
 constexpr int kFirstSwitch = IDC_START_WITH_WINDOWS;
 constexpr int kSwitchCount = IDC_LISTEN - kFirstSwitch + 1;
 constexpr std::array<int, 5> kHiddenIds = {1041, 1042, 1043, 1044, 1045};
@@ -35,12 +31,8 @@ enum Hidden { HiddenGain, HiddenAgcSpeed, HiddenThresh, HiddenRatio, HiddenMakeu
 constexpr COLORREF kWindowColour = RGB(32, 34, 40);
 constexpr COLORREF kEditColour = RGB(22, 24, 30);
 constexpr COLORREF kPanelColour = RGB(44, 46, 54);
-constexpr COLORREF kPanelLine = RGB(55, 58, 68);
 constexpr COLORREF kCaptionGrey = RGB(140, 148, 158);
 
-const wchar_t* const kTabCaptions[kTabCount] = {L"SYSTEM", L"SERVER", L"AUDIO", L"DSP", L"ABOUT"};
-constexpr RECT kTabRects[kTabCount] = {
-    {10, 38, 95, 66}, {98, 38, 183, 66}, {186, 38, 271, 66}, {274, 38, 359, 66}, {362, 38, 447, 66}};
 
 // Which record flag each switch edits.
 struct SwitchField {
@@ -71,7 +63,7 @@ struct DialogState {
     HWND owner = nullptr;
     HWND window = nullptr;
     int tab = 0;
-    std::array<std::vector<HWND>, kTabCount> tabChildren;
+    std::array<std::vector<HWND>, kSettingsTabCount> tabChildren;
     std::array<bool, kSwitchCount> switches{};
     double gainDb = 0.0;
     double agcSpeed = 0.005;
@@ -483,7 +475,7 @@ void CreateHiddenEdits()
 void ShowTab(int tab)
 {
     state->tab = tab;
-    for (int t = 0; t < kTabCount; ++t)
+    for (int t = 0; t < kSettingsTabCount; ++t)
         for (HWND child : state->tabChildren[static_cast<size_t>(t)])
             ShowWindow(child, t == tab ? SW_SHOW : SW_HIDE);
     InvalidateRect(state->window, nullptr, FALSE);
@@ -580,126 +572,6 @@ void SaveInto(SettingsDialogData& d)
     d.agcMaxGainDb = 12.0f;
     d.previewEnabled = false;
     d.previewOutputDevice = SelectedOutput();
-}
-
-// ---- painting ------------------------------------------------------------------------
-
-void FillBox(HDC dc, int left, int top, int right, int bottom, COLORREF colour)
-{
-    HBRUSH brush = CreateSolidBrush(colour);
-    RECT r{left, top, right, bottom};
-    FillRect(dc, &r, brush);
-    DeleteObject(brush);
-}
-
-void Line(HDC dc, int x0, int y0, int x1, int y1)
-{
-    MoveToEx(dc, x0, y0, nullptr);
-    LineTo(dc, x1, y1);
-}
-
-void PaintTab(HDC dc, int tab)
-{
-    const RECT& r = kTabRects[tab];
-    const bool active = tab == state->tab;
-    HPEN pen = CreatePen(PS_SOLID, 1, active ? kPanelLine : RGB(60, 64, 74));
-    HBRUSH brush = CreateSolidBrush(active ? kPanelColour : RGB(48, 52, 62));
-    HGDIOBJ oldPen = SelectObject(dc, pen);
-    HGDIOBJ oldBrush = SelectObject(dc, brush);
-    RoundRect(dc, r.left, r.top, r.right, active ? r.bottom + 4 : r.bottom - 5, 10, 10);
-    SelectObject(dc, oldBrush);
-    if (active) {
-        FillBox(dc, r.left + 1, r.bottom - 5, r.right - 1, r.bottom + 5, kPanelColour);
-        Line(dc, r.left, r.bottom - 5, r.left, r.bottom);
-        Line(dc, r.right - 1, r.bottom - 5, r.right - 1, r.bottom);
-        Line(dc, 10, r.bottom, r.left, r.bottom);
-        Line(dc, r.right, r.bottom, 450, r.bottom);
-    }
-    SelectObject(dc, oldPen);
-    DeleteObject(pen);
-    DeleteObject(brush);
-    SetTextColor(dc, active ? RGB(255, 255, 255) : kCaptionGrey);
-    RECT caption{r.left, r.top, r.right, active ? r.bottom : r.bottom - 5};
-    DrawTextW(dc, kTabCaptions[tab], -1, &caption, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-}
-
-void PaintDialog(HWND window)
-{
-    PAINTSTRUCT ps;
-    HDC target = BeginPaint(window, &ps);
-    RECT client;
-    GetClientRect(window, &client);
-    const int w = client.right;
-    const int h = client.bottom;
-    HDC dc = CreateCompatibleDC(target);
-    HBITMAP bitmap = CreateCompatibleBitmap(target, w, h);
-    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
-    FillBox(dc, 0, 0, w, h, kWindowColour);
-    FillBox(dc, 0, 0, w, 30, kPanelColour);
-    SetBkMode(dc, TRANSPARENT);
-    HGDIOBJ oldFont = SelectObject(dc, state->font18);
-    SetTextColor(dc, RGB(255, 255, 255));
-    TextOutW(dc, 12, 6, L"Settings", 8);
-    FillBox(dc, 10, 66, 450, 232, kPanelColour);
-    HPEN pen = CreatePen(PS_SOLID, 1, kPanelLine);
-    HGDIOBJ oldPen = SelectObject(dc, pen);
-    Line(dc, 10, 66, 10, 231);
-    Line(dc, 10, 231, 449, 231);
-    Line(dc, 449, 231, 449, 65);
-    SelectObject(dc, oldPen);
-    DeleteObject(pen);
-    SelectObject(dc, state->tabFont);
-    for (int tab = 0; tab < kTabCount; ++tab)
-        PaintTab(dc, tab);
-    SelectObject(dc, oldFont);
-    {
-        Gdiplus::Graphics g(dc);
-        g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
-        Gdiplus::GraphicsPath path;
-        const float d = 16.0f;
-        const float right = w - 1.0f - d;
-        const float bottom = h - 1.0f - d;
-        path.AddArc(0.0f, 0.0f, d, d, 180.0f, 90.0f);
-        path.AddArc(right, 0.0f, d, d, 270.0f, 90.0f);
-        path.AddArc(right, bottom, d, d, 0.0f, 90.0f);
-        path.AddArc(0.0f, bottom, d, d, 90.0f, 90.0f);
-        path.CloseFigure();
-        Gdiplus::Pen outline(Gdiplus::Color(200, 60, 64, 74), 1.0f);
-        g.DrawPath(&outline, &path);
-    }
-    BitBlt(target, 0, 0, w, h, dc, 0, 0, SRCCOPY);
-    SelectObject(dc, oldBitmap);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    EndPaint(window, &ps);
-}
-
-void DrawButton(const DRAWITEMSTRUCT& item)
-{
-    HDC dc = item.hDC;
-    const RECT& r = item.rcItem;
-    FillBox(dc, r.left, r.top, r.right, r.bottom, kPanelColour);
-    if (item.CtlID == IDC_SHOW_PASSWORD) {
-        FillBox(dc, r.left, r.top, r.right, r.bottom, kEditColour);
-        HBRUSH frame = CreateSolidBrush(kPanelLine);
-        FrameRect(dc, &r, frame);
-        DeleteObject(frame);
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, state->passwordVisible ? RGB(0, 180, 255) : kCaptionGrey);
-        RECT text = r;
-        DrawTextW(dc, state->passwordVisible ? L"\u25CB" : L"\u25CF", -1, &text,
-                  DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-        return;
-    }
-    const bool pressed = (item.itemState & ODS_SELECTED) != 0;
-    FillRoundedBox(dc, r, 8.0f, pressed ? RGB(80, 90, 110) : RGB(60, 65, 80), RGB(70, 75, 90));
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, RGB(255, 255, 255));
-    HGDIOBJ oldFont = SelectObject(dc, state->font16);
-    RECT text = r;
-    DrawTextW(dc, item.CtlID == IDC_OK ? L"OK" : L"Cancel", -1, &text,
-              DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-    SelectObject(dc, oldFont);
 }
 
 // ---- commands ------------------------------------------------------------------------
@@ -863,13 +735,13 @@ LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_ERASEBKGND:
         return 1;
     case WM_PAINT:
-        PaintDialog(window);
+        PaintSettingsDialog(window, state->tab, {state->font18, state->tabFont, state->font16});
         return 0;
     case WM_LBUTTONDOWN: {
         const POINT p{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-        for (int tab = 0; tab < kTabCount; ++tab)
-            if (tab != state->tab && PtInRect(&kTabRects[tab], p))
-                ShowTab(tab);
+        const int tab = SettingsTabAt(p);
+        if (tab >= 0 && tab != state->tab)
+            ShowTab(tab);
         return 0;
     }
     case WM_CTLCOLOREDIT:
@@ -889,7 +761,7 @@ LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             item.CtlID != static_cast<UINT>(IDC_SHOW_PASSWORD))
             DrawToggleSwitch(item, SwitchValue(static_cast<int>(item.CtlID)));
         else
-            DrawButton(item);
+            DrawDialogButton(item, state->passwordVisible, state->font16);
         return TRUE;
     }
     case WM_COMMAND:
