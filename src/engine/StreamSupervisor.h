@@ -107,6 +107,7 @@ public:
 
 private:
     bool AttemptReconnect();
+    void FailStart(const char* title);
     void Hook(const std::function<void()>& f) { if (f) f(); }
 
     AppSettings& settings;

@@ -15,17 +15,11 @@ void StreamSupervisor<Engine>::StartStreaming()
     Hook(hooks.applySettings);
 
     if (!engine->Initialize(settings.stream)) {
-        state.statusText = engine->GetStatusMessage();
-        if (hooks.alert)
-            hooks.alert("Connection Failed", state.statusText);
-        engine.reset();
+        FailStart("Connection Failed");
         return;
     }
     if (!engine->Start()) {
-        state.statusText = engine->GetStatusMessage();
-        if (hooks.alert)
-            hooks.alert("Start Failed", state.statusText);
-        engine.reset();
+        FailStart("Start Failed");
         return;
     }
     state.statusText = "STREAMING";
@@ -36,6 +30,19 @@ void StreamSupervisor<Engine>::StartStreaming()
         hooks.setCaption(kCaptionOnline);
     if (hooks.enableStop)
         hooks.enableStop(true);
+}
+
+template <class Engine>
+void StreamSupervisor<Engine>::FailStart(const char* title)
+{
+    state.statusText = engine->GetStatusMessage();
+    const std::string text = state.statusText;
+    // The failed engine goes before the alert: a window's alert runs a message loop,
+    // and the ticks it lets through may build the next engine of a pending
+    // reconnection meanwhile, which must survive the alert.
+    engine.reset();
+    if (hooks.alert)
+        hooks.alert(title, text);
 }
 
 template <class Engine>

@@ -161,6 +161,34 @@ TEST_F(StreamSupervisorTest, FailedStartsAlertAndLeaveNoEngine)
     EXPECT_EQ(script.destroyed, 2);
 }
 
+// A window's alert runs a message loop, so supervision ticks go on while it is open: a
+// reconnection that succeeds meanwhile must not be undone when the alert closes.
+TEST_F(StreamSupervisorTest, ReconnectionDuringAFailedStartsAlertSurvivesIt)
+{
+    settings.persistentEncoding = true;
+    StreamSupervisor<FakeEngine>* self = nullptr;
+    SupervisionHooks hooks = Hooks();
+    hooks.alert = [this, &self](const std::string& title, const std::string&) {
+        rec.alerts.push_back(title);
+        for (int i = 0; i < kReconnectDelayTicks; ++i)
+            self->SupervisionTick();
+    };
+    StreamSupervisor<FakeEngine> s(settings, hooks);
+    self = &s;
+    s.StartStreaming();
+    s.CurrentEngine()->Fail("Server closed connection");
+    s.SupervisionTick(); // the loss: the countdown runs
+    ASSERT_GT(s.state.reconnectCountdown, 0);
+
+    script.initializeResults = {false, true};
+    s.StartStreaming();
+    ASSERT_EQ(rec.alerts, std::vector<std::string>{"Connection Failed"});
+    ASSERT_NE(s.CurrentEngine(), nullptr);
+    EXPECT_EQ(s.CurrentEngine()->GetState(), EngineState::Streaming);
+    EXPECT_TRUE(s.state.streamingActive);
+    EXPECT_EQ(Caption(), "Online");
+}
+
 TEST_F(StreamSupervisorTest, LossWithoutPersistenceGoesOfflineWithTheReason)
 {
     StreamSupervisor<FakeEngine> s(settings, Hooks());

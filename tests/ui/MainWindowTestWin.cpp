@@ -10,6 +10,8 @@
 #include <gdiplus.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -20,6 +22,7 @@
 #include "ui/SettingsDialog.h"
 #include "ui/StatusPanel.h"
 #include "ui/Theme.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -420,6 +423,64 @@ TEST_F(MainWindowTest, CloseAsksAndExitEndsTheLoopWithZero)
     EXPECT_TRUE(PopupHandler::seen);
     EXPECT_FALSE(IsWindow(app->window));
     EXPECT_EQ(QuitCode(), 0);
+}
+
+// Server names arrive as UTF-8: "München" must take the width of seven characters, as
+// "Munchen" does, not of the eight that "MÃ¼nchen" would show when drawn byte-wise.
+TEST_F(MainWindowTest, Utf8ServerNamesAreDrawnAsCharacters)
+{
+    Canvas canvas(kMainWidth, kMainHeight);
+    auto nameRight = [&](const std::string& name) {
+        app->supervision.state.serverName = name;
+        PaintPanel(canvas);
+        int right = 0;
+        for (int y = 44; y < 62; ++y)
+            for (int x = 40; x < kMainWidth - 130; ++x)
+                if (canvas.At(x, y) != theme::kPanel)
+                    right = std::max(right, x);
+        return right;
+    };
+    const int plain = nameRight("Munchen");
+    const int accented = nameRight("M\xC3\xBCnchen");
+    const int garbled = nameRight("M\xC3\x83\xC2\xBCnchen");
+    EXPECT_LE(std::abs(accented - plain), 2) << plain << " " << accented;
+    EXPECT_GT(garbled, accented + 2);
+}
+
+// The "System" settings act at start: hidden to the tray, Start posted before the first
+// tick; a folder without settings files stays without them.
+TEST(MainWindowStartupTest, ActsOnTheStoredSystemSettings)
+{
+    struct Case {
+        std::string ini;
+        bool visible;
+        bool startPosted;
+        bool fileWritten;
+    };
+    const Case cases[] = {
+        {"", true, false, false},
+        {"[System]\nstartMinimized=true\nminimizeToTray=true\nautoStartEncode=true\n", false, true, true},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        if (!c.ini.empty())
+            WriteFileBytes(dir.File("config.ini"), c.ini);
+        Application app;
+        app.settingsPath = dir.File("config.dat");
+        app.probeTarget = ProbeTarget{"127.0.0.1", 1};
+        ASSERT_TRUE(CreateMainWindow(app, GetModuleHandleW(nullptr)));
+        EXPECT_EQ(IsWindowVisible(app.window) != FALSE, c.visible) << c.ini;
+        MSG msg;
+        const bool posted = PeekMessageW(&msg, app.window, WM_COMMAND, WM_COMMAND, PM_REMOVE) != FALSE;
+        EXPECT_EQ(posted, c.startPosted) << c.ini;
+        if (posted) {
+            EXPECT_EQ(LOWORD(msg.wParam), IDC_START);
+        }
+        EXPECT_EQ(FileExists(dir.File("config.dat")), c.fileWritten) << c.ini;
+        DestroyWindow(app.window);
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
 }
 
 TEST(AlertTest, HeightFollowsTheMessageWithinLimits)

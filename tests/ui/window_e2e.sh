@@ -36,7 +36,7 @@ start_program() {
 # Finds the main window and its top-left corner (wx, wy) and centre (cx, cy).
 find_window() {
   local wid=
-  for _ in $(seq 150); do
+  for _ in $(seq 300); do
     wid="$(xdotool search --name '^Kelm Vantoro$' 2>/dev/null | head -1)"
     [ -n "$wid" ] && break
     sleep 0.1
@@ -79,7 +79,7 @@ mount="/window-${KV_BUILD:-windows}"
 write_config "$d" "$mount" "[System]" "autoStartEncode=true" "persistentEncoding=true"
 start_program
 find_window
-wait_for_mount "$mount" 20 || { cat "$d/wine.log"; fail "the mount never appeared"; }
+wait_for_mount "$mount" 30 || { cat "$d/wine.log"; fail "the mount never appeared"; }
 wait_for_start_fill "$online" 10 || fail "Start button is $(start_fill), not Online green"
 [ "$(pixel $((wx + 300)) $((wy + 3)))" = "#2C2E36" ] || fail "title strip is $(pixel $((wx + 300)) $((wy + 3)))"
 [ "$(pixel $((wx + 4)) $((wy + 230)))" = "#202228" ] || fail "background is $(pixel $((wx + 4)) $((wy + 230)))"
@@ -102,7 +102,7 @@ kill -0 "$pid" 2>/dev/null || fail "the first copy ended"
 # --- the server goes away: the caption alternates; it comes back: "Online" again.
 "$testenv" icecast stop
 seen=
-end=$((SECONDS + 12))
+end=$((SECONDS + 20))
 while [ $SECONDS -lt $end ]; do
   shot
   case "$(start_fill)" in
@@ -114,7 +114,7 @@ while [ $SECONDS -lt $end ]; do
 done
 [ ${#seen} = 2 ] || fail "caption did not alternate Reconnecting/Disconnected (seen: '$seen', now $(start_fill))"
 "$testenv" icecast start
-wait_for_mount "$mount" 15 || fail "not back on air after the server returned"
+wait_for_mount "$mount" 20 || fail "not back on air after the server returned"
 wait_for_start_fill "$online" 10 || fail "Start button is $(start_fill) after the reconnection"
 
 # --- the X zone opens the exit dialog; EXIT ends the program with 0 and the mount goes.
@@ -135,7 +135,7 @@ write_config "$d" "$mount" "[System]" "autoStartEncode=true"
 sed -i "s/^password=.*/password=not-the-password/" "$d/config.ini"
 start_program
 find_window
-wait_for_popup 180 20 || fail "no alert for the wrong password"
+wait_for_popup 180 30 || fail "no alert for the wrong password"
 [ "$(start_fill)" = "$idle" ] || fail "Start button is $(start_fill) under the alert"
 [ -z "$(mount_json "$mount")" ] || fail "the refused stream is on the server"
 echo "window_e2e: on air, tones heard, second start, reconnection, exit and alert as designed"
