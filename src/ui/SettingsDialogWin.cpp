@@ -97,6 +97,15 @@ struct DialogState {
 
 DialogState* state = nullptr;
 
+// The switches bound to record flags (the "Listen" switch is not one of them).
+bool IsRecordSwitch(int id)
+{
+    for (const SwitchField& f : kSwitchFields)
+        if (f.id == id)
+            return true;
+    return false;
+}
+
 bool& SwitchValue(int id)
 {
     return state->switches[static_cast<size_t>(id - kFirstSwitch)];
@@ -626,7 +635,7 @@ void InputChanged()
 void OnCommand(HWND window, int id, int code)
 {
     DialogState& s = *state;
-    if (id >= kFirstSwitch && id <= IDC_OPT_SWITCH && id != IDC_SHOW_PASSWORD && id != 1021 && id != 1022) {
+    if (IsRecordSwitch(id)) {
         if (code != BN_CLICKED)
             return;
         SwitchValue(id) = !SwitchValue(id);
@@ -757,8 +766,7 @@ LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return reinterpret_cast<LRESULT>(state->panelBrush);
     case WM_DRAWITEM: {
         const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-        if (item.CtlID >= static_cast<UINT>(kFirstSwitch) && item.CtlID <= static_cast<UINT>(IDC_LISTEN) &&
-            item.CtlID != static_cast<UINT>(IDC_SHOW_PASSWORD))
+        if (IsRecordSwitch(static_cast<int>(item.CtlID)) || item.CtlID == static_cast<UINT>(IDC_LISTEN))
             DrawToggleSwitch(item, SwitchValue(static_cast<int>(item.CtlID)));
         else
             DrawDialogButton(item, state->passwordVisible, state->font16);
@@ -867,11 +875,16 @@ bool ShowSettingsDialog(HWND owner, HINSTANCE instance, SettingsDialogData& data
                 PostQuitMessage(static_cast<int>(msg.wParam));
             break;
         }
-        // Escape anywhere in the dialog cancels it, as IDCANCEL does in a dialog box.
-        if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE &&
-            (msg.hwnd == window || IsChild(window, msg.hwnd))) {
-            PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
-            continue;
+        if (msg.hwnd == window || IsChild(window, msg.hwnd)) {
+            // Escape anywhere in the dialog cancels it, as IDCANCEL does in a dialog box.
+            if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) {
+                PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+                continue;
+            }
+            // The text edits are multi-line inside (for centring): outside a dialog box
+            // they would take Enter and Tab into the address or the title.
+            if (msg.message == WM_CHAR && (msg.wParam == '\r' || msg.wParam == '\n' || msg.wParam == '\t'))
+                continue;
         }
         TranslateMessage(&msg);
         DispatchMessageW(&msg);

@@ -247,6 +247,10 @@ TEST_F(SettingsDialogTest, OkFillsTheRecord)
     const bool result = RunDialog(data, [&](HWND dialog) {
         ClickTab(dialog, 1);
         Type(dialog, IDC_ADDRESS, L"http://radio.example:8000/live/");
+        // Enter and Tab typed into the address change nothing.
+        PostMessageW(GetDlgItem(dialog, IDC_ADDRESS), WM_CHAR, '\r', 0);
+        PostMessageW(GetDlgItem(dialog, IDC_ADDRESS), WM_CHAR, '\t', 0);
+        std::this_thread::sleep_for(200ms);
         Type(dialog, IDC_PASSWORD, L"pw");
         Type(dialog, IDC_METADATA, L"News");
         SendMessageW(GetDlgItem(dialog, IDC_BITRATE), CB_SETCURSEL, 8, 0); // 128 kbps
