@@ -42,6 +42,12 @@ TEST(SettingsApplyTest, FillScalesStoredValuesForTheDialog)
     EXPECT_EQ(d.previewOutputDevice, -1);
     EXPECT_EQ(d.deviceIndex, -1);
 
+    ReadBackDialogData(d, l.store, l.settings, kDevices); // confirmed unchanged
+    EXPECT_EQ(l.store.GetInt("Encoder", "bitrate", 0), 96000);
+    EXPECT_EQ(l.store.GetInt("DSP", "gainDb", 0), -35);
+    EXPECT_EQ(l.store.GetInt("DSP", "agcSpeed", 0), 75);
+    EXPECT_EQ(l.store.GetString("Icecast", "mountPoint", ""), "stream");
+
     FillDialogData(Load("[Icecast]\nhost=bare\n").store, Load("[Icecast]\nhost=bare\n").settings, d);
     EXPECT_STREQ(d.address, "bare");
     EXPECT_EQ(CombineServerAddress("", 8000, "live"), "");
