@@ -13,10 +13,18 @@ fi
 need_environment
 
 work=$(mktemp -d)
-trap 'kill "$gui" 2>/dev/null; wait "$gui" 2>/dev/null; rm -rf "$work"' EXIT
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+# Wine starts the Run entries at its next boot in this prefix: leave none behind.
+gui=
+cleanup() {
+  [ -n "$gui" ] && kill "$gui" 2>/dev/null && wait "$gui" 2>/dev/null
+  wine reg delete "$run_key" /v KelmVantoro /f >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
 cp "$KV_GUI" "$work/KelmVantoro.exe"
 write_config "$work" /dialog
-wine reg delete 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v KelmVantoro /f >/dev/null 2>&1
+wine reg delete "$run_key" /v KelmVantoro /f >/dev/null 2>&1
 
 (cd "$work" && exec wine KelmVantoro.exe) >/dev/null 2>&1 &
 gui=$!
@@ -83,7 +91,7 @@ click 256 121
 click 312 256
 wait_for_mount /dialog 20 || fail "Auto reconnect: the stream did not start after OK"
 
-run=$(wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' /v KelmVantoro 2>/dev/null | tr -d '\r')
+run=$(wine reg query "$run_key" /v KelmVantoro 2>/dev/null | tr -d '\r')
 echo "$run" | grep -q 'KelmVantoro.*REG_SZ.*KelmVantoro\.exe$' || fail "Run value missing: $run"
 
 settings=$("${cli[@]}" settings --config "$work" | tr -d '\r')
