@@ -119,7 +119,10 @@ double AgcSpeedPosition(double speed)
 
 std::string AgcSpeedLabel(double speed)
 {
-    const double seconds = -10.0 / std::log(1.0 - std::max(speed, 0.001)) / 1000.0;
+    // In single precision, as the speed is stored: the slow end then reads 5.00s (the
+    // exact time constant, 4.995 s, would round to 4.99s).
+    const float s = std::max(static_cast<float>(speed), 0.001f);
+    const float seconds = -10.0f / std::log(1.0f - s) / 1000.0f;
     return Format("%.2fs", seconds);
 }
 

@@ -37,7 +37,6 @@ double GainPosition(float gainDb);
 std::string GainLabel(float gainDb); // "%+.1f dB"
 
 // AGC speed slider: 0.002 ... 0.00995 per block.
-// Held in double precision: the label's end points (5.00s, 1.00s) depend on it.
 inline constexpr double kAgcSpeedMin = 0.002;
 inline constexpr double kAgcSpeedMax = 0.00995;
 double AgcSpeedFromPosition(double position);

