@@ -4,8 +4,28 @@
 
 #include <windows.h>
 
+#include <memory>
+
+namespace Gdiplus {
+class Graphics;
+}
+
 // A filled circle whose bounding square starts at (left, top).
 void FillCircle(HDC dc, float left, float top, float diameter, COLORREF colour);
+
+// Draws several anti-aliased circles through one GDI+ graphics object (the meters
+// draw 62 dots on every paint).
+class CircleBatch {
+public:
+    explicit CircleBatch(HDC dc);
+    ~CircleBatch();
+    CircleBatch(const CircleBatch&) = delete;
+    CircleBatch& operator=(const CircleBatch&) = delete;
+    void Fill(float left, float top, float diameter, COLORREF colour);
+
+private:
+    std::unique_ptr<Gdiplus::Graphics> graphics;
+};
 
 // A rounded rectangle (arcs of the given diameter at the corners): filled when fill is
 // true, outlined with a 1-pixel pen of outline colour at outlineAlpha when outline is true.

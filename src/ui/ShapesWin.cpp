@@ -37,6 +37,19 @@ void FillCircle(HDC dc, float left, float top, float diameter, COLORREF colour)
     g.FillEllipse(&brush, left, top, diameter, diameter);
 }
 
+CircleBatch::CircleBatch(HDC dc) : graphics(std::make_unique<Gdiplus::Graphics>(dc))
+{
+    Prepare(*graphics);
+}
+
+CircleBatch::~CircleBatch() = default;
+
+void CircleBatch::Fill(float left, float top, float diameter, COLORREF colour)
+{
+    Gdiplus::SolidBrush brush(Opaque(colour));
+    graphics->FillEllipse(&brush, left, top, diameter, diameter);
+}
+
 void FillRoundedRect(HDC dc, const RoundedRect& rect, COLORREF fill)
 {
     Gdiplus::Graphics g(dc);

@@ -86,8 +86,9 @@ void DrawMeter(HDC dc, const Application& app, int y, float level, const char* l
 {
     DrawLabel(dc, 18, y - 1, label, app.LabelFont, theme::kLabel);
     const int lit = LitDots(level);
+    CircleBatch dots(dc);
     for (int i = 0; i < kMeterDots; ++i)
-        FillCircle(dc, MeterDotCentreX(i, kMainWidth) - 5 + 0.5f, y + 0.5f, 10.0f, MeterDotColour(i, i < lit));
+        dots.Fill(MeterDotCentreX(i, kMainWidth) - 5 + 0.5f, y + 0.5f, 10.0f, MeterDotColour(i, i < lit));
 }
 
 void DrawTitleStrip(HDC dc, const Application& app)

@@ -176,7 +176,7 @@ protected:
     std::unique_ptr<Application> app;
 };
 
-TEST_F(MainWindowTest, IsTheDesignedBorderlessPopupWithThreeButtons)
+TEST_F(MainWindowTest, IsABorderlessPopupWithThreeButtons)
 {
     RECT r;
     GetWindowRect(app->window, &r);
@@ -445,6 +445,56 @@ TEST_F(MainWindowTest, Utf8ServerNamesAreDrawnAsCharacters)
     const int garbled = nameRight("M\xC3\x83\xC2\xBCnchen");
     EXPECT_LE(std::abs(accented - plain), 2) << plain << " " << accented;
     EXPECT_GT(garbled, accented + 2);
+}
+
+std::string LongMessage()
+{
+    std::string text;
+    for (int i = 0; i < 40; ++i)
+        text += "The server did not answer in time. ";
+    return text;
+}
+
+// The alert closes with Enter, Space and Escape and grows with its message within
+// 140 to 260 pixels; a press on a button released elsewhere chooses nothing.
+TEST_F(MainWindowTest, PopupsCloseByTheirKeysAndChooseOnlyOnRelease)
+{
+    static WPARAM key = 0;
+    static int height = 0;
+    struct Case {
+        WPARAM key;
+        std::string message;
+        int height;
+    };
+    const Case cases[] = {
+        {VK_RETURN, "Failed to connect to Icecast server: M\xC3\xBCnchen", 140},
+        {VK_SPACE, LongMessage(), 260},
+        {VK_ESCAPE, "Failed to start audio capture", 140},
+    };
+    for (const Case& c : cases) {
+        key = c.key;
+        const UINT_PTR timer = PopupHandler::Arm(kAlertClass, [](HWND popup) {
+            RECT r;
+            GetWindowRect(popup, &r);
+            height = r.bottom - r.top;
+            PostMessageW(popup, WM_KEYDOWN, key, 0);
+        });
+        ShowAlert(app->window, c.message, "Connection Failed");
+        KillTimer(nullptr, timer);
+        EXPECT_TRUE(PopupHandler::seen) << c.key;
+        EXPECT_EQ(height, c.height) << c.key;
+        EXPECT_TRUE(IsWindowEnabled(app->window));
+    }
+
+    const UINT_PTR timer = PopupHandler::Arm(kExitDialogClass, [](HWND popup) {
+        PostMessageW(popup, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(50, 80)); // on EXIT
+        PostMessageW(popup, WM_LBUTTONUP, 0, MAKELPARAM(140, 110));          // released beside it
+        PostMessageW(popup, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(190, 85)); // MINIMIZE
+        PostMessageW(popup, WM_LBUTTONUP, 0, MAKELPARAM(190, 85));
+    });
+    EXPECT_EQ(ShowExitDialog(app->window, GetModuleHandleW(nullptr)), kExitChoiceMinimise);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(IsWindowEnabled(app->window));
 }
 
 // The "System" settings act at start: hidden to the tray, Start posted before the first

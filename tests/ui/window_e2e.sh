@@ -138,4 +138,4 @@ find_window
 wait_for_popup 180 30 || fail "no alert for the wrong password"
 [ "$(start_fill)" = "$idle" ] || fail "Start button is $(start_fill) under the alert"
 [ -z "$(mount_json "$mount")" ] || fail "the refused stream is on the server"
-echo "window_e2e: on air, tones heard, second start, reconnection, exit and alert as designed"
+echo "window_e2e: on air, tones heard, second start, reconnection, exit and alert all behaved"
