@@ -7,11 +7,13 @@
 #include <gdiplus.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
 
+#include "audio/InputLevelMonitor.h"
 #include "icecast/Base64.h"
 #include "icecast/ConnectionTest.h"
 #include "settings/SettingsApply.h"
@@ -59,7 +61,8 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
 
 // Runs the modal dialog on this thread while script drives it from another, as a user
 // would: the dialog's own loop handles every message the script sends.
-bool RunDialog(SettingsDialogData& data, const std::function<void(HWND)>& script)
+bool RunDialog(SettingsDialogData& data, const std::function<void(HWND)>& script,
+               InputLevelMonitor* monitor = nullptr)
 {
     std::thread driver([&script] {
         HWND dialog = nullptr;
@@ -74,7 +77,7 @@ bool RunDialog(SettingsDialogData& data, const std::function<void(HWND)>& script
         if (IsWindow(dialog))
             SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED), 0);
     });
-    const bool result = ShowSettingsDialog(nullptr, GetModuleHandleW(nullptr), data, nullptr, nullptr);
+    const bool result = ShowSettingsDialog(nullptr, GetModuleHandleW(nullptr), data, monitor, nullptr);
     driver.join();
     return result;
 }
@@ -288,6 +291,34 @@ TEST_F(SettingsDialogTest, OkFillsTheRecord)
     EXPECT_FALSE(data.previewEnabled);
     EXPECT_EQ(data.previewOutputDevice, -1);
     EXPECT_EQ(data.deviceIndex, -1);
+}
+
+TEST_F(SettingsDialogTest, LiveChangesReachTheLevelMonitorAndItsMeters)
+{
+    if (!std::getenv("PULSE_SERVER"))
+        GTEST_SKIP() << "needs the test environment's tone source";
+    InputLevelMonitor monitor;
+    ASSERT_TRUE(monitor.StartByIndex(-1));
+    SettingsDialogData data = DefaultRecord();
+    float before = 0.0f;
+    bool louder = false, lit = false;
+    RunDialog(
+        data,
+        [&](HWND dialog) {
+            std::this_thread::sleep_for(1500ms);
+            before = monitor.leftLevel.load();
+            ClickTab(dialog, 3);
+            Click(dialog, IDC_GAIN_SWITCH);
+            DragSlider(GetDlgItem(dialog, IDC_GAIN_SLIDER), 204); // +6 dB
+            louder = WaitFor([&] { return monitor.leftLevel.load() > before * 1.7f; }, 5000ms);
+            ClickTab(dialog, 2);
+            HWND inputMeter = ChildAt(dialog, 326, 168);
+            lit = WaitFor([&] { return PixelOf(inputMeter, 6, 9) == colours::kMeterLit[0]; }, 3000ms);
+        },
+        &monitor);
+    EXPECT_GT(before, 0.05f); // the -12 dBFS tone
+    EXPECT_TRUE(louder) << "before " << before << ", after " << monitor.leftLevel.load();
+    EXPECT_TRUE(lit);
 }
 
 LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
