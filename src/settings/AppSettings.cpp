@@ -13,6 +13,8 @@ uint32_t ParseHeVersion(const std::string& text)
     return 0;
 }
 
+} // namespace
+
 void ResolveInputDevice(const std::string& endpointId, int32_t storedIndex,
                         const std::vector<AudioDeviceInfo>& devices, AppSettings& settings)
 {
@@ -31,8 +33,6 @@ void ResolveInputDevice(const std::string& endpointId, int32_t storedIndex,
     settings.stream.deviceIndex = index;
     settings.inputDeviceName = index >= 0 ? devices[static_cast<size_t>(index)].name : DefaultDeviceName(devices);
 }
-
-} // namespace
 
 uint16_t SettleChannels(int32_t stored)
 {

@@ -34,6 +34,12 @@ constexpr int32_t kMaxStreamSampleRate = 192000;
 uint16_t SettleChannels(int32_t stored);
 uint32_t SettleSampleRate(int32_t stored);
 
+// Resolves the stored device choice against devices into settings.stream.deviceIndex
+// and settings.inputDeviceName: a non-empty endpoint identifier wins over the index; no
+// match gives -1 and the default device's name.
+void ResolveInputDevice(const std::string& endpointId, int32_t storedIndex,
+                        const std::vector<AudioDeviceInfo>& devices, AppSettings& settings);
+
 // Compressor attack and release derived from its threshold.
 void DeriveCompressorTiming(ProcessingParams& params);
 

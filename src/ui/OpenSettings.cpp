@@ -1,7 +1,34 @@
 #include "ui/OpenSettings.h"
 
 #include "app/Application.h"
+#include "audio/DeviceList.h"
+#include "settings/SettingsApply.h"
+#include "settings/StartWithWindows.h"
+#include "ui/MainWindow.h"
 #include "ui/Popups.h"
+#include "ui/SettingsDialog.h"
+
+namespace {
+
+bool EngineStreaming(const Application& app)
+{
+    const StreamEngine* engine = app.engine();
+    return engine && engine->GetState() == EngineState::Streaming;
+}
+
+// Points the input level monitor at the configured device with the configured
+// processing (the dialog may have moved it to another device or other values).
+void RetargetLevelMonitor(Application& app)
+{
+    const EngineConfig& config = app.settings.stream;
+    if (config.deviceEndpointId.empty())
+        app.levelMonitor.StartByIndex(config.deviceIndex);
+    else
+        app.levelMonitor.StartByEndpointId(config.deviceEndpointId);
+    app.levelMonitor.SetParams(config.processing);
+}
+
+} // namespace
 
 bool OpenSettings(Application& app)
 {
@@ -10,5 +37,28 @@ bool OpenSettings(Application& app)
         ShowToast(app.window);
         return false;
     }
-    return false;
+
+    SettingsDialogData data;
+    FillDialogData(app.store, app.settings, data);
+    const bool confirmed = ShowSettingsDialog(app.window, app.instance, data, &app.levelMonitor, &app.preview);
+    app.previewActive = false; // closing the dialog always stops the preview
+    if (!confirmed) {
+        // Live changes made in the dialog must not outlast a Cancel.
+        if (app.levelMonitor.Running() && !EngineStreaming(app))
+            RetargetLevelMonitor(app);
+        return false;
+    }
+
+    ReadBackDialogData(data, app.store, app.settings, ListCaptureDevices());
+    app.store.SaveSettingsFile(app.settingsPath);
+    if (EngineStreaming(app))
+        app.engine()->UpdateProcessing(app.settings.stream.processing);
+    SetStartWithWindows(data.startWithWindows);
+    if (!EngineStreaming(app))
+        RetargetLevelMonitor(app);
+    InvalidateRect(app.window, nullptr, FALSE);
+
+    if (app.settings.persistentEncoding && !EngineStreaming(app))
+        PostMessageW(app.window, WM_COMMAND, MAKEWPARAM(IDC_START, 0), 0);
+    return true;
 }

@@ -19,6 +19,7 @@
 #include "icecast/StatusPoller.h"
 #include "ui/MainWindow.h"
 #include "ui/Popups.h"
+#include "ui/SettingsDialog.h"
 #include "ui/StatusPanel.h"
 #include "ui/Theme.h"
 #include "support/TempDir.h"
@@ -389,7 +390,11 @@ TEST_F(MainWindowTest, StartWithoutServerAlertsAndStopResets)
 
 TEST_F(MainWindowTest, SettingsWhileAStreamIsKeptUpShowsOnlyTheToast)
 {
+    // Stopped: the settings dialog opens (and is cancelled), no toast.
+    UINT_PTR timer = PopupHandler::Arm(kSettingsDialogClass, PressEscape);
     SendMessageW(app->window, WM_COMMAND, MAKEWPARAM(IDC_SETTINGS, 0), 0);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(PopupHandler::seen);
     EXPECT_EQ(FindWindowW(kToastClass, nullptr), nullptr);
 
     app->supervision.state.reconnectCountdown = 20;

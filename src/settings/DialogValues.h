@@ -1,0 +1,58 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Value rules of the settings dialog's controls, apart from any window.
+
+// The address edit's text split for storing: scheme and trailing slashes dropped, the
+// mount point with its "/" (empty without one), port 0 when absent or not a number.
+struct ServerAddress {
+    std::string host;
+    uint32_t port = 0;
+    std::string mountPoint;
+};
+ServerAddress SplitServerAddress(const std::string& text);
+
+// The bitrate choices in kbit/s, in list order.
+inline constexpr std::array<uint32_t, 11> kBitrateChoices = {16, 24, 32, 40, 48, 64, 80, 96, 128, 160, 192};
+// Position of the choice nearest to kbps (the first one on a tie).
+size_t NearestBitrateChoice(uint32_t kbps);
+// 2 up to 48 kbit/s, 1 up to 96, else 0.
+uint32_t HeVersionForBitrate(uint32_t kbps);
+// 32000 up to 32 kbit/s, else 44100.
+uint32_t SampleRateForBitrate(uint32_t kbps);
+// "HE-AAC v1 (aacPlus) @ 44,100 Hz" and the like.
+std::string FormatLineForBitrate(uint32_t kbps);
+
+// Slider geometry over a client width: the track runs from x 9 to width - 9.
+double SliderPositionAt(int x, int width);
+int SliderKnobX(double position, int width);
+
+// Gain slider: -6 ... +6 dB in half-dB steps, snapped to 0 within one dB of it.
+float GainFromPosition(double position);
+double GainPosition(float gainDb);
+std::string GainLabel(float gainDb); // "%+.1f dB"
+
+// AGC speed slider: 0.002 ... 0.00995 per block.
+inline constexpr double kAgcSpeedMin = 0.002;
+inline constexpr double kAgcSpeedMax = 0.00995;
+double AgcSpeedFromPosition(double position);
+double AgcSpeedPosition(double speed);
+std::string AgcSpeedLabel(double speed); // time constant, "%.2fs": 5.00s slow, 1.00s fast
+
+// Compressor slider: one strength c in 0 ... 1 sets threshold, ratio and make-up.
+struct CompressorSetting {
+    float threshDb;
+    float ratio;
+    float makeupDb;
+};
+CompressorSetting CompressorFromStrength(double strength);
+double CompressorStrength(float threshDb);
+std::string CompressorLabel(double strength); // attack + release time, "%.0f ms"
+
+// Texts of the hidden value edits.
+std::string OneDecimal(double value);  // "%.1f"
+std::string FourDecimals(double value); // "%.4f"

@@ -1,0 +1,148 @@
+#include "ui/SettingsDialogPaint.h"
+
+#include <objidl.h>
+
+#include <gdiplus.h>
+
+#include "ui/Controls.h"
+#include "ui/SettingsDialog.h"
+
+namespace {
+
+constexpr COLORREF kWindowColour = RGB(32, 34, 40);
+constexpr COLORREF kEditColour = RGB(22, 24, 30);
+constexpr COLORREF kPanelColour = RGB(44, 46, 54);
+constexpr COLORREF kPanelLine = RGB(55, 58, 68);
+constexpr COLORREF kCaptionGrey = RGB(140, 148, 158);
+
+const wchar_t* const kTabCaptions[kSettingsTabCount] = {L"SYSTEM", L"SERVER", L"AUDIO", L"DSP", L"ABOUT"};
+constexpr RECT kTabRects[kSettingsTabCount] = {
+    {10, 38, 95, 66}, {98, 38, 183, 66}, {186, 38, 271, 66}, {274, 38, 359, 66}, {362, 38, 447, 66}};
+
+void FillBox(HDC dc, int left, int top, int right, int bottom, COLORREF colour)
+{
+    HBRUSH brush = CreateSolidBrush(colour);
+    RECT r{left, top, right, bottom};
+    FillRect(dc, &r, brush);
+    DeleteObject(brush);
+}
+
+void Line(HDC dc, int x0, int y0, int x1, int y1)
+{
+    MoveToEx(dc, x0, y0, nullptr);
+    LineTo(dc, x1, y1);
+}
+
+void PaintTab(HDC dc, int tab, int activeTab)
+{
+    const RECT& r = kTabRects[tab];
+    const bool active = tab == activeTab;
+    HPEN pen = CreatePen(PS_SOLID, 1, active ? kPanelLine : RGB(60, 64, 74));
+    HBRUSH brush = CreateSolidBrush(active ? kPanelColour : RGB(48, 52, 62));
+    HGDIOBJ oldPen = SelectObject(dc, pen);
+    HGDIOBJ oldBrush = SelectObject(dc, brush);
+    RoundRect(dc, r.left, r.top, r.right, active ? r.bottom + 4 : r.bottom - 5, 10, 10);
+    SelectObject(dc, oldBrush);
+    if (active) {
+        FillBox(dc, r.left + 1, r.bottom - 5, r.right - 1, r.bottom + 5, kPanelColour);
+        Line(dc, r.left, r.bottom - 5, r.left, r.bottom);
+        Line(dc, r.right - 1, r.bottom - 5, r.right - 1, r.bottom);
+        Line(dc, 10, r.bottom, r.left, r.bottom);
+        Line(dc, r.right, r.bottom, 450, r.bottom);
+    }
+    SelectObject(dc, oldPen);
+    DeleteObject(pen);
+    DeleteObject(brush);
+    SetTextColor(dc, active ? RGB(255, 255, 255) : kCaptionGrey);
+    RECT caption{r.left, r.top, r.right, active ? r.bottom : r.bottom - 5};
+    DrawTextW(dc, kTabCaptions[tab], -1, &caption, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+}
+
+} // namespace
+
+void PaintSettingsDialog(HWND window, int activeTab, const DialogFonts& fonts)
+{
+    PAINTSTRUCT ps;
+    HDC target = BeginPaint(window, &ps);
+    RECT client;
+    GetClientRect(window, &client);
+    const int w = client.right;
+    const int h = client.bottom;
+    HDC dc = CreateCompatibleDC(target);
+    HBITMAP bitmap = CreateCompatibleBitmap(target, w, h);
+    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    FillBox(dc, 0, 0, w, h, kWindowColour);
+    FillBox(dc, 0, 0, w, 30, kPanelColour);
+    SetBkMode(dc, TRANSPARENT);
+    HGDIOBJ oldFont = SelectObject(dc, fonts.title);
+    SetTextColor(dc, RGB(255, 255, 255));
+    TextOutW(dc, 12, 6, L"Settings", 8);
+    FillBox(dc, 10, 66, 450, 232, kPanelColour);
+    HPEN pen = CreatePen(PS_SOLID, 1, kPanelLine);
+    HGDIOBJ oldPen = SelectObject(dc, pen);
+    Line(dc, 10, 66, 10, 231);
+    Line(dc, 10, 231, 449, 231);
+    Line(dc, 449, 231, 449, 65);
+    SelectObject(dc, oldPen);
+    DeleteObject(pen);
+    SelectObject(dc, fonts.tab);
+    for (int tab = 0; tab < kSettingsTabCount; ++tab)
+        PaintTab(dc, tab, activeTab);
+    SelectObject(dc, oldFont);
+    {
+        Gdiplus::Graphics g(dc);
+        g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+        Gdiplus::GraphicsPath path;
+        const float d = 16.0f;
+        const float right = w - 1.0f - d;
+        const float bottom = h - 1.0f - d;
+        path.AddArc(0.0f, 0.0f, d, d, 180.0f, 90.0f);
+        path.AddArc(right, 0.0f, d, d, 270.0f, 90.0f);
+        path.AddArc(right, bottom, d, d, 0.0f, 90.0f);
+        path.AddArc(0.0f, bottom, d, d, 90.0f, 90.0f);
+        path.CloseFigure();
+        Gdiplus::Pen outline(Gdiplus::Color(200, 60, 64, 74), 1.0f);
+        g.DrawPath(&outline, &path);
+    }
+    BitBlt(target, 0, 0, w, h, dc, 0, 0, SRCCOPY);
+    SelectObject(dc, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    EndPaint(window, &ps);
+}
+
+void DrawDialogButton(const DRAWITEMSTRUCT& item, bool passwordVisible, HFONT font)
+{
+    HDC dc = item.hDC;
+    const RECT& r = item.rcItem;
+    FillBox(dc, r.left, r.top, r.right, r.bottom, kPanelColour);
+    if (item.CtlID == IDC_SHOW_PASSWORD) {
+        FillBox(dc, r.left, r.top, r.right, r.bottom, kEditColour);
+        HBRUSH frame = CreateSolidBrush(kPanelLine);
+        FrameRect(dc, &r, frame);
+        DeleteObject(frame);
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, passwordVisible ? RGB(0, 180, 255) : kCaptionGrey);
+        RECT text = r;
+        DrawTextW(dc, passwordVisible ? L"\u25CB" : L"\u25CF", -1, &text,
+                  DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+        return;
+    }
+    const bool pressed = (item.itemState & ODS_SELECTED) != 0;
+    FillRoundedBox(dc, r, 8.0f, pressed ? RGB(80, 90, 110) : RGB(60, 65, 80), RGB(70, 75, 90));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(255, 255, 255));
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    RECT text = r;
+    DrawTextW(dc, item.CtlID == IDC_OK ? L"OK" : L"Cancel", -1, &text,
+              DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, oldFont);
+}
+
+int SettingsTabAt(POINT point)
+{
+    for (int tab = 0; tab < kSettingsTabCount; ++tab)
+        if (PtInRect(&kTabRects[tab], point))
+            return tab;
+    return -1;
+}

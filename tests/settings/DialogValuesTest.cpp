@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include "settings/DialogValues.h"
+#include "ui/ControlColours.h"
+
+namespace {
+
+TEST(DialogValuesTest, AddressSplitsIntoHostPortAndMount)
+{
+    struct Case {
+        const char* text;
+        const char* host;
+        uint32_t port;
+        const char* mount;
+    };
+    const Case cases[] = {
+        {"http://radio.example:8000/live/", "radio.example", 8000, "/live"},
+        {"https://radio.example:8000/live//", "radio.example", 8000, "/live"},
+        {"radio.example", "radio.example", 0, ""},
+        {"radio.example/live", "radio.example", 0, "/live"},
+        {"radio.example:abc/live", "radio.example", 0, "/live"},
+        {"radio.example:8005", "radio.example", 8005, ""},
+        {"h:8000/a/b", "h", 8000, "/a/b"},
+        {"", "", 0, ""},
+    };
+    for (const Case& c : cases) {
+        const ServerAddress a = SplitServerAddress(c.text);
+        EXPECT_EQ(a.host, c.host) << c.text;
+        EXPECT_EQ(a.port, c.port) << c.text;
+        EXPECT_EQ(a.mountPoint, c.mount) << c.text;
+    }
+}
+
+TEST(DialogValuesTest, BitrateChoosesProfileRateAndNearestEntry)
+{
+    struct Case {
+        uint32_t kbps;
+        uint32_t heVersion;
+        uint32_t sampleRate;
+        const char* line;
+    };
+    const Case cases[] = {
+        {32, 2, 32000, "HE-AAC v2 (aacPlus v2) @ 32,000 Hz"},
+        {48, 2, 44100, "HE-AAC v2 (aacPlus v2) @ 44,100 Hz"},
+        {64, 1, 44100, "HE-AAC v1 (aacPlus) @ 44,100 Hz"},
+        {96, 1, 44100, "HE-AAC v1 (aacPlus) @ 44,100 Hz"},
+        {128, 0, 44100, "AAC-LC @ 44,100 Hz"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(HeVersionForBitrate(c.kbps), c.heVersion) << c.kbps;
+        EXPECT_EQ(SampleRateForBitrate(c.kbps), c.sampleRate) << c.kbps;
+        EXPECT_EQ(FormatLineForBitrate(c.kbps), c.line) << c.kbps;
+    }
+    EXPECT_EQ(kBitrateChoices[NearestBitrateChoice(70)], 64u);
+    EXPECT_EQ(kBitrateChoices[NearestBitrateChoice(56)], 48u); // a tie goes to the first
+    EXPECT_EQ(kBitrateChoices[NearestBitrateChoice(0)], 16u);
+    EXPECT_EQ(kBitrateChoices[NearestBitrateChoice(5000)], 192u);
+}
+
+TEST(DialogValuesTest, GainSliderSnapsToHalfDecibels)
+{
+    const int width = 204;
+    EXPECT_EQ(GainLabel(GainFromPosition(SliderPositionAt(0, width))), "-6.0 dB");
+    EXPECT_EQ(GainLabel(GainFromPosition(SliderPositionAt(width / 2, width))), "+0.0 dB");
+    EXPECT_EQ(GainLabel(GainFromPosition(SliderPositionAt(width, width))), "+6.0 dB");
+    struct Case {
+        double db;
+        float snapped;
+    };
+    const Case cases[] = {{0.8, 0.0f}, {-0.8, 0.0f}, {1.2, 1.0f}, {1.3, 1.5f}, {-1.3, -1.5f}, {5.9, 6.0f}};
+    for (const Case& c : cases)
+        EXPECT_EQ(GainFromPosition((c.db + 6.0) / 12.0), c.snapped) << c.db;
+    EXPECT_EQ(SliderKnobX(GainPosition(0.0f), width), 102);
+}
+
+TEST(DialogValuesTest, AgcAndCompressorLabels)
+{
+    EXPECT_EQ(AgcSpeedLabel(AgcSpeedFromPosition(0.0)), "5.00s");
+    EXPECT_EQ(AgcSpeedLabel(AgcSpeedFromPosition(1.0)), "1.00s");
+    EXPECT_EQ(AgcSpeedLabel(0.0005), AgcSpeedLabel(0.001)); // speeds below 0.001 count as 0.001
+    EXPECT_EQ(FourDecimals(AgcSpeedFromPosition(0.0)), "0.0020");
+    EXPECT_EQ(CompressorLabel(0.0), "300 ms");
+    EXPECT_EQ(CompressorLabel(1.0), "50 ms");
+    const CompressorSetting soft = CompressorFromStrength(0.0);
+    EXPECT_EQ(OneDecimal(soft.threshDb) + " " + OneDecimal(soft.ratio) + " " + OneDecimal(soft.makeupDb),
+              "-10.0 1.3 1.7");
+    const CompressorSetting hard = CompressorFromStrength(1.0);
+    EXPECT_EQ(OneDecimal(hard.threshDb) + " " + OneDecimal(hard.ratio) + " " + OneDecimal(hard.makeupDb),
+              "-30.0 4.0 15.8");
+    EXPECT_DOUBLE_EQ(CompressorStrength(-12.0f), 0.1);
+    EXPECT_DOUBLE_EQ(CompressorStrength(0.0f), 0.0);
+    EXPECT_DOUBLE_EQ(CompressorStrength(-50.0f), 1.0);
+}
+
+TEST(ControlColoursTest, GradientsMeetTheirStopsAtSegmentBorders)
+{
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(Spectrum(i * 0.25), colours::kSpectrum[i]) << i;
+        EXPECT_EQ(Reverse(i * 0.25), colours::kReverse[i]) << i;
+    }
+    EXPECT_EQ(Spectrum(-1.0), colours::kSpectrum[0]);
+    EXPECT_EQ(Spectrum(2.0), colours::kSpectrum[4]);
+    EXPECT_EQ(Lerp({0, 0, 0}, {255, 100, 10}, 0.5), (Rgb{127, 50, 5}));
+    EXPECT_EQ(Lerp({200, 0, 0}, {0, 0, 0}, 0.5), (Rgb{100, 0, 0}));
+}
+
+TEST(ControlColoursTest, ActivityAndMeterColours)
+{
+    EXPECT_EQ(ActivityColour(0.5, false), (Rgb{60, 64, 74}));
+    EXPECT_EQ(ActivityColour(0.0099, true), (Rgb{60, 70, 60}));
+    EXPECT_EQ(ActivityColour(0.01, true), (Rgb{0, 162, 0}));
+    EXPECT_EQ(ActivityColour(0.33, true), (Rgb{0, 255, 0}));
+    EXPECT_EQ(ActivityColour(0.66, true), (Rgb{255, 255, 0}));
+    EXPECT_EQ(ActivityColour(1.0, true), (Rgb{255, 0, 0}));
+    EXPECT_EQ(ActivityColour(3.0, true), (Rgb{255, 0, 0}));
+
+    EXPECT_EQ(LitMeterDots(0.5), 4);
+    EXPECT_EQ(LitMeterDots(1.0), 9);
+    EXPECT_EQ(LitMeterDots(7.0), 9);
+    const int bands[9] = {0, 0, 0, 0, 0, 1, 1, 2, 3};
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(MeterBand(i), bands[i]) << i;
+    EXPECT_EQ(DotColour(2), (Rgb{34, 197, 94}));
+    EXPECT_EQ(DotColour(1), (Rgb{239, 68, 68}));
+    EXPECT_EQ(DotColour(-1), (Rgb{80, 85, 95}));
+}
+
+} // namespace

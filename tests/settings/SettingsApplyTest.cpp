@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include "settings/IniFile.h"
+#include "settings/SettingsApply.h"
+
+namespace {
+
+const std::vector<AudioDeviceInfo> kDevices = {
+    {"Microphone (USB)", "{0.0.1.00000000}.{aaa}"},
+    {"Line In", "{0.0.1.00000000}.{bbb}"},
+};
+
+struct Loaded {
+    SettingsStore store;
+    AppSettings settings;
+};
+
+Loaded Load(const std::string& ini)
+{
+    Loaded l;
+    IniFile::ParseText(ini, l.store);
+    ApplyStoredSettings(l.store, l.settings, kDevices);
+    return l;
+}
+
+TEST(SettingsApplyTest, FillScalesStoredValuesForTheDialog)
+{
+    Loaded l = Load("[Encoder]\nbitrate=96500\nheVersion=7\n[Icecast]\nhost=h\nport=8000\nmountPoint=stream\n"
+                    "password=pw\n[DSP]\ngainDb=-35\nagcSpeed=75\ncompThreshDb=-150\n[System]\nstartMinimized=yes\n");
+    SettingsDialogData d;
+    FillDialogData(l.store, l.settings, d);
+    EXPECT_EQ(d.bitrate, 96u);
+    EXPECT_EQ(d.heVersion, 0u);
+    EXPECT_STREQ(d.address, "h:8000/stream");
+    EXPECT_STREQ(d.password, "pw");
+    EXPECT_FLOAT_EQ(d.gainDb, -3.5f);
+    EXPECT_FLOAT_EQ(d.agcSpeed, 0.0075f);
+    EXPECT_FLOAT_EQ(d.compThreshDb, -15.0f);
+    EXPECT_FLOAT_EQ(d.compAttackMs, 5.0f);
+    EXPECT_TRUE(d.startMinimized);
+    EXPECT_FALSE(d.startWithWindows);
+    EXPECT_EQ(d.previewOutputDevice, -1);
+    EXPECT_EQ(d.deviceIndex, -1);
+
+    ReadBackDialogData(d, l.store, l.settings, kDevices); // confirmed unchanged
+    EXPECT_EQ(l.store.GetInt("Encoder", "bitrate", 0), 96000);
+    EXPECT_EQ(l.store.GetInt("DSP", "gainDb", 0), -35);
+    EXPECT_EQ(l.store.GetInt("DSP", "agcSpeed", 0), 75);
+    EXPECT_EQ(l.store.GetString("Icecast", "mountPoint", ""), "stream");
+
+    FillDialogData(Load("[Icecast]\nhost=bare\n").store, Load("[Icecast]\nhost=bare\n").settings, d);
+    EXPECT_STREQ(d.address, "bare");
+    EXPECT_EQ(CombineServerAddress("", 8000, "live"), "");
+    EXPECT_EQ(CombineServerAddress("h", 0, "/live"), "h/live");
+}
+
+TEST(SettingsApplyTest, ReadBackWritesTheStoreAndTheRuntimeValues)
+{
+    Loaded l = Load("[Encoder]\nbitrate=96500\n[Audio]\ndeviceEndpointId={0.0.1.00000000}.{aaa}\n"
+                    "[Custom]\nkept=1\n");
+    SettingsDialogData d;
+    FillDialogData(l.store, l.settings, d);
+    CopyDialogText(d.host, "radio.example");
+    d.port = 8005;
+    CopyDialogText(d.mountPoint, "/live");
+    CopyDialogText(d.password, "secret");
+    d.channels = 1;
+    d.heVersion = 0;
+    d.bitrate = 128;
+    d.sampleRate = 44100;
+    d.gainDb = -3.5f;
+    d.agcSpeed = 0.0075f;
+    d.compThreshDb = -30.0f;
+    d.compRatio = 4.0f;
+    d.compEnabled = true;
+    d.persistentEncoding = true;
+    d.deviceIndex = 1;
+    CopyDialogText(d.deviceEndpointId, kDevices[1].id);
+    ReadBackDialogData(d, l.store, l.settings, kDevices);
+
+    EXPECT_EQ(l.store.GetInt("Encoder", "bitrate", 0), 128000);
+    EXPECT_EQ(l.store.GetString("Encoder", "heVersion", ""), "0");
+    EXPECT_EQ(l.store.GetInt("DSP", "gainDb", 0), -35);
+    EXPECT_EQ(l.store.GetInt("DSP", "agcSpeed", 0), 75);
+    EXPECT_EQ(l.store.GetInt("DSP", "compThreshDb", 0), -300);
+    EXPECT_EQ(l.store.GetString("Icecast", "password", ""), "secret");
+    EXPECT_EQ(l.store.GetString("Custom", "kept", ""), "1");
+    EXPECT_TRUE(l.store.GetBool("System", "persistentEncoding", false));
+
+    const EngineConfig& s = l.settings.stream;
+    EXPECT_EQ(s.encoder.bitrate, 128000u);
+    EXPECT_EQ(s.server.contentCode, kContentCodeAac);
+    EXPECT_EQ(s.server.streamBitrate, 128000u);
+    EXPECT_EQ(l.settings.statusAddress, "radio.example:8000/live");
+    EXPECT_TRUE(s.processing.mono);
+    EXPECT_TRUE(s.processing.compEnabled);
+    EXPECT_FLOAT_EQ(s.processing.compAttackMs, 5.0f);
+    EXPECT_FLOAT_EQ(s.processing.compReleaseMs, 45.0f);
+    EXPECT_EQ(s.processing.codecBitrate, 128000u);
+    EXPECT_TRUE(l.settings.persistentEncoding);
+
+    // What the next start reads back is what was written.
+    AppSettings reloaded;
+    ApplyStoredSettings(l.store, reloaded, kDevices);
+    EXPECT_EQ(reloaded.stream.encoder.bitrate, 128000u);
+    EXPECT_FLOAT_EQ(reloaded.stream.processing.gainDb, -3.5f);
+    EXPECT_FLOAT_EQ(reloaded.stream.processing.agcSpeed, 0.0075f);
+}
+
+TEST(SettingsApplyTest, TheChosenDeviceWinsOverAStaleIdentifier)
+{
+    Loaded l = Load("[Audio]\ndeviceEndpointId={0.0.1.00000000}.{aaa}\n");
+    SettingsDialogData d;
+    FillDialogData(l.store, l.settings, d);
+    EXPECT_EQ(d.deviceIndex, 0);
+
+    d.deviceIndex = 1;
+    CopyDialogText(d.deviceEndpointId, kDevices[1].id);
+    ReadBackDialogData(d, l.store, l.settings, kDevices);
+    EXPECT_EQ(l.settings.inputDeviceName, "Line In");
+    AppSettings restarted;
+    ApplyStoredSettings(l.store, restarted, kDevices);
+    EXPECT_EQ(restarted.stream.deviceIndex, 1);
+
+    d.deviceIndex = -1; // "(Default)"
+    d.deviceEndpointId[0] = '\0';
+    ReadBackDialogData(d, l.store, l.settings, kDevices);
+    EXPECT_EQ(l.settings.inputDeviceName, "(Default) - Microphone (USB)");
+    ApplyStoredSettings(l.store, restarted, kDevices);
+    EXPECT_EQ(restarted.stream.deviceIndex, -1);
+
+    d.deviceIndex = 5; // gone since: the default device, the stored index kept
+    ReadBackDialogData(d, l.store, l.settings, kDevices);
+    EXPECT_EQ(l.settings.stream.deviceIndex, -1);
+    EXPECT_EQ(l.store.GetInt("Audio", "deviceIndex", 0), 5);
+}
+
+TEST(SettingsApplyTest, LongTextsAreCutToTheirFields)
+{
+    SettingsDialogData d;
+    ClearDialogData(d);
+    CopyDialogText(d.username, std::string(100, 'u'));
+    EXPECT_EQ(DialogText(d.username), std::string(63, 'u'));
+    EXPECT_EQ(sizeof d.address, 512u);
+}
+
+} // namespace

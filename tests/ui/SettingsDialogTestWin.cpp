@@ -1,0 +1,355 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <objidl.h>
+
+#include <gdiplus.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "audio/InputLevelMonitor.h"
+#include "icecast/Base64.h"
+#include "icecast/ConnectionTest.h"
+#include "settings/SettingsApply.h"
+#include "support/LoopbackServer.h"
+#include "ui/Controls.h"
+#include "ui/SettingsDialog.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class SettingsDialogTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        Gdiplus::GdiplusStartupInput input;
+        Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr);
+    }
+    static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(gdiplusToken); }
+    static ULONG_PTR gdiplusToken;
+};
+ULONG_PTR SettingsDialogTest::gdiplusToken = 0;
+
+// A record as the program fills it from default settings.
+SettingsDialogData DefaultRecord()
+{
+    SettingsStore store;
+    AppSettings settings;
+    ApplyStoredSettings(store, settings, {});
+    SettingsDialogData data;
+    FillDialogData(store, settings, data);
+    return data;
+}
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 8000ms)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+// Runs the modal dialog on this thread while script drives it from another, as a user
+// would: the dialog's own loop handles every message the script sends.
+bool RunDialog(SettingsDialogData& data, const std::function<void(HWND)>& script,
+               InputLevelMonitor* monitor = nullptr)
+{
+    std::thread driver([&script] {
+        HWND dialog = nullptr;
+        // Shown only once created, so every child exists by then.
+        WaitFor([&dialog] {
+            dialog = FindWindowW(kSettingsDialogClass, nullptr);
+            return dialog && IsWindowVisible(dialog);
+        });
+        if (!dialog)
+            return;
+        script(dialog);
+        if (IsWindow(dialog))
+            SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED), 0);
+    });
+    const bool result = ShowSettingsDialog(nullptr, GetModuleHandleW(nullptr), data, monitor, nullptr);
+    driver.join();
+    return result;
+}
+
+// The colour of a child's pixel once the child has painted.
+Rgb PixelOf(HWND window, int x, int y)
+{
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    std::this_thread::sleep_for(50ms);
+    HDC dc = GetDC(window);
+    const COLORREF c = GetPixel(dc, x, y);
+    ReleaseDC(window, dc);
+    return {GetRValue(c), GetGValue(c), GetBValue(c)};
+}
+
+HWND ChildAt(HWND dialog, int x, int y)
+{
+    return ChildWindowFromPointEx(dialog, POINT{x, y}, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+}
+
+void Click(HWND dialog, int id)
+{
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+// Replaces an edit's text as typing would (a multi-line edit reports no change for a
+// plain WM_SETTEXT).
+void Type(HWND dialog, int id, const wchar_t* text)
+{
+    HWND edit = GetDlgItem(dialog, id);
+    SendMessageW(edit, EM_SETSEL, 0, -1);
+    SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text));
+}
+
+void ClickTab(HWND dialog, int tab)
+{
+    SendMessageW(dialog, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(50 + 88 * tab, 50));
+}
+
+void DragSlider(HWND slider, int x)
+{
+    SendMessageW(slider, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 9));
+    SendMessageW(slider, WM_LBUTTONUP, 0, MAKELPARAM(x, 9));
+}
+
+// Switch pixels: the pill's far end from the knob shows the on or off colour.
+Rgb SwitchColour(HWND dialog, int id, bool expectOn)
+{
+    return PixelOf(GetDlgItem(dialog, id), expectOn ? 5 : 27, 9);
+}
+
+TEST_F(SettingsDialogTest, TabsAndSwitchesShowTheirState)
+{
+    SettingsDialogData data = DefaultRecord();
+    data.startWithWindows = true;
+    Rgb on{}, off{}, flipped{};
+    bool systemVisible = false, serverVisible = false, systemHidden = false;
+    RunDialog(data, [&](HWND dialog) {
+        on = SwitchColour(dialog, IDC_START_WITH_WINDOWS, true);
+        off = SwitchColour(dialog, IDC_START_MINIMIZED, false);
+        Click(dialog, IDC_START_MINIMIZED);
+        flipped = SwitchColour(dialog, IDC_START_MINIMIZED, true);
+        systemVisible = IsWindowVisible(GetDlgItem(dialog, IDC_START_WITH_WINDOWS));
+        ClickTab(dialog, 1);
+        serverVisible = IsWindowVisible(GetDlgItem(dialog, IDC_ADDRESS));
+        systemHidden = !IsWindowVisible(GetDlgItem(dialog, IDC_START_WITH_WINDOWS));
+    });
+    EXPECT_EQ(on, colours::kSwitchOn);
+    EXPECT_EQ(off, colours::kSwitchOff);
+    EXPECT_EQ(flipped, colours::kSwitchOn);
+    EXPECT_TRUE(systemVisible);
+    EXPECT_TRUE(serverVisible);
+    EXPECT_TRUE(systemHidden);
+}
+
+TEST_F(SettingsDialogTest, ServerDotsFollowTheNewestTest)
+{
+    const std::string good = "Authorization: Basic " + Base64Encode("source:right");
+    LoopbackServer server([&good](LoopbackPeer& peer, int) {
+        const std::string request = peer.ReadRequest();
+        peer.Write(request.find(good) != std::string::npos ? "HTTP/1.0 200 OK\r\n\r\n"
+                                                           : "HTTP/1.0 401 Unauthorized\r\n\r\n");
+    });
+    const std::string address = "127.0.0.1:" + std::to_string(server.Port()) + "/live";
+
+    SettingsDialogData data = DefaultRecord();
+    CopyDialogText(data.address, address);
+    CopyDialogText(data.password, "right");
+    CopyDialogText(data.streamName, "Morning Show");
+    Rgb metadataDot{}, rightServer{}, rightPassword{}, wrongPassword{}, againPassword{}, emptyAddress{};
+    bool coloured = true;
+    RunDialog(data, [&](HWND dialog) {
+        ClickTab(dialog, 1);
+        HWND addressDot = ChildAt(dialog, 429, 124);
+        HWND passwordDot = ChildAt(dialog, 429, 150);
+        HWND metadataDotWindow = ChildAt(dialog, 429, 196);
+        const Rgb green = colours::kDot[2];
+        const Rgb red = colours::kDot[1];
+        metadataDot = PixelOf(metadataDotWindow, 7, 7);
+        coloured &= WaitFor([&] { return PixelOf(passwordDot, 7, 7) == green; });
+        rightServer = PixelOf(addressDot, 7, 7);
+        rightPassword = PixelOf(passwordDot, 7, 7);
+        Type(dialog, IDC_PASSWORD, L"wrong");
+        coloured &= WaitFor([&] { return PixelOf(passwordDot, 7, 7) == red; });
+        wrongPassword = PixelOf(passwordDot, 7, 7);
+        Type(dialog, IDC_PASSWORD, L"right");
+        coloured &= WaitFor([&] { return PixelOf(passwordDot, 7, 7) == green; });
+        againPassword = PixelOf(passwordDot, 7, 7);
+        Type(dialog, IDC_ADDRESS, L"");
+        emptyAddress = PixelOf(addressDot, 7, 7);
+    });
+    EXPECT_TRUE(coloured);
+    EXPECT_EQ(metadataDot, colours::kDot[2]);
+    EXPECT_EQ(rightServer, colours::kDot[2]);
+    EXPECT_EQ(rightPassword, colours::kDot[2]);
+    EXPECT_EQ(wrongPassword, colours::kDot[1]);
+    EXPECT_EQ(againPassword, colours::kDot[2]);
+    EXPECT_EQ(emptyAddress, colours::kDot[0]);
+}
+
+TEST_F(SettingsDialogTest, ASupersededTestNeverColoursTheDots)
+{
+    // The first connection (the check at opening) never gets an answer and would end
+    // refused after 4 s; the second, started by an edit, is accepted at once.
+    LoopbackServer server([](LoopbackPeer& peer, int index) {
+        peer.ReadRequest();
+        if (index == 0)
+            peer.Idle(6000);
+        else
+            peer.Write("HTTP/1.0 200 OK\r\n\r\n");
+    });
+    SettingsDialogData data = DefaultRecord();
+    CopyDialogText(data.address, "127.0.0.1:" + std::to_string(server.Port()) + "/live");
+    CopyDialogText(data.password, "right");
+    bool green = false;
+    Rgb later{};
+    RunDialog(data, [&](HWND dialog) {
+        ClickTab(dialog, 1);
+        HWND passwordDot = ChildAt(dialog, 429, 150);
+        Type(dialog, IDC_PASSWORD, L"right");
+        green = WaitFor([&] { return PixelOf(passwordDot, 7, 7) == colours::kDot[2]; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(kConnectionTestTimeoutMs + 1000));
+        later = PixelOf(passwordDot, 7, 7);
+    });
+    EXPECT_TRUE(green);
+    EXPECT_EQ(later, colours::kDot[2]);
+}
+
+TEST_F(SettingsDialogTest, CancelLeavesTheRecordAlone)
+{
+    SettingsDialogData data = DefaultRecord();
+    const SettingsDialogData before = data;
+    const bool result = RunDialog(data, [](HWND dialog) {
+        Click(dialog, IDC_START_WITH_WINDOWS);
+        ClickTab(dialog, 3);
+        Click(dialog, IDC_GAIN_SWITCH);
+        DragSlider(GetDlgItem(dialog, IDC_GAIN_SLIDER), 0);
+        Type(dialog, IDC_ADDRESS, L"changed:8000/x");
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED), 0);
+    });
+    EXPECT_FALSE(result);
+    EXPECT_EQ(std::memcmp(&before, &data, sizeof data), 0);
+}
+
+TEST_F(SettingsDialogTest, OkFillsTheRecord)
+{
+    SettingsDialogData data = DefaultRecord();
+    CopyDialogText(data.streamGenre, "Talk");
+    std::string gainText, compText;
+    const bool result = RunDialog(data, [&](HWND dialog) {
+        ClickTab(dialog, 1);
+        Type(dialog, IDC_ADDRESS, L"http://radio.example:8000/live/");
+        // Enter and Tab typed into the address change nothing.
+        PostMessageW(GetDlgItem(dialog, IDC_ADDRESS), WM_CHAR, '\r', 0);
+        PostMessageW(GetDlgItem(dialog, IDC_ADDRESS), WM_CHAR, '\t', 0);
+        std::this_thread::sleep_for(200ms);
+        Type(dialog, IDC_PASSWORD, L"pw");
+        Type(dialog, IDC_METADATA, L"News");
+        SendMessageW(GetDlgItem(dialog, IDC_BITRATE), CB_SETCURSEL, 8, 0); // 128 kbps
+        SendMessageW(GetDlgItem(dialog, IDC_CHANNELS), CB_SETCURSEL, 1, 0); // Mono
+        Click(dialog, IDC_AUTO_RECONNECT);
+        ClickTab(dialog, 3);
+        Click(dialog, IDC_COMP_SWITCH);
+        DragSlider(GetDlgItem(dialog, IDC_GAIN_SLIDER), 0);
+        DragSlider(GetDlgItem(dialog, IDC_COMP_SLIDER), 300); // past the end: strength 1
+        gainText = WindowTextUtf8(ChildAt(dialog, 320, 141));
+        compText = WindowTextUtf8(ChildAt(dialog, 320, 197));
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OK, BN_CLICKED), 0);
+    });
+    EXPECT_TRUE(result);
+    EXPECT_EQ(gainText, "-6.0 dB");
+    EXPECT_EQ(compText, "50 ms");
+    EXPECT_STREQ(data.host, "radio.example");
+    EXPECT_EQ(data.port, 8000u);
+    EXPECT_STREQ(data.mountPoint, "/live");
+    EXPECT_STREQ(data.username, "source");
+    EXPECT_STREQ(data.password, "pw");
+    EXPECT_STREQ(data.streamName, "News");
+    EXPECT_STREQ(data.streamGenre, "");
+    EXPECT_EQ(data.bitrate, 128u);
+    EXPECT_EQ(data.heVersion, 0u);
+    EXPECT_EQ(data.sampleRate, 44100u);
+    EXPECT_EQ(data.channels, 1u);
+    EXPECT_TRUE(data.persistentEncoding);
+    EXPECT_TRUE(data.compEnabled);
+    EXPECT_FALSE(data.gainEnabled);
+    EXPECT_FLOAT_EQ(data.gainDb, -6.0f);
+    EXPECT_FLOAT_EQ(data.compThreshDb, -30.0f);
+    EXPECT_FLOAT_EQ(data.compRatio, 4.0f);
+    EXPECT_FLOAT_EQ(data.agcTargetDb, -16.0f);
+    EXPECT_FALSE(data.previewEnabled);
+    EXPECT_EQ(data.previewOutputDevice, -1);
+    EXPECT_EQ(data.deviceIndex, -1);
+}
+
+TEST_F(SettingsDialogTest, LiveChangesReachTheLevelMonitorAndItsMeters)
+{
+    if (!std::getenv("PULSE_SERVER"))
+        GTEST_SKIP() << "needs the test environment's tone source";
+    InputLevelMonitor monitor;
+    ASSERT_TRUE(monitor.StartByIndex(-1));
+    SettingsDialogData data = DefaultRecord();
+    float before = 0.0f;
+    bool louder = false, lit = false;
+    RunDialog(
+        data,
+        [&](HWND dialog) {
+            std::this_thread::sleep_for(1500ms);
+            before = monitor.leftLevel.load();
+            ClickTab(dialog, 3);
+            Click(dialog, IDC_GAIN_SWITCH);
+            DragSlider(GetDlgItem(dialog, IDC_GAIN_SLIDER), 204); // +6 dB
+            louder = WaitFor([&] { return monitor.leftLevel.load() > before * 1.7f; }, 5000ms);
+            ClickTab(dialog, 2);
+            HWND inputMeter = ChildAt(dialog, 326, 168);
+            lit = WaitFor([&] { return PixelOf(inputMeter, 6, 9) == colours::kMeterLit[0]; }, 3000ms);
+        },
+        &monitor);
+    EXPECT_GT(before, 0.05f); // the -12 dBFS tone
+    EXPECT_TRUE(louder) << "before " << before << ", after " << monitor.leftLevel.load();
+    EXPECT_TRUE(lit);
+}
+
+LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_F(SettingsDialogTest, MiniMeterLightsDotsForItsLevel)
+{
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = HostProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KelmMeterHost";
+    RegisterClassW(&wc);
+    HWND host = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP | WS_VISIBLE, 0, 0, 200, 60, nullptr, nullptr,
+                                wc.hInstance, nullptr);
+    float level = 0.5f;
+    HWND meter = MakeMiniMeter(host, 10, 10, &level);
+    auto dot = [meter](int i) {
+        const int left = static_cast<int>(i * 107 * 0.125 + 0.5);
+        return PixelOf(meter, left + 6, 9);
+    };
+    EXPECT_EQ(dot(3), colours::kMeterLit[0]);
+    EXPECT_EQ(dot(4), colours::kMeterUnlit[0]);
+    EXPECT_EQ(dot(8), colours::kMeterUnlit[3]);
+    level = 1.0f;
+    EXPECT_EQ(dot(4), colours::kMeterLit[0]);
+    EXPECT_EQ(dot(5), colours::kMeterLit[1]);
+    EXPECT_EQ(dot(7), colours::kMeterLit[2]);
+    EXPECT_EQ(dot(8), colours::kMeterLit[3]);
+    DestroyWindow(host);
+}
+
+} // namespace
