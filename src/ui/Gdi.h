@@ -7,6 +7,20 @@
 
 #include <utility>
 
+// A top-down 32-bit DIB section of width x height (BI_RGB); bits receives its pixels.
+// Null when it cannot be made.
+inline HBITMAP CreateTopDownDib(HDC dc, int width, int height, void** bits)
+{
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return CreateDIBSection(dc, &info, DIB_RGB_COLORS, bits, nullptr, 0);
+}
+
 // Owns one GDI object (font, brush, pen, bitmap, region) and deletes it.
 template <typename Handle>
 class GdiObject {

@@ -230,18 +230,28 @@ bool HandleModalMouse(HWND window, UINT message, LPARAM lParam, ModalMouse& mous
     }
 }
 
-LRESULT HandleExit(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+// What tells one modal popup from the other: its owner, mouse state, buttons, painting,
+// what a choice does and which keys close it.
+struct ModalPopup {
+    HWND owner;
+    ModalMouse& mouse;
+    int (*hit)(POINT);
+    void (*paint)(HWND);
+    void (*choose)(int);
+    bool (*closes)(WPARAM key);
+};
+
+LRESULT HandleModal(HWND window, UINT message, WPARAM wParam, LPARAM lParam, const ModalPopup& popup)
 {
-    if (HandleModalMouse(window, message, lParam, exitState.mouse, ExitHit, PaintExit,
-                         [](int choice) { exitState.result = choice; }))
+    if (HandleModalMouse(window, message, lParam, popup.mouse, popup.hit, popup.paint, popup.choose))
         return 0;
     switch (message) {
     case WM_KEYDOWN:
-        if (wParam == VK_ESCAPE)
+        if (popup.closes(wParam))
             PostMessageW(window, WM_CLOSE, 0, 0);
         return 0;
     case WM_CLOSE:
-        CloseModal(exitState.owner, window);
+        CloseModal(popup.owner, window);
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -252,6 +262,18 @@ LRESULT HandleExit(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     default:
         return DefWindowProcW(window, message, wParam, lParam);
     }
+}
+
+bool IsEscape(WPARAM key)
+{
+    return key == VK_ESCAPE;
+}
+
+LRESULT HandleExit(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return HandleModal(window, message, wParam, lParam,
+                       ModalPopup{exitState.owner, exitState.mouse, ExitHit, PaintExit,
+                                  [](int choice) { exitState.result = choice; }, IsEscape});
 }
 
 LRESULT CALLBACK ExitProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -320,27 +342,16 @@ void PaintAlert(HWND window)
     PresentLayered(window, dc, kAlertWidth, height, 8);
 }
 
+bool IsAlertCloseKey(WPARAM key)
+{
+    return key == VK_RETURN || key == VK_ESCAPE || key == VK_SPACE;
+}
+
 LRESULT HandleAlert(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (HandleModalMouse(window, message, lParam, alertState.mouse, AlertHit, PaintAlert, [](int) {}))
-        return 0;
-    switch (message) {
-    case WM_KEYDOWN:
-        if (wParam == VK_RETURN || wParam == VK_ESCAPE || wParam == VK_SPACE)
-            PostMessageW(window, WM_CLOSE, 0, 0);
-        return 0;
-    case WM_CLOSE:
-        CloseModal(alertState.owner, window);
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    case WM_PAINT:
-        ValidateRect(window, nullptr);
-        return 0;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
+    return HandleModal(window, message, wParam, lParam,
+                       ModalPopup{alertState.owner, alertState.mouse, AlertHit, PaintAlert, [](int) {},
+                                  IsAlertCloseKey});
 }
 
 LRESULT CALLBACK AlertProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -403,15 +414,8 @@ int AlertHeight(int messageHeight)
 
 void PresentLayered(HWND window, HDC source, int width, int height, int radius)
 {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    GdiObject<HBITMAP> dib(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    GdiObject<HBITMAP> dib(CreateTopDownDib(nullptr, width, height, &bits));
     if (!dib)
         return;
     ScreenDc screen;
