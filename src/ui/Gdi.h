@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <utility>
 
 // A top-down 32-bit DIB section of width x height (BI_RGB); bits receives its pixels.
@@ -130,3 +131,18 @@ public:
 private:
     HDC dc;
 };
+
+// Paints a window off-screen and copies it out once, so nothing flickers:
+// paint(dc, width, height) draws the client area into dc.
+template <typename Paint>
+void PaintOffscreen(HWND window, Paint paint)
+{
+    PaintScope scope(window);
+    RECT client;
+    GetClientRect(window, &client);
+    const int w = client.right;
+    const int h = client.bottom;
+    OffscreenDc off(scope.Dc(), std::max(w, 1), std::max(h, 1));
+    paint(off.Dc(), w, h);
+    BitBlt(scope.Dc(), 0, 0, w, h, off.Dc(), 0, 0, SRCCOPY);
+}
