@@ -143,6 +143,17 @@ struct ModalMouse {
     POINT last{};
 };
 
+// The popups show themselves with UpdateLayeredWindow, so a WM_PAINT only has to be
+// validated; the rest goes to the default procedure.
+LRESULT PopupDefault(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_PAINT) {
+        ValidateRect(window, nullptr);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
 template <typename Handler>
 LRESULT Guarded(HWND window, UINT message, WPARAM wParam, LPARAM lParam, Handler handler)
 {
@@ -265,11 +276,8 @@ LRESULT HandleModal(HWND window, UINT message, WPARAM wParam, LPARAM lParam, con
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
-    case WM_PAINT:
-        ValidateRect(window, nullptr);
-        return 0;
     default:
-        return DefWindowProcW(window, message, wParam, lParam);
+        return PopupDefault(window, message, wParam, lParam);
     }
 }
 
@@ -389,11 +397,8 @@ LRESULT HandleToast(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         KillTimer(window, 1);
         DestroyWindow(window);
         return 0;
-    case WM_PAINT:
-        ValidateRect(window, nullptr);
-        return 0;
     default:
-        return DefWindowProcW(window, message, wParam, lParam);
+        return PopupDefault(window, message, wParam, lParam);
     }
 }
 
