@@ -33,7 +33,7 @@ struct BiquadState {
 };
 
 // Low-pass with the given cutoff; q2 is the divisor of sin(w0) in alpha (1.4142 for
-// Q = 0.7071). The design's constants differ slightly per stage, so they are passed in.
+// Q = 0.7071). Each stage's constants differ slightly, so they are passed in.
 BiquadCoefficients DesignLowPass(float cutoffHz, float sampleRate, float q2);
 
 // High-pass with the given cutoff, alpha = sin(w0) / q2.

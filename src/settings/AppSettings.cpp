@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "settings/StoredProcessing.h"
+
 namespace {
 
 uint32_t ParseHeVersion(const std::string& text)
@@ -114,23 +116,9 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
     settings.minimizeToTray = store.GetBool("System", "minimizeToTray", false);
 
     ProcessingParams& p = stream.processing;
-    p.hpfEnabled = store.GetBool("DSP", "hpfEnabled", false);
-    p.gateEnabled = store.GetBool("DSP", "gateEnabled", false);
-    p.gainEnabled = store.GetBool("DSP", "gainEnabled", false);
-    p.gainDb = static_cast<float>(store.GetInt("DSP", "gainDb", 0)) / 10.0f;
-    p.agcEnabled = store.GetBool("DSP", "agcEnabled", false);
+    ReadStoredProcessing(store, p);
     p.agcTargetDb = -16.0f;
     p.agcMaxGainDb = 12.0f;
-    p.agcSpeed = static_cast<float>(store.GetInt("DSP", "agcSpeed", 50)) / 10000.0f;
-    p.compEnabled = store.GetBool("DSP", "compEnabled", false);
-    p.compThreshDb = static_cast<float>(store.GetInt("DSP", "compThreshDb", -120)) / 10.0f;
-    p.compRatio = static_cast<float>(store.GetInt("DSP", "compRatio", 40)) / 10.0f;
-    p.compMakeupDb = static_cast<float>(store.GetInt("DSP", "compMakeupDb", 0)) / 10.0f;
-    p.boostEnabled = store.GetBool("DSP", "boostEnabled", false);
-    p.bassEnabled = store.GetBool("DSP", "bassEnabled", false);
-    p.stereoWidthEnabled = store.GetBool("DSP", "stereoWidthEnabled", false);
-    p.limiterEnabled = store.GetBool("DSP", "limiterEnabled", false);
-    p.codecPreEnabled = store.GetBool("DSP", "codecPreEnabled", false);
     p.codecBitrate = stream.encoder.bitrate;
     p.codecHeVersion = stream.encoder.heVersion;
     p.mono = capture.channels < 2;

@@ -1,5 +1,9 @@
 #include "settings/SettingsApply.h"
 
+#include <type_traits>
+
+#include "settings/StoredProcessing.h"
+
 namespace {
 
 uint32_t HeVersionOf(uint32_t value)
@@ -11,23 +15,9 @@ uint32_t HeVersionOf(uint32_t value)
 ProcessingParams ProcessingFromDialog(const SettingsDialogData& d)
 {
     ProcessingParams p;
-    p.hpfEnabled = d.hpfEnabled;
-    p.gateEnabled = d.gateEnabled;
-    p.gainEnabled = d.gainEnabled;
-    p.gainDb = d.gainDb;
-    p.agcEnabled = d.agcEnabled;
+    ForEachStoredProcessingField([](const StoredProcessingField&, auto& to, const auto& from) { to = from; }, p, d);
     p.agcTargetDb = -16.0f;
     p.agcMaxGainDb = 12.0f;
-    p.agcSpeed = d.agcSpeed;
-    p.compEnabled = d.compEnabled;
-    p.compThreshDb = d.compThreshDb;
-    p.compRatio = d.compRatio;
-    p.compMakeupDb = d.compMakeupDb;
-    p.boostEnabled = d.boostEnabled;
-    p.bassEnabled = d.bassEnabled;
-    p.stereoWidthEnabled = d.stereoWidthEnabled;
-    p.limiterEnabled = d.limiterEnabled;
-    p.codecPreEnabled = d.codecPreEnabled;
     p.codecBitrate = d.bitrate * 1000;
     p.codecHeVersion = HeVersionOf(d.heVersion);
     p.mono = d.channels < 2;
@@ -55,21 +45,14 @@ void WriteStore(const SettingsDialogData& d, SettingsStore& store)
     store.SetBool("System", "autoStartEncode", d.autoStartEncode);
     store.SetBool("System", "persistentEncoding", d.persistentEncoding);
     store.SetBool("System", "minimizeToTray", d.minimizeToTray);
-    store.SetBool("DSP", "hpfEnabled", d.hpfEnabled);
-    store.SetBool("DSP", "gateEnabled", d.gateEnabled);
-    store.SetBool("DSP", "gainEnabled", d.gainEnabled);
-    store.SetInt("DSP", "gainDb", ScaledSetting(d.gainDb, 10.0f));
-    store.SetBool("DSP", "agcEnabled", d.agcEnabled);
-    store.SetInt("DSP", "agcSpeed", ScaledSetting(d.agcSpeed, 10000.0f));
-    store.SetBool("DSP", "compEnabled", d.compEnabled);
-    store.SetInt("DSP", "compThreshDb", ScaledSetting(d.compThreshDb, 10.0f));
-    store.SetInt("DSP", "compRatio", ScaledSetting(d.compRatio, 10.0f));
-    store.SetInt("DSP", "compMakeupDb", ScaledSetting(d.compMakeupDb, 10.0f));
-    store.SetBool("DSP", "boostEnabled", d.boostEnabled);
-    store.SetBool("DSP", "bassEnabled", d.bassEnabled);
-    store.SetBool("DSP", "stereoWidthEnabled", d.stereoWidthEnabled);
-    store.SetBool("DSP", "limiterEnabled", d.limiterEnabled);
-    store.SetBool("DSP", "codecPreEnabled", d.codecPreEnabled);
+    ForEachStoredProcessingField(
+        [&store](const StoredProcessingField& field, const auto& value) {
+            if constexpr (std::is_same_v<std::remove_cvref_t<decltype(value)>, bool>)
+                store.SetBool("DSP", field.key, value);
+            else
+                store.SetInt("DSP", field.key, ScaledSetting(value, field.scale));
+        },
+        d);
     store.SetBool("DSP", "previewEnabled", d.previewEnabled);
     store.SetInt("DSP", "previewOutputDevice", d.previewOutputDevice);
 }
@@ -125,25 +108,11 @@ void FillDialogData(const SettingsStore& store, const AppSettings& settings, Set
     d.persistentEncoding = store.GetBool("System", "persistentEncoding", false);
     d.minimizeToTray = store.GetBool("System", "minimizeToTray", false);
 
-    d.hpfEnabled = store.GetBool("DSP", "hpfEnabled", false);
-    d.gateEnabled = store.GetBool("DSP", "gateEnabled", false);
-    d.gainEnabled = store.GetBool("DSP", "gainEnabled", false);
-    d.gainDb = static_cast<float>(store.GetInt("DSP", "gainDb", 0)) / 10.0f;
-    d.agcEnabled = store.GetBool("DSP", "agcEnabled", false);
+    ReadStoredProcessing(store, d);
     d.agcTargetDb = -16.0f;
     d.agcMaxGainDb = 12.0f;
-    d.agcSpeed = static_cast<float>(store.GetInt("DSP", "agcSpeed", 50)) / 10000.0f;
-    d.compEnabled = store.GetBool("DSP", "compEnabled", false);
-    d.compThreshDb = static_cast<float>(store.GetInt("DSP", "compThreshDb", -120)) / 10.0f;
-    d.compRatio = static_cast<float>(store.GetInt("DSP", "compRatio", 40)) / 10.0f;
     d.compAttackMs = 5.0f;
     d.compReleaseMs = 100.0f;
-    d.compMakeupDb = static_cast<float>(store.GetInt("DSP", "compMakeupDb", 0)) / 10.0f;
-    d.boostEnabled = store.GetBool("DSP", "boostEnabled", false);
-    d.bassEnabled = store.GetBool("DSP", "bassEnabled", false);
-    d.stereoWidthEnabled = store.GetBool("DSP", "stereoWidthEnabled", false);
-    d.limiterEnabled = store.GetBool("DSP", "limiterEnabled", false);
-    d.codecPreEnabled = store.GetBool("DSP", "codecPreEnabled", false);
     d.previewEnabled = store.GetBool("DSP", "previewEnabled", false);
     d.previewOutputDevice = store.GetInt("DSP", "previewOutputDevice", -1);
 }

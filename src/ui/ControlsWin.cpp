@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "settings/DialogValues.h"
+#include "ui/Gdi.h"
 #include "ui/WideText.h"
 
 namespace {
@@ -43,26 +44,14 @@ void FillPanel(HDC dc, const RECT& r)
     DeleteObject(brush);
 }
 
-// Paints a control off-screen and copies it out once, so nothing flickers.
+// Paints a control off-screen on the panel colour.
 template <typename Paint>
 void PaintBuffered(HWND window, Paint paint)
 {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(window, &ps);
-    RECT client;
-    GetClientRect(window, &client);
-    const int w = client.right;
-    const int h = client.bottom;
-    HDC memory = CreateCompatibleDC(dc);
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, std::max(w, 1), std::max(h, 1));
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    FillPanel(memory, client);
-    paint(memory, w, h);
-    BitBlt(dc, 0, 0, w, h, memory, 0, 0, SRCCOPY);
-    SelectObject(memory, previous);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    EndPaint(window, &ps);
+    PaintOffscreen(window, [&paint](HDC dc, int w, int h) {
+        FillPanel(dc, RECT{0, 0, w, h});
+        paint(dc, w, h);
+    });
 }
 
 // What a subclassed STATIC keeps: its previous procedure and its binding.
@@ -117,41 +106,36 @@ bool CommonMessage(HWND window, UINT message, LRESULT& result)
     }
 }
 
-LRESULT CALLBACK StatusDotProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+// A subclassed STATIC that only paints itself, with paint(dc, width, height, binding).
+template <void (*Paint)(HDC, int, int, const Subclass&)>
+LRESULT CALLBACK PaintOnlyProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     LRESULT result = 0;
     if (CommonMessage(window, message, result))
         return result;
     Subclass* data = SubclassOf(window);
     if (message == WM_PAINT) {
-        PaintBuffered(window, [data](HDC dc, int w, int h) {
-            FillCentredCircle(dc, w / 2.0f, h / 2.0f, 5.0f, ToColorref(DotColour(*data->state)));
-        });
+        PaintBuffered(window, [data](HDC dc, int w, int h) { Paint(dc, w, h, *data); });
         return 0;
     }
     return CallWindowProcW(data->previous, window, message, wParam, lParam);
 }
 
-LRESULT CALLBACK MiniMeterProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+void PaintStatusDot(HDC dc, int w, int h, const Subclass& data)
 {
-    LRESULT result = 0;
-    if (CommonMessage(window, message, result))
-        return result;
-    Subclass* data = SubclassOf(window);
-    if (message == WM_PAINT) {
-        PaintBuffered(window, [data](HDC dc, int w, int h) {
-            const int lit = LitMeterDots(*data->level);
-            for (int i = 0; i < 9; ++i) {
-                // Bounding squares of diameter 11 at (x + 0.5, h / 2 - 5 + 0.5).
-                const int x = static_cast<int>(i * (w - 11) * 0.125 + 0.5);
-                const int band = MeterBand(i);
-                const Rgb colour = i < lit ? colours::kMeterLit[band] : colours::kMeterUnlit[band];
-                FillCentredCircle(dc, x + 5.5f, h / 2 - 5 + 5.5f, 5.5f, ToColorref(colour));
-            }
-        });
-        return 0;
+    FillCentredCircle(dc, w / 2.0f, h / 2.0f, 5.0f, ToColorref(DotColour(*data.state)));
+}
+
+void PaintMiniMeter(HDC dc, int w, int h, const Subclass& data)
+{
+    const int lit = LitMeterDots(*data.level);
+    for (int i = 0; i < 9; ++i) {
+        // Bounding squares of diameter 11 at (x + 0.5, h / 2 - 5 + 0.5).
+        const int x = static_cast<int>(i * (w - 11) * 0.125 + 0.5);
+        const int band = MeterBand(i);
+        const Rgb colour = i < lit ? colours::kMeterLit[band] : colours::kMeterUnlit[band];
+        FillCentredCircle(dc, x + 5.5f, h / 2 - 5 + 5.5f, 5.5f, ToColorref(colour));
     }
-    return CallWindowProcW(data->previous, window, message, wParam, lParam);
 }
 
 Rgb LampColour(int kind, float value, bool on)
@@ -163,30 +147,20 @@ Rgb LampColour(int kind, float value, bool on)
     return kind == 1 ? Spectrum(value) : Reverse(value);
 }
 
-LRESULT CALLBACK ActivityStripProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+void PaintActivityStrip(HDC dc, int w, int h, const Subclass& data)
 {
-    LRESULT result = 0;
-    if (CommonMessage(window, message, result))
-        return result;
-    Subclass* data = SubclassOf(window);
-    if (message == WM_PAINT) {
-        PaintBuffered(window, [data](HDC dc, int w, int h) {
-            const ActivityLamps& lamps = *data->lamps;
-            const int slot = w / 5;
-            SetBkMode(dc, TRANSPARENT);
-            SetTextColor(dc, ToColorref(colours::kCaption));
-            HGDIOBJ previous = SelectObject(dc, data->captionFont);
-            for (int i = 0; i < 5; ++i) {
-                FillCentredCircle(dc, static_cast<float>(6 + i * slot), h / 2.0f, 5.0f,
-                                  ToColorref(LampColour(lamps.kinds[i], lamps.values[i], lamps.on[i])));
-                RECT caption{14 + i * slot, 0, i * slot + slot, h};
-                DrawTextW(dc, lamps.captions[i], -1, &caption, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
-            }
-            SelectObject(dc, previous);
-        });
-        return 0;
+    const ActivityLamps& lamps = *data.lamps;
+    const int slot = w / 5;
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, ToColorref(colours::kCaption));
+    HGDIOBJ previous = SelectObject(dc, data.captionFont);
+    for (int i = 0; i < 5; ++i) {
+        FillCentredCircle(dc, static_cast<float>(6 + i * slot), h / 2.0f, 5.0f,
+                          ToColorref(LampColour(lamps.kinds[i], lamps.values[i], lamps.on[i])));
+        RECT caption{14 + i * slot, 0, i * slot + slot, h};
+        DrawTextW(dc, lamps.captions[i], -1, &caption, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
     }
-    return CallWindowProcW(data->previous, window, message, wParam, lParam);
+    SelectObject(dc, previous);
 }
 
 void PaintSlider(HDC dc, int w, int h, const SliderBinding& slider)
@@ -353,14 +327,14 @@ HWND MakeStatusDot(HWND parent, int x, int y, const int* state)
 {
     auto data = std::make_unique<Subclass>();
     data->state = state;
-    return MakeSubclassedStatic(parent, 0, x, y, 14, 14, std::move(data), StatusDotProc);
+    return MakeSubclassedStatic(parent, 0, x, y, 14, 14, std::move(data), PaintOnlyProc<PaintStatusDot>);
 }
 
 HWND MakeMiniMeter(HWND parent, int x, int y, const float* level)
 {
     auto data = std::make_unique<Subclass>();
     data->level = level;
-    return MakeSubclassedStatic(parent, 0, x, y, 118, 18, std::move(data), MiniMeterProc);
+    return MakeSubclassedStatic(parent, 0, x, y, 118, 18, std::move(data), PaintOnlyProc<PaintMiniMeter>);
 }
 
 HWND MakeActivityStrip(HWND parent, int id, int x, int y, const ActivityLamps* lamps)
@@ -369,7 +343,7 @@ HWND MakeActivityStrip(HWND parent, int id, int x, int y, const ActivityLamps* l
     data->lamps = lamps;
     data->captionFont = CreateFontW(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                     CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
-    return MakeSubclassedStatic(parent, id, x, y, 252, 18, std::move(data), ActivityStripProc);
+    return MakeSubclassedStatic(parent, id, x, y, 252, 18, std::move(data), PaintOnlyProc<PaintActivityStrip>);
 }
 
 HWND MakeSlider(HWND parent, int id, int x, int y, SliderBinding binding)

@@ -5,7 +5,22 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <utility>
+
+// A top-down 32-bit DIB section of width x height (BI_RGB); bits receives its pixels.
+// Null when it cannot be made.
+inline HBITMAP CreateTopDownDib(HDC dc, int width, int height, void** bits)
+{
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return CreateDIBSection(dc, &info, DIB_RGB_COLORS, bits, nullptr, 0);
+}
 
 // Owns one GDI object (font, brush, pen, bitmap, region) and deletes it.
 template <typename Handle>
@@ -116,3 +131,18 @@ public:
 private:
     HDC dc;
 };
+
+// Paints a window off-screen and copies it out once, so nothing flickers:
+// paint(dc, width, height) draws the client area into dc.
+template <typename Paint>
+void PaintOffscreen(HWND window, Paint paint)
+{
+    PaintScope scope(window);
+    RECT client;
+    GetClientRect(window, &client);
+    const int w = client.right;
+    const int h = client.bottom;
+    OffscreenDc off(scope.Dc(), std::max(w, 1), std::max(h, 1));
+    paint(off.Dc(), w, h);
+    BitBlt(scope.Dc(), 0, 0, w, h, off.Dc(), 0, 0, SRCCOPY);
+}

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/Application.h"
+#include "ui/Gdi.h"
 
 namespace {
 
@@ -70,15 +71,8 @@ HICON MakeIcon(Gdiplus::Bitmap& logo, int size)
 // AlphaBlend.
 HBITMAP MakePremultipliedBitmap(Gdiplus::Bitmap& logo, int size)
 {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = size;
-    info.bmiHeader.biHeight = -size;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP dib = CreateTopDownDib(nullptr, size, size, &bits);
     if (!dib)
         return nullptr;
     Gdiplus::Bitmap wrapper(size, size, size * 4, PixelFormat32bppPARGB, static_cast<BYTE*>(bits));

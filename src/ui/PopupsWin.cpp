@@ -50,6 +50,15 @@ void AddRoundedPath(Gdiplus::GraphicsPath& path, int width, int height, int radi
     path.CloseFigure();
 }
 
+// One line of text centred in box, on a transparent background.
+void DrawCentredLine(HDC dc, HFONT font, COLORREF colour, RECT box, const wchar_t* text)
+{
+    SelectionScope select(dc, font);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, colour);
+    DrawTextW(dc, text, -1, &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+}
+
 void DrawButton(HDC dc, const RECT& r, const wchar_t* text, bool hover, HFONT font)
 {
     GdiObject<HBRUSH> brush(CreateSolidBrush(hover ? kButtonHover : kButton));
@@ -57,11 +66,7 @@ void DrawButton(HDC dc, const RECT& r, const wchar_t* text, bool hover, HFONT fo
     SelectionScope selectBrush(dc, brush.Get());
     SelectionScope selectPen(dc, pen.Get());
     RoundRect(dc, r.left, r.top, r.right, r.bottom, 8, 8);
-    SelectionScope selectFont(dc, font);
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, kText);
-    RECT box = r;
-    DrawTextW(dc, text, -1, &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    DrawCentredLine(dc, font, kText, r, text);
 }
 
 void FillBackground(HDC dc, int width, int height, COLORREF colour)
@@ -69,6 +74,19 @@ void FillBackground(HDC dc, int width, int height, COLORREF colour)
     GdiObject<HBRUSH> brush(CreateSolidBrush(colour));
     const RECT r{0, 0, width, height};
     FillRect(dc, &r, brush.Get());
+}
+
+// Paints a popup of width x height off-screen on its background with draw(dc), then
+// shows it with corners of the given radius.
+template <typename Draw>
+void PaintPopup(HWND window, int width, int height, int radius, Draw draw)
+{
+    ScreenDc screen;
+    OffscreenDc off(screen.Dc(), width, height);
+    HDC dc = off.Dc();
+    FillBackground(dc, width, height, kBackground);
+    draw(dc);
+    PresentLayered(window, dc, width, height, radius);
 }
 
 bool Register(const wchar_t* name, WNDPROC proc, HBRUSH background)
@@ -125,6 +143,17 @@ struct ModalMouse {
     POINT last{};
 };
 
+// The popups show themselves with UpdateLayeredWindow, so a WM_PAINT only has to be
+// validated; the rest goes to the default procedure.
+LRESULT PopupDefault(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_PAINT) {
+        ValidateRect(window, nullptr);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
 template <typename Handler>
 LRESULT Guarded(HWND window, UINT message, WPARAM wParam, LPARAM lParam, Handler handler)
 {
@@ -157,21 +186,12 @@ int ExitHit(POINT p)
 
 void PaintExit(HWND window)
 {
-    ScreenDc screen;
-    OffscreenDc off(screen.Dc(), kExitWidth, kExitHeight);
-    HDC dc = off.Dc();
-    FillBackground(dc, kExitWidth, kExitHeight, kBackground);
-    GdiObject<HFONT> font(MakeFont(18));
-    {
-        SelectionScope select(dc, font.Get());
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, kText);
-        RECT line{0, 20, kExitWidth, 50};
-        DrawTextW(dc, L"What would you like to do?", -1, &line, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-    }
-    DrawButton(dc, kExitButton, L"EXIT", exitState.mouse.hover == kExitChoiceExit, font.Get());
-    DrawButton(dc, kMinimiseButton, L"MINIMIZE", exitState.mouse.hover == kExitChoiceMinimise, font.Get());
-    PresentLayered(window, dc, kExitWidth, kExitHeight, 8);
+    PaintPopup(window, kExitWidth, kExitHeight, 8, [](HDC dc) {
+        GdiObject<HFONT> font(MakeFont(18));
+        DrawCentredLine(dc, font.Get(), kText, RECT{0, 20, kExitWidth, 50}, L"What would you like to do?");
+        DrawButton(dc, kExitButton, L"EXIT", exitState.mouse.hover == kExitChoiceExit, font.Get());
+        DrawButton(dc, kMinimiseButton, L"MINIMIZE", exitState.mouse.hover == kExitChoiceMinimise, font.Get());
+    });
 }
 
 // Mouse and keys of a modal popup with buttons found by hit(); the choice made is
@@ -230,28 +250,47 @@ bool HandleModalMouse(HWND window, UINT message, LPARAM lParam, ModalMouse& mous
     }
 }
 
-LRESULT HandleExit(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+// What tells one modal popup from the other: its owner, mouse state, buttons, painting,
+// what a choice does and which keys close it.
+struct ModalPopup {
+    HWND owner;
+    ModalMouse& mouse;
+    int (*hit)(POINT);
+    void (*paint)(HWND);
+    void (*choose)(int);
+    bool (*closes)(WPARAM key);
+};
+
+LRESULT HandleModal(HWND window, UINT message, WPARAM wParam, LPARAM lParam, const ModalPopup& popup)
 {
-    if (HandleModalMouse(window, message, lParam, exitState.mouse, ExitHit, PaintExit,
-                         [](int choice) { exitState.result = choice; }))
+    if (HandleModalMouse(window, message, lParam, popup.mouse, popup.hit, popup.paint, popup.choose))
         return 0;
     switch (message) {
     case WM_KEYDOWN:
-        if (wParam == VK_ESCAPE)
+        if (popup.closes(wParam))
             PostMessageW(window, WM_CLOSE, 0, 0);
         return 0;
     case WM_CLOSE:
-        CloseModal(exitState.owner, window);
+        CloseModal(popup.owner, window);
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
-    case WM_PAINT:
-        ValidateRect(window, nullptr);
-        return 0;
     default:
-        return DefWindowProcW(window, message, wParam, lParam);
+        return PopupDefault(window, message, wParam, lParam);
     }
+}
+
+bool IsEscape(WPARAM key)
+{
+    return key == VK_ESCAPE;
+}
+
+LRESULT HandleExit(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return HandleModal(window, message, wParam, lParam,
+                       ModalPopup{exitState.owner, exitState.mouse, ExitHit, PaintExit,
+                                  [](int choice) { exitState.result = choice; }, IsEscape});
 }
 
 LRESULT CALLBACK ExitProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -297,50 +336,36 @@ int MeasureMessageHeight(const std::wstring& message)
 void PaintAlert(HWND window)
 {
     const int height = alertState.height;
-    ScreenDc screen;
-    OffscreenDc off(screen.Dc(), kAlertWidth, height);
-    HDC dc = off.Dc();
-    FillBackground(dc, kAlertWidth, height, kBackground);
-    SetBkMode(dc, TRANSPARENT);
-    GdiObject<HFONT> titleFont(MakeFont(18, 600));
-    GdiObject<HFONT> textFont(MakeFont(16));
-    {
-        SelectionScope select(dc, titleFont.Get());
-        SetTextColor(dc, kTitleText);
-        RECT line{20, 14, 360, 38};
-        DrawTextW(dc, Widen(alertState.title).c_str(), -1, &line, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
-    }
-    {
-        SelectionScope select(dc, textFont.Get());
-        SetTextColor(dc, kText);
-        RECT box{20, 42, 360, height - 54};
-        DrawTextW(dc, Widen(alertState.message).c_str(), -1, &box, DT_WORDBREAK | DT_END_ELLIPSIS);
-    }
-    DrawButton(dc, OkRect(), L"OK", alertState.mouse.hover != 0, textFont.Get());
-    PresentLayered(window, dc, kAlertWidth, height, 8);
+    PaintPopup(window, kAlertWidth, height, 8, [height](HDC dc) {
+        SetBkMode(dc, TRANSPARENT);
+        GdiObject<HFONT> titleFont(MakeFont(18, 600));
+        GdiObject<HFONT> textFont(MakeFont(16));
+        {
+            SelectionScope select(dc, titleFont.Get());
+            SetTextColor(dc, kTitleText);
+            RECT line{20, 14, 360, 38};
+            DrawTextW(dc, Widen(alertState.title).c_str(), -1, &line, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+        }
+        {
+            SelectionScope select(dc, textFont.Get());
+            SetTextColor(dc, kText);
+            RECT box{20, 42, 360, height - 54};
+            DrawTextW(dc, Widen(alertState.message).c_str(), -1, &box, DT_WORDBREAK | DT_END_ELLIPSIS);
+        }
+        DrawButton(dc, OkRect(), L"OK", alertState.mouse.hover != 0, textFont.Get());
+    });
+}
+
+bool IsAlertCloseKey(WPARAM key)
+{
+    return key == VK_RETURN || key == VK_ESCAPE || key == VK_SPACE;
 }
 
 LRESULT HandleAlert(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (HandleModalMouse(window, message, lParam, alertState.mouse, AlertHit, PaintAlert, [](int) {}))
-        return 0;
-    switch (message) {
-    case WM_KEYDOWN:
-        if (wParam == VK_RETURN || wParam == VK_ESCAPE || wParam == VK_SPACE)
-            PostMessageW(window, WM_CLOSE, 0, 0);
-        return 0;
-    case WM_CLOSE:
-        CloseModal(alertState.owner, window);
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    case WM_PAINT:
-        ValidateRect(window, nullptr);
-        return 0;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
+    return HandleModal(window, message, wParam, lParam,
+                       ModalPopup{alertState.owner, alertState.mouse, AlertHit, PaintAlert, [](int) {},
+                                  IsAlertCloseKey});
 }
 
 LRESULT CALLBACK AlertProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -358,20 +383,11 @@ void PaintToast(HWND window)
     const int height = client.bottom;
     if (width <= 0 || height <= 0)
         return;
-    ScreenDc screen;
-    OffscreenDc off(screen.Dc(), width, height);
-    HDC dc = off.Dc();
-    FillBackground(dc, width, height, kBackground);
-    GdiObject<HFONT> font(MakeFont(18));
-    {
-        SelectionScope select(dc, font.Get());
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, kToastTextColour);
-        const char* text = reinterpret_cast<const char*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        RECT box{0, 0, width, height};
-        DrawTextW(dc, Widen(text ? text : "").c_str(), -1, &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-    }
-    PresentLayered(window, dc, width, height, 10);
+    const char* text = reinterpret_cast<const char*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    PaintPopup(window, width, height, 10, [&](HDC dc) {
+        GdiObject<HFONT> font(MakeFont(18));
+        DrawCentredLine(dc, font.Get(), kToastTextColour, RECT{0, 0, width, height}, Widen(text ? text : "").c_str());
+    });
 }
 
 LRESULT HandleToast(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -381,11 +397,8 @@ LRESULT HandleToast(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         KillTimer(window, 1);
         DestroyWindow(window);
         return 0;
-    case WM_PAINT:
-        ValidateRect(window, nullptr);
-        return 0;
     default:
-        return DefWindowProcW(window, message, wParam, lParam);
+        return PopupDefault(window, message, wParam, lParam);
     }
 }
 
@@ -403,15 +416,8 @@ int AlertHeight(int messageHeight)
 
 void PresentLayered(HWND window, HDC source, int width, int height, int radius)
 {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    GdiObject<HBITMAP> dib(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    GdiObject<HBITMAP> dib(CreateTopDownDib(nullptr, width, height, &bits));
     if (!dib)
         return;
     ScreenDc screen;

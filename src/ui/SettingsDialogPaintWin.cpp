@@ -5,6 +5,7 @@
 #include <gdiplus.h>
 
 #include "ui/Controls.h"
+#include "ui/Gdi.h"
 #include "ui/SettingsDialog.h"
 
 namespace {
@@ -62,53 +63,41 @@ void PaintTab(HDC dc, int tab, int activeTab)
 
 void PaintSettingsDialog(HWND window, int activeTab, const DialogFonts& fonts)
 {
-    PAINTSTRUCT ps;
-    HDC target = BeginPaint(window, &ps);
-    RECT client;
-    GetClientRect(window, &client);
-    const int w = client.right;
-    const int h = client.bottom;
-    HDC dc = CreateCompatibleDC(target);
-    HBITMAP bitmap = CreateCompatibleBitmap(target, w, h);
-    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
-    FillBox(dc, 0, 0, w, h, kWindowColour);
-    FillBox(dc, 0, 0, w, 30, kPanelColour);
-    SetBkMode(dc, TRANSPARENT);
-    HGDIOBJ oldFont = SelectObject(dc, fonts.title);
-    SetTextColor(dc, RGB(255, 255, 255));
-    TextOutW(dc, 12, 6, L"Settings", 8);
-    FillBox(dc, 10, 66, 450, 232, kPanelColour);
-    HPEN pen = CreatePen(PS_SOLID, 1, kPanelLine);
-    HGDIOBJ oldPen = SelectObject(dc, pen);
-    Line(dc, 10, 66, 10, 231);
-    Line(dc, 10, 231, 449, 231);
-    Line(dc, 449, 231, 449, 65);
-    SelectObject(dc, oldPen);
-    DeleteObject(pen);
-    SelectObject(dc, fonts.tab);
-    for (int tab = 0; tab < kSettingsTabCount; ++tab)
-        PaintTab(dc, tab, activeTab);
-    SelectObject(dc, oldFont);
-    {
-        Gdiplus::Graphics g(dc);
-        g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
-        Gdiplus::GraphicsPath path;
-        const float d = 16.0f;
-        const float right = w - 1.0f - d;
-        const float bottom = h - 1.0f - d;
-        path.AddArc(0.0f, 0.0f, d, d, 180.0f, 90.0f);
-        path.AddArc(right, 0.0f, d, d, 270.0f, 90.0f);
-        path.AddArc(right, bottom, d, d, 0.0f, 90.0f);
-        path.AddArc(0.0f, bottom, d, d, 90.0f, 90.0f);
-        path.CloseFigure();
-        Gdiplus::Pen outline(Gdiplus::Color(200, 60, 64, 74), 1.0f);
-        g.DrawPath(&outline, &path);
-    }
-    BitBlt(target, 0, 0, w, h, dc, 0, 0, SRCCOPY);
-    SelectObject(dc, oldBitmap);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    EndPaint(window, &ps);
+    PaintOffscreen(window, [activeTab, &fonts](HDC dc, int w, int h) {
+        FillBox(dc, 0, 0, w, h, kWindowColour);
+        FillBox(dc, 0, 0, w, 30, kPanelColour);
+        SetBkMode(dc, TRANSPARENT);
+        HGDIOBJ oldFont = SelectObject(dc, fonts.title);
+        SetTextColor(dc, RGB(255, 255, 255));
+        TextOutW(dc, 12, 6, L"Settings", 8);
+        FillBox(dc, 10, 66, 450, 232, kPanelColour);
+        HPEN pen = CreatePen(PS_SOLID, 1, kPanelLine);
+        HGDIOBJ oldPen = SelectObject(dc, pen);
+        Line(dc, 10, 66, 10, 231);
+        Line(dc, 10, 231, 449, 231);
+        Line(dc, 449, 231, 449, 65);
+        SelectObject(dc, oldPen);
+        DeleteObject(pen);
+        SelectObject(dc, fonts.tab);
+        for (int tab = 0; tab < kSettingsTabCount; ++tab)
+            PaintTab(dc, tab, activeTab);
+        SelectObject(dc, oldFont);
+        {
+            Gdiplus::Graphics g(dc);
+            g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+            Gdiplus::GraphicsPath path;
+            const float d = 16.0f;
+            const float right = w - 1.0f - d;
+            const float bottom = h - 1.0f - d;
+            path.AddArc(0.0f, 0.0f, d, d, 180.0f, 90.0f);
+            path.AddArc(right, 0.0f, d, d, 270.0f, 90.0f);
+            path.AddArc(right, bottom, d, d, 0.0f, 90.0f);
+            path.AddArc(0.0f, bottom, d, d, 90.0f, 90.0f);
+            path.CloseFigure();
+            Gdiplus::Pen outline(Gdiplus::Color(200, 60, 64, 74), 1.0f);
+            g.DrawPath(&outline, &path);
+        }
+    });
 }
 
 void DrawDialogButton(const DRAWITEMSTRUCT& item, bool passwordVisible, HFONT font)

@@ -329,18 +329,29 @@ void CreateSystemTab()
     AddSwitch(0, IDC_MINIMIZE_TO_TRAY, 32, 142, L"Minimize to tray", 74, 150);
 }
 
+// A server tab row at y: caption, an edit with its placeholder, and the status dot
+// (index dot) that judges the entry. Returns the edit.
+HWND AddServerField(const wchar_t* caption, int id, const std::string& text, int y, const wchar_t* placeholder,
+                    int dot)
+{
+    DialogState& s = *state;
+    HWND w = s.window;
+    AddTo(1, MakeLabel(w, caption, 26, y + 2, 70, 18));
+    HWND edit = MakeEdit(w, id, text, 100, y, 316, 22, false);
+    SetPlaceholder(edit, placeholder);
+    AddTo(1, edit);
+    s.dotWindows[dot] = MakeStatusDot(w, 422, y + 4, &s.dots[dot]);
+    AddTo(1, s.dotWindows[dot]);
+    return edit;
+}
+
 void CreateServerTab()
 {
     DialogState& s = *state;
     const SettingsDialogData& d = *s.data;
     HWND w = s.window;
     AddTo(1, MakeCentredLabel(w, L"Icecast v2 server configuration required.", 10, 82, 440, 18));
-    AddTo(1, MakeLabel(w, L"Address:", 26, 115, 70, 18));
-    s.address = MakeEdit(w, IDC_ADDRESS, DialogText(d.address), 100, 113, 316, 22, false);
-    SetPlaceholder(s.address, L"put.domain.here:port/mount");
-    AddTo(1, s.address);
-    s.dotWindows[0] = MakeStatusDot(w, 422, 117, &s.dots[0]);
-    AddTo(1, s.dotWindows[0]);
+    s.address = AddServerField(L"Address:", IDC_ADDRESS, DialogText(d.address), 113, L"put.domain.here:port/mount", 0);
     AddTo(1, MakeLabel(w, L"Password:", 26, 141, 70, 18));
     s.password = MakeEdit(w, IDC_PASSWORD, DialogText(d.password), 100, 139, 288, 22, true);
     SendMessageW(s.password, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(L"the_password_here"));
@@ -351,12 +362,8 @@ void CreateServerTab()
     AddTo(1, s.showPassword);
     s.dotWindows[1] = MakeStatusDot(w, 422, 143, &s.dots[1]);
     AddTo(1, s.dotWindows[1]);
-    AddTo(1, MakeLabel(w, L"Metadata:", 26, 187, 70, 18));
-    s.metadata = MakeEdit(w, IDC_METADATA, DialogText(d.streamName), 100, 185, 316, 22, false);
-    SetPlaceholder(s.metadata, L"Personalize Your Stream Title Here");
-    AddTo(1, s.metadata);
-    s.dotWindows[2] = MakeStatusDot(w, 422, 189, &s.dots[2]);
-    AddTo(1, s.dotWindows[2]);
+    s.metadata = AddServerField(L"Metadata:", IDC_METADATA, DialogText(d.streamName), 185,
+                                L"Personalize Your Stream Title Here", 2);
 }
 
 void FillDeviceCombos()

@@ -107,6 +107,47 @@ TEST(SettingsApplyTest, ReadBackWritesTheStoreAndTheRuntimeValues)
     EXPECT_FLOAT_EQ(reloaded.stream.processing.agcSpeed, 0.0075f);
 }
 
+// Every switch travels on its own key: from the dialog into the store and the running
+// parameters, and back at the next start and the next opening of the dialog.
+TEST(SettingsApplyTest, EachSwitchRoundTripsOnItsOwnKey)
+{
+    const struct {
+        const char* key;
+        bool SettingsDialogData::*dialog;
+        bool ProcessingParams::*params;
+    } switches[] = {
+        {"hpfEnabled", &SettingsDialogData::hpfEnabled, &ProcessingParams::hpfEnabled},
+        {"gateEnabled", &SettingsDialogData::gateEnabled, &ProcessingParams::gateEnabled},
+        {"gainEnabled", &SettingsDialogData::gainEnabled, &ProcessingParams::gainEnabled},
+        {"agcEnabled", &SettingsDialogData::agcEnabled, &ProcessingParams::agcEnabled},
+        {"compEnabled", &SettingsDialogData::compEnabled, &ProcessingParams::compEnabled},
+        {"boostEnabled", &SettingsDialogData::boostEnabled, &ProcessingParams::boostEnabled},
+        {"bassEnabled", &SettingsDialogData::bassEnabled, &ProcessingParams::bassEnabled},
+        {"stereoWidthEnabled", &SettingsDialogData::stereoWidthEnabled, &ProcessingParams::stereoWidthEnabled},
+        {"limiterEnabled", &SettingsDialogData::limiterEnabled, &ProcessingParams::limiterEnabled},
+        {"codecPreEnabled", &SettingsDialogData::codecPreEnabled, &ProcessingParams::codecPreEnabled},
+    };
+    for (const auto& on : switches) {
+        SCOPED_TRACE(on.key);
+        Loaded l = Load("");
+        SettingsDialogData d;
+        FillDialogData(l.store, l.settings, d);
+        d.*on.dialog = true;
+        ReadBackDialogData(d, l.store, l.settings, kDevices);
+        AppSettings reloaded;
+        ApplyStoredSettings(l.store, reloaded, kDevices);
+        SettingsDialogData again;
+        FillDialogData(l.store, reloaded, again);
+        for (const auto& s : switches) {
+            const bool want = &s == &on;
+            EXPECT_EQ(l.store.GetBool("DSP", s.key, !want), want) << s.key;
+            EXPECT_EQ(l.settings.stream.processing.*s.params, want) << s.key;
+            EXPECT_EQ(reloaded.stream.processing.*s.params, want) << s.key;
+            EXPECT_EQ(again.*s.dialog, want) << s.key;
+        }
+    }
+}
+
 TEST(SettingsApplyTest, TheChosenDeviceWinsOverAStaleIdentifier)
 {
     Loaded l = Load("[Audio]\ndeviceEndpointId={0.0.1.00000000}.{aaa}\n");

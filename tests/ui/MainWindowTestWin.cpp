@@ -17,6 +17,7 @@
 
 #include "app/Application.h"
 #include "icecast/StatusPoller.h"
+#include "ui/Gdi.h"
 #include "ui/MainWindow.h"
 #include "ui/Popups.h"
 #include "ui/SettingsDialog.h"
@@ -45,15 +46,8 @@ class Canvas {
 public:
     Canvas(int w, int h) : width(w)
     {
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = w;
-        info.bmiHeader.biHeight = -h;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
         dc = CreateCompatibleDC(nullptr);
-        bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
+        bitmap = CreateTopDownDib(dc, w, h, reinterpret_cast<void**>(&bits));
         previous = SelectObject(dc, bitmap);
     }
     ~Canvas()
