@@ -3,7 +3,14 @@
 #include <thread>
 
 #include "DeviceTestSupport.h"
+#include "app/Platform.h"
 #include "audio/PreviewOutput.h"
+
+#if KV_OS_POSIX
+#include <unistd.h>
+
+#include "support/ShellCommand.h"
+#endif
 
 namespace {
 
@@ -61,5 +68,28 @@ TEST(PreviewOutput, PlaysTheProcessedInputOnTheOutputDevice)
     EXPECT_NEAR(MedianToneLevelDb(heard.samples, 2, 1, frames, 48000, 660), gainedDb, 0.2);
     EXPECT_LT(MedianToneLevelDb(heard.samples, 2, 0, frames, 48000, 660), -60.0);
 }
+
+#if KV_OS_POSIX
+// The input device goes away while the preview plays: the preview stops reporting
+// that it runs.
+TEST(PreviewOutput, StopsRunningWhenItsInputGoesAway)
+{
+    REQUIRE_TEST_DEVICES();
+    const std::string source = "kv_lost_preview_" + std::to_string(static_cast<long>(getpid()));
+    const std::string module =
+        RunShell("pactl load-module module-remap-source source_name=" + source + " master=kv_feed_stereo.monitor");
+    ASSERT_FALSE(module.empty());
+    PreviewOutput preview;
+    preview.StartPreview(-1, source, FindRenderPosition(kOutputName), ProcessingParams{});
+    const auto deadline = std::chrono::steady_clock::now() + 8s;
+    while (preview.Meters().inputLevel == 0.0f && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    const bool playing = preview.Running() && preview.Meters().inputLevel > 0.0f;
+    RunShell("pactl unload-module " + module);
+    ASSERT_TRUE(playing);
+    EXPECT_TRUE(WaitUntilStopped(preview, 8s));
+    preview.StopPreview();
+}
+#endif
 
 } // namespace

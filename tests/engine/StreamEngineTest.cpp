@@ -16,6 +16,8 @@
 
 #if KV_OS_POSIX
 #include <unistd.h>
+
+#include "support/ShellCommand.h"
 #endif
 
 namespace {
@@ -281,21 +283,6 @@ TEST(StreamEngineTest, StateAndStatusLineAreSeenTogether)
 }
 
 #if KV_OS_POSIX
-std::string RunShell(const std::string& command)
-{
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[256];
-        size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            output.append(buffer, n);
-        pclose(pipe);
-    }
-    while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
-        output.pop_back();
-    return output;
-}
-
 // The input device goes away mid-stream: the engine notices within a few seconds and
 // fails with the reason (it used to stay "Streaming" with nothing on the wire), and
 // Stop still returns at once.
