@@ -233,7 +233,8 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     std::fflush(stdout);
 
     const auto tick = std::chrono::milliseconds(100);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    auto next = std::chrono::steady_clock::now();
+    const auto deadline = next + std::chrono::seconds(seconds);
     int exitStatus = kExitOk;
     for (uint32_t ticks = 0;; ++ticks) {
         if (stopSignal.load() || (hasSeconds && std::chrono::steady_clock::now() >= deadline))
@@ -265,9 +266,14 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
             exitStatus = kExitFailure;
             break;
         }
-        // From when this tick returned, as a window timer fires: ticks missed while an
-        // attempt blocked are not made up in a burst.
-        std::this_thread::sleep_for(tick);
+        // Every 100 ms while the ticks keep up; a tick that overran (a blocking attempt)
+        // is followed by the next one 100 ms after it returned, as a window timer
+        // fires: missed ticks are not made up in a burst.
+        const auto returned = std::chrono::steady_clock::now();
+        next += tick;
+        if (next < returned)
+            next = returned + tick;
+        std::this_thread::sleep_until(next);
     }
     monitor.Stop();
     if (exitStatus == kExitOk) {
