@@ -4,6 +4,7 @@
 
 #include "DeviceTestSupport.h"
 #include "app/Platform.h"
+#include "settings/AppSettings.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -36,6 +37,14 @@ TEST(DeviceLists, NameTheTestDevices)
     EXPECT_EQ(OpenEndpoint(DataFlow::Capture, -1, "")->name, kStereoToneName);
 #endif
     EXPECT_GE(FindRenderPosition(kOutputName), 0);
+
+    // The settings name the default choice after the endpoint the default rule opens.
+    SettingsStore store;
+    AppSettings settings;
+    ApplyStoredSettings(store, settings);
+    const std::optional<AudioDeviceInfo> byDefault = OpenEndpoint(DataFlow::Capture, -1, "");
+    ASSERT_TRUE(byDefault.has_value());
+    EXPECT_EQ(settings.inputDeviceName, "(Default) - " + byDefault->name);
 
     // Positions are list positions, and past the end there is no device.
     const std::optional<AudioDeviceInfo> second = OpenEndpoint(DataFlow::Capture, 1, "");
