@@ -1,6 +1,8 @@
 #include "audio/AudioCapture.h"
 
+#include <chrono>
 #include <cstdio>
+#include <string>
 
 #include "app/Log.h"
 #include "audio/AudioStreams.h"
@@ -64,13 +66,14 @@ bool AudioCapture::Initialize(const EngineConfig& config)
     return true;
 }
 
-bool AudioCapture::Start(AudioSink newSink)
+bool AudioCapture::Start(AudioSink newSink, CaptureEndedHandler ended)
 {
     if (!initialized || running.load())
         return false;
     if (!stream->Start())
         return false;
     sink = std::move(newSink);
+    endedHandler = std::move(ended);
     running.store(true);
     thread = std::thread(&AudioCapture::CaptureThread, this);
     return true;
@@ -98,14 +101,27 @@ void AudioCapture::CaptureThread()
 {
     session->EnterThread();
     session->BeginPreciseWaits();
+    auto lastPacket = std::chrono::steady_clock::now();
     while (running.load()) {
         session->Wait(kPollMs);
         uint32_t frames = 0;
-        if (!stream->NextPacketFrames(frames))
-            break; // the device failed or went away: no more audio until Stop
-        Drain(frames);
+        if (!stream->NextPacketFrames(frames)) {
+            LogLine("Audio", "Capture device failed or went away");
+            break;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (frames != 0) {
+            lastPacket = now;
+            Drain(frames);
+        } else if (now - lastPacket > std::chrono::seconds(kStallSeconds)) {
+            LogLine("Audio", "No audio from the capture device for " + std::to_string(kStallSeconds) + " s");
+            break;
+        }
     }
     session->EndPreciseWaits();
+    // Ended by itself, not by Stop: no more audio will come.
+    if (running.load() && endedHandler)
+        endedHandler();
 }
 
 // Takes every packet the device holds; a failure ends only this drain.

@@ -16,12 +16,18 @@ class CaptureStream;
 // Receives each captured block: interleaved little-endian 16-bit samples in the
 // stream's channel count at the device's rate. The bytes are valid only during the call.
 using AudioSink = std::function<void(const uint8_t* data, uint64_t size)>;
+// Told once, on the capture thread, that the capture ended by itself.
+using CaptureEndedHandler = std::function<void()>;
 
 // Records the input device in shared mode on a polling thread of its own and hands
 // every packet, converted to the stream's channel count, to one sink. No resampling:
 // blocks leave at the device's rate.
 class AudioCapture {
 public:
+    // A present device delivers packets continuously (silent ones when quiet): this
+    // long without any means it is gone.
+    static constexpr int kStallSeconds = 3;
+
     AudioCapture();
     ~AudioCapture();
     AudioCapture(const AudioCapture&) = delete;
@@ -35,8 +41,10 @@ public:
     // line) when there is no device or it cannot be opened.
     bool Initialize(const EngineConfig& config);
     // Starts the device and the capture thread. False when not initialized, already
-    // running, or the device does not start; the sink is then dropped.
-    bool Start(AudioSink sink);
+    // running, or the device does not start; the sink is then dropped. ended is
+    // called on the capture thread if the device fails, goes away or delivers nothing
+    // for kStallSeconds while running; no audio follows, and Stop is still needed.
+    bool Start(AudioSink sink, CaptureEndedHandler ended = {});
     // Stops the thread and the device. Never from inside the sink.
     void Stop();
     void ReleaseDevice();
@@ -65,6 +73,7 @@ private:
     std::unique_ptr<CaptureStream> stream;
     std::thread thread;
     AudioSink sink;
+    CaptureEndedHandler endedHandler;
     std::vector<int16_t> deviceBuffer;  // a packet in the device's layout
     std::vector<int16_t> convertBuffer; // the same in the stream's channel count
 };

@@ -98,7 +98,16 @@ StreamOpenStatus CaptureStream::Open(int32_t position, const std::string& endpoi
     impl->device = OpenEndpointDevice(eCapture, position, endpointId);
     if (!impl->device)
         return StreamOpenStatus::NoDevice;
-    const HRESULT hr = OpenSharedClient(impl->device.Get(), bufferMs, impl->client, format);
+    HRESULT hr = OpenSharedClient(impl->device.Get(), bufferMs, impl->client, format);
+    // An endpoint that went away may still resolve in this process without being able
+    // to record: like an unknown identifier, it gives way to the default device.
+    if (!endpointId.empty() && (hr == AUDCLNT_E_DEVICE_INVALIDATED || hr == AUDCLNT_E_ENDPOINT_CREATE_FAILED)) {
+        Close();
+        impl->device = OpenEndpointDevice(eCapture, -1, "");
+        if (!impl->device)
+            return StreamOpenStatus::NoDevice;
+        hr = OpenSharedClient(impl->device.Get(), bufferMs, impl->client, format);
+    }
     if (FAILED(hr)) {
         errorCode = static_cast<uint32_t>(hr);
         Close();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "audio/DynamicsStages.h"
 #include "audio/SampleConversion.h"
 
 OfflineProcessor::OfflineProcessor(const OfflineSetup& setup)
@@ -16,6 +17,8 @@ OfflineProcessor::OfflineProcessor(const OfflineSetup& setup)
     chain.params = setup.processing;
     chain.Configure(inputRate, channels);
     resampler.Configure(inputRate, outputRate, channels);
+    if (setup.processing.limiterEnabled)
+        resampler.SetCeiling(kLimiterCeiling);
     block.resize(blockFrames * channels);
 }
 

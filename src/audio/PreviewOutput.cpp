@@ -1,6 +1,7 @@
 #include "audio/PreviewOutput.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "audio/AudioStreams.h"
@@ -12,6 +13,8 @@ namespace {
 
 constexpr uint32_t kBufferMs = 20;
 constexpr uint32_t kPollMs = 5;
+// A present device delivers packets continuously (silent ones when quiet).
+constexpr auto kInputStall = std::chrono::seconds(3);
 
 } // namespace
 
@@ -98,15 +101,22 @@ void PreviewOutput::PreviewThread()
     chain->Configure(input.Format().rate, input.Format().channels);
     if (input.Start() && output.Start()) {
         Conversion work;
+        auto lastPacket = std::chrono::steady_clock::now();
         while (running.load()) {
             session.Wait(kPollMs);
             if (paramsChanged.load())
                 ApplyPendingParams(*chain);
             uint32_t frames = 0;
-            while (running.load() && input.NextPacketFrames(frames) && frames != 0) {
+            bool inputAlive = true;
+            while (running.load() && (inputAlive = input.NextPacketFrames(frames)) && frames != 0) {
+                lastPacket = std::chrono::steady_clock::now();
                 if (!PlayPacket(input, output, *chain, work))
                     break;
             }
+            // An input that failed, went away or fell silent for seconds ends the
+            // preview, so that it no longer claims to run.
+            if (!inputAlive || std::chrono::steady_clock::now() - lastPacket > kInputStall)
+                running.store(false);
         }
     } else {
         running.store(false);

@@ -36,7 +36,8 @@ public:
     // The parameters the chain takes before its next packet.
     void UpdatePreviewParams(const ProcessingParams& params);
 
-    // False once stopped, or when the thread could not open its devices.
+    // False once stopped, when the thread could not open its devices, or once its
+    // input has gone (failed, removed, or silent for seconds).
     bool Running() const { return running.load(); }
     // The chain's twelve meters after the latest packet.
     ProcessingMeters Meters() const;

@@ -78,6 +78,8 @@ size_t Resampler::Process(const int16_t* input, size_t count, std::vector<int16_
 
     // The output at position p lies between frame trunc(p) - 1 and frame trunc(p), with
     // the previous block's last frame as frame -1: the timeline runs on across blocks.
+    const float high = ceiling > 0.0f ? ceiling : 32767.0f;
+    const float low = ceiling > 0.0f ? -ceiling : -32768.0f;
     double p = position;
     size_t n = 0;
     const double end = static_cast<double>(frames);
@@ -88,7 +90,7 @@ size_t Resampler::Process(const int16_t* input, size_t count, std::vector<int16_
         const float* s0 = i == 0 ? history.data() : s1 - channels;
         int16_t* o = out.data() + n * channels;
         for (size_t c = 0; c < channels; ++c)
-            o[c] = SaturateToInt16(s0[c] + (s1[c] - s0[c]) * frac);
+            o[c] = SaturateToInt16(std::clamp(s0[c] + (s1[c] - s0[c]) * frac, low, high));
         ++n;
         p += step;
     }

@@ -15,6 +15,11 @@ public:
     // channels 0 becomes 2. Resets position, history and filter state.
     void Configure(uint32_t inRate, uint32_t outRate, uint16_t channels);
 
+    // Keeps every output sample within +-ceiling (0: full scale). The anti-alias
+    // filter and the interpolation can raise peaks a little above the input's, so a
+    // limited signal needs its ceiling enforced again at the output rate.
+    void SetCeiling(float value) { ceiling = value; }
+
     // Converts count input samples (all channels counted; a partial frame at the end is
     // ignored) into out, which is resized. Returns the number of output samples.
     size_t Process(const int16_t* input, size_t count, std::vector<int16_t>& out);
@@ -43,5 +48,6 @@ private:
     BiquadState filterState[2];
     BiquadCoefficients coefficients;
     bool filterEnabled = false;
+    float ceiling = 0.0f;
     std::vector<float> filtered;
 };

@@ -56,7 +56,11 @@ ComPtr<IMMDevice> OpenEndpointDevice(EDataFlow flow, int32_t position, const std
         return device;
     if (!endpointId.empty()) {
         const std::wstring id = Utf8ToWide(endpointId);
-        if (SUCCEEDED(enumerator->GetDevice(id.c_str(), device.Put())) && device)
+        // An endpoint that is known but no longer active (unplugged, disabled, removed)
+        // cannot record: it counts as missing, so the default device takes over.
+        DWORD state = 0;
+        if (SUCCEEDED(enumerator->GetDevice(id.c_str(), device.Put())) && device &&
+            SUCCEEDED(device->GetState(&state)) && state == DEVICE_STATE_ACTIVE)
             return device;
         device.Reset();
     }

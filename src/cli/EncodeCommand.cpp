@@ -84,7 +84,7 @@ int RunEncodeCommand(const std::vector<std::string>& arguments)
         return status;
 
     std::printf("profile=%s\nsampleRate=%u\nchannels=%u\nbitrate=%u\nframes=%llu\nbytes=%llu\n",
-                ProfileName(config.heVersion), config.sampleRate, static_cast<unsigned>(config.channels),
+                ProfileName(encoder.ActiveProfile()), config.sampleRate, static_cast<unsigned>(config.channels),
                 config.bitrate, static_cast<unsigned long long>(totals.frames),
                 static_cast<unsigned long long>(totals.bytes));
     return kExitOk;

@@ -1,6 +1,8 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "cli/BackgroundResult.h"
@@ -25,13 +27,28 @@ int RunStatusCommand(const std::vector<std::string>& args)
     }
     const std::string mount = args.size() > 1 ? args[1] : std::string();
 
+    // The poll runs on a thread of its own as in the window, but one that is joined:
+    // a thread still inside the HTTP library when the program exits leaves that
+    // library's per-thread memory behind.
     BackgroundResult<StatusResult> poll;
-    StartStatusPoll(args[0], mount, poll.Deliverer());
+    std::thread worker;
+    try {
+        worker = std::thread([address = args[0], mount, deliver = poll.Deliverer()] {
+            StatusResult found;
+            PollStatus(address, mount, found);
+            deliver(found);
+        });
+    } catch (const std::system_error&) {
+        PrintError("cannot start the status poll");
+        return kExitFailure;
+    }
     StatusResult result;
     if (!poll.Wait(kPollWait, result)) {
+        worker.detach();
         PrintError("the status poll did not finish");
         return kExitFailure;
     }
+    worker.join();
     std::printf("serverName=%s\ntitle=%s\nlisteners=%d\n", result.serverName.c_str(), result.title.c_str(),
                 static_cast<int>(result.listeners));
     const bool found = !result.serverName.empty() || !result.title.empty() || result.listeners >= 0;

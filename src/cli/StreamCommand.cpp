@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -106,8 +107,8 @@ std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const A
     line += " | " + ElapsedText(stats.elapsedSeconds);
     line += " | " + DataSentText(stats.bytesSent);
     line += " | L " + Meter(left) + " R " + Meter(right);
-    // While the stream is being rebuilt, say so and when.
-    if (s.reconnectCountdown > 0 || s.statusText.rfind("Reconnect", 0) == 0)
+    // While the stream is being built or rebuilt, say so and when.
+    if (s.reconnectCountdown > 0 || s.statusText.rfind("Reconnect", 0) == 0 || s.statusText == "Connecting...")
         line += " | " + s.statusText;
     return line;
 }
@@ -129,10 +130,16 @@ bool ParseProbeTarget(const std::string& text, ProbeTarget& target)
 }
 
 SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, StreamView& view,
-                           std::shared_ptr<Inbox> inbox, std::string& alertText, const ProbeTarget& probeTarget)
+                           std::shared_ptr<Inbox> inbox, std::string& alertText, const ProbeTarget& probeTarget,
+                           const std::function<void()>& repaintNow)
 {
     SupervisionHooks hooks;
     hooks.setCaption = [&view](const std::string& caption) { view.caption = caption; };
+    // Before an attempt blocks, the line says so at once, as the window repaints.
+    hooks.repaintNow = [&repaintNow] {
+        if (repaintNow)
+            repaintNow();
+    };
     hooks.alert = [&alertText](const std::string& title, const std::string& text) { alertText = title + ": " + text; };
     hooks.applySettings = [&store, &settings] { ApplyStoredSettings(store, settings); };
     hooks.startStatusPoll = [inbox](const std::string& address, const std::string& mount) {
@@ -195,10 +202,21 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     StreamView view;
     std::string alertText;
     auto inbox = std::make_shared<Inbox>();
-    StreamSupervisor<StreamEngine> supervisor(settings, MakeHooks(store, settings, view, inbox, alertText, probeTarget));
+    std::function<void()> repaintNow;
+    StreamSupervisor<StreamEngine> supervisor(
+        settings, MakeHooks(store, settings, view, inbox, alertText, probeTarget, repaintNow));
 
     InputLevelMonitor monitor;
     monitor.SetParams(settings.stream.processing);
+    const bool terminal = KV_ISATTY(KV_FILENO(stdout)) != 0;
+    const auto printLine = [&](const std::string& line) {
+        if (terminal)
+            std::printf("\r%s\033[K", line.c_str());
+        else
+            std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    };
+    repaintNow = [&] { printLine(StatusLine(supervisor, settings, monitor, view)); };
 
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
@@ -213,7 +231,6 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
                 settings.stream.server.mountPoint.c_str());
     std::fflush(stdout);
 
-    const bool terminal = KV_ISATTY(KV_FILENO(stdout)) != 0;
     // A line a second for a reader; the journal keeps every line, so one per status poll.
     const uint32_t lineTicks = OutputIsJournal() ? 50 : 10;
     const auto tick = std::chrono::milliseconds(100);
@@ -235,18 +252,20 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
         if (!lost)
             KeepInputMonitor(monitor, settings.stream, supervisor.CurrentEngine());
 
-        const std::string line = StatusLine(supervisor, settings, monitor, view);
-        if (terminal)
-            std::printf("\r%s\033[K", line.c_str());
-        else if (ticks % lineTicks == 0 || lost)
-            std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
+        if (terminal || ticks % lineTicks == 0 || lost)
+            printLine(StatusLine(supervisor, settings, monitor, view));
         if (lost) {
             std::fprintf(stderr, "%sStream lost: %s\n", terminal ? "\n" : "", supervisor.state.statusText.c_str());
             exitStatus = kExitFailure;
             break;
         }
+        // Every 100 ms while the ticks keep up; a tick that overran (a blocking attempt)
+        // is followed by the next one 100 ms after it returned, as a window timer
+        // fires: missed ticks are not made up in a burst.
+        const auto returned = std::chrono::steady_clock::now();
         next += tick;
+        if (next < returned)
+            next = returned + tick;
         std::this_thread::sleep_until(next);
     }
     monitor.Stop();

@@ -72,32 +72,26 @@ bool AacEncoder::Open(const EncoderConfig& newConfig)
         return false;
     config = newConfig;
 
+    // Parametric stereo needs two channels, and the library refuses it on one only at
+    // the finalising call: a mono stream asked for HE-AAC v2 gets the same family
+    // without it, which opens mono at these rates and beats AAC-LC at low bitrates.
+    uint32_t profile = config.heVersion == 2 || config.heVersion == 1 ? config.heVersion : 0;
+    if (profile == 2 && config.channels == 1) {
+        LogEncoder("HE-AAC v2 needs two channels, using HE-AAC v1 for this mono stream");
+        profile = 1;
+    }
     HANDLE_AACENCODER encoder = nullptr;
-    AACENC_ERROR error = aacEncOpen(&encoder, kModulesAacSbrPs, config.channels);
-    if (error != AACENC_OK) {
-        encoder = nullptr;
-        error = aacEncOpen(&encoder, kAllModules, config.channels);
-    }
-    if (error != AACENC_OK) {
-        LogEncoder("aacEncOpen failed: %d", static_cast<int>(error));
-        return false;
-    }
-    LogEncoder("Config: rate=%u ch=%u bitrate=%u codec=%s", config.sampleRate, static_cast<unsigned>(config.channels),
-               config.bitrate, ProfileName(config.heVersion));
-
-    int aot = AOT_AAC_LC;
-    if (!ConfigureLibrary(encoder, aot)) {
-        CloseHandle(encoder);
-        return false;
+    bool libraryOpened = false;
+    if (!OpenProfile(profile, encoder, libraryOpened)) {
+        // An HE profile refused at any step falls back to AAC-LC as a whole.
+        if (profile == 0 || !libraryOpened)
+            return false;
+        LogEncoder("%s refused, falling back to AAC-LC", ProfileName(profile));
+        profile = 0;
+        if (!OpenProfile(profile, encoder, libraryOpened))
+            return false;
     }
 
-    // An encode call without buffers applies the parameters.
-    error = aacEncEncode(encoder, nullptr, nullptr, nullptr, nullptr);
-    if (error != AACENC_OK) {
-        LogEncoder("Finalize failed: %d", static_cast<int>(error));
-        CloseHandle(encoder);
-        return false;
-    }
     AACENC_InfoStruct info;
     std::memset(&info, 0, sizeof info);
     if (aacEncInfo(encoder, &info) != AACENC_OK || info.frameLength == 0 || info.maxOutBufBytes == 0) {
@@ -105,10 +99,14 @@ bool AacEncoder::Open(const EncoderConfig& newConfig)
         return false;
     }
 
+    activeProfile = profile;
     frameLength = info.frameLength;
     maxOutBytes = info.maxOutBufBytes;
+    delayFrames = info.nDelay;
     inputBuffer.assign(static_cast<size_t>(EncodedChannels(config.channels)) * frameLength, 0);
     inputFill = 0;
+    fed = false;
+    finished = false;
     outputBuffer.assign(maxOutBytes, 0);
     handle = encoder;
     opened = true;
@@ -117,11 +115,49 @@ bool AacEncoder::Open(const EncoderConfig& newConfig)
     return true;
 }
 
+// Opens and configures a library instance for one profile and applies the
+// configuration. On failure nothing stays open; libraryOpened (false on the first
+// call) tells whether the library could be opened at all: when not, no other profile
+// will help.
+bool AacEncoder::OpenProfile(uint32_t& profile, AACENCODER*& encoder, bool& libraryOpened)
+{
+    encoder = nullptr;
+    AACENC_ERROR error = aacEncOpen(&encoder, kModulesAacSbrPs, config.channels);
+    if (error != AACENC_OK) {
+        encoder = nullptr;
+        error = aacEncOpen(&encoder, kAllModules, config.channels);
+    }
+    if (error != AACENC_OK) {
+        LogEncoder("aacEncOpen failed: %d", static_cast<int>(error));
+        encoder = nullptr;
+        return false;
+    }
+    if (!libraryOpened)
+        LogEncoder("Config: rate=%u ch=%u bitrate=%u codec=%s", config.sampleRate,
+                   static_cast<unsigned>(config.channels), config.bitrate, ProfileName(config.heVersion));
+    libraryOpened = true;
+    int aot = AOT_AAC_LC;
+    if (!ConfigureLibrary(encoder, profile, aot)) {
+        CloseHandle(encoder);
+        return false;
+    }
+    // An encode call without buffers applies the parameters.
+    error = aacEncEncode(encoder, nullptr, nullptr, nullptr, nullptr);
+    if (error != AACENC_OK) {
+        LogEncoder("Finalize failed: %d", static_cast<int>(error));
+        CloseHandle(encoder);
+        return false;
+    }
+    if (aot == AOT_AAC_LC)
+        profile = 0; // refused at the object type already
+    return true;
+}
+
 // Sets the parameters in the library's documented order. Only the mandatory ones end
 // the configuration; aot receives the object type that was accepted.
-bool AacEncoder::ConfigureLibrary(AACENCODER* encoder, int& aot)
+bool AacEncoder::ConfigureLibrary(AACENCODER* encoder, uint32_t profile, int& aot)
 {
-    aot = AudioObjectType(config.heVersion);
+    aot = AudioObjectType(profile);
     AACENC_ERROR error = aacEncoder_SetParam(encoder, AACENC_AOT, static_cast<UINT>(aot));
     if (error != AACENC_OK) {
         LogEncoder("HE-AAC AOT=%d failed (%d), falling back to AAC-LC", aot, static_cast<int>(error));
@@ -171,8 +207,9 @@ bool AacEncoder::ConfigureLibrary(AACENCODER* encoder, int& aot)
 
 bool AacEncoder::Encode(const int16_t* samples, uint64_t byteCount, FrameSink sink)
 {
-    if (!opened || samples == nullptr || byteCount == 0)
+    if (!opened || finished || samples == nullptr || byteCount == 0)
         return false;
+    fed = true;
     const uint64_t frameSamples = inputBuffer.size();
     const uint64_t total = byteCount / 2;
     uint64_t consumed = 0;
@@ -192,12 +229,47 @@ bool AacEncoder::Encode(const int16_t* samples, uint64_t byteCount, FrameSink si
 
 void AacEncoder::Flush(FrameSink sink)
 {
-    if (!opened || inputFill == 0)
+    if (!opened || finished || (!fed && inputFill == 0))
         return;
-    std::fill(inputBuffer.begin() + static_cast<std::ptrdiff_t>(inputFill), inputBuffer.end(), int16_t{0});
-    inputFill = inputBuffer.size();
-    if (!EncodeFrame(sink))
-        inputFill = 0; // a failed last frame is dropped, never retried
+    if (inputFill > 0) {
+        std::fill(inputBuffer.begin() + static_cast<std::ptrdiff_t>(inputFill), inputBuffer.end(), int16_t{0});
+        inputFill = inputBuffer.size();
+        if (!EncodeFrame(sink))
+            inputFill = 0; // a failed last frame is dropped, never retried
+    }
+    DrainDelayLine(sink);
+}
+
+// The library holds up to a few frames of look-ahead (SBR and parametric stereo more
+// than AAC-LC): without draining, the last tenth of a second never comes out.
+void AacEncoder::DrainDelayLine(const FrameSink& sink)
+{
+    finished = true;
+    void* inPointer = inputBuffer.data();
+    INT inIdentifier = IN_AUDIO_DATA;
+    INT inSize = 0;
+    INT inElementSize = sizeof(int16_t);
+    AACENC_BufDesc inDesc = {1, &inPointer, &inIdentifier, &inSize, &inElementSize};
+    void* outPointer = outputBuffer.data();
+    INT outIdentifier = OUT_BITSTREAM_DATA;
+    INT outSize = static_cast<INT>(maxOutBytes);
+    INT outElementSize = 1;
+    AACENC_BufDesc outDesc = {1, &outPointer, &outIdentifier, &outSize, &outElementSize};
+    // A bound well past any delay line, in case the library never reports the end.
+    for (int round = 0; round < 64; ++round) {
+        AACENC_InArgs inArgs;
+        std::memset(&inArgs, 0, sizeof inArgs);
+        inArgs.numInSamples = -1; // end of stream: flush
+        AACENC_OutArgs outArgs;
+        std::memset(&outArgs, 0, sizeof outArgs);
+        const AACENC_ERROR error = aacEncEncode(handle, &inDesc, &outDesc, &inArgs, &outArgs);
+        if (error != AACENC_OK)
+            return; // AACENC_ENCODE_EOF once everything is out
+        if (outArgs.numOutBytes > 0 && sink)
+            sink(outputBuffer.data(), static_cast<uint64_t>(outArgs.numOutBytes));
+        else if (outArgs.numOutBytes == 0)
+            return;
+    }
 }
 
 // Encodes the full input buffer as one frame; on success the buffer is empty again.
@@ -238,5 +310,9 @@ void AacEncoder::Close()
     inputFill = 0;
     frameLength = 0;
     maxOutBytes = 0;
+    delayFrames = 0;
+    activeProfile = 0;
+    fed = false;
+    finished = false;
     opened = false;
 }

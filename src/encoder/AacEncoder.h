@@ -18,8 +18,10 @@ public:
     AacEncoder(const AacEncoder&) = delete;
     AacEncoder& operator=(const AacEncoder&) = delete;
 
-    // Configures the library and sizes the buffers. False when already open (nothing
-    // changes) or when the library refuses the configuration (the handle is closed).
+    // Configures the library and sizes the buffers. A mono stream asked for HE-AAC v2
+    // runs as HE-AAC v1; an HE profile the library refuses at any step falls back to
+    // AAC-LC (both logged). False when already open (nothing changes) or when even
+    // that is refused (the handle is closed).
     bool Open(const EncoderConfig& config);
 
     // Appends byteCount / 2 samples (interleaved left, right) and encodes every frame
@@ -28,7 +30,9 @@ public:
     // frame is retried first by the next call.
     bool Encode(const int16_t* samples, uint64_t byteCount, FrameSink sink);
 
-    // Encodes a partly filled frame padded with silence; nothing when the frame is empty.
+    // Ends the stream: encodes a partly filled frame padded with silence, then drains
+    // the library's delay line, so the last samples fed come out too. Nothing when
+    // nothing was fed; Encode refuses afterwards.
     void Flush(FrameSink sink);
 
     void Close();
@@ -38,10 +42,16 @@ public:
     uint32_t FrameLength() const { return frameLength; }       // samples per channel
     uint32_t MaxOutBytes() const { return maxOutBytes; }       // largest frame in bytes
     uint64_t BufferedSamples() const { return inputFill; }     // all channels counted
+    // The profile really encoded (heVersion numbering), after any fall-back.
+    uint32_t ActiveProfile() const { return activeProfile; }
+    // The library's delay in samples per channel: output lags input by this much.
+    uint32_t DelayFrames() const { return delayFrames; }
 
 private:
-    bool ConfigureLibrary(AACENCODER* encoder, int& aot);
+    bool OpenProfile(uint32_t& profile, AACENCODER*& encoder, bool& libraryOpened);
+    bool ConfigureLibrary(AACENCODER* encoder, uint32_t profile, int& aot);
     bool EncodeFrame(const FrameSink& sink);
+    void DrainDelayLine(const FrameSink& sink);
     void CloseHandle(AACENCODER*& encoder);
 
     EncoderConfig config;
@@ -49,6 +59,10 @@ private:
     AACENCODER* handle = nullptr;
     uint32_t frameLength = 0;
     uint32_t maxOutBytes = 0;
+    uint32_t delayFrames = 0;
+    uint32_t activeProfile = 0;
+    bool fed = false;      // samples were encoded since Open
+    bool finished = false; // Flush has drained the library
     std::vector<int16_t> inputBuffer; // one frame, interleaved
     uint64_t inputFill = 0;
     std::vector<uint8_t> outputBuffer;

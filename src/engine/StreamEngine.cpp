@@ -8,6 +8,7 @@
 
 #include "app/Log.h"
 #include "audio/AudioCapture.h"
+#include "audio/DynamicsStages.h"
 #include "encoder/AacEncoder.h"
 #include "icecast/IcecastClient.h"
 
@@ -40,9 +41,16 @@ StreamEngine::~StreamEngine()
     client.reset();
 }
 
-void StreamEngine::SetStatus(const std::string& text)
+void StreamEngine::SetState(EngineState next)
 {
     std::lock_guard<std::mutex> guard(statusLock);
+    state.exchange(next);
+}
+
+void StreamEngine::Publish(EngineState next, const std::string& text)
+{
+    std::lock_guard<std::mutex> guard(statusLock);
+    state.exchange(next);
     statusMessage = text;
 }
 
@@ -54,9 +62,21 @@ std::string StreamEngine::GetStatusMessage() const
 
 bool StreamEngine::Fail(const std::string& text)
 {
-    SetStatus(text);
-    SetState(EngineState::Error);
+    std::lock_guard<std::mutex> guard(statusLock);
+    if (state.load() != EngineState::Error) {
+        state.exchange(EngineState::Error);
+        statusMessage = text;
+    }
     return false;
+}
+
+void StreamEngine::FailWhileStreaming(const std::string& text)
+{
+    std::lock_guard<std::mutex> guard(statusLock);
+    if (state.load() == EngineState::Streaming) {
+        state.exchange(EngineState::Error);
+        statusMessage = text;
+    }
 }
 
 bool StreamEngine::Initialize(const EngineConfig& configuration)
@@ -100,17 +120,13 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     client = std::make_unique<IcecastClient>();
     if (!client->Connect(server)) {
         if (server.host.empty() || server.port == 0)
-            SetStatus("Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.");
-        else
-            SetStatus("Failed to connect to Icecast server: " + client->LastError());
-        SetState(EngineState::Error);
-        return false;
+            return Fail("Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.");
+        return Fail("Failed to connect to Icecast server: " + client->LastError());
     }
     if (!server.streamName.empty())
         client->UpdateTitle(server.streamName);
 
-    SetState(EngineState::Idle);
-    SetStatus("Engine initialized successfully");
+    Publish(EngineState::Idle, "Engine initialized successfully");
     return true;
 }
 
@@ -133,10 +149,13 @@ bool StreamEngine::Start()
     } catch (const std::system_error&) {
         return Fail("Failed to start sender thread");
     }
-    if (!capture->Start([this](const uint8_t* data, uint64_t size) { OnAudio(data, size); }))
+    // Streaming before the first block, so that a failure of the sender or the capture,
+    // which counts only while streaming, can never be overwritten by this line.
+    Publish(EngineState::Streaming, "Streaming");
+    const bool started = capture->Start([this](const uint8_t* data, uint64_t size) { OnAudio(data, size); },
+                                        [this] { OnCaptureEnded(); });
+    if (!started)
         return Fail("Failed to start audio capture");
-    SetState(EngineState::Streaming);
-    SetStatus("Streaming");
     return true;
 }
 
@@ -157,8 +176,7 @@ void StreamEngine::Stop()
         sender.join();
     if (client)
         client->Disconnect();
-    SetState(EngineState::Stopped);
-    SetStatus("Stopped");
+    Publish(EngineState::Stopped, "Stopped");
 }
 
 StreamStats StreamEngine::GetStats() const
@@ -192,8 +210,10 @@ void StreamEngine::OnAudio(const uint8_t* data, uint64_t size)
         return;
     const int16_t* block = reinterpret_cast<const int16_t*>(data);
     size_t count = static_cast<size_t>(size / 2);
+    bool limited = false;
     {
         std::lock_guard<std::mutex> guard(processingLock);
+        limited = chain.params.limiterEnabled;
         if (ProcessingNeeded(chain.params)) {
             if (processScratch.size() < count)
                 processScratch.resize(count);
@@ -204,6 +224,7 @@ void StreamEngine::OnAudio(const uint8_t* data, uint64_t size)
     }
     UpdatePeakMeters(block, count, config.captureFormat.channels, levelLeft, levelRight);
     if (resampler.InRate() != resampler.OutRate()) {
+        resampler.SetCeiling(limited ? kLimiterCeiling : 0.0f); // the limiter's ceiling holds at the stream rate
         count = resampler.Process(block, count, resampleScratch);
         block = resampleScratch.data();
     }
@@ -235,15 +256,16 @@ void StreamEngine::OnStreamFrame(const uint8_t* frame, uint64_t size)
         return;
     if (state.load() == EngineState::Streaming) {
         client->Disconnect();
-        SetState(EngineState::Error);
-        SetStatus("Send buffer overflow (network too slow)");
+        FailWhileStreaming("Send buffer overflow (network too slow)");
     }
 }
 
-void StreamEngine::FailFromSender(const std::string& text)
+// The device failed, went away or fell silent for seconds: the stream carries nothing
+// any more, so it has failed like a lost connection and supervision takes over.
+void StreamEngine::OnCaptureEnded()
 {
-    SetState(EngineState::Error);
-    SetStatus(text);
+    if (!stopRequested.load())
+        FailWhileStreaming(kInputLostText);
 }
 
 void StreamEngine::SenderLoop()
@@ -258,7 +280,7 @@ void StreamEngine::SenderLoop()
         if (!client || !client->IsConnected()) {
             if (state.load() != EngineState::Streaming)
                 return;
-            FailFromSender(client ? client->LastError() : "Icecast client unavailable");
+            FailWhileStreaming(client ? client->LastError() : "Icecast client unavailable");
             return;
         }
         if (client->Send(buffer, n)) {
@@ -272,12 +294,12 @@ void StreamEngine::SenderLoop()
         }
         const int32_t failures = consecutiveSendFailures.fetch_add(1) + 1;
         if (!client->IsConnected()) {
-            FailFromSender(client->LastError());
+            FailWhileStreaming(client->LastError());
             return;
         }
         if (failures >= kMaxSendFailures) {
             client->Disconnect();
-            FailFromSender("Connection lost (send timeout)");
+            FailWhileStreaming("Connection lost (send timeout)");
             return;
         }
         std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(50));

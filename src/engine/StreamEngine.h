@@ -43,6 +43,8 @@ public:
     static constexpr uint64_t kSendChunkBytes = 4096;
     static constexpr int32_t kMaxSendFailures = 40;
     static constexpr float kMeterFall = 0.85f;
+    // The status line when the capture ends by itself while streaming.
+    static constexpr const char* kInputLostText = "Audio input lost (the device stopped delivering sound)";
 
     StreamEngine();
     ~StreamEngine();
@@ -56,6 +58,8 @@ public:
     // Stops capture, flushes the encoder, drains and joins the sender, disconnects.
     void Stop();
 
+    // State and status line are published together under the status lock: a reader
+    // that sees a state and then takes the status line gets that state's text.
     EngineState GetState() const { return state.load(); }
     std::string GetStatusMessage() const;
     StreamStats GetStats() const;
@@ -70,12 +74,16 @@ private:
     // The audio callback: one captured block, on the capture thread.
     void OnAudio(const uint8_t* data, uint64_t size);
 
-    void SetState(EngineState next) { state.exchange(next); }
-    void SetStatus(const std::string& text);
+    // State changes, each under the status lock together with its text.
+    void SetState(EngineState next);
+    void Publish(EngineState next, const std::string& text);
+    // To Error with text, unless already in Error: the first failure's text wins.
     bool Fail(const std::string& text);
+    // The same for failures of a running stream, which count only while streaming.
+    void FailWhileStreaming(const std::string& text);
     void OnStreamFrame(const uint8_t* frame, uint64_t size);
+    void OnCaptureEnded();
     void SenderLoop();
-    void FailFromSender(const std::string& text);
 
     EngineConfig config;
     std::atomic<EngineState> state{EngineState::Idle};

@@ -18,7 +18,8 @@ uint32_t ParseHeVersion(const std::string& text)
 } // namespace
 
 void ResolveInputDevice(const std::string& endpointId, int32_t storedIndex,
-                        const std::vector<AudioDeviceInfo>& devices, AppSettings& settings)
+                        const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId,
+                        AppSettings& settings)
 {
     int32_t index = -1;
     if (endpointId.empty()) {
@@ -33,7 +34,8 @@ void ResolveInputDevice(const std::string& endpointId, int32_t storedIndex,
         }
     }
     settings.stream.deviceIndex = index;
-    settings.inputDeviceName = index >= 0 ? devices[static_cast<size_t>(index)].name : DefaultDeviceName(devices);
+    settings.inputDeviceName = index >= 0 ? devices[static_cast<size_t>(index)].name
+                                         : DefaultDeviceName(devices, defaultId);
 }
 
 uint16_t SettleChannels(int32_t stored)
@@ -48,12 +50,14 @@ uint32_t SettleSampleRate(int32_t stored)
     return static_cast<uint32_t>(std::clamp<int32_t>(stored, kMinStreamSampleRate, kMaxStreamSampleRate));
 }
 
-std::string DefaultDeviceName(const std::vector<AudioDeviceInfo>& devices)
+std::string DefaultDeviceName(const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId)
 {
     std::string name = "(Default)";
-    if (!devices.empty())
-        name += " - " + devices.front().name;
-    return name;
+    if (devices.empty())
+        return name;
+    const auto isDefault = [&defaultId](const AudioDeviceInfo& device) { return device.id == defaultId; };
+    const auto found = defaultId.empty() ? devices.end() : std::find_if(devices.begin(), devices.end(), isDefault);
+    return name + " - " + (found != devices.end() ? found->name : devices.front().name);
 }
 
 std::string MakeStatusAddress(const std::string& host, uint16_t port, const std::string& mountPoint)
@@ -78,7 +82,7 @@ void DeriveCompressorTiming(ProcessingParams& params)
 }
 
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
-                         const std::vector<AudioDeviceInfo>& devices)
+                         const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId)
 {
     EngineConfig& stream = settings.stream;
 
@@ -110,7 +114,8 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
     settings.statusAddress = MakeStatusAddress(server.host, server.port, server.mountPoint);
 
     stream.deviceEndpointId = store.GetString("Audio", "deviceEndpointId", "");
-    ResolveInputDevice(stream.deviceEndpointId, store.GetInt("Audio", "deviceIndex", -1), devices, settings);
+    ResolveInputDevice(stream.deviceEndpointId, store.GetInt("Audio", "deviceIndex", -1), devices, defaultId,
+                       settings);
 
     settings.persistentEncoding = store.GetBool("System", "persistentEncoding", false);
     settings.minimizeToTray = store.GetBool("System", "minimizeToTray", false);
@@ -127,5 +132,6 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
 
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings)
 {
-    ApplyStoredSettings(store, settings, ListCaptureDevices());
+    const std::optional<AudioDeviceInfo> fallback = OpenEndpoint(DataFlow::Capture, -1, "");
+    ApplyStoredSettings(store, settings, ListCaptureDevices(), fallback ? fallback->id : std::string());
 }

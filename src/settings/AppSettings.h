@@ -17,11 +17,12 @@ struct AppSettings {
     bool minimizeToTray = false;
 };
 
-// Copies the stored values into settings, resolving the input device against devices.
+// Copies the stored values into settings, resolving the input device against devices;
+// defaultId is the identifier of the system's default capture endpoint ("" unknown).
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
-                         const std::vector<AudioDeviceInfo>& devices);
+                         const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId = "");
 
-// The same against a fresh list of the capture devices.
+// The same against a fresh list of the capture devices and the current default.
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings);
 
 // The stream rates a stored sample rate may name; 0 keeps the device's rate.
@@ -47,6 +48,7 @@ void DeriveCompressorTiming(ProcessingParams& params);
 // port is 5 or less.
 std::string MakeStatusAddress(const std::string& host, uint16_t port, const std::string& mountPoint);
 
-// Name shown for the default input device: "(Default)", plus " - " and the first
-// device's name when there is one.
-std::string DefaultDeviceName(const std::vector<AudioDeviceInfo>& devices);
+// Name shown for the default input device: "(Default)", plus " - " and the name of the
+// device whose identifier is defaultId, the endpoint the default rule opens (the first
+// device's name when defaultId is empty or not listed).
+std::string DefaultDeviceName(const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId = "");

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "AudioTestSignals.h"
 #include "audio/OfflineProcessor.h"
 
@@ -89,6 +92,39 @@ TEST(OfflineProcessorTest, ResamplesToTheStreamRate)
         const std::vector<int16_t> input(2 * size_t{c.in}, 1000); // 1 s
         const Collected got = RunOffline(setup, input, 4800);
         EXPECT_NEAR(static_cast<double>(got.samples.size() / 2), c.expectedRate, 2.0);
+    }
+}
+
+// With the limiter on, its ceiling (-1 dBFS, 29204) holds at the stream rate too: the
+// resampler's anti-alias filter rings above the limited peaks of hard-edged sound and
+// must not carry them out.
+TEST(OfflineProcessorTest, LimiterCeilingHoldsAfterResampling)
+{
+    struct Signal {
+        const char* name;
+        int16_t (*sample)(size_t i, uint32_t rate);
+    };
+    const Signal signals[] = {
+        {"1 kHz square", [](size_t i, uint32_t rate) { return int16_t((i * 2000 / rate) % 2 ? -32768 : 32767); }},
+        {"4.3 kHz square", [](size_t i, uint32_t rate) { return int16_t((i * 8600 / rate) % 2 ? -32000 : 32000); }},
+        {"clipped sine", [](size_t i, uint32_t rate) {
+             const double v = 3.0 * 32767.0 * std::sin(2.0 * 3.141592653589793 * 220.0 * double(i) / rate);
+             return int16_t(std::clamp(v, -32768.0, 32767.0));
+         }},
+    };
+    for (const uint32_t streamRate : {44100u, 32000u}) {
+        for (const Signal& signal : signals) {
+            SCOPED_TRACE(testing::Message() << signal.name << ", 48000 -> " << streamRate);
+            OfflineSetup setup = MakeSetup(48000, 2, streamRate, 2);
+            setup.processing.limiterEnabled = true;
+            std::vector<int16_t> input(2 * 48000);
+            for (size_t i = 0; i < input.size(); ++i)
+                input[i] = signal.sample(i / 2, 48000);
+            const Collected got = RunOffline(setup, input, 4800);
+            ASSERT_FALSE(got.samples.empty());
+            EXPECT_LE(MaxAbs(got.samples), 29204);
+            EXPECT_GE(MaxAbs(got.samples), 29000) << "the limiter's level reaches the output";
+        }
     }
 }
 

@@ -36,7 +36,9 @@ TEST_P(AacEncoderProfileTest, HandsOutWholeAdtsFrames)
     encoder.Flush(out.Sink());
 
     const size_t frameSamples = size_t{p.frameLength} * p.channels;
-    EXPECT_EQ(out.frames.size(), (pcm.size() + frameSamples - 1) / frameSamples);
+    // Every sample fed plus the codec delay, in whole frames.
+    const size_t fed = (pcm.size() + frameSamples - 1) / frameSamples * p.frameLength;
+    EXPECT_EQ(out.frames.size(), (fed + encoder.DelayFrames() + p.frameLength - 1) / p.frameLength);
     for (const std::string& frame : out.frames) {
         const AdtsHeader h = ParseAdts(frame, 0);
         ASSERT_TRUE(h.valid);
@@ -119,27 +121,48 @@ TEST(AacEncoderTest, SmallBlocksWaitAndLargeBlocksYieldOneFramePerFrame)
     }
 }
 
-TEST(AacEncoderTest, FlushEncodesOnlyAPartialFrame)
+TEST(AacEncoderTest, FlushPadsThePartialFrameAndEndsTheStream)
 {
     AacEncoder encoder;
     ASSERT_TRUE(encoder.Open(MakeConfig(44100, 1, 48000, 0)));
     CollectedFrames out;
     encoder.Flush(out.Sink());
-    EXPECT_TRUE(out.frames.empty()) << "nothing buffered, nothing to flush";
+    EXPECT_TRUE(out.frames.empty()) << "nothing fed, nothing to flush";
 
     const std::vector<int16_t> pcm = MakeTones(44100, 1, 0.1);
-    ASSERT_TRUE(encoder.Encode(pcm.data(), 2048 * 2, out.Sink()));
-    ASSERT_EQ(out.frames.size(), 2u);
+    ASSERT_TRUE(encoder.Encode(pcm.data(), 2148 * 2, out.Sink()));
+    const size_t whole = out.frames.size();
     encoder.Flush(out.Sink());
-    EXPECT_EQ(out.frames.size(), 2u) << "the buffer was empty after two whole frames";
-
-    ASSERT_TRUE(encoder.Encode(pcm.data() + 2048, 100 * 2, out.Sink()));
-    encoder.Flush(out.Sink());
-    EXPECT_EQ(out.frames.size(), 3u);
+    EXPECT_GT(out.frames.size(), whole);
     EXPECT_EQ(encoder.BufferedSamples(), 0u);
+    for (const std::string& frame : out.frames)
+        EXPECT_TRUE(ParseAdts(frame, 0).valid);
+    const size_t flushed = out.frames.size();
     encoder.Flush(out.Sink());
-    EXPECT_EQ(out.frames.size(), 3u);
-    EXPECT_TRUE(ParseAdts(out.frames.back(), 0).valid);
+    EXPECT_EQ(out.frames.size(), flushed) << "a second flush has nothing left";
+    EXPECT_FALSE(encoder.Encode(pcm.data(), 100 * 2, out.Sink())) << "the stream has ended";
+}
+
+// Flush drains the library's look-ahead: the frames handed out cover every sample fed
+// plus the codec delay, so the last 27 ms (AAC-LC) to 101 ms (HE-AAC v2) are not lost.
+TEST(AacEncoderTest, FlushDeliversTheWholeDelayLine)
+{
+    for (uint32_t heVersion : {0u, 1u, 2u}) {
+        for (size_t inputFrames : {size_t{44100}, size_t{44100 + 700}}) {
+            SCOPED_TRACE(testing::Message() << "profile " << heVersion << ", " << inputFrames << " frames");
+            AacEncoder encoder;
+            ASSERT_TRUE(encoder.Open(MakeConfig(44100, 2, 64000, heVersion)));
+            ASSERT_GT(encoder.DelayFrames(), 0u);
+            std::vector<int16_t> pcm = MakeTones(44100, 2, 1.1);
+            pcm.resize(inputFrames * 2);
+            CollectedFrames out;
+            ASSERT_TRUE(encoder.Encode(pcm.data(), pcm.size() * 2, out.Sink()));
+            encoder.Flush(out.Sink());
+            const size_t covered = out.frames.size() * encoder.FrameLength();
+            EXPECT_GE(covered, inputFrames + encoder.DelayFrames());
+            EXPECT_LT(covered, inputFrames + encoder.DelayFrames() + 2 * encoder.FrameLength());
+        }
+    }
 }
 
 TEST(AacEncoderTest, SecondOpenIsRefusedAndChangesNothing)
@@ -212,9 +235,8 @@ struct RefusedCase {
 TEST(AacEncoderTest, RefusedConfigurationsFailCleanly)
 {
     const RefusedCase cases[] = {
-        {"parametric stereo needs two channels", MakeConfig(48000, 1, 32000, 2), "[Encoder] Finalize failed: 66\n"},
-        {"no SBR at 8 kHz", MakeConfig(8000, 2, 24000, 1), "[Encoder] Finalize failed: 35\n"},
         {"unsupported rate", MakeConfig(7000, 2, 64000, 0), "[Encoder] SAMPLERATE failed: 35\n"},
+        {"unsupported rate, HE-AAC asked", MakeConfig(7000, 2, 64000, 1), "[Encoder] SAMPLERATE failed: 35\n"},
         {"more than eight channels", MakeConfig(48000, 9, 64000, 0), "[Encoder] aacEncOpen failed: 35\n"},
     };
     for (const RefusedCase& c : cases) {
@@ -233,6 +255,77 @@ TEST(AacEncoderTest, RefusedConfigurationsFailCleanly)
         const std::vector<int16_t> pcm(4096);
         EXPECT_FALSE(encoder.Encode(pcm.data(), pcm.size() * 2, FrameSink()));
         ASSERT_TRUE(encoder.Open(MakeConfig(48000, 2, 64000, 1)));
+    }
+}
+
+struct FallbackCase {
+    const char* name;
+    EncoderConfig config;
+    uint32_t activeProfile;
+    int channelConfig; // ADTS
+    const char* logLine;
+};
+
+// An HE profile refused at any step of Open still goes on air: a mono stream asked
+// for HE-AAC v2 runs as HE-AAC v1, any other refusal as AAC-LC, each with a log line.
+TEST(AacEncoderTest, RefusedHeProfilesFallBack)
+{
+    const FallbackCase cases[] = {
+        {"parametric stereo on one channel", MakeConfig(48000, 1, 32000, 2), 1, 1,
+         "[Encoder] HE-AAC v2 needs two channels, using HE-AAC v1 for this mono stream\n"},
+        {"no SBR at 8 kHz", MakeConfig(8000, 2, 24000, 1), 0, 2,
+         "[Encoder] HE-AAC v1 refused, falling back to AAC-LC\n"},
+        {"no parametric stereo at 8 kHz", MakeConfig(8000, 2, 16000, 2), 0, 2,
+         "[Encoder] HE-AAC v2 refused, falling back to AAC-LC\n"},
+    };
+    for (const FallbackCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        AacEncoder encoder;
+#if KV_OS_POSIX
+        testing::internal::CaptureStderr();
+#endif
+        ASSERT_TRUE(encoder.Open(c.config));
+#if KV_OS_POSIX
+        const std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_NE(log.find(c.logLine), std::string::npos) << log;
+#endif
+        EXPECT_EQ(encoder.ActiveProfile(), c.activeProfile);
+        const std::vector<int16_t> pcm = MakeTones(c.config.sampleRate, c.config.channels, 1.0);
+        CollectedFrames out;
+        ASSERT_TRUE(encoder.Encode(pcm.data(), pcm.size() * 2, out.Sink()));
+        encoder.Flush(out.Sink());
+        ASSERT_FALSE(out.frames.empty());
+        EXPECT_EQ(ParseAdts(out.frames.front(), 0).channelConfig, c.channelConfig);
+    }
+}
+
+// Every bitrate the settings dialog offers, stereo and mono, with the profile and rate
+// it stores for that bitrate (HE-AAC v2 up to 48 kbit/s, v1 up to 96, then AAC-LC;
+// 32 kHz up to 32 kbit/s, else 44.1 kHz), opens and encodes.
+TEST(AacEncoderTest, EverySettingsDialogCombinationOpens)
+{
+    for (uint32_t kbps : {16u, 24u, 32u, 40u, 48u, 64u, 80u, 96u, 128u, 160u, 192u}) {
+        for (uint16_t channels : {uint16_t{2}, uint16_t{1}}) {
+            const uint32_t heVersion = kbps <= 48 ? 2 : (kbps <= 96 ? 1 : 0);
+            const uint32_t rate = kbps > 32 ? 44100 : 32000;
+            SCOPED_TRACE(testing::Message() << kbps << " kbit/s, " << channels << " channel(s)");
+            AacEncoder encoder;
+#if KV_OS_POSIX
+            testing::internal::CaptureStderr();
+#endif
+            const bool opened = encoder.Open(MakeConfig(rate, channels, kbps * 1000, heVersion));
+#if KV_OS_POSIX
+            testing::internal::GetCapturedStderr();
+#endif
+            ASSERT_TRUE(opened);
+            EXPECT_EQ(encoder.ActiveProfile(), heVersion == 2 && channels == 1 ? 1u : heVersion);
+            const std::vector<int16_t> pcm = MakeTones(rate, channels, 0.5);
+            CollectedFrames out;
+            ASSERT_TRUE(encoder.Encode(pcm.data(), pcm.size() * 2, out.Sink()));
+            encoder.Flush(out.Sink());
+            ASSERT_FALSE(out.frames.empty());
+            EXPECT_TRUE(ParseAdts(out.frames.front(), 0).valid);
+        }
     }
 }
 

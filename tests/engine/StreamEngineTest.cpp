@@ -2,14 +2,23 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "app/Platform.h"
+#include "audio/AudioCapture.h"
 #include "engine/StreamEngine.h"
 #include "icecast/FetchUrl.h"
 #include "support/LoopbackServer.h"
 #include "support/TempDir.h"
+
+#if KV_OS_POSIX
+#include <unistd.h>
+
+#include "support/ShellCommand.h"
+#endif
 
 namespace {
 
@@ -232,5 +241,77 @@ TEST(StreamEngineTest, EnginesStartStreamStopAndGoRepeatedly)
     engine->UpdateProcessing(ProcessingParams{});
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 }
+
+// A server that drops every stream right after accepting it. The state and its status
+// line are published together, so a reader never sees Error with the text of another
+// state, and the reason of the first failure stays.
+TEST(StreamEngineTest, StateAndStatusLineAreSeenTogether)
+{
+    NEED_ENVIRONMENT();
+    LoopbackServer server([](LoopbackPeer& peer, int) {
+        peer.ReadRequest();
+        peer.Write("HTTP/1.0 200 OK\r\n\r\n");
+    });
+    for (int round = 0; round < 6; ++round) {
+        EngineConfig config = StreamConfig("/dropped");
+        config.server.port = server.Port();
+        config.server.streamName = "";
+        config.encoder = {48000, 2, 0, 192000, 0};
+        StreamEngine engine;
+        ASSERT_TRUE(engine.Initialize(config)) << engine.GetStatusMessage();
+        std::atomic<bool> done{false};
+        std::string mismatch;
+        std::thread reader([&] {
+            while (!done.load()) {
+                const EngineState state = engine.GetState();
+                const std::string text = engine.GetStatusMessage();
+                if (state == EngineState::Error && (text == "Streaming" || text == "Engine initialized successfully"))
+                    mismatch = text;
+            }
+        });
+        ASSERT_TRUE(engine.Start() || engine.GetState() == EngineState::Error);
+        const bool failed = WaitFor([&] { return engine.GetState() == EngineState::Error; }, 15000);
+        done = true;
+        reader.join();
+        ASSERT_TRUE(failed) << engine.GetStatusMessage();
+        EXPECT_EQ(mismatch, "") << "round " << round;
+        const std::string status = engine.GetStatusMessage();
+        EXPECT_TRUE(status == "Server closed connection" || status.rfind("Connection lost (error ", 0) == 0) << status;
+        engine.Stop();
+        EXPECT_EQ(engine.GetStatusMessage(), "Stopped");
+    }
+}
+
+#if KV_OS_POSIX
+// The input device goes away mid-stream: the engine notices within a few seconds and
+// fails with the reason (it used to stay "Streaming" with nothing on the wire), and
+// Stop still returns at once.
+TEST(StreamEngineTest, InputDeviceLostMidStreamIsAFailureWithTheReason)
+{
+    NEED_ENVIRONMENT();
+    const std::string source = "kv_lost_engine_" + std::to_string(static_cast<long>(getpid()));
+    const std::string module = RunShell("pactl load-module module-remap-source source_name=" + source +
+                                        " master=kv_feed_stereo.monitor");
+    ASSERT_FALSE(module.empty());
+    EngineConfig config = StreamConfig("/engine-lost");
+    config.deviceEndpointId = source;
+    StreamEngine engine;
+    if (!engine.Initialize(config)) {
+        RunShell("pactl unload-module " + module);
+        FAIL() << engine.GetStatusMessage();
+    }
+    ASSERT_TRUE(engine.Start());
+    EXPECT_TRUE(WaitFor([&] { return engine.GetStats().bytesSent > 4000; }, 10000));
+    RunShell("pactl unload-module " + module);
+    const bool failed = WaitFor([&] { return engine.GetState() == EngineState::Error; },
+                                (AudioCapture::kStallSeconds + 5) * 1000);
+    ASSERT_TRUE(failed) << engine.GetStatusMessage();
+    EXPECT_EQ(engine.GetStatusMessage(), StreamEngine::kInputLostText);
+    const Clock::time_point before = Clock::now();
+    engine.Stop();
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - before).count(), 3.0);
+    EXPECT_EQ(engine.GetState(), EngineState::Stopped);
+}
+#endif
 
 } // namespace

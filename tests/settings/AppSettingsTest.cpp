@@ -5,12 +5,13 @@
 
 namespace {
 
-AppSettings Apply(const std::string& ini, const std::vector<AudioDeviceInfo>& devices = {})
+AppSettings Apply(const std::string& ini, const std::vector<AudioDeviceInfo>& devices = {},
+                  const std::string& defaultId = "")
 {
     SettingsStore store;
     IniFile::ParseText(ini, store);
     AppSettings settings;
-    ApplyStoredSettings(store, settings, devices);
+    ApplyStoredSettings(store, settings, devices, defaultId);
     return settings;
 }
 
@@ -181,6 +182,12 @@ TEST(AppSettingsTest, InputDeviceResolution)
         EXPECT_EQ(s.inputDeviceName, c.name) << c.ini;
     }
     EXPECT_EQ(Apply("[Audio]\ndeviceIndex=0\n").inputDeviceName, "(Default)");
+
+    // "(Default)" names the endpoint the system's default is, wherever it is listed.
+    EXPECT_EQ(Apply("", kDevices, "{0.0.1.00000000}.{bbb}").inputDeviceName, "(Default) - Line In");
+    EXPECT_EQ(Apply("[Audio]\ndeviceIndex=7\n", kDevices, "{0.0.1.00000000}.{bbb}").inputDeviceName,
+              "(Default) - Line In");
+    EXPECT_EQ(Apply("", kDevices, "{gone}").inputDeviceName, "(Default) - Microphone (USB)");
 }
 
 TEST(AppSettingsTest, ServerValuesAndSystemSwitchesAreCopied)

@@ -1,0 +1,196 @@
+#!/usr/bin/env bash
+# The stream command against faulty peers: an input device unloaded mid-stream, a
+# server that freezes, and an uplink slower than the stream. Each ends in its designed
+# status, comes back with "Auto reconnect", and Ctrl+C still stops the program at once.
+# Under Wine only the first case runs (the others test the shared core again).
+set -uo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/stream_common.bash"
+need_environment
+testenv="$KV_SOURCE_DIR/scripts/testenv"
+build="${KV_BUILD:-linux}"
+
+d="$(mktemp -d)"
+pid=
+module=
+rmem="$(sysctl -n net.ipv4.tcp_rmem 2>/dev/null)"
+cleanup() {
+  [ -n "$pid" ] && kill $pid 2>/dev/null
+  [ -n "$rmem" ] && sysctl -q -w net.ipv4.tcp_rmem="$rmem" 2>/dev/null
+  [ -n "$module" ] && pactl unload-module "$module" 2>/dev/null
+  tc qdisc del dev lo root 2>/dev/null
+  "$testenv" icecast thaw 2>/dev/null
+  rm -rf "$d"
+}
+trap cleanup EXIT
+
+# Every output line with the seconds since the start in front.
+stamp() {
+  python3 -u -c '
+import sys, time
+start = time.time()
+for line in sys.stdin:
+    sys.stdout.write("%.2f %s" % (time.time() - start, line))'
+}
+
+# start_stream NAME SECONDS: the stream command on $d in the background, as $pid.
+start_stream() {
+  "${stream_cmd[@]}" --config "$d" --seconds "$2" > >(stamp >"$d/$1.out") 2>"$d/$1.err" &
+  pid=$!
+}
+
+# stop_stream NAME: Ctrl+C (natively), then at most 8 s until "Stopped".
+stop_stream() {
+  if [ -z "${KV_EMULATOR:-}" ]; then
+    kill -INT $pid
+    local since=$SECONDS
+    wait $pid
+    local status=$?
+    pid=
+    [ $((SECONDS - since)) -le 8 ] || fail "$1: Ctrl+C took $((SECONDS - since)) s"
+    [ $status -eq 0 ] || { cat "$d/$1.out" "$d/$1.err"; fail "$1: exit status $status"; }
+  else
+    wait $pid
+    pid=
+  fi
+  sleep 0.5 # the stamping reader writes the last lines
+  grep -q ' Stopped$' "$d/$1.out" || fail "$1: no 'Stopped'"
+}
+
+# back_online NAME MOUNT: within 40 s the caption reads Online again after the
+# reconnection countdown, and the mount is on the air.
+back_online() {
+  local i
+  for i in $(seq 400); do
+    python3 - "$d/$1.out" <<'PY' && break
+import sys
+lines = [l.split(" ", 1)[1] for l in open(sys.argv[1]) if " " in l]
+waited = [i for i, l in enumerate(lines) if l.startswith(("Reconnecting |", "Disconnected |"))]
+sys.exit(0 if waited and any(l.startswith("Online |") for l in lines[waited[-1]:]) else 1)
+PY
+    sleep 0.1
+  done
+  [ "$i" -lt 400 ] || { cat "$d/$1.out" "$d/$1.err"; fail "$1: the caption did not return to Online"; }
+  wait_for_mount "$2" 10 || fail "$1: Online, but the mount is not on the air"
+}
+
+# --- an input device unloaded mid-stream: "Offline" with the reason, or with "Auto
+# reconnect" back on air from the default device.
+source_name="kv_lost_${build//-/_}"
+# Sets module and id.
+load_source() {
+  module="$(pactl load-module module-remap-source source_name="$source_name" master=kv_feed_stereo.monitor \
+    source_properties=device.description=KelmLostInput)" || fail "cannot load a source"
+  # The identifier as the program's own device list has it (Wine's differ from Pulse's).
+  id=
+  for _ in $(seq 50); do
+    id="$("${cli[@]}" devices 2>/dev/null | tr -d '\r' | awk -F'\t' '$1 == "capture" && $3 == "KelmLostInput" { print $4 }')"
+    [ -n "$id" ] && break
+    sleep 0.2
+  done
+  [ -n "$id" ] || fail "the program does not list the new source"
+}
+unload_source() {
+  pactl unload-module "$module"
+  module=
+}
+
+mount="/unplugged-$build"
+load_source
+write_config "$d" "$mount" "[Audio]" "deviceEndpointId=$id" "[System]" "persistentEncoding=false"
+if [ -z "${KV_EMULATOR:-}" ]; then start_stream unplugged 60; else start_stream unplugged 25; fi
+wait_for_mount "$mount" 20 || { cat "$d/unplugged.out" "$d/unplugged.err"; fail "the mount $mount never appeared"; }
+sleep 1
+unload_source
+lost=$SECONDS
+wait $pid
+status=$?
+pid=
+sleep 0.5
+if [ -n "${KV_EMULATOR:-}" ] && [ $status -eq 0 ]; then
+  # Wine's own streams may be moved by the server to its default source instead of
+  # ending: then the sound must go on, never silence shown as "Online".
+  tail -n 6 "$d/unplugged.out" | head -n 4 | grep -v ' Online | .*| L #' &&
+    fail "unplugged: the stream went on without sound"
+  echo "ok: input device unloaded mid-stream (the server moved the stream to its default source)"
+  echo "faulty_peers_e2e: ok"
+  exit 0
+fi
+[ $status -eq 1 ] || { cat "$d/unplugged.out" "$d/unplugged.err"; fail "unplugged: exit status $status"; }
+[ $((SECONDS - lost)) -le 10 ] || fail "unplugged: noticed only after $((SECONDS - lost)) s"
+grep -q 'Stream lost: Audio input lost (the device stopped delivering sound)$' "$d/unplugged.err" ||
+  fail "unplugged: no reason given: $(cat "$d/unplugged.err")"
+tail -n 1 "$d/unplugged.out" | grep -q ' Offline |' || fail "unplugged: last caption: $(tail -n 1 "$d/unplugged.out")"
+[ -z "${KV_EMULATOR:-}" ] || { echo "faulty_peers_e2e: ok (device lost under Wine)"; exit 0; }
+
+mount="/replugged-$build"
+load_source
+write_config "$d" "$mount" "[Audio]" "deviceEndpointId=$id" "[System]" "persistentEncoding=true"
+start_stream replugged 90
+wait_for_mount "$mount" 20 || { cat "$d/replugged.out" "$d/replugged.err"; fail "the mount $mount never appeared"; }
+sleep 1
+unload_source
+wait_for_text "$d/replugged.out" "Reconnecting in" 15 || { cat "$d/replugged.out"; fail "replugged: no countdown"; }
+back_online replugged "$mount"
+stop_stream replugged
+echo "ok: input device unloaded mid-stream"
+
+
+# --- a server that freezes: the stream is lost within seconds, each attempt against the
+# frozen server blocks with "Reconnecting..." on the line, the next attempt follows a
+# full countdown later (missed ticks are not replayed), and after the thaw it is back.
+mount="/frozen-$build"
+write_config "$d" "$mount" "[System]" "persistentEncoding=true"
+sed -i 's/^heVersion=1$/heVersion=0/; s/^bitrate=64000$/bitrate=128000/' "$d/config.ini"
+# The server's receive buffer as small as the uplink's send buffer, so that a frozen
+# server is felt within seconds (the loopback's own would take megabytes).
+sysctl -q -w net.ipv4.tcp_rmem="4096 32768 32768" || fail "cannot set the receive buffers"
+start_stream frozen 120
+wait_for_mount "$mount" 20 || { cat "$d/frozen.out" "$d/frozen.err"; fail "the mount $mount never appeared"; }
+sleep 1
+"$testenv" icecast freeze
+wait_for_text "$d/frozen.out" "Reconnecting in" 30 || { cat "$d/frozen.out"; fail "frozen: the loss was not noticed"; }
+# Two attempts: both block on the frozen server, with a countdown between them.
+for _ in $(seq 400); do
+  [ "$(grep -c ' | Reconnecting\.\.\.$' "$d/frozen.out")" -ge 2 ] && break
+  sleep 0.1
+done
+"$testenv" icecast thaw
+sysctl -q -w net.ipv4.tcp_rmem="$rmem"
+python3 - "$d/frozen.out" <<'PY' || { cat "$d/frozen.out"; fail "frozen: attempt and countdown timing"; }
+import sys
+rows = []
+for line in open(sys.argv[1]):
+    t, _, text = line.rstrip("\n").partition(" ")
+    rows.append((float(t), text))
+attempts = [i for i, (t, text) in enumerate(rows) if text.endswith("| Reconnecting...")]
+if len(attempts) < 2:
+    print("fewer than two attempts were shown"); sys.exit(1)
+first, second = attempts[0], attempts[1]
+blocked = rows[first + 1][0] - rows[first][0]
+if blocked < 5.0:
+    print("the first attempt did not block on the frozen server (%.1f s)" % blocked); sys.exit(1)
+# An attempt on the frozen server blocks for the 10 s answer time-out; after it the
+# countdown runs its 5 s again, so the next attempt starts at least 14 s after the
+# first (replayed ticks would start it right after the block).
+gap = rows[second][0] - rows[first][0]
+print("attempt blocked at least %.1f s, next attempt %.1f s after the first" % (blocked, gap))
+sys.exit(0 if gap >= 14.0 else 1)
+PY
+back_online frozen "$mount"
+stop_stream frozen
+echo "ok: frozen server"
+
+# --- an uplink of 56 kbit/s under a 128 kbit/s stream: the stream is lost (the queue or
+# the socket cannot keep up); once the link is fast again it is back on air.
+mount="/narrow-$build"
+write_config "$d" "$mount" "[System]" "persistentEncoding=true"
+sed -i 's/^heVersion=1$/heVersion=0/; s/^bitrate=64000$/bitrate=128000/' "$d/config.ini"
+start_stream narrow 120
+wait_for_mount "$mount" 20 || { cat "$d/narrow.out" "$d/narrow.err"; fail "the mount $mount never appeared"; }
+tc qdisc add dev lo root tbf rate 56kbit burst 8kb latency 500ms || fail "tc cannot shape the loopback link"
+wait_for_text "$d/narrow.out" "Reconnecting in" 60 || { tc qdisc del dev lo root; cat "$d/narrow.out"; fail "narrow: the loss was not noticed"; }
+tc qdisc del dev lo root
+back_online narrow "$mount"
+stop_stream narrow
+echo "faulty_peers_e2e: ok"
