@@ -37,9 +37,10 @@ uint32_t SettleSampleRate(int32_t stored);
 
 // Resolves the stored device choice against devices into settings.stream.deviceIndex
 // and settings.inputDeviceName: a non-empty endpoint identifier wins over the index; no
-// match gives -1 and the default device's name.
+// match gives -1 and the name of the default device, defaultId ("" unknown).
 void ResolveInputDevice(const std::string& endpointId, int32_t storedIndex,
-                        const std::vector<AudioDeviceInfo>& devices, AppSettings& settings);
+                        const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId,
+                        AppSettings& settings);
 
 // Compressor attack and release derived from its threshold.
 void DeriveCompressorTiming(ProcessingParams& params);

@@ -118,7 +118,7 @@ void FillDialogData(const SettingsStore& store, const AppSettings& settings, Set
 }
 
 void ReadBackDialogData(const SettingsDialogData& d, SettingsStore& store, AppSettings& settings,
-                        const std::vector<AudioDeviceInfo>& devices)
+                        const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId)
 {
     EngineConfig& stream = settings.stream;
     const uint32_t heVersion = HeVersionOf(d.heVersion);
@@ -144,7 +144,7 @@ void ReadBackDialogData(const SettingsDialogData& d, SettingsStore& store, AppSe
     settings.statusAddress = MakeStatusAddress(server.host, server.port, server.mountPoint);
 
     stream.deviceEndpointId = DialogText(d.deviceEndpointId);
-    ResolveInputDevice(stream.deviceEndpointId, d.deviceIndex, devices, settings);
+    ResolveInputDevice(stream.deviceEndpointId, d.deviceIndex, devices, defaultId, settings);
 
     WriteStore(d, store);
     stream.processing = ProcessingFromDialog(d);

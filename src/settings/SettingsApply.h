@@ -17,12 +17,13 @@ std::string CombineServerAddress(const std::string& host, uint32_t port, const s
 void FillDialogData(const SettingsStore& store, const AppSettings& settings, SettingsDialogData& data);
 
 // Takes a confirmed record back: stream values into settings, every edited key into the
-// store (not saved here), the input device resolved against devices, and the processing
+// store (not saved here), the input device resolved against devices (defaultId names the
+// system's default capture endpoint, "" unknown), and the processing
 // parameters rebuilt into settings.stream.processing. The chosen device's endpoint
 // identifier is stored too (empty for the default device), so that the choice survives
 // a restart: a stale stored identifier would otherwise win over the new index.
 void ReadBackDialogData(const SettingsDialogData& data, SettingsStore& store, AppSettings& settings,
-                        const std::vector<AudioDeviceInfo>& devices);
+                        const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId = "");
 
 // Scaled integer of a stored level: value × scale truncated toward zero, computed in
 // single precision so that 0.0075 × 10000 is 75.

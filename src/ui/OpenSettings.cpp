@@ -49,7 +49,9 @@ bool OpenSettings(Application& app)
         return false;
     }
 
-    ReadBackDialogData(data, app.store, app.settings, ListCaptureDevices());
+    const std::optional<AudioDeviceInfo> defaultDevice = OpenEndpoint(DataFlow::Capture, -1, "");
+    ReadBackDialogData(data, app.store, app.settings, ListCaptureDevices(),
+                       defaultDevice ? defaultDevice->id : std::string());
     app.store.SaveSettingsFile(app.settingsPath);
     if (EngineStreaming(app))
         app.engine()->UpdateProcessing(app.settings.stream.processing);
