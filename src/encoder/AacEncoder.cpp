@@ -245,29 +245,11 @@ void AacEncoder::Flush(FrameSink sink)
 void AacEncoder::DrainDelayLine(const FrameSink& sink)
 {
     finished = true;
-    void* inPointer = inputBuffer.data();
-    INT inIdentifier = IN_AUDIO_DATA;
-    INT inSize = 0;
-    INT inElementSize = sizeof(int16_t);
-    AACENC_BufDesc inDesc = {1, &inPointer, &inIdentifier, &inSize, &inElementSize};
-    void* outPointer = outputBuffer.data();
-    INT outIdentifier = OUT_BITSTREAM_DATA;
-    INT outSize = static_cast<INT>(maxOutBytes);
-    INT outElementSize = 1;
-    AACENC_BufDesc outDesc = {1, &outPointer, &outIdentifier, &outSize, &outElementSize};
     // A bound well past any delay line, in case the library never reports the end.
     for (int round = 0; round < 64; ++round) {
-        AACENC_InArgs inArgs;
-        std::memset(&inArgs, 0, sizeof inArgs);
-        inArgs.numInSamples = -1; // end of stream: flush
-        AACENC_OutArgs outArgs;
-        std::memset(&outArgs, 0, sizeof outArgs);
-        const AACENC_ERROR error = aacEncEncode(handle, &inDesc, &outDesc, &inArgs, &outArgs);
-        if (error != AACENC_OK)
-            return; // AACENC_ENCODE_EOF once everything is out
-        if (outArgs.numOutBytes > 0 && sink)
-            sink(outputBuffer.data(), static_cast<uint64_t>(outArgs.numOutBytes));
-        else if (outArgs.numOutBytes == 0)
+        int outBytes = 0;
+        // -1 samples flushes; AACENC_ENCODE_EOF once everything is out.
+        if (CallLibrary(-1, sink, outBytes) != AACENC_OK || outBytes == 0)
             return;
     }
 }
@@ -275,9 +257,20 @@ void AacEncoder::DrainDelayLine(const FrameSink& sink)
 // Encodes the full input buffer as one frame; on success the buffer is empty again.
 bool AacEncoder::EncodeFrame(const FrameSink& sink)
 {
+    int outBytes = 0;
+    if (CallLibrary(static_cast<int>(inputBuffer.size()), sink, outBytes) != AACENC_OK)
+        return false;
+    inputFill = 0;
+    return true;
+}
+
+// One library call over the input buffer (numInSamples < 0 flushes the delay line); a
+// finished frame goes to sink. The first frames fill the look-ahead and produce nothing.
+int AacEncoder::CallLibrary(int numInSamples, const FrameSink& sink, int& outBytes)
+{
     void* inPointer = inputBuffer.data();
     INT inIdentifier = IN_AUDIO_DATA;
-    INT inSize = static_cast<INT>(inputBuffer.size() * sizeof(int16_t));
+    INT inSize = numInSamples > 0 ? static_cast<INT>(numInSamples * sizeof(int16_t)) : 0;
     INT inElementSize = sizeof(int16_t);
     AACENC_BufDesc inDesc = {1, &inPointer, &inIdentifier, &inSize, &inElementSize};
 
@@ -289,17 +282,15 @@ bool AacEncoder::EncodeFrame(const FrameSink& sink)
 
     AACENC_InArgs inArgs;
     std::memset(&inArgs, 0, sizeof inArgs);
-    inArgs.numInSamples = static_cast<INT>(inputBuffer.size());
+    inArgs.numInSamples = numInSamples;
     AACENC_OutArgs outArgs;
     std::memset(&outArgs, 0, sizeof outArgs);
 
-    if (aacEncEncode(handle, &inDesc, &outDesc, &inArgs, &outArgs) != AACENC_OK)
-        return false;
-    // The first frames fill the library's look-ahead and produce nothing.
-    if (outArgs.numOutBytes > 0 && sink)
-        sink(outputBuffer.data(), static_cast<uint64_t>(outArgs.numOutBytes));
-    inputFill = 0;
-    return true;
+    const AACENC_ERROR error = aacEncEncode(handle, &inDesc, &outDesc, &inArgs, &outArgs);
+    outBytes = error == AACENC_OK ? outArgs.numOutBytes : 0;
+    if (outBytes > 0 && sink)
+        sink(outputBuffer.data(), static_cast<uint64_t>(outBytes));
+    return error;
 }
 
 void AacEncoder::Close()

@@ -52,6 +52,7 @@ private:
     bool ConfigureLibrary(AACENCODER* encoder, uint32_t profile, int& aot);
     bool EncodeFrame(const FrameSink& sink);
     void DrainDelayLine(const FrameSink& sink);
+    int CallLibrary(int numInSamples, const FrameSink& sink, int& outBytes);
     void CloseHandle(AACENCODER*& encoder);
 
     EncoderConfig config;

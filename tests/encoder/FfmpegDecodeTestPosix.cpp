@@ -9,6 +9,7 @@
 
 #include "encoder/AacEncoder.h"
 #include "encoder/EncoderTestSignals.h"
+#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
 // What the encoder writes, read back by a real decoder (ffprobe and ffmpeg, which run
@@ -19,22 +20,9 @@ namespace {
 const char* kFfprobe = "/usr/bin/ffprobe";
 const char* kFfmpeg = "/usr/bin/ffmpeg";
 
-std::string RunCapture(const std::string& command)
-{
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[65536];
-        size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            output.append(buffer, n);
-        pclose(pipe);
-    }
-    return output;
-}
-
 std::string ProbeValue(const std::string& file, const std::string& entry)
 {
-    std::string value = RunCapture(std::string(kFfprobe) + " -v error -select_streams a:0 -show_entries stream=" + entry +
+    std::string value = RunShellRaw(std::string(kFfprobe) + " -v error -select_streams a:0 -show_entries stream=" + entry +
                                    " -of default=noprint_wrappers=1:nokey=1 '" + file + "'");
     while (!value.empty() && (value.back() == '\n' || value.back() == '\r'))
         value.pop_back();
@@ -49,7 +37,7 @@ struct Decoded {
 
 Decoded DecodeWithFfmpeg(const std::string& file, int channels)
 {
-    const std::string raw = RunCapture(std::string(kFfmpeg) + " -v error -i '" + file + "' -f s16le -acodec pcm_s16le -");
+    const std::string raw = RunShellRaw(std::string(kFfmpeg) + " -v error -i '" + file + "' -f s16le -acodec pcm_s16le -");
     Decoded d;
     d.channels = channels;
     d.samples.resize(raw.size() / 2);
