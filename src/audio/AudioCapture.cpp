@@ -8,7 +8,8 @@
 
 namespace {
 
-// Shared-mode buffer and poll interval: a 50 ms buffer drained every 5 ms.
+// Shared-mode buffer and poll interval: a 50 ms buffer drained every 5 ms where the
+// device is polled (Windows); PulseAudio instead wakes the thread per fragment.
 constexpr uint32_t kBufferMs = 50;
 constexpr uint32_t kPollMs = 5;
 
@@ -99,7 +100,7 @@ void AudioCapture::CaptureThread()
     session->EnterThread();
     session->BeginPreciseWaits();
     while (running.load()) {
-        session->Wait(kPollMs);
+        stream->WaitForPacket(kPollMs);
         uint32_t frames = 0;
         if (!stream->NextPacketFrames(frames))
             break; // the device failed or went away: no more audio until Stop

@@ -79,6 +79,10 @@ public:
     void Stop();
     void Close();
 
+    // Waits until a packet is likely to be ready. Windows polls: it sleeps pollMs. Linux
+    // serves the connection until the server hands over a fragment (or about 100 ms
+    // pass), so a capture thread wakes once per fragment instead of once per poll.
+    void WaitForPacket(uint32_t pollMs);
     // Frames in the next packet (0: none yet). False when the stream has failed, for
     // example because its device went away.
     bool NextPacketFrames(uint32_t& frames);

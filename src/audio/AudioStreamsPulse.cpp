@@ -12,8 +12,13 @@
 namespace {
 
 // Capture data reaches the client in fragments of this length, so blocks leave the
-// capture at least this often whatever the poll interval.
-constexpr pa_usec_t kFragmentUsec = 10 * PA_USEC_PER_MSEC;
+// capture at least this often whatever the poll interval; WaitForPacket wakes once per
+// fragment.
+constexpr pa_usec_t kFragmentUsec = 20 * PA_USEC_PER_MSEC;
+
+// The longest WaitForPacket serves the connection without a fragment (a corked or
+// suspended source), so the capture thread still notices a stop.
+constexpr uint32_t kPacketWaitBoundMs = 100;
 
 constexpr pa_stream_flags_t kStreamFlags =
     static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE);
@@ -102,6 +107,26 @@ struct CaptureStream::Impl {
     const void* data = nullptr;
     size_t bytes = 0;
     bool held = false;
+    // Set by the callbacks while the connection is served, so a poll needs no call
+    // into the library to learn whether data came or the stream ended.
+    // arrived turns true once a whole fragment is buffered: the server may send it in
+    // several smaller packets, and waking for each would undo the point of fragments.
+    bool arrived = false;
+    bool failed = false;
+    size_t fragmentBytes = 0;
+
+    static void OnRead(pa_stream*, size_t readable, void* userdata)
+    {
+        Impl* self = static_cast<Impl*>(userdata);
+        if (readable >= self->fragmentBytes)
+            self->arrived = true;
+    }
+    static void OnState(pa_stream* stream, void* userdata)
+    {
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)
+            static_cast<Impl*>(userdata)->failed = true;
+    }
 };
 
 CaptureStream::CaptureStream(AudioSession& owner) : session(owner), impl(std::make_unique<Impl>()) {}
@@ -139,6 +164,10 @@ StreamOpenStatus CaptureStream::Open(int32_t position, const std::string& endpoi
     attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
     if (attr.maxlength < 4 * attr.fragsize)
         attr.maxlength = 4 * attr.fragsize;
+    impl->arrived = impl->failed = false;
+    impl->fragmentBytes = attr.fragsize;
+    pa_stream_set_read_callback(impl->stream, &Impl::OnRead, impl.get());
+    pa_stream_set_state_callback(impl->stream, &Impl::OnState, impl.get());
     if (pa_stream_connect_record(impl->stream, source->name.c_str(), &attr, kStreamFlags) < 0 ||
         !WaitReady(connection, impl->stream)) {
         errorCode = static_cast<uint32_t>(pa_context_errno(connection.Context()));
@@ -170,13 +199,27 @@ void CaptureStream::Close()
 {
     if (impl->held)
         ReleasePacket(0);
+    if (impl->stream != nullptr) {
+        // Disconnecting reports a state change; the callbacks must not outlive this.
+        pa_stream_set_read_callback(impl->stream, nullptr, nullptr);
+        pa_stream_set_state_callback(impl->stream, nullptr, nullptr);
+    }
     Release(impl->stream);
+}
+
+void CaptureStream::WaitForPacket(uint32_t)
+{
+    if (impl->stream == nullptr || impl->failed)
+        return;
+    session.impl->connection.WaitForFlag(impl->arrived, kPacketWaitBoundMs);
+    // What arrived is drained next; anything later comes with another callback.
+    impl->arrived = false;
 }
 
 bool CaptureStream::NextPacketFrames(uint32_t& frames)
 {
     frames = 0;
-    if (!Ready(impl->stream))
+    if (impl->stream == nullptr || impl->failed)
         return false;
     while (!impl->held) {
         if (pa_stream_peek(impl->stream, &impl->data, &impl->bytes) < 0)
