@@ -12,6 +12,9 @@ namespace {
 // device is polled (Windows); PulseAudio instead wakes the thread per fragment.
 constexpr uint32_t kBufferMs = 50;
 constexpr uint32_t kPollMs = 5;
+// Where the server hands data over in fragments (PulseAudio), 20 ms ones: the thread
+// wakes 50 times a second, and an AAC frame takes 21 to 43 ms of sound anyway.
+constexpr uint32_t kFragmentMs = 20;
 
 } // namespace
 
@@ -35,6 +38,7 @@ bool AudioCapture::Initialize(const EngineConfig& config)
     captureFormat = config.captureFormat;
     session = std::make_unique<AudioSession>();
     stream = std::make_unique<CaptureStream>(*session);
+    stream->SetFragmentDuration(kFragmentMs);
     uint32_t errorCode = 0;
     const StreamOpenStatus status = session->Open() ? stream->Open(deviceIndex, endpointId, kBufferMs, errorCode)
                                                     : StreamOpenStatus::NoDevice;

@@ -11,11 +11,6 @@
 
 namespace {
 
-// Capture data reaches the client in fragments of this length, so blocks leave the
-// capture at least this often whatever the poll interval; WaitForPacket wakes once per
-// fragment.
-constexpr pa_usec_t kFragmentUsec = 20 * PA_USEC_PER_MSEC;
-
 // The longest WaitForPacket serves the connection without a fragment (a corked or
 // suspended source), so the capture thread still notices a stop.
 constexpr uint32_t kPacketWaitBoundMs = 100;
@@ -160,7 +155,11 @@ StreamOpenStatus CaptureStream::Open(int32_t position, const std::string& endpoi
     impl->frameSize = pa_frame_size(&spec);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(bufferMs) * PA_USEC_PER_MSEC, &spec));
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    // Capture data reaches the client in fragments of this length, so blocks leave the
+    // capture at least this often whatever the poll interval; WaitForPacket wakes once
+    // per fragment.
+    const pa_usec_t fragmentUsec = static_cast<pa_usec_t>(fragmentMs) * PA_USEC_PER_MSEC;
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(fragmentUsec, &spec));
     attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
     if (attr.maxlength < 4 * attr.fragsize)
         attr.maxlength = 4 * attr.fragsize;
