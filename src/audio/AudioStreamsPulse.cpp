@@ -1,5 +1,7 @@
 #include "audio/AudioStreams.h"
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "audio/DeviceList.h"
@@ -109,6 +111,10 @@ struct CaptureStream::Impl {
     bool arrived = false;
     bool failed = false;
     size_t fragmentBytes = 0;
+    // No fragment can be complete before this: WaitForPacket sleeps until then without
+    // serving the connection, as the server may send a fragment in several packets.
+    std::chrono::steady_clock::time_point nextFragment;
+    std::chrono::microseconds fragmentTime{0};
 
     static void OnRead(pa_stream*, size_t readable, void* userdata)
     {
@@ -165,6 +171,8 @@ StreamOpenStatus CaptureStream::Open(int32_t position, const std::string& endpoi
         attr.maxlength = 4 * attr.fragsize;
     impl->arrived = impl->failed = false;
     impl->fragmentBytes = attr.fragsize;
+    impl->fragmentTime = std::chrono::microseconds(fragmentUsec);
+    impl->nextFragment = {};
     pa_stream_set_read_callback(impl->stream, &Impl::OnRead, impl.get());
     pa_stream_set_state_callback(impl->stream, &Impl::OnState, impl.get());
     if (pa_stream_connect_record(impl->stream, source->name.c_str(), &attr, kStreamFlags) < 0 ||
@@ -210,9 +218,15 @@ void CaptureStream::WaitForPacket(uint32_t)
 {
     if (impl->stream == nullptr || impl->failed)
         return;
-    session.impl->connection.WaitForFlag(impl->arrived, kPacketWaitBoundMs);
+    PulseConnection& connection = session.impl->connection;
+    std::this_thread::sleep_until(impl->nextFragment);
+    // Usually the fragment is already here and this does not block.
+    connection.WaitForFlag(impl->arrived, kPacketWaitBoundMs);
+    connection.ServeReady();
     // What arrived is drained next; anything later comes with another callback.
     impl->arrived = false;
+    // A little past the next fragment's due time, so that one wake-up finds it whole.
+    impl->nextFragment = std::chrono::steady_clock::now() + impl->fragmentTime + impl->fragmentTime / 8;
 }
 
 bool CaptureStream::NextPacketFrames(uint32_t& frames)

@@ -42,6 +42,8 @@ public:
     // blocking poll per event and no other calls into the library (each of those costs a
     // system call). Returns flag.
     bool WaitForFlag(const bool& flag, uint32_t timeoutMs);
+    // Handles whatever the connection already holds, without waiting.
+    void ServeReady();
     // Waits for an operation and releases it; false when it did not complete.
     bool Complete(pa_operation* operation);
 

@@ -152,6 +152,15 @@ bool PulseConnection::WaitForFlag(const bool& flag, uint32_t timeoutMs)
     return flag;
 }
 
+void PulseConnection::ServeReady()
+{
+    // Bounded: a server that keeps sending must not hold the caller here.
+    for (int round = 0; loop != nullptr && round < 64; ++round) {
+        if (pa_mainloop_iterate(loop, 0, nullptr) <= 0)
+            return;
+    }
+}
+
 bool PulseConnection::Complete(pa_operation* operation)
 {
     if (operation == nullptr)
