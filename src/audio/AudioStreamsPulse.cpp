@@ -1,6 +1,7 @@
 #include "audio/AudioStreams.h"
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -100,8 +101,9 @@ void AudioSession::EndPreciseWaits() {}
 struct CaptureStream::Impl {
     pa_stream* stream = nullptr;
     size_t frameSize = 0;
-    // The fragment handed out by pa_stream_peek, held until ReleasePacket drops it.
-    const void* data = nullptr;
+    // What the server handed over, copied together; the first bytes whole frames of
+    // which form the packet held until ReleasePacket.
+    std::vector<uint8_t> gathered;
     size_t bytes = 0;
     bool held = false;
     // Set by the callbacks while the connection is served, so a poll needs no call
@@ -193,8 +195,8 @@ bool CaptureStream::Start()
 
 void CaptureStream::Stop()
 {
-    if (impl->held)
-        ReleasePacket(0);
+    impl->held = false;
+    impl->gathered.clear(); // a restart begins with fresh sound
     if (!Ready(impl->stream))
         return;
     PulseConnection& connection = session.impl->connection;
@@ -204,8 +206,8 @@ void CaptureStream::Stop()
 
 void CaptureStream::Close()
 {
-    if (impl->held)
-        ReleasePacket(0);
+    impl->held = false;
+    impl->gathered.clear();
     if (impl->stream != nullptr) {
         // Disconnecting reports a state change; the callbacks must not outlive this.
         pa_stream_set_read_callback(impl->stream, nullptr, nullptr);
@@ -229,21 +231,32 @@ void CaptureStream::WaitForPacket(uint32_t)
     impl->nextFragment = std::chrono::steady_clock::now() + impl->fragmentTime + impl->fragmentTime / 8;
 }
 
+// Everything the server has handed over becomes one packet: a fragment may come in
+// several pieces, and the caller should get it in one go.
 bool CaptureStream::NextPacketFrames(uint32_t& frames)
 {
     frames = 0;
     if (impl->stream == nullptr || impl->failed)
         return false;
-    while (!impl->held) {
-        if (pa_stream_peek(impl->stream, &impl->data, &impl->bytes) < 0)
-            return false;
-        if (impl->bytes == 0)
-            return true; // nothing buffered
-        if (impl->bytes >= impl->frameSize) {
-            impl->held = true;
-            break;
+    if (!impl->held) {
+        std::vector<uint8_t>& gathered = impl->gathered; // may start with part of a frame
+        for (;;) {
+            const void* data = nullptr;
+            size_t bytes = 0;
+            if (pa_stream_peek(impl->stream, &data, &bytes) < 0)
+                return false;
+            if (bytes == 0)
+                break; // nothing more buffered
+            const size_t at = gathered.size();
+            gathered.resize(at + bytes); // only grows: the buffer is reused
+            if (data != nullptr)
+                std::memcpy(gathered.data() + at, data, bytes);
+            else
+                std::memset(gathered.data() + at, 0, bytes); // a gap in the recording is silence
+            pa_stream_drop(impl->stream);
         }
-        pa_stream_drop(impl->stream); // less than a frame: nothing to deliver
+        impl->bytes = gathered.size() / impl->frameSize * impl->frameSize;
+        impl->held = impl->bytes > 0;
     }
     frames = static_cast<uint32_t>(impl->bytes / impl->frameSize);
     return true;
@@ -253,9 +266,9 @@ bool CaptureStream::GetPacket(CapturedPacket& packet)
 {
     if (!impl->held)
         return false;
-    packet.data = impl->data;
+    packet.data = impl->gathered.data();
     packet.frames = static_cast<uint32_t>(impl->bytes / impl->frameSize);
-    packet.silent = impl->data == nullptr; // a gap in the recording
+    packet.silent = false;
     return true;
 }
 
@@ -263,10 +276,12 @@ bool CaptureStream::ReleasePacket(uint32_t)
 {
     if (!impl->held)
         return false;
+    // A part of a frame left over waits for the rest.
+    std::vector<uint8_t>& gathered = impl->gathered;
+    gathered.erase(gathered.begin(), gathered.begin() + static_cast<std::ptrdiff_t>(impl->bytes));
     impl->held = false;
-    impl->data = nullptr;
     impl->bytes = 0;
-    return pa_stream_drop(impl->stream) == 0;
+    return true;
 }
 
 // ---- render ----------------------------------------------------------------------
