@@ -106,15 +106,15 @@ struct CaptureStream::Impl {
     std::vector<uint8_t> gathered;
     size_t bytes = 0;
     bool held = false;
-    // Set by the callbacks while the connection is served, so a poll needs no call
-    // into the library to learn whether data came or the stream ended.
-    // arrived turns true once a whole fragment is buffered: the server may send it in
-    // several smaller packets, and waking for each would undo the point of fragments.
+    // Set by the callbacks while the connection is served, so a wait needs no call into
+    // the library (each costs a system call) to learn whether data came or the stream
+    // ended. arrived turns true once a whole fragment is buffered: the server may send
+    // it in several smaller packets, and waking for each would undo the fragments.
     bool arrived = false;
     bool failed = false;
     size_t fragmentBytes = 0;
     // No fragment can be complete before this: WaitForPacket sleeps until then without
-    // serving the connection, as the server may send a fragment in several packets.
+    // serving the connection.
     std::chrono::steady_clock::time_point nextFragment;
     std::chrono::microseconds fragmentTime{0};
 
