@@ -10,9 +10,13 @@
 
 namespace {
 
-// Shared-mode buffer and poll interval: a 50 ms buffer drained every 5 ms.
+// Shared-mode buffer and poll interval: a 50 ms buffer drained every 5 ms where the
+// device is polled (Windows); PulseAudio instead wakes the thread per fragment.
 constexpr uint32_t kBufferMs = 50;
 constexpr uint32_t kPollMs = 5;
+// Where the server hands data over in fragments (PulseAudio), 20 ms ones: the thread
+// wakes 50 times a second, and an AAC frame takes 21 to 43 ms of sound anyway.
+constexpr uint32_t kFragmentMs = 20;
 
 } // namespace
 
@@ -36,6 +40,7 @@ bool AudioCapture::Initialize(const EngineConfig& config)
     captureFormat = config.captureFormat;
     session = std::make_unique<AudioSession>();
     stream = std::make_unique<CaptureStream>(*session);
+    stream->SetFragmentDuration(kFragmentMs);
     uint32_t errorCode = 0;
     const StreamOpenStatus status = session->Open() ? stream->Open(deviceIndex, endpointId, kBufferMs, errorCode)
                                                     : StreamOpenStatus::NoDevice;
@@ -103,7 +108,7 @@ void AudioCapture::CaptureThread()
     session->BeginPreciseWaits();
     auto lastPacket = std::chrono::steady_clock::now();
     while (running.load()) {
-        session->Wait(kPollMs);
+        stream->WaitForPacket(kPollMs);
         uint32_t frames = 0;
         if (!stream->NextPacketFrames(frames)) {
             LogLine("Audio", "Capture device failed or went away");

@@ -68,6 +68,10 @@ public:
     CaptureStream(const CaptureStream&) = delete;
     CaptureStream& operator=(const CaptureStream&) = delete;
 
+    // Linux: the server hands capture data over in fragments of about this length
+    // (default 10 ms); a longer one means fewer wake-ups, a shorter one less delay. Takes
+    // effect at the next Open. Windows: no effect, the audio engine's period decides.
+    void SetFragmentDuration(uint32_t milliseconds) { fragmentMs = milliseconds; }
     // bufferMs is the shared-mode buffer duration. errorCode holds the system's code
     // when the status is InitializeFailed.
     StreamOpenStatus Open(int32_t position, const std::string& endpointId, uint32_t bufferMs, uint32_t& errorCode);
@@ -79,6 +83,10 @@ public:
     void Stop();
     void Close();
 
+    // Waits until a packet is likely to be ready. Windows polls: it sleeps pollMs. Linux
+    // serves the connection until the server hands over a fragment (or about 100 ms
+    // pass), so a capture thread wakes once per fragment instead of once per poll.
+    void WaitForPacket(uint32_t pollMs);
     // Frames in the next packet (0: none yet). False when the stream has failed, for
     // example because its device went away.
     bool NextPacketFrames(uint32_t& frames);
@@ -91,6 +99,7 @@ private:
     std::unique_ptr<Impl> impl;
     StreamFormat format;
     std::string deviceName;
+    uint32_t fragmentMs = 10;
 };
 
 // A render stream on the output endpoint at position (-1: the default device).

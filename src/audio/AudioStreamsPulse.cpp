@@ -1,5 +1,8 @@
 #include "audio/AudioStreams.h"
 
+#include <chrono>
+#include <cstring>
+#include <thread>
 #include <vector>
 
 #include "audio/DeviceList.h"
@@ -11,9 +14,9 @@
 
 namespace {
 
-// Capture data reaches the client in fragments of this length, so blocks leave the
-// capture at least this often whatever the poll interval.
-constexpr pa_usec_t kFragmentUsec = 10 * PA_USEC_PER_MSEC;
+// The longest WaitForPacket serves the connection without a fragment (a corked or
+// suspended source), so the capture thread still notices a stop.
+constexpr uint32_t kPacketWaitBoundMs = 100;
 
 constexpr pa_stream_flags_t kStreamFlags =
     static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE);
@@ -98,10 +101,35 @@ void AudioSession::EndPreciseWaits() {}
 struct CaptureStream::Impl {
     pa_stream* stream = nullptr;
     size_t frameSize = 0;
-    // The fragment handed out by pa_stream_peek, held until ReleasePacket drops it.
-    const void* data = nullptr;
+    // What the server handed over, copied together; the first bytes whole frames of
+    // which form the packet held until ReleasePacket.
+    std::vector<uint8_t> gathered;
     size_t bytes = 0;
     bool held = false;
+    // Set by the callbacks while the connection is served, so a wait needs no call into
+    // the library (each costs a system call) to learn whether data came or the stream
+    // ended. arrived turns true once a whole fragment is buffered: the server may send
+    // it in several smaller packets, and waking for each would undo the fragments.
+    bool arrived = false;
+    bool failed = false;
+    size_t fragmentBytes = 0;
+    // No fragment can be complete before this: WaitForPacket sleeps until then without
+    // serving the connection.
+    std::chrono::steady_clock::time_point nextFragment;
+    std::chrono::microseconds fragmentTime{0};
+
+    static void OnRead(pa_stream*, size_t readable, void* userdata)
+    {
+        Impl* self = static_cast<Impl*>(userdata);
+        if (readable >= self->fragmentBytes)
+            self->arrived = true;
+    }
+    static void OnState(pa_stream* stream, void* userdata)
+    {
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)
+            static_cast<Impl*>(userdata)->failed = true;
+    }
 };
 
 CaptureStream::CaptureStream(AudioSession& owner) : session(owner), impl(std::make_unique<Impl>()) {}
@@ -135,10 +163,20 @@ StreamOpenStatus CaptureStream::Open(int32_t position, const std::string& endpoi
     impl->frameSize = pa_frame_size(&spec);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(bufferMs) * PA_USEC_PER_MSEC, &spec));
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    // Capture data reaches the client in fragments of this length, so blocks leave the
+    // capture at least this often whatever the poll interval; WaitForPacket wakes once
+    // per fragment.
+    const pa_usec_t fragmentUsec = static_cast<pa_usec_t>(fragmentMs) * PA_USEC_PER_MSEC;
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(fragmentUsec, &spec));
     attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
     if (attr.maxlength < 4 * attr.fragsize)
         attr.maxlength = 4 * attr.fragsize;
+    impl->arrived = impl->failed = false;
+    impl->fragmentBytes = attr.fragsize;
+    impl->fragmentTime = std::chrono::microseconds(fragmentUsec);
+    impl->nextFragment = {};
+    pa_stream_set_read_callback(impl->stream, &Impl::OnRead, impl.get());
+    pa_stream_set_state_callback(impl->stream, &Impl::OnState, impl.get());
     if (pa_stream_connect_record(impl->stream, source->name.c_str(), &attr, kStreamFlags) < 0 ||
         !WaitReady(connection, impl->stream)) {
         errorCode = static_cast<uint32_t>(pa_context_errno(connection.Context()));
@@ -157,8 +195,8 @@ bool CaptureStream::Start()
 
 void CaptureStream::Stop()
 {
-    if (impl->held)
-        ReleasePacket(0);
+    impl->held = false;
+    impl->gathered.clear(); // a restart begins with fresh sound
     if (!Ready(impl->stream))
         return;
     PulseConnection& connection = session.impl->connection;
@@ -168,26 +206,57 @@ void CaptureStream::Stop()
 
 void CaptureStream::Close()
 {
-    if (impl->held)
-        ReleasePacket(0);
+    impl->held = false;
+    impl->gathered.clear();
+    if (impl->stream != nullptr) {
+        // Disconnecting reports a state change; the callbacks must not outlive this.
+        pa_stream_set_read_callback(impl->stream, nullptr, nullptr);
+        pa_stream_set_state_callback(impl->stream, nullptr, nullptr);
+    }
     Release(impl->stream);
 }
 
+void CaptureStream::WaitForPacket(uint32_t)
+{
+    if (impl->stream == nullptr || impl->failed)
+        return;
+    PulseConnection& connection = session.impl->connection;
+    std::this_thread::sleep_until(impl->nextFragment);
+    // Usually the fragment is already here and this does not block.
+    connection.WaitForFlag(impl->arrived, kPacketWaitBoundMs);
+    connection.ServeReady();
+    // What arrived is drained next; anything later comes with another callback.
+    impl->arrived = false;
+    // A little past the next fragment's due time, so that one wake-up finds it whole.
+    impl->nextFragment = std::chrono::steady_clock::now() + impl->fragmentTime + impl->fragmentTime / 8;
+}
+
+// Everything the server has handed over becomes one packet: a fragment may come in
+// several pieces, and the caller should get it in one go.
 bool CaptureStream::NextPacketFrames(uint32_t& frames)
 {
     frames = 0;
-    if (!Ready(impl->stream))
+    if (impl->stream == nullptr || impl->failed)
         return false;
-    while (!impl->held) {
-        if (pa_stream_peek(impl->stream, &impl->data, &impl->bytes) < 0)
-            return false;
-        if (impl->bytes == 0)
-            return true; // nothing buffered
-        if (impl->bytes >= impl->frameSize) {
-            impl->held = true;
-            break;
+    if (!impl->held) {
+        std::vector<uint8_t>& gathered = impl->gathered; // may start with part of a frame
+        for (;;) {
+            const void* data = nullptr;
+            size_t bytes = 0;
+            if (pa_stream_peek(impl->stream, &data, &bytes) < 0)
+                return false;
+            if (bytes == 0)
+                break; // nothing more buffered
+            const size_t at = gathered.size();
+            gathered.resize(at + bytes); // only grows: the buffer is reused
+            if (data != nullptr)
+                std::memcpy(gathered.data() + at, data, bytes);
+            else
+                std::memset(gathered.data() + at, 0, bytes); // a gap in the recording is silence
+            pa_stream_drop(impl->stream);
         }
-        pa_stream_drop(impl->stream); // less than a frame: nothing to deliver
+        impl->bytes = gathered.size() / impl->frameSize * impl->frameSize;
+        impl->held = impl->bytes > 0;
     }
     frames = static_cast<uint32_t>(impl->bytes / impl->frameSize);
     return true;
@@ -197,9 +266,9 @@ bool CaptureStream::GetPacket(CapturedPacket& packet)
 {
     if (!impl->held)
         return false;
-    packet.data = impl->data;
+    packet.data = impl->gathered.data();
     packet.frames = static_cast<uint32_t>(impl->bytes / impl->frameSize);
-    packet.silent = impl->data == nullptr; // a gap in the recording
+    packet.silent = false;
     return true;
 }
 
@@ -207,10 +276,12 @@ bool CaptureStream::ReleasePacket(uint32_t)
 {
     if (!impl->held)
         return false;
+    // A part of a frame left over waits for the rest.
+    std::vector<uint8_t>& gathered = impl->gathered;
+    gathered.erase(gathered.begin(), gathered.begin() + static_cast<std::ptrdiff_t>(impl->bytes));
     impl->held = false;
-    impl->data = nullptr;
     impl->bytes = 0;
-    return pa_stream_drop(impl->stream) == 0;
+    return true;
 }
 
 // ---- render ----------------------------------------------------------------------

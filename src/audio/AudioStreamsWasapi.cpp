@@ -140,6 +140,11 @@ void CaptureStream::Close()
     impl->device.Reset();
 }
 
+void CaptureStream::WaitForPacket(uint32_t pollMs)
+{
+    session.Wait(pollMs);
+}
+
 bool CaptureStream::NextPacketFrames(uint32_t& frames)
 {
     UINT32 next = 0;

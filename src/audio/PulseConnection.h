@@ -38,6 +38,12 @@ public:
     // Serves the connection until done() is true, the connection fails or timeoutMs
     // passes. Returns done().
     bool WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs = 5000);
+    // Serves the connection until a callback sets flag or timeoutMs passes, with one
+    // blocking poll per event and no other calls into the library (each of those costs a
+    // system call). Returns flag.
+    bool WaitForFlag(const bool& flag, uint32_t timeoutMs);
+    // Handles whatever the connection already holds, without waiting.
+    void ServeReady();
     // Waits for an operation and releases it; false when it did not complete.
     bool Complete(pa_operation* operation);
 

@@ -136,6 +136,31 @@ bool PulseConnection::WaitUntil(const std::function<bool()>& done, uint32_t time
     return true;
 }
 
+bool PulseConnection::WaitForFlag(const bool& flag, uint32_t timeoutMs)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!flag) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            break;
+        if (loop == nullptr || !Iterate(static_cast<int>(left))) {
+            // A loop that cannot poll must still not turn the wait into a busy loop.
+            std::this_thread::sleep_for(std::chrono::milliseconds(left));
+            break;
+        }
+    }
+    return flag;
+}
+
+void PulseConnection::ServeReady()
+{
+    // Bounded: a server that keeps sending must not hold the caller here.
+    for (int round = 0; loop != nullptr && round < 64; ++round) {
+        if (pa_mainloop_iterate(loop, 0, nullptr) <= 0)
+            return;
+    }
+}
+
 bool PulseConnection::Complete(pa_operation* operation)
 {
     if (operation == nullptr)

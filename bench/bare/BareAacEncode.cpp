@@ -1,0 +1,148 @@
+// The AAC encoder with nothing around it: reads a 16-bit PCM WAV, encodes it with
+// libfdk-aac directly, with the parameters the stream uses (ADTS, afterburner, constant
+// bitrate; for HE-AAC dual-rate SBR with explicit signalling) and writes the ADTS bytes.
+// stream_cost.sh times it beside the live stream, as the yardstick of what the encoding
+// itself costs.
+//
+//   bare-aac-encode IN.wav OUT.aac [HE_VERSION [BITRATE]]   (defaults 1, 64000)
+//
+// With KV_FRAME_LOG set it also prints, per ADTS frame, how many input samples per
+// channel had been fed when the frame came out (for the latency measurement).
+#include <fdk-aac/aacenc_lib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+uint32_t Le32(const uint8_t* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+uint16_t Le16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+struct Wav {
+    uint32_t rate = 0;
+    uint16_t channels = 0;
+    std::vector<int16_t> samples;
+};
+
+bool ReadWav(const char* path, Wav& wav)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 || std::memcmp(bytes.data() + 8, "WAVE", 4) != 0)
+        return false;
+    bool haveFormat = false;
+    for (size_t at = 12; at + 8 <= bytes.size();) {
+        const uint32_t size = Le32(bytes.data() + at + 4);
+        const uint8_t* body = bytes.data() + at + 8;
+        const size_t avail = std::min<size_t>(size, bytes.size() - at - 8);
+        if (std::memcmp(bytes.data() + at, "fmt ", 4) == 0 && avail >= 16) {
+            wav.channels = Le16(body + 2);
+            wav.rate = Le32(body + 4);
+            haveFormat = Le16(body + 14) == 16;
+        } else if (std::memcmp(bytes.data() + at, "data", 4) == 0 && haveFormat) {
+            wav.samples.resize(avail / 2);
+            std::memcpy(wav.samples.data(), body, wav.samples.size() * 2);
+            return wav.channels > 0 && wav.rate > 0;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return false;
+}
+
+bool Set(HANDLE_AACENCODER encoder, AACENC_PARAM param, UINT value)
+{
+    if (aacEncoder_SetParam(encoder, param, value) == AACENC_OK)
+        return true;
+    std::fprintf(stderr, "parameter 0x%x = %u refused\n", static_cast<unsigned>(param), value);
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: bare-aac-encode IN.wav OUT.aac [HE_VERSION [BITRATE]]\n");
+        return 2;
+    }
+    const int heVersion = argc > 3 ? std::atoi(argv[3]) : 1;
+    const UINT bitrate = argc > 4 ? static_cast<UINT>(std::atoi(argv[4])) : 64000;
+    Wav wav;
+    if (!ReadWav(argv[1], wav)) {
+        std::fprintf(stderr, "%s: not a 16-bit PCM WAV\n", argv[1]);
+        return 2;
+    }
+    const UINT aot = heVersion == 2 ? AOT_PS : heVersion == 1 ? AOT_SBR : AOT_AAC_LC;
+    HANDLE_AACENCODER encoder = nullptr;
+    if (aacEncOpen(&encoder, 0, wav.channels) != AACENC_OK)
+        return 1;
+    bool ok = Set(encoder, AACENC_AOT, aot) && Set(encoder, AACENC_SAMPLERATE, wav.rate) &&
+              Set(encoder, AACENC_CHANNELMODE, wav.channels == 1 ? MODE_1 : MODE_2) &&
+              Set(encoder, AACENC_BITRATE, bitrate) && Set(encoder, AACENC_TRANSMUX, TT_MP4_ADTS) &&
+              Set(encoder, AACENC_AFTERBURNER, 1) && Set(encoder, AACENC_BITRATEMODE, 0);
+    if (ok && aot != AOT_AAC_LC)
+        ok = Set(encoder, AACENC_SBR_MODE, 1) && Set(encoder, AACENC_SBR_RATIO, 2) &&
+             Set(encoder, AACENC_SIGNALING_MODE, 1);
+    AACENC_InfoStruct info{};
+    if (!ok || aacEncEncode(encoder, nullptr, nullptr, nullptr, nullptr) != AACENC_OK ||
+        aacEncInfo(encoder, &info) != AACENC_OK) {
+        aacEncClose(&encoder);
+        return 1;
+    }
+
+    std::FILE* out = std::fopen(argv[2], "wb");
+    if (out == nullptr)
+        return 1;
+    const bool frameLog = std::getenv("KV_FRAME_LOG") != nullptr;
+    const size_t frameSamples = static_cast<size_t>(info.frameLength) * wav.channels;
+    std::vector<int16_t> input(frameSamples);
+    std::vector<uint8_t> output(info.maxOutBufBytes);
+    uint64_t frames = 0;
+    uint64_t fed = 0;
+    // Whole frames of input, the last one zero-padded, as the live path feeds them.
+    for (size_t at = 0; at < wav.samples.size(); at += frameSamples) {
+        std::fill(input.begin(), input.end(), int16_t{0});
+        std::memcpy(input.data(), wav.samples.data() + at,
+                        std::min(frameSamples, wav.samples.size() - at) * sizeof(int16_t));
+        void* inPointer = input.data();
+        INT inIdentifier = IN_AUDIO_DATA;
+        INT inSize = static_cast<INT>(frameSamples * sizeof(int16_t));
+        INT inElementSize = sizeof(int16_t);
+        AACENC_BufDesc inDesc = {1, &inPointer, &inIdentifier, &inSize, &inElementSize};
+        void* outPointer = output.data();
+        INT outIdentifier = OUT_BITSTREAM_DATA;
+        INT outSize = static_cast<INT>(output.size());
+        INT outElementSize = 1;
+        AACENC_BufDesc outDesc = {1, &outPointer, &outIdentifier, &outSize, &outElementSize};
+        AACENC_InArgs inArgs{};
+        inArgs.numInSamples = static_cast<INT>(frameSamples);
+        AACENC_OutArgs outArgs{};
+        if (aacEncEncode(encoder, &inDesc, &outDesc, &inArgs, &outArgs) != AACENC_OK)
+            break;
+        fed += info.frameLength;
+        if (outArgs.numOutBytes > 0) {
+            std::fwrite(output.data(), 1, static_cast<size_t>(outArgs.numOutBytes), out);
+            if (frameLog)
+                std::printf("frame %llu fed %llu\n", static_cast<unsigned long long>(frames),
+                            static_cast<unsigned long long>(fed));
+            ++frames;
+        }
+    }
+    std::fclose(out);
+    aacEncClose(&encoder);
+    std::fprintf(stderr, "frames=%llu\n", static_cast<unsigned long long>(frames));
+    return 0;
+}
