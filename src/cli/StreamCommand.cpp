@@ -273,5 +273,16 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
         supervisor.StopStreaming();
         std::printf("%sStopped\n", terminal ? "\n" : "");
     }
+    // A status poll still under way is inside libcurl: give it a moment to finish so the
+    // process does not end beneath it (a normal poll takes milliseconds; a stuck one is
+    // bounded by its own time-outs, which are not waited for in full).
+    const auto settle = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (supervisor.state.statusPollInFlight && std::chrono::steady_clock::now() < settle) {
+        for (const Inbox::Event& event : inbox->TakeAll()) {
+            if (event.isStatus)
+                supervisor.state.statusPollInFlight = false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     return exitStatus;
 }
