@@ -11,12 +11,14 @@
 #include <fdk-aac/aacenc_lib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -107,6 +109,11 @@ int main(int argc, char** argv)
     if (out == nullptr)
         return 1;
     const bool frameLog = std::getenv("KV_FRAME_LOG") != nullptr;
+    // KV_BARE_PACED: take each frame only when its sound would have been captured, as
+    // the live path must, so the encoder runs in short bursts between sleeps.
+    const bool paced = std::getenv("KV_BARE_PACED") != nullptr;
+    const auto frameTime = std::chrono::microseconds(1000000LL * info.frameLength / wav.rate);
+    auto due = std::chrono::steady_clock::now();
     const size_t frameSamples = static_cast<size_t>(info.frameLength) * wav.channels;
     std::vector<int16_t> input(frameSamples);
     std::vector<uint8_t> output(info.maxOutBufBytes);
@@ -114,6 +121,10 @@ int main(int argc, char** argv)
     uint64_t fed = 0;
     // Whole frames of input, the last one zero-padded, as the live path feeds them.
     for (size_t at = 0; at < wav.samples.size(); at += frameSamples) {
+        if (paced) {
+            due += frameTime;
+            std::this_thread::sleep_until(due);
+        }
         std::fill(input.begin(), input.end(), int16_t{0});
         std::memcpy(input.data(), wav.samples.data() + at,
                         std::min(frameSamples, wav.samples.size() - at) * sizeof(int16_t));
