@@ -10,28 +10,11 @@
 # linux-release build:
 #   scripts/testenv run bench/capture_latency.sh
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$root/build/linux-release"
-cli="${KV_BENCH_CLI:-$build/kelm-vantoro-cli}" # KV_BENCH_CLI: another build to compare
-bare="$build/bench/bare-aac-encode"
-[ -x "$cli" ] && [ -x "$bare" ] || { echo "build the linux-release preset first" >&2; exit 1; }
-[ -n "${KV_ICECAST_PORT:-}" ] || { echo "run it through scripts/testenv run" >&2; exit 1; }
+source "$(dirname "$0")/bench_common.bash"
 
 d="$(mktemp -d)"
 trap 'kill "$stream" 2>/dev/null && wait "$stream" || true; rm -rf "$d"' EXIT
-cat >"$d/config.ini" <<INI
-[Icecast]
-host=127.0.0.1
-port=$KV_ICECAST_PORT
-mountPoint=/latency
-password=$KV_ICECAST_SOURCE_PASSWORD
-[Audio]
-sampleRate=48000
-channels=2
-[Encoder]
-heVersion=1
-bitrate=64000
-INI
+bench_config "$d" /latency
 "$cli" stream --config "$d" --seconds 20 --probe-target "127.0.0.1:$KV_ICECAST_STATUS_PORT" >"$d/out.txt" 2>&1 &
 stream=$!
 sleep 3

@@ -16,14 +16,9 @@
 # environment, on the linux-release build:
 #   scripts/testenv run bench/stream_cost.sh [SECONDS [REPEATS]]   (default 60 and 3)
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
 repeats="${2:-3}"
-build="$root/build/linux-release"
-cli="${KV_BENCH_CLI:-$build/kelm-vantoro-cli}" # KV_BENCH_CLI: another build to compare
-bare="$build/bench/bare-aac-encode"
-[ -x "$cli" ] && [ -x "$bare" ] || { echo "build the linux-release preset first" >&2; exit 1; }
-[ -n "${KV_ICECAST_PORT:-}" ] || { echo "run it through scripts/testenv run" >&2; exit 1; }
+source "$(dirname "$0")/bench_common.bash"
 
 d="$(mktemp -d)"
 trap 'rm -rf "$d"' EXIT
@@ -47,20 +42,7 @@ PY
 # Two settings folders: every processing stage off, and every stage on.
 for dsp in off on; do
   mkdir -p "$d/$dsp"
-  cat >"$d/$dsp/config.ini" <<INI
-[Icecast]
-host=127.0.0.1
-port=$KV_ICECAST_PORT
-mountPoint=/bench
-password=$KV_ICECAST_SOURCE_PASSWORD
-streamName=Benchmark
-[Audio]
-sampleRate=48000
-channels=2
-[Encoder]
-heVersion=1
-bitrate=64000
-INI
+  bench_config "$d/$dsp" /bench
   [ "$dsp" = on ] && cat >>"$d/$dsp/config.ini" <<INI
 [DSP]
 hpfEnabled=true
