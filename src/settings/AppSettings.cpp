@@ -81,6 +81,29 @@ void DeriveCompressorTiming(ProcessingParams& params)
     params.compReleaseMs = 0.9f * x;
 }
 
+void DeriveStreamSettings(AppSettings& settings)
+{
+    EngineConfig& stream = settings.stream;
+    const CaptureFormat& capture = stream.captureFormat;
+    stream.encoder.sampleRate = capture.sampleRate;
+    stream.encoder.channels = capture.channels;
+
+    IcecastConfig& server = stream.server;
+    server.streamBitrate = stream.encoder.bitrate;
+    server.streamSampleRate = static_cast<uint16_t>(capture.sampleRate);
+    server.streamChannels = capture.channels;
+    server.contentCode = stream.encoder.heVersion > 0 ? 0 : kContentCodeAac;
+    settings.statusAddress = MakeStatusAddress(server.host, server.port, server.mountPoint);
+
+    ProcessingParams& p = stream.processing;
+    p.agcTargetDb = -16.0f;
+    p.agcMaxGainDb = 12.0f;
+    p.codecBitrate = stream.encoder.bitrate;
+    p.codecHeVersion = stream.encoder.heVersion;
+    p.mono = capture.channels < 2;
+    DeriveCompressorTiming(p);
+}
+
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
                          const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId)
 {
@@ -90,8 +113,6 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
     capture.sampleRate = SettleSampleRate(store.GetInt("Audio", "sampleRate", 48000));
     capture.channels = SettleChannels(store.GetInt("Audio", "channels", 2));
     capture.bitsPerSample = static_cast<uint16_t>(store.GetInt("Audio", "bitsPerSample", 16));
-    stream.encoder.sampleRate = capture.sampleRate;
-    stream.encoder.channels = capture.channels;
 
     stream.encoder.bitrate = static_cast<uint32_t>(store.GetInt("Encoder", "bitrate", 64000));
     stream.encoder.heVersion = ParseHeVersion(store.GetString("Encoder", "heVersion", "1"));
@@ -105,13 +126,7 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
     server.streamName = store.GetString("Icecast", "streamName", "");
     server.streamGenre = store.GetString("Icecast", "streamGenre", "");
 
-    server.streamBitrate = stream.encoder.bitrate;
-    server.streamSampleRate = static_cast<uint16_t>(capture.sampleRate);
-    server.streamChannels = capture.channels;
     server.isPublic = store.GetBool("Icecast", "isPublic", true);
-    server.contentCode = stream.encoder.heVersion > 0 ? 0 : kContentCodeAac;
-
-    settings.statusAddress = MakeStatusAddress(server.host, server.port, server.mountPoint);
 
     stream.deviceEndpointId = store.GetString("Audio", "deviceEndpointId", "");
     ResolveInputDevice(stream.deviceEndpointId, store.GetInt("Audio", "deviceIndex", -1), devices, defaultId,
@@ -120,14 +135,8 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
     settings.persistentEncoding = store.GetBool("System", "persistentEncoding", false);
     settings.minimizeToTray = store.GetBool("System", "minimizeToTray", false);
 
-    ProcessingParams& p = stream.processing;
-    ReadStoredProcessing(store, p);
-    p.agcTargetDb = -16.0f;
-    p.agcMaxGainDb = 12.0f;
-    p.codecBitrate = stream.encoder.bitrate;
-    p.codecHeVersion = stream.encoder.heVersion;
-    p.mono = capture.channels < 2;
-    DeriveCompressorTiming(p);
+    ReadStoredProcessing(store, stream.processing);
+    DeriveStreamSettings(settings);
 }
 
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings)

@@ -42,6 +42,11 @@ void ResolveInputDevice(const std::string& endpointId, int32_t storedIndex,
                         const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId,
                         AppSettings& settings);
 
+// Fills in what follows from the capture format, the encoder and the server chosen in
+// settings.stream: the encoder's format, the stream headers, the status address and
+// the processing's codec values, fixed AGC levels and compressor timing.
+void DeriveStreamSettings(AppSettings& settings);
+
 // Compressor attack and release derived from its threshold.
 void DeriveCompressorTiming(ProcessingParams& params);
 
