@@ -60,17 +60,28 @@ std::string DefaultDeviceName(const std::vector<AudioDeviceInfo>& devices, const
     return name + " - " + (found != devices.end() ? found->name : devices.front().name);
 }
 
-std::string MakeStatusAddress(const std::string& host, uint16_t port, const std::string& mountPoint)
+std::string CombineServerAddress(const std::string& host, uint32_t port, const std::string& mountPoint)
 {
-    if (host.empty() || port < 6)
+    if (host.empty())
         return {};
-    std::string address = host + ":" + std::to_string(port - 5);
+    std::string address = host;
+    if (port > 0) {
+        address += ':';
+        address += std::to_string(port);
+    }
     if (!mountPoint.empty()) {
         if (mountPoint.front() != '/')
             address += '/';
         address += mountPoint;
     }
     return address;
+}
+
+std::string MakeStatusAddress(const std::string& host, uint16_t port, const std::string& mountPoint)
+{
+    if (port < 6)
+        return {};
+    return CombineServerAddress(host, port - 5u, mountPoint);
 }
 
 void DeriveCompressorTiming(ProcessingParams& params)

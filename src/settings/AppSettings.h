@@ -50,6 +50,10 @@ void DeriveStreamSettings(AppSettings& settings);
 // Compressor attack and release derived from its threshold.
 void DeriveCompressorTiming(ProcessingParams& params);
 
+// "host", then ":port" when port > 0, then the mount point with a leading "/"; "" when
+// host is empty.
+std::string CombineServerAddress(const std::string& host, uint32_t port, const std::string& mountPoint);
+
 // "host:port-5" plus the mount point with a leading "/", or "" when host is empty or
 // port is 5 or less.
 std::string MakeStatusAddress(const std::string& host, uint16_t port, const std::string& mountPoint);

@@ -51,23 +51,6 @@ int32_t ScaledSetting(float value, float scale)
     return static_cast<int32_t>(scaled);
 }
 
-std::string CombineServerAddress(const std::string& host, uint32_t port, const std::string& mountPoint)
-{
-    if (host.empty())
-        return {};
-    std::string address = host;
-    if (port > 0) {
-        address += ':';
-        address += std::to_string(port);
-    }
-    if (!mountPoint.empty()) {
-        if (mountPoint.front() != '/')
-            address += '/';
-        address += mountPoint;
-    }
-    return address;
-}
-
 void FillDialogData(const SettingsStore& store, const AppSettings& settings, SettingsDialogData& d)
 {
     ClearDialogData(d);
