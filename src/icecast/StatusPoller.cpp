@@ -167,17 +167,17 @@ std::string StripControlCharacters(std::string_view text)
 {
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7f)
             continue;
-        // U+0080..U+009F: some terminals take these as escape introducers too.
-        if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-            static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-            ++i;
+        // U+0080..U+009F: some terminals take these as escape introducers too. Matched
+        // against what is already kept, so that no dropped byte can join two halves.
+        if (byte >= 0x80 && byte <= 0x9F && !out.empty() && static_cast<unsigned char>(out.back()) == 0xC2) {
+            out.pop_back();
             continue;
         }
-        out += text[i];
+        out += c;
     }
     return out;
 }

@@ -60,11 +60,15 @@ std::string DefaultDeviceName(const std::vector<AudioDeviceInfo>& devices, const
     return name + " - " + (found != devices.end() ? found->name : devices.front().name);
 }
 
-std::string MakeStatusAddress(const std::string& host, uint16_t port, const std::string& mountPoint)
+std::string CombineServerAddress(const std::string& host, uint32_t port, const std::string& mountPoint)
 {
-    if (host.empty() || port < 6)
+    if (host.empty())
         return {};
-    std::string address = host + ":" + std::to_string(port - 5);
+    std::string address = host;
+    if (port > 0) {
+        address += ':';
+        address += std::to_string(port);
+    }
     if (!mountPoint.empty()) {
         if (mountPoint.front() != '/')
             address += '/';
@@ -73,12 +77,42 @@ std::string MakeStatusAddress(const std::string& host, uint16_t port, const std:
     return address;
 }
 
+std::string MakeStatusAddress(const std::string& host, uint16_t port, const std::string& mountPoint)
+{
+    if (port < 6)
+        return {};
+    return CombineServerAddress(host, port - 5u, mountPoint);
+}
+
 void DeriveCompressorTiming(ProcessingParams& params)
 {
     const float t = std::clamp((params.compThreshDb + 10.0f) / -20.0f, 0.0f, 1.0f);
     const float x = 300.0f - 250.0f * t;
     params.compAttackMs = 0.1f * x;
     params.compReleaseMs = 0.9f * x;
+}
+
+void DeriveStreamSettings(AppSettings& settings)
+{
+    EngineConfig& stream = settings.stream;
+    const CaptureFormat& capture = stream.captureFormat;
+    stream.encoder.sampleRate = capture.sampleRate;
+    stream.encoder.channels = capture.channels;
+
+    IcecastConfig& server = stream.server;
+    server.streamBitrate = stream.encoder.bitrate;
+    server.streamSampleRate = static_cast<uint16_t>(capture.sampleRate);
+    server.streamChannels = capture.channels;
+    server.contentCode = stream.encoder.heVersion > 0 ? 0 : kContentCodeAac;
+    settings.statusAddress = MakeStatusAddress(server.host, server.port, server.mountPoint);
+
+    ProcessingParams& p = stream.processing;
+    p.agcTargetDb = -16.0f;
+    p.agcMaxGainDb = 12.0f;
+    p.codecBitrate = stream.encoder.bitrate;
+    p.codecHeVersion = stream.encoder.heVersion;
+    p.mono = capture.channels < 2;
+    DeriveCompressorTiming(p);
 }
 
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
@@ -90,8 +124,6 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
     capture.sampleRate = SettleSampleRate(store.GetInt("Audio", "sampleRate", 48000));
     capture.channels = SettleChannels(store.GetInt("Audio", "channels", 2));
     capture.bitsPerSample = static_cast<uint16_t>(store.GetInt("Audio", "bitsPerSample", 16));
-    stream.encoder.sampleRate = capture.sampleRate;
-    stream.encoder.channels = capture.channels;
 
     stream.encoder.bitrate = static_cast<uint32_t>(store.GetInt("Encoder", "bitrate", 64000));
     stream.encoder.heVersion = ParseHeVersion(store.GetString("Encoder", "heVersion", "1"));
@@ -105,13 +137,7 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
     server.streamName = store.GetString("Icecast", "streamName", "");
     server.streamGenre = store.GetString("Icecast", "streamGenre", "");
 
-    server.streamBitrate = stream.encoder.bitrate;
-    server.streamSampleRate = static_cast<uint16_t>(capture.sampleRate);
-    server.streamChannels = capture.channels;
     server.isPublic = store.GetBool("Icecast", "isPublic", true);
-    server.contentCode = stream.encoder.heVersion > 0 ? 0 : kContentCodeAac;
-
-    settings.statusAddress = MakeStatusAddress(server.host, server.port, server.mountPoint);
 
     stream.deviceEndpointId = store.GetString("Audio", "deviceEndpointId", "");
     ResolveInputDevice(stream.deviceEndpointId, store.GetInt("Audio", "deviceIndex", -1), devices, defaultId,
@@ -120,14 +146,8 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
     settings.persistentEncoding = store.GetBool("System", "persistentEncoding", false);
     settings.minimizeToTray = store.GetBool("System", "minimizeToTray", false);
 
-    ProcessingParams& p = stream.processing;
-    ReadStoredProcessing(store, p);
-    p.agcTargetDb = -16.0f;
-    p.agcMaxGainDb = 12.0f;
-    p.codecBitrate = stream.encoder.bitrate;
-    p.codecHeVersion = stream.encoder.heVersion;
-    p.mono = capture.channels < 2;
-    DeriveCompressorTiming(p);
+    ReadStoredProcessing(store, stream.processing);
+    DeriveStreamSettings(settings);
 }
 
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings)

@@ -42,8 +42,17 @@ void ResolveInputDevice(const std::string& endpointId, int32_t storedIndex,
                         const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId,
                         AppSettings& settings);
 
+// Fills in what follows from the capture format, the encoder and the server chosen in
+// settings.stream: the encoder's format, the stream headers, the status address and
+// the processing's codec values, fixed AGC levels and compressor timing.
+void DeriveStreamSettings(AppSettings& settings);
+
 // Compressor attack and release derived from its threshold.
 void DeriveCompressorTiming(ProcessingParams& params);
+
+// "host", then ":port" when port > 0, then the mount point with a leading "/"; "" when
+// host is empty.
+std::string CombineServerAddress(const std::string& host, uint32_t port, const std::string& mountPoint);
 
 // "host:port-5" plus the mount point with a leading "/", or "" when host is empty or
 // port is 5 or less.

@@ -11,20 +11,6 @@ uint32_t HeVersionOf(uint32_t value)
     return value == 2 || value == 1 ? value : 0;
 }
 
-// The processing switches and levels a confirmed record sets.
-ProcessingParams ProcessingFromDialog(const SettingsDialogData& d)
-{
-    ProcessingParams p;
-    ForEachStoredProcessingField([](const StoredProcessingField&, auto& to, const auto& from) { to = from; }, p, d);
-    p.agcTargetDb = -16.0f;
-    p.agcMaxGainDb = 12.0f;
-    p.codecBitrate = d.bitrate * 1000;
-    p.codecHeVersion = HeVersionOf(d.heVersion);
-    p.mono = d.channels < 2;
-    DeriveCompressorTiming(p);
-    return p;
-}
-
 void WriteStore(const SettingsDialogData& d, SettingsStore& store)
 {
     store.SetString("Icecast", "host", DialogText(d.host));
@@ -63,23 +49,6 @@ int32_t ScaledSetting(float value, float scale)
 {
     const float scaled = value * scale;
     return static_cast<int32_t>(scaled);
-}
-
-std::string CombineServerAddress(const std::string& host, uint32_t port, const std::string& mountPoint)
-{
-    if (host.empty())
-        return {};
-    std::string address = host;
-    if (port > 0) {
-        address += ':';
-        address += std::to_string(port);
-    }
-    if (!mountPoint.empty()) {
-        if (mountPoint.front() != '/')
-            address += '/';
-        address += mountPoint;
-    }
-    return address;
 }
 
 void FillDialogData(const SettingsStore& store, const AppSettings& settings, SettingsDialogData& d)
@@ -121,13 +90,10 @@ void ReadBackDialogData(const SettingsDialogData& d, SettingsStore& store, AppSe
                         const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId)
 {
     EngineConfig& stream = settings.stream;
-    const uint32_t heVersion = HeVersionOf(d.heVersion);
     stream.captureFormat.sampleRate = d.sampleRate;
     stream.captureFormat.channels = static_cast<uint16_t>(d.channels);
-    stream.encoder.sampleRate = d.sampleRate;
-    stream.encoder.channels = static_cast<uint16_t>(d.channels);
     stream.encoder.bitrate = d.bitrate * 1000;
-    stream.encoder.heVersion = heVersion;
+    stream.encoder.heVersion = HeVersionOf(d.heVersion);
 
     IcecastConfig& server = stream.server;
     server.host = DialogText(d.host);
@@ -137,17 +103,16 @@ void ReadBackDialogData(const SettingsDialogData& d, SettingsStore& store, AppSe
     server.password = DialogText(d.password);
     server.streamName = DialogText(d.streamName);
     server.streamGenre = DialogText(d.streamGenre);
-    server.streamBitrate = stream.encoder.bitrate; // bit/s, as the stored settings give it
-    server.streamSampleRate = static_cast<uint16_t>(d.sampleRate);
-    server.streamChannels = static_cast<uint16_t>(d.channels);
-    server.contentCode = d.heVersion > 0 ? 0 : kContentCodeAac;
-    settings.statusAddress = MakeStatusAddress(server.host, server.port, server.mountPoint);
 
     stream.deviceEndpointId = DialogText(d.deviceEndpointId);
     ResolveInputDevice(stream.deviceEndpointId, d.deviceIndex, devices, defaultId, settings);
 
     WriteStore(d, store);
-    stream.processing = ProcessingFromDialog(d);
+    // The processing switches and levels a confirmed record sets; the rest is derived.
+    stream.processing = ProcessingParams{};
+    ForEachStoredProcessingField([](const StoredProcessingField&, auto& to, const auto& from) { to = from; },
+                                 stream.processing, d);
     settings.persistentEncoding = d.persistentEncoding;
     settings.minimizeToTray = d.minimizeToTray;
+    DeriveStreamSettings(settings);
 }

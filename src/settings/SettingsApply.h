@@ -8,10 +8,6 @@
 #include "settings/SettingsDialogData.h"
 #include "settings/SettingsStore.h"
 
-// "host", then ":port" when port > 0, then the mount point with a leading "/"; "" when
-// host is empty.
-std::string CombineServerAddress(const std::string& host, uint32_t port, const std::string& mountPoint);
-
 // Fills the dialog's record: stream values from settings, switches and levels from the
 // store (not from the running processing parameters).
 void FillDialogData(const SettingsStore& store, const AppSettings& settings, SettingsDialogData& data);

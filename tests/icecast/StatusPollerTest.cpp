@@ -153,6 +153,8 @@ TEST(StatusPollerTest, ServerTextLosesControlCharacters)
     EXPECT_EQ(result.serverName, "Evil]0;pwned Radiolisteners=999[2J");
     EXPECT_EQ(result.title, "Song[2J31m \xc3\xa9t\xc3\xa9");
     EXPECT_EQ(result.listeners, 3);
+    // A C1 control whose two bytes only meet once the bytes between them are dropped.
+    EXPECT_EQ(StripControlCharacters("a\xc2\x1b\x9b" "b\xc2\xc2\x9b\x9b" "c"), "abc");
 }
 
 TEST(StatusPollerTest, FetchesPlainThenSecure)
