@@ -110,7 +110,7 @@ bool AacEncoder::Open(const EncoderConfig& newConfig)
     outputBuffer.assign(maxOutBytes, 0);
     handle = encoder;
     opened = true;
-    LogEncoder("FDK-AAC initialized: %s, %ukbps, frameSize=%u samples/ch", ProfileName(config.heVersion),
+    LogEncoder("FDK-AAC initialized: %s, %ukbps, frameSize=%u samples/ch", ProfileName(activeProfile),
                config.bitrate / 1000, frameLength);
     return true;
 }
