@@ -221,7 +221,7 @@ bool AacEncoder::Encode(const int16_t* samples, uint64_t byteCount, FrameSink si
 
 void AacEncoder::Flush(FrameSink sink)
 {
-    if (!opened || finished || (!fed && inputFill == 0))
+    if (!opened || finished || !fed) // samples are only ever buffered by feeding
         return;
     if (inputFill > 0) {
         std::fill(inputBuffer.begin() + static_cast<std::ptrdiff_t>(inputFill), inputBuffer.end(), int16_t{0});
