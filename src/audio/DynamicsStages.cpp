@@ -10,7 +10,6 @@ namespace {
 constexpr double kMaxGainDb = 120.0;
 
 // One-pole smoothing coefficient for a time constant in seconds.
-
 float Smoothing(uint32_t sampleRate, double seconds)
 {
     return static_cast<float>(std::exp(-1.0 / (static_cast<double>(sampleRate) * seconds)));

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <memory>
 
+#include "audio/AudioCapture.h"
 #include "audio/AudioStreams.h"
 #include "audio/PacketConversion.h"
 #include "audio/ProcessingChain.h"
@@ -13,8 +14,8 @@ namespace {
 
 constexpr uint32_t kBufferMs = 20;
 constexpr uint32_t kPollMs = 5;
-// A present device delivers packets continuously (silent ones when quiet).
-constexpr auto kInputStall = std::chrono::seconds(3);
+// An input gone quiet this long has gone, as for the capture.
+constexpr auto kInputStall = std::chrono::seconds(AudioCapture::kStallSeconds);
 
 } // namespace
 

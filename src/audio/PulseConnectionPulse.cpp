@@ -105,17 +105,8 @@ bool PulseConnection::Iterate(int timeoutMs)
 
 void PulseConnection::Run(uint32_t milliseconds)
 {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            return;
-        if (loop == nullptr || !Iterate(static_cast<int>(left))) {
-            // A loop that cannot poll must still not turn the wait into a busy loop.
-            std::this_thread::sleep_for(std::chrono::milliseconds(left));
-            return;
-        }
-    }
+    const bool never = false; // no callback sets it: the whole time is served
+    WaitForFlag(never, milliseconds);
 }
 
 bool PulseConnection::WaitUntil(const std::function<bool()>& done, uint32_t timeoutMs)

@@ -110,7 +110,7 @@ bool AacEncoder::Open(const EncoderConfig& newConfig)
     outputBuffer.assign(maxOutBytes, 0);
     handle = encoder;
     opened = true;
-    LogEncoder("FDK-AAC initialized: %s, %ukbps, frameSize=%u samples/ch", ProfileName(config.heVersion),
+    LogEncoder("FDK-AAC initialized: %s, %ukbps, frameSize=%u samples/ch", ProfileName(activeProfile),
                config.bitrate / 1000, frameLength);
     return true;
 }
@@ -119,7 +119,7 @@ bool AacEncoder::Open(const EncoderConfig& newConfig)
 // configuration. On failure nothing stays open; libraryOpened (false on the first
 // call) tells whether the library could be opened at all: when not, no other profile
 // will help.
-bool AacEncoder::OpenProfile(uint32_t& profile, AACENCODER*& encoder, bool& libraryOpened)
+bool AacEncoder::OpenProfile(uint32_t profile, AACENCODER*& encoder, bool& libraryOpened)
 {
     encoder = nullptr;
     AACENC_ERROR error = aacEncOpen(&encoder, kModulesAacSbrPs, config.channels);
@@ -136,8 +136,7 @@ bool AacEncoder::OpenProfile(uint32_t& profile, AACENCODER*& encoder, bool& libr
         LogEncoder("Config: rate=%u ch=%u bitrate=%u codec=%s", config.sampleRate,
                    static_cast<unsigned>(config.channels), config.bitrate, ProfileName(config.heVersion));
     libraryOpened = true;
-    int aot = AOT_AAC_LC;
-    if (!ConfigureLibrary(encoder, profile, aot)) {
+    if (!ConfigureLibrary(encoder, profile)) {
         CloseHandle(encoder);
         return false;
     }
@@ -148,25 +147,18 @@ bool AacEncoder::OpenProfile(uint32_t& profile, AACENCODER*& encoder, bool& libr
         CloseHandle(encoder);
         return false;
     }
-    if (aot == AOT_AAC_LC)
-        profile = 0; // refused at the object type already
     return true;
 }
 
-// Sets the parameters in the library's documented order. Only the mandatory ones end
-// the configuration; aot receives the object type that was accepted.
-bool AacEncoder::ConfigureLibrary(AACENCODER* encoder, uint32_t profile, int& aot)
+// Sets the parameters in the library's documented order. Only the mandatory ones (the
+// object type among them: Open falls back from a refused HE one) end the configuration.
+bool AacEncoder::ConfigureLibrary(AACENCODER* encoder, uint32_t profile)
 {
-    aot = AudioObjectType(profile);
+    const int aot = AudioObjectType(profile);
     AACENC_ERROR error = aacEncoder_SetParam(encoder, AACENC_AOT, static_cast<UINT>(aot));
     if (error != AACENC_OK) {
-        LogEncoder("HE-AAC AOT=%d failed (%d), falling back to AAC-LC", aot, static_cast<int>(error));
-        aot = AOT_AAC_LC;
-        error = aacEncoder_SetParam(encoder, AACENC_AOT, static_cast<UINT>(aot));
-        if (error != AACENC_OK) {
-            LogEncoder("AOT failed: %d", static_cast<int>(error));
-            return false;
-        }
+        LogEncoder("AOT=%d failed: %d", aot, static_cast<int>(error));
+        return false;
     }
 
     struct Mandatory {
@@ -229,7 +221,7 @@ bool AacEncoder::Encode(const int16_t* samples, uint64_t byteCount, FrameSink si
 
 void AacEncoder::Flush(FrameSink sink)
 {
-    if (!opened || finished || (!fed && inputFill == 0))
+    if (!opened || finished || !fed) // samples are only ever buffered by feeding
         return;
     if (inputFill > 0) {
         std::fill(inputBuffer.begin() + static_cast<std::ptrdiff_t>(inputFill), inputBuffer.end(), int16_t{0});

@@ -48,8 +48,8 @@ public:
     uint32_t DelayFrames() const { return delayFrames; }
 
 private:
-    bool OpenProfile(uint32_t& profile, AACENCODER*& encoder, bool& libraryOpened);
-    bool ConfigureLibrary(AACENCODER* encoder, uint32_t profile, int& aot);
+    bool OpenProfile(uint32_t profile, AACENCODER*& encoder, bool& libraryOpened);
+    bool ConfigureLibrary(AACENCODER* encoder, uint32_t profile);
     bool EncodeFrame(const FrameSink& sink);
     void DrainDelayLine(const FrameSink& sink);
     int CallLibrary(int numInSamples, const FrameSink& sink, int& outBytes);

@@ -350,6 +350,15 @@ TEST(AacEncoderTest, OpenLogsConfigurationAndResult)
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "[Encoder] Config: rate=32000 ch=1 bitrate=40500 codec=AAC-LC\n"
               "[Encoder] FDK-AAC initialized: AAC-LC, 40kbps, frameSize=1024 samples/ch\n");
+
+    // The result line names the profile really encoded, not the one asked for.
+    AacEncoder mono;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(mono.Open(MakeConfig(44100, 1, 32000, 2)));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "[Encoder] HE-AAC v2 needs two channels, using HE-AAC v1 for this mono stream\n"
+              "[Encoder] Config: rate=44100 ch=1 bitrate=32000 codec=HE-AAC v2\n"
+              "[Encoder] FDK-AAC initialized: HE-AAC v1, 32kbps, frameSize=2048 samples/ch\n");
 }
 #endif
 

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <numbers>
 #include <string>
@@ -22,11 +21,8 @@ const char* kFfmpeg = "/usr/bin/ffmpeg";
 
 std::string ProbeValue(const std::string& file, const std::string& entry)
 {
-    std::string value = RunShellRaw(std::string(kFfprobe) + " -v error -select_streams a:0 -show_entries stream=" + entry +
-                                   " -of default=noprint_wrappers=1:nokey=1 '" + file + "'");
-    while (!value.empty() && (value.back() == '\n' || value.back() == '\r'))
-        value.pop_back();
-    return value;
+    return RunShell(std::string(kFfprobe) + " -v error -select_streams a:0 -show_entries stream=" + entry +
+                    " -of default=noprint_wrappers=1:nokey=1 '" + file + "'");
 }
 
 struct Decoded {
