@@ -10,6 +10,7 @@
 #include "app/Application.h"
 #include "app/Log.h"
 #include "engine/InputMeters.h"
+#include "engine/StreamSupervisor.h"
 #include "icecast/StatusPoller.h"
 #include "ui/Gdi.h"
 #include "ui/Logo.h"
@@ -53,15 +54,17 @@ struct ButtonLook {
     wchar_t glyph;
 };
 
+// The look follows the caption the stream supervisor gave the button.
 ButtonLook StartButtonLook(const std::wstring& text)
 {
-    if (text == L"Online")
+    const std::string caption = Narrow(text);
+    if (caption == kCaptionOnline)
         return {RGB(34, 160, 56), RGB(30, 140, 30), 0xE701};
-    if (text == L"Reconnecting")
+    if (caption == kCaptionReconnecting)
         return {RGB(210, 120, 20), RGB(180, 90, 10), 0xE895};
-    if (text == L"Disconnected")
+    if (caption == kCaptionDisconnected)
         return {RGB(200, 50, 50), RGB(160, 30, 30), 0xE871};
-    if (text == L"Offline")
+    if (caption == kCaptionOffline)
         return {RGB(200, 50, 50), RGB(160, 30, 30), 0xEB5E};
     return {RGB(60, 65, 80), RGB(50, 55, 68), 0xE768};
 }
