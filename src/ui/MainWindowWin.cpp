@@ -313,21 +313,6 @@ bool RegisterMainClass(HINSTANCE instance)
     return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
-void RoundCorners(HWND window)
-{
-    SetWindowRgn(window, CreateRoundRectRgn(0, 0, kMainWidth + 1, kMainHeight + 1, 16, 16), TRUE);
-    HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
-    if (!dwm)
-        return;
-    using SetAttribute = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
-    auto set = reinterpret_cast<SetAttribute>(reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")));
-    if (set) {
-        const DWORD rounded = 2; // DWMWCP_ROUND for DWMWA_WINDOW_CORNER_PREFERENCE (33)
-        set(window, 33, &rounded, sizeof(rounded));
-    }
-    FreeLibrary(dwm);
-}
-
 void ActOnStartupSettings(Application& app)
 {
     if (app.store.GetBool("System", "startMinimized", false))
@@ -378,7 +363,7 @@ bool CreateMainWindow(Application& app, HINSTANCE instance)
     ApplyStoredSettings(app.store, app.settings);
     KeepInputMonitor(app.levelMonitor, app.settings.stream, app.engine());
     SetTimer(window, kSupervisionTimer, kSupervisionTimerMs, nullptr);
-    RoundCorners(window);
+    RoundWindowCorners(window, kMainWidth, kMainHeight);
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
     ActOnStartupSettings(app);

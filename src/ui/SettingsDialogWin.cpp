@@ -14,6 +14,7 @@
 #include "settings/DialogValues.h"
 #include "ui/Controls.h"
 #include "ui/SettingsDialogPaint.h"
+#include "ui/Shapes.h"
 #include "ui/WideText.h"
 
 const wchar_t kSettingsDialogClass[] = L"KelmVantoroSettingsDlg";
@@ -806,20 +807,6 @@ LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void RoundCorners(HWND window, int w, int h)
-{
-    SetWindowRgn(window, CreateRoundRectRgn(0, 0, w + 1, h + 1, 16, 16), TRUE);
-    using SetAttribute = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
-    if (HMODULE dwm = LoadLibraryW(L"dwmapi.dll")) {
-        auto set = reinterpret_cast<SetAttribute>(reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")));
-        if (set) {
-            const DWORD round = 2;
-            set(window, 33, &round, sizeof round);
-        }
-        FreeLibrary(dwm);
-    }
-}
-
 } // namespace
 
 HWND SettingsDialogWindow()
@@ -868,7 +855,7 @@ bool ShowSettingsDialog(HWND owner, HINSTANCE instance, SettingsDialogData& data
     }
     if (owner)
         EnableWindow(owner, FALSE);
-    RoundCorners(window, w, h);
+    RoundWindowCorners(window, w, h);
     ShowWindow(window, SW_SHOW);
     SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
