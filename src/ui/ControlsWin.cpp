@@ -259,14 +259,6 @@ void FillPill(HDC dc, float top, float width, float height, float radius, COLORR
     FillRoundedRect(dc, RoundedRect{0.5f, top + 0.5f, width, height, 2 * radius}, colour);
 }
 
-void FillRoundedBox(HDC dc, const RECT& box, float diameter, COLORREF fill, COLORREF outline)
-{
-    const RoundedRect shape{box.left + 0.5f, box.top + 0.5f, static_cast<float>(box.right - box.left - 1),
-                            static_cast<float>(box.bottom - box.top - 1), diameter};
-    FillRoundedRect(dc, shape, fill);
-    OutlineRoundedRect(dc, shape, outline, 255);
-}
-
 HWND MakeToggleSwitch(HWND parent, int id, int x, int y)
 {
     return CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, x, y, 32, 18, parent,

@@ -105,14 +105,7 @@ void DrawButton(Application& app, const DRAWITEMSTRUCT& item)
         GdiObject<HBRUSH> background(CreateSolidBrush(theme::kWindow));
         FillRect(dc, &r, background.Get());
     }
-    RoundedRect shape;
-    shape.left = r.left + 0.5f;
-    shape.top = r.top + 0.5f;
-    shape.width = static_cast<float>(r.right - r.left - 1);
-    shape.height = static_cast<float>(r.bottom - r.top - 1);
-    shape.diameter = 8.0f;
-    FillRoundedRect(dc, shape, fill);
-    OutlineRoundedRect(dc, shape, RGB(GetRValue(fill) / 2, GetGValue(fill) / 2, GetBValue(fill) / 2), 255);
+    FillRoundedBox(dc, r, 8.0f, fill, RGB(GetRValue(fill) / 2, GetGValue(fill) / 2, GetBValue(fill) / 2));
 
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, textColour);

@@ -39,6 +39,9 @@ struct RoundedRect {
 };
 void FillRoundedRect(HDC dc, const RoundedRect& rect, COLORREF fill);
 void OutlineRoundedRect(HDC dc, const RoundedRect& rect, COLORREF colour, BYTE alpha);
+// A box inset by half a pixel into its rectangle: arcs of the given diameter, filled and
+// outlined opaquely.
+void FillRoundedBox(HDC dc, const RECT& box, float diameter, COLORREF fill, COLORREF outline);
 
 // Rounds a borderless window's corners (16 pixels): a window region, and the system's
 // rounded corners where dwmapi offers them.
