@@ -298,8 +298,7 @@ HWND MakeActivityStrip(HWND parent, int id, int x, int y, const ActivityLamps* l
 {
     auto data = std::make_unique<Subclass>();
     data->lamps = lamps;
-    data->captionFont = CreateFontW(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                    CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
+    data->captionFont = CreateUiFont(-13);
     return MakeSubclassedStatic(parent, id, x, y, 252, 18, std::move(data), PaintOnlyProc<PaintActivityStrip>);
 }
 

@@ -27,12 +27,6 @@ namespace {
 
 constexpr UINT kTrayIconId = 1;
 
-HFONT MakeFont(const wchar_t* face, int height)
-{
-    return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, face);
-}
-
 void SetCaption(Application& app, const std::string& caption)
 {
     SetWindowTextW(app.startButton, Widen(caption).c_str());
@@ -337,10 +331,10 @@ bool CreateMainWindow(Application& app, HINSTANCE instance)
     if (!window)
         return false;
 
-    app.TitleFont = MakeFont(L"Segoe UI", 22);
-    app.ButtonFont = MakeFont(L"Segoe UI", 18);
-    app.LabelFont = MakeFont(L"Segoe UI", 16);
-    app.GlyphFont = MakeFont(L"Segoe MDL2 Assets", 16);
+    app.TitleFont = CreateUiFont(22);
+    app.ButtonFont = CreateUiFont(18);
+    app.LabelFont = CreateUiFont(16);
+    app.GlyphFont = CreateUiFont(16, FW_NORMAL, L"Segoe MDL2 Assets");
     LoadLogo(app);
     if (app.largeIcon)
         SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(app.largeIcon));

@@ -13,6 +13,7 @@
 #include "icecast/ConnectionTest.h"
 #include "settings/DialogValues.h"
 #include "ui/Controls.h"
+#include "ui/Gdi.h"
 #include "ui/SettingsDialogPaint.h"
 #include "ui/Shapes.h"
 #include "ui/WideText.h"
@@ -110,12 +111,6 @@ bool IsRecordSwitch(int id)
 bool& SwitchValue(int id)
 {
     return state->switches[static_cast<size_t>(id - kFirstSwitch)];
-}
-
-HFONT MakeFont(int pixels, int weight)
-{
-    return CreateFontW(-pixels, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
 }
 
 void SetText(HWND window, const std::string& text)
@@ -503,9 +498,9 @@ void OnCreate(HWND window, SettingsDialogData* data)
     DialogState& s = *state;
     s.window = window;
     s.data = data;
-    s.font16 = MakeFont(16, FW_NORMAL);
-    s.font18 = MakeFont(18, FW_NORMAL);
-    s.tabFont = MakeFont(13, FW_BOLD);
+    s.font16 = CreateUiFont(-16);
+    s.font18 = CreateUiFont(-18);
+    s.tabFont = CreateUiFont(-13, FW_BOLD);
     s.windowBrush = CreateSolidBrush(kWindowColour);
     s.editBrush = CreateSolidBrush(kEditColour);
     s.panelBrush = CreateSolidBrush(kPanelColour);
