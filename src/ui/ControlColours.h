@@ -74,15 +74,20 @@ constexpr Rgb ActivityColour(double value, bool on)
     return {255, static_cast<uint8_t>(static_cast<int>(fall * 255)), 0};
 }
 
-// Colour band of MiniMeter dot i of 9: green, yellow, orange, red.
-constexpr int MeterBand(int dot)
+// Colour band of a meter dot at fraction f of the row: green, yellow, orange, red.
+constexpr int MeterBandAt(double f)
 {
-    const double f = dot / 9.0;
     if (f < 0.55)
         return 0;
     if (f < 0.71)
         return 1;
     return f < 0.87 ? 2 : 3;
+}
+
+// Colour band of MiniMeter dot i of 9.
+constexpr int MeterBand(int dot)
+{
+    return MeterBandAt(dot / 9.0);
 }
 
 // Dots lit for a level: truncate(clamp(level, 0, 1) × 9).

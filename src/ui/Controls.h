@@ -21,8 +21,6 @@ constexpr COLORREF ToColorref(Rgb c)
 // Anti-aliased shapes (GDI+, high-quality pixel offset).
 void FillCentredCircle(HDC dc, float centreX, float centreY, float radius, COLORREF colour);
 void FillPill(HDC dc, float top, float width, float height, float radius, COLORREF colour);
-// A rounded box inset by half a pixel: arcs of diameter d, filled and outlined.
-void FillRoundedBox(HDC dc, const RECT& box, float diameter, COLORREF fill, COLORREF outline);
 
 // Owner-drawn on/off switch (32 x 18); the parent paints it with DrawToggleSwitch on
 // WM_DRAWITEM.

@@ -1,41 +1,19 @@
 #include "ui/Controls.h"
 
 #include <commctrl.h>
-#include <objidl.h>
-
-#include <gdiplus.h>
 
 #include <algorithm>
 #include <memory>
 
 #include "settings/DialogValues.h"
 #include "ui/Gdi.h"
+#include "ui/Shapes.h"
 #include "ui/WideText.h"
 
 namespace {
 
 constexpr wchar_t kBindingProperty[] = L"KelmControl";
 constexpr wchar_t kPlaceholderProperty[] = L"PlaceholderData";
-
-Gdiplus::Color GdiColour(COLORREF c)
-{
-    return Gdiplus::Color(255, GetRValue(c), GetGValue(c), GetBValue(c));
-}
-
-void Smooth(Gdiplus::Graphics& g)
-{
-    g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
-    g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHighQuality);
-}
-
-void AddRoundedPath(Gdiplus::GraphicsPath& path, float left, float top, float width, float height, float d)
-{
-    path.AddArc(left, top, d, d, 180.0f, 90.0f);
-    path.AddArc(left + width - d, top, d, d, 270.0f, 90.0f);
-    path.AddArc(left + width - d, top + height - d, d, d, 0.0f, 90.0f);
-    path.AddArc(left, top + height - d, d, d, 90.0f, 90.0f);
-    path.CloseFigure();
-}
 
 void FillPanel(HDC dc, const RECT& r)
 {
@@ -273,33 +251,12 @@ LRESULT CALLBACK PlaceholderProc(HWND edit, UINT message, WPARAM wParam, LPARAM 
 
 void FillCentredCircle(HDC dc, float centreX, float centreY, float radius, COLORREF colour)
 {
-    Gdiplus::Graphics g(dc);
-    Smooth(g);
-    Gdiplus::SolidBrush brush(GdiColour(colour));
-    g.FillEllipse(&brush, centreX - radius + 0.5f, centreY - radius + 0.5f, 2 * radius, 2 * radius);
+    FillCircle(dc, centreX - radius + 0.5f, centreY - radius + 0.5f, 2 * radius, colour);
 }
 
 void FillPill(HDC dc, float top, float width, float height, float radius, COLORREF colour)
 {
-    Gdiplus::Graphics g(dc);
-    Smooth(g);
-    Gdiplus::GraphicsPath path;
-    AddRoundedPath(path, 0.5f, top + 0.5f, width, height, 2 * radius);
-    Gdiplus::SolidBrush brush(GdiColour(colour));
-    g.FillPath(&brush, &path);
-}
-
-void FillRoundedBox(HDC dc, const RECT& box, float diameter, COLORREF fill, COLORREF outline)
-{
-    Gdiplus::Graphics g(dc);
-    Smooth(g);
-    Gdiplus::GraphicsPath path;
-    AddRoundedPath(path, box.left + 0.5f, box.top + 0.5f, static_cast<float>(box.right - box.left - 1),
-                   static_cast<float>(box.bottom - box.top - 1), diameter);
-    Gdiplus::SolidBrush brush(GdiColour(fill));
-    g.FillPath(&brush, &path);
-    Gdiplus::Pen pen(GdiColour(outline), 1.0f);
-    g.DrawPath(&pen, &path);
+    FillRoundedRect(dc, RoundedRect{0.5f, top + 0.5f, width, height, 2 * radius}, colour);
 }
 
 HWND MakeToggleSwitch(HWND parent, int id, int x, int y)
@@ -341,8 +298,7 @@ HWND MakeActivityStrip(HWND parent, int id, int x, int y, const ActivityLamps* l
 {
     auto data = std::make_unique<Subclass>();
     data->lamps = lamps;
-    data->captionFont = CreateFontW(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                    CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
+    data->captionFont = CreateUiFont(-13);
     return MakeSubclassedStatic(parent, id, x, y, 252, 18, std::move(data), PaintOnlyProc<PaintActivityStrip>);
 }
 

@@ -8,6 +8,14 @@
 #include <algorithm>
 #include <utility>
 
+// A font of the windows' face; height as CreateFontW takes it (negative: the
+// character height rather than the cell height).
+inline HFONT CreateUiFont(int height, int weight = FW_NORMAL, const wchar_t* face = L"Segoe UI")
+{
+    return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, face);
+}
+
 // A top-down 32-bit DIB section of width x height (BI_RGB); bits receives its pixels.
 // Null when it cannot be made.
 inline HBITMAP CreateTopDownDib(HDC dc, int width, int height, void** bits)

@@ -10,6 +10,7 @@
 #include "app/Application.h"
 #include "app/Log.h"
 #include "engine/InputMeters.h"
+#include "engine/StreamSupervisor.h"
 #include "icecast/StatusPoller.h"
 #include "ui/Gdi.h"
 #include "ui/Logo.h"
@@ -25,12 +26,6 @@ const wchar_t kMainWindowClass[] = L"KelmVantoroWnd";
 namespace {
 
 constexpr UINT kTrayIconId = 1;
-
-HFONT MakeFont(const wchar_t* face, int height)
-{
-    return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, face);
-}
 
 void SetCaption(Application& app, const std::string& caption)
 {
@@ -53,15 +48,17 @@ struct ButtonLook {
     wchar_t glyph;
 };
 
+// The look follows the caption the stream supervisor gave the button.
 ButtonLook StartButtonLook(const std::wstring& text)
 {
-    if (text == L"Online")
+    const std::string caption = Narrow(text);
+    if (caption == kCaptionOnline)
         return {RGB(34, 160, 56), RGB(30, 140, 30), 0xE701};
-    if (text == L"Reconnecting")
+    if (caption == kCaptionReconnecting)
         return {RGB(210, 120, 20), RGB(180, 90, 10), 0xE895};
-    if (text == L"Disconnected")
+    if (caption == kCaptionDisconnected)
         return {RGB(200, 50, 50), RGB(160, 30, 30), 0xE871};
-    if (text == L"Offline")
+    if (caption == kCaptionOffline)
         return {RGB(200, 50, 50), RGB(160, 30, 30), 0xEB5E};
     return {RGB(60, 65, 80), RGB(50, 55, 68), 0xE768};
 }
@@ -102,14 +99,7 @@ void DrawButton(Application& app, const DRAWITEMSTRUCT& item)
         GdiObject<HBRUSH> background(CreateSolidBrush(theme::kWindow));
         FillRect(dc, &r, background.Get());
     }
-    RoundedRect shape;
-    shape.left = r.left + 0.5f;
-    shape.top = r.top + 0.5f;
-    shape.width = static_cast<float>(r.right - r.left - 1);
-    shape.height = static_cast<float>(r.bottom - r.top - 1);
-    shape.diameter = 8.0f;
-    FillRoundedRect(dc, shape, fill);
-    OutlineRoundedRect(dc, shape, RGB(GetRValue(fill) / 2, GetGValue(fill) / 2, GetBValue(fill) / 2), 255);
+    FillRoundedBox(dc, r, 8.0f, fill, RGB(GetRValue(fill) / 2, GetGValue(fill) / 2, GetBValue(fill) / 2));
 
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, textColour);
@@ -310,21 +300,6 @@ bool RegisterMainClass(HINSTANCE instance)
     return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
-void RoundCorners(HWND window)
-{
-    SetWindowRgn(window, CreateRoundRectRgn(0, 0, kMainWidth + 1, kMainHeight + 1, 16, 16), TRUE);
-    HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
-    if (!dwm)
-        return;
-    using SetAttribute = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
-    auto set = reinterpret_cast<SetAttribute>(reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")));
-    if (set) {
-        const DWORD rounded = 2; // DWMWCP_ROUND for DWMWA_WINDOW_CORNER_PREFERENCE (33)
-        set(window, 33, &rounded, sizeof(rounded));
-    }
-    FreeLibrary(dwm);
-}
-
 void ActOnStartupSettings(Application& app)
 {
     if (app.store.GetBool("System", "startMinimized", false))
@@ -356,10 +331,10 @@ bool CreateMainWindow(Application& app, HINSTANCE instance)
     if (!window)
         return false;
 
-    app.TitleFont = MakeFont(L"Segoe UI", 22);
-    app.ButtonFont = MakeFont(L"Segoe UI", 18);
-    app.LabelFont = MakeFont(L"Segoe UI", 16);
-    app.GlyphFont = MakeFont(L"Segoe MDL2 Assets", 16);
+    app.TitleFont = CreateUiFont(22);
+    app.ButtonFont = CreateUiFont(18);
+    app.LabelFont = CreateUiFont(16);
+    app.GlyphFont = CreateUiFont(16, FW_NORMAL, L"Segoe MDL2 Assets");
     LoadLogo(app);
     if (app.largeIcon)
         SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(app.largeIcon));
@@ -375,7 +350,7 @@ bool CreateMainWindow(Application& app, HINSTANCE instance)
     ApplyStoredSettings(app.store, app.settings);
     KeepInputMonitor(app.levelMonitor, app.settings.stream, app.engine());
     SetTimer(window, kSupervisionTimer, kSupervisionTimerMs, nullptr);
-    RoundCorners(window);
+    RoundWindowCorners(window, kMainWidth, kMainHeight);
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
     ActOnStartupSettings(app);

@@ -34,12 +34,6 @@ const RECT kExitButton{32, 72, 132, 102};
 const RECT kMinimiseButton{148, 72, 248, 102};
 constexpr int kAlertWidth = 380;
 
-HFONT MakeFont(int height, int weight = FW_NORMAL)
-{
-    return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
-}
-
 void AddRoundedPath(Gdiplus::GraphicsPath& path, int width, int height, int radius)
 {
     const float d = 2.0f * radius;
@@ -187,7 +181,7 @@ int ExitHit(POINT p)
 void PaintExit(HWND window)
 {
     PaintPopup(window, kExitWidth, kExitHeight, 8, [](HDC dc) {
-        GdiObject<HFONT> font(MakeFont(18));
+        GdiObject<HFONT> font(CreateUiFont(18));
         DrawCentredLine(dc, font.Get(), kText, RECT{0, 20, kExitWidth, 50}, L"What would you like to do?");
         DrawButton(dc, kExitButton, L"EXIT", exitState.mouse.hover == kExitChoiceExit, font.Get());
         DrawButton(dc, kMinimiseButton, L"MINIMIZE", exitState.mouse.hover == kExitChoiceMinimise, font.Get());
@@ -323,7 +317,7 @@ int MeasureMessageHeight(const std::wstring& message)
 {
     ScreenDc screen;
     HDC dc = CreateCompatibleDC(screen.Dc());
-    GdiObject<HFONT> font(MakeFont(16));
+    GdiObject<HFONT> font(CreateUiFont(16));
     RECT box{20, 42, 360, 42};
     {
         SelectionScope select(dc, font.Get());
@@ -338,8 +332,8 @@ void PaintAlert(HWND window)
     const int height = alertState.height;
     PaintPopup(window, kAlertWidth, height, 8, [height](HDC dc) {
         SetBkMode(dc, TRANSPARENT);
-        GdiObject<HFONT> titleFont(MakeFont(18, 600));
-        GdiObject<HFONT> textFont(MakeFont(16));
+        GdiObject<HFONT> titleFont(CreateUiFont(18, 600));
+        GdiObject<HFONT> textFont(CreateUiFont(16));
         {
             SelectionScope select(dc, titleFont.Get());
             SetTextColor(dc, kTitleText);
@@ -385,7 +379,7 @@ void PaintToast(HWND window)
         return;
     const char* text = reinterpret_cast<const char*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     PaintPopup(window, width, height, 10, [&](HDC dc) {
-        GdiObject<HFONT> font(MakeFont(18));
+        GdiObject<HFONT> font(CreateUiFont(18));
         DrawCentredLine(dc, font.Get(), kToastTextColour, RECT{0, 0, width, height}, Widen(text ? text : "").c_str());
     });
 }
@@ -519,7 +513,7 @@ HWND ShowToast(HWND owner)
     SIZE text{0, 0};
     {
         ScreenDc screen;
-        GdiObject<HFONT> font(MakeFont(18));
+        GdiObject<HFONT> font(CreateUiFont(18));
         SelectionScope select(screen.Dc(), font.Get());
         const std::wstring wide = Widen(kToastText);
         GetTextExtentPoint32W(screen.Dc(), wide.c_str(), static_cast<int>(wide.size()), &text);

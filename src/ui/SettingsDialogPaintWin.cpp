@@ -7,6 +7,7 @@
 #include "ui/Controls.h"
 #include "ui/Gdi.h"
 #include "ui/SettingsDialog.h"
+#include "ui/Shapes.h"
 
 namespace {
 

@@ -13,7 +13,9 @@
 #include "icecast/ConnectionTest.h"
 #include "settings/DialogValues.h"
 #include "ui/Controls.h"
+#include "ui/Gdi.h"
 #include "ui/SettingsDialogPaint.h"
+#include "ui/Shapes.h"
 #include "ui/WideText.h"
 
 const wchar_t kSettingsDialogClass[] = L"KelmVantoroSettingsDlg";
@@ -109,12 +111,6 @@ bool IsRecordSwitch(int id)
 bool& SwitchValue(int id)
 {
     return state->switches[static_cast<size_t>(id - kFirstSwitch)];
-}
-
-HFONT MakeFont(int pixels, int weight)
-{
-    return CreateFontW(-pixels, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
 }
 
 void SetText(HWND window, const std::string& text)
@@ -502,9 +498,9 @@ void OnCreate(HWND window, SettingsDialogData* data)
     DialogState& s = *state;
     s.window = window;
     s.data = data;
-    s.font16 = MakeFont(16, FW_NORMAL);
-    s.font18 = MakeFont(18, FW_NORMAL);
-    s.tabFont = MakeFont(13, FW_BOLD);
+    s.font16 = CreateUiFont(-16);
+    s.font18 = CreateUiFont(-18);
+    s.tabFont = CreateUiFont(-13, FW_BOLD);
     s.windowBrush = CreateSolidBrush(kWindowColour);
     s.editBrush = CreateSolidBrush(kEditColour);
     s.panelBrush = CreateSolidBrush(kPanelColour);
@@ -806,20 +802,6 @@ LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-void RoundCorners(HWND window, int w, int h)
-{
-    SetWindowRgn(window, CreateRoundRectRgn(0, 0, w + 1, h + 1, 16, 16), TRUE);
-    using SetAttribute = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
-    if (HMODULE dwm = LoadLibraryW(L"dwmapi.dll")) {
-        auto set = reinterpret_cast<SetAttribute>(reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")));
-        if (set) {
-            const DWORD round = 2;
-            set(window, 33, &round, sizeof round);
-        }
-        FreeLibrary(dwm);
-    }
-}
-
 } // namespace
 
 HWND SettingsDialogWindow()
@@ -868,7 +850,7 @@ bool ShowSettingsDialog(HWND owner, HINSTANCE instance, SettingsDialogData& data
     }
     if (owner)
         EnableWindow(owner, FALSE);
-    RoundCorners(window, w, h);
+    RoundWindowCorners(window, w, h);
     ShowWindow(window, SW_SHOW);
     SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 

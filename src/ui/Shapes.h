@@ -1,6 +1,7 @@
 #pragma once
 
-// Windows only: anti-aliased shapes drawn with GDI+ into a GDI device context.
+// Windows only: anti-aliased shapes drawn with GDI+ into a GDI device context, and the
+// rounded corners of the borderless windows.
 
 #include <windows.h>
 
@@ -38,3 +39,10 @@ struct RoundedRect {
 };
 void FillRoundedRect(HDC dc, const RoundedRect& rect, COLORREF fill);
 void OutlineRoundedRect(HDC dc, const RoundedRect& rect, COLORREF colour, BYTE alpha);
+// A box inset by half a pixel into its rectangle: arcs of the given diameter, filled and
+// outlined opaquely.
+void FillRoundedBox(HDC dc, const RECT& box, float diameter, COLORREF fill, COLORREF outline);
+
+// Rounds a borderless window's corners (16 pixels): a window region, and the system's
+// rounded corners where dwmapi offers them.
+void RoundWindowCorners(HWND window, int width, int height);

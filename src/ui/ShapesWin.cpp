@@ -69,3 +69,26 @@ void OutlineRoundedRect(HDC dc, const RoundedRect& rect, COLORREF colour, BYTE a
     Gdiplus::Pen pen(Opaque(colour, alpha), 1.0f);
     g.DrawPath(&pen, &path);
 }
+
+void FillRoundedBox(HDC dc, const RECT& box, float diameter, COLORREF fill, COLORREF outline)
+{
+    const RoundedRect shape{box.left + 0.5f, box.top + 0.5f, static_cast<float>(box.right - box.left - 1),
+                            static_cast<float>(box.bottom - box.top - 1), diameter};
+    FillRoundedRect(dc, shape, fill);
+    OutlineRoundedRect(dc, shape, outline, 255);
+}
+
+void RoundWindowCorners(HWND window, int width, int height)
+{
+    SetWindowRgn(window, CreateRoundRectRgn(0, 0, width + 1, height + 1, 16, 16), TRUE);
+    HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
+    if (!dwm)
+        return;
+    using SetAttribute = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
+    auto set = reinterpret_cast<SetAttribute>(reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")));
+    if (set) {
+        const DWORD rounded = 2; // DWMWCP_ROUND for DWMWA_WINDOW_CORNER_PREFERENCE (33)
+        set(window, 33, &rounded, sizeof(rounded));
+    }
+    FreeLibrary(dwm);
+}

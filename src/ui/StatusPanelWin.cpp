@@ -9,6 +9,7 @@
 #include "app/Application.h"
 #include "engine/InputMeters.h"
 #include "engine/StatusTexts.h"
+#include "ui/Controls.h"
 #include "ui/Gdi.h"
 #include "ui/MainWindow.h"
 #include "ui/Shapes.h"
@@ -223,14 +224,8 @@ int MeterDotCentreX(int index, int clientWidth)
 
 COLORREF MeterDotColour(int index, bool lit)
 {
-    const float f = static_cast<float>(index) / kMeterDots;
-    if (f < 0.55f)
-        return lit ? theme::kGreen : RGB(10, 61, 30);
-    if (f < 0.71f)
-        return lit ? theme::kYellow : RGB(74, 58, 3);
-    if (f < 0.87f)
-        return lit ? theme::kOrange : RGB(74, 35, 6);
-    return lit ? theme::kRed : RGB(74, 21, 21);
+    const int band = MeterBandAt(static_cast<double>(index) / kMeterDots);
+    return ToColorref(lit ? colours::kMeterLit[band] : colours::kMeterUnlit[band]);
 }
 
 void PaintStatusPanel(Application& app, HDC target)
