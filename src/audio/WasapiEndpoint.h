@@ -28,9 +28,6 @@ inline const PROPERTYKEY kDeviceFriendlyName = {
 // Joins the multithreaded apartment the first time a thread calls it; never leaves.
 void EnsureComApartment();
 
-std::string WideToUtf8(const wchar_t* text);
-std::wstring Utf8ToWide(const std::string& text);
-
 ComPtr<IMMDeviceEnumerator> CreateDeviceEnumerator();
 
 // The device rule: endpointId when GetDevice finds it, else the active endpoint at

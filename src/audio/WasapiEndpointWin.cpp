@@ -2,6 +2,8 @@
 
 #include <propidl.h>
 
+#include "app/WideText.h"
+
 void EnsureComApartment()
 {
     thread_local bool joined = false;
@@ -11,31 +13,6 @@ void EnsureComApartment()
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         joined = true;
     }
-}
-
-std::string WideToUtf8(const wchar_t* text)
-{
-    if (text == nullptr || *text == L'\0')
-        return {};
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1)
-        return {};
-    std::string out(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
-    out.resize(static_cast<size_t>(bytes) - 1); // the terminator
-    return out;
-}
-
-std::wstring Utf8ToWide(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    const int chars = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (chars <= 0)
-        return {};
-    std::wstring out(static_cast<size_t>(chars), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), chars);
-    return out;
 }
 
 ComPtr<IMMDeviceEnumerator> CreateDeviceEnumerator()
@@ -55,7 +32,7 @@ ComPtr<IMMDevice> OpenEndpointDevice(EDataFlow flow, int32_t position, const std
     if (!enumerator)
         return device;
     if (!endpointId.empty()) {
-        const std::wstring id = Utf8ToWide(endpointId);
+        const std::wstring id = Widen(endpointId);
         // An endpoint that is known but no longer active (unplugged, disabled, removed)
         // cannot record: it counts as missing, so the default device takes over.
         DWORD state = 0;
@@ -85,7 +62,8 @@ std::string ReadFriendlyName(IMMDevice* device)
     PROPVARIANT value;
     PropVariantInit(&value);
     if (SUCCEEDED(store->GetValue(kDeviceFriendlyName, &value)) && value.vt == VT_LPWSTR)
-        name = WideToUtf8(value.pwszVal);
+        if (value.pwszVal != nullptr)
+            name = Narrow(value.pwszVal);
     PropVariantClear(&value);
     return name;
 }
@@ -95,7 +73,7 @@ std::string ReadEndpointId(IMMDevice* device)
     std::string id;
     LPWSTR wide = nullptr;
     if (device != nullptr && SUCCEEDED(device->GetId(&wide)) && wide != nullptr) {
-        id = WideToUtf8(wide);
+        id = Narrow(wide);
         CoTaskMemFree(wide);
     }
     return id;

@@ -8,7 +8,7 @@
 #include "settings/DialogValues.h"
 #include "ui/Gdi.h"
 #include "ui/Shapes.h"
-#include "ui/WideText.h"
+#include "app/WideText.h"
 
 namespace {
 

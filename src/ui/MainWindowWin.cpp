@@ -19,7 +19,7 @@
 #include "ui/Shapes.h"
 #include "ui/StatusPanel.h"
 #include "ui/Theme.h"
-#include "ui/WideText.h"
+#include "app/WideText.h"
 
 const wchar_t kMainWindowClass[] = L"KelmVantoroWnd";
 

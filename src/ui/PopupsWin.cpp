@@ -11,7 +11,7 @@
 
 #include "app/Log.h"
 #include "ui/Gdi.h"
-#include "ui/WideText.h"
+#include "app/WideText.h"
 
 const wchar_t kExitDialogClass[] = L"KelmExitDlg";
 const wchar_t kAlertClass[] = L"KelmAlertDlg";

@@ -16,7 +16,7 @@
 #include "ui/Gdi.h"
 #include "ui/SettingsDialogPaint.h"
 #include "ui/Shapes.h"
-#include "ui/WideText.h"
+#include "app/WideText.h"
 
 const wchar_t kSettingsDialogClass[] = L"KelmVantoroSettingsDlg";
 

@@ -14,7 +14,7 @@
 #include "ui/MainWindow.h"
 #include "ui/Shapes.h"
 #include "ui/Theme.h"
-#include "ui/WideText.h"
+#include "app/WideText.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// Windows only: UTF-8 <-> UTF-16 at the window interfaces (code page 65001).
+// Windows only: UTF-8 <-> UTF-16 wherever the system speaks UTF-16 (windows, device
+// names and identifiers, paths).
 
 #include <windows.h>
 
