@@ -11,13 +11,17 @@
 #include <fdk-aac/aacenc_lib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -72,6 +76,68 @@ bool Set(HANDLE_AACENCODER encoder, AACENC_PARAM param, UINT value)
     return false;
 }
 
+// The live path's other threads, doing nothing but their waiting: a sender woken per
+// frame that writes it out, and a 100 ms tick. Joined by the destructor.
+class LivePattern {
+public:
+    explicit LivePattern(std::function<void(const uint8_t*, size_t)> writer) : sink(std::move(writer))
+    {
+        sender = std::thread([this] { Send(); });
+        tick = std::thread([this] {
+            auto due = std::chrono::steady_clock::now();
+            while (!stopping.load()) {
+                due += std::chrono::milliseconds(100);
+                std::this_thread::sleep_until(due);
+            }
+        });
+    }
+    ~LivePattern()
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            stopping.store(true);
+        }
+        ready.notify_one();
+        sender.join();
+        tick.join();
+    }
+    void Push(const uint8_t* bytes, size_t size)
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            queued.insert(queued.end(), bytes, bytes + size);
+        }
+        ready.notify_one();
+    }
+
+private:
+    void Send()
+    {
+        std::vector<uint8_t> taken;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                ready.wait_until(guard, std::chrono::steady_clock::now() + std::chrono::milliseconds(50),
+                                 [this] { return !queued.empty() || stopping.load(); });
+                if (queued.empty() && stopping.load())
+                    return;
+                taken.swap(queued);
+            }
+            if (!taken.empty())
+                sink(taken.data(), taken.size());
+            taken.clear();
+        }
+    }
+
+    std::function<void(const uint8_t*, size_t)> sink;
+    std::mutex lock;
+    std::condition_variable ready;
+    std::vector<uint8_t> queued;
+    std::atomic<bool> stopping{false};
+    std::thread sender;
+    std::thread tick;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -109,25 +175,27 @@ int main(int argc, char** argv)
     if (out == nullptr)
         return 1;
     const bool frameLog = std::getenv("KV_FRAME_LOG") != nullptr;
-    // KV_BARE_PACED: take each frame only when its sound would have been captured, as
+    // KV_BARE_PACED=1: take each frame only when its sound would have been captured, as
     // the live path must, so the encoder runs in short bursts between sleeps.
-    const bool paced = std::getenv("KV_BARE_PACED") != nullptr;
+    // KV_BARE_PACED=live: besides, wake as the live path's threads do, with nothing else
+    // to do: a capture thread every 20 ms that encodes once a frame's worth has come, a
+    // sender thread woken per frame (waiting at most 50 ms) that writes it, and a 100 ms
+    // tick. What the live path costs beyond this is its own work.
+    const char* pacing = std::getenv("KV_BARE_PACED");
+    const bool paced = pacing != nullptr && std::strcmp(pacing, "live") != 0;
+    const bool live = pacing != nullptr && !paced;
     const auto frameTime = std::chrono::microseconds(1000000LL * info.frameLength / wav.rate);
-    auto due = std::chrono::steady_clock::now();
     const size_t frameSamples = static_cast<size_t>(info.frameLength) * wav.channels;
     std::vector<int16_t> input(frameSamples);
     std::vector<uint8_t> output(info.maxOutBufBytes);
     uint64_t frames = 0;
     uint64_t fed = 0;
-    // Whole frames of input, the last one zero-padded, as the live path feeds them.
-    for (size_t at = 0; at < wav.samples.size(); at += frameSamples) {
-        if (paced) {
-            due += frameTime;
-            std::this_thread::sleep_until(due);
-        }
+    // Encodes the whole frame of input at sample at (the last one zero-padded, as the live
+    // path feeds them) and hands what came out to emit. False when the library fails.
+    auto encodeFrame = [&](size_t at, const std::function<void(const uint8_t*, size_t)>& emit) {
         std::fill(input.begin(), input.end(), int16_t{0});
         std::memcpy(input.data(), wav.samples.data() + at,
-                        std::min(frameSamples, wav.samples.size() - at) * sizeof(int16_t));
+                    std::min(frameSamples, wav.samples.size() - at) * sizeof(int16_t));
         void* inPointer = input.data();
         INT inIdentifier = IN_AUDIO_DATA;
         INT inSize = static_cast<INT>(frameSamples * sizeof(int16_t));
@@ -142,14 +210,44 @@ int main(int argc, char** argv)
         inArgs.numInSamples = static_cast<INT>(frameSamples);
         AACENC_OutArgs outArgs{};
         if (aacEncEncode(encoder, &inDesc, &outDesc, &inArgs, &outArgs) != AACENC_OK)
-            break;
+            return false;
         fed += info.frameLength;
         if (outArgs.numOutBytes > 0) {
-            std::fwrite(output.data(), 1, static_cast<size_t>(outArgs.numOutBytes), out);
+            emit(output.data(), static_cast<size_t>(outArgs.numOutBytes));
             if (frameLog)
                 std::printf("frame %llu fed %llu\n", static_cast<unsigned long long>(frames),
                             static_cast<unsigned long long>(fed));
             ++frames;
+        }
+        return true;
+    };
+    auto write = [out](const uint8_t* bytes, size_t size) { std::fwrite(bytes, 1, size, out); };
+
+    if (live) {
+        LivePattern pattern(write);
+        const size_t blockSamples = static_cast<size_t>(wav.rate / 50) * wav.channels; // 20 ms
+        size_t captured = 0;
+        size_t at = 0;
+        auto due = std::chrono::steady_clock::now();
+        while (at < wav.samples.size()) {
+            due += std::chrono::milliseconds(20);
+            std::this_thread::sleep_until(due);
+            captured += blockSamples;
+            for (; at < wav.samples.size() && (captured >= at + frameSamples || captured >= wav.samples.size());
+                 at += frameSamples) {
+                if (!encodeFrame(at, [&pattern](const uint8_t* bytes, size_t size) { pattern.Push(bytes, size); }))
+                    break;
+            }
+        }
+    } else {
+        auto due = std::chrono::steady_clock::now();
+        for (size_t at = 0; at < wav.samples.size(); at += frameSamples) {
+            if (paced) {
+                due += frameTime;
+                std::this_thread::sleep_until(due);
+            }
+            if (!encodeFrame(at, write))
+                break;
         }
     }
     std::fclose(out);
