@@ -228,14 +228,16 @@ int main(int argc, char** argv)
         const size_t blockSamples = static_cast<size_t>(wav.rate / 50) * wav.channels; // 20 ms
         size_t captured = 0;
         size_t at = 0;
+        bool failed = false;
         auto due = std::chrono::steady_clock::now();
-        while (at < wav.samples.size()) {
+        while (at < wav.samples.size() && !failed) {
             due += std::chrono::milliseconds(20);
             std::this_thread::sleep_until(due);
             captured += blockSamples;
             for (; at < wav.samples.size() && (captured >= at + frameSamples || captured >= wav.samples.size());
                  at += frameSamples) {
-                if (!encodeFrame(at, [&pattern](const uint8_t* bytes, size_t size) { pattern.Push(bytes, size); }))
+                failed = !encodeFrame(at, [&pattern](const uint8_t* bytes, size_t size) { pattern.Push(bytes, size); });
+                if (failed)
                     break;
             }
         }
