@@ -1,6 +1,7 @@
 #include "icecast/TcpSocket.h"
 
 #include <climits>
+#include <cstring>
 #include <mutex>
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -22,6 +23,28 @@ void SetBlocking(SOCKET s, bool blocking)
 {
     u_long nonBlocking = blocking ? 0 : 1;
     ioctlsocket(s, FIONBIO, &nonBlocking);
+}
+
+// The first IPv4 address of host. One lookup at a time: Wine's resolver corrupted the
+// heap when a connection test and a stream resolved at once (crashes in the allocator
+// and in the thread library), and lookups are rare enough that waiting costs nothing.
+bool Resolve(const std::string& host, uint16_t port, sockaddr_in& address)
+{
+    static std::mutex lookups;
+    std::lock_guard<std::mutex> guard(lookups);
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* addresses = nullptr;
+    const std::string service = std::to_string(port);
+    if (getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses) != 0 || addresses == nullptr)
+        return false;
+    const bool found = addresses->ai_addrlen >= sizeof address;
+    if (found)
+        std::memcpy(&address, addresses->ai_addr, sizeof address);
+    freeaddrinfo(addresses);
+    return found;
 }
 
 int ChunkLength(size_t size)
@@ -52,25 +75,18 @@ ConnectResult TcpSocket::Connect(const std::string& host, uint16_t port, int tim
     // Winsock resolves an empty name to this machine; no name is no server, on both.
     if (host.empty())
         return ConnectResult::ResolveFailed;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* addresses = nullptr;
-    const std::string service = std::to_string(port);
-    if (getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses) != 0 || addresses == nullptr)
+    sockaddr_in address{};
+    if (!Resolve(host, port, address))
         return ConnectResult::ResolveFailed;
 
-    impl->socket = ::socket(addresses->ai_family, addresses->ai_socktype, addresses->ai_protocol);
+    impl->socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (impl->socket == INVALID_SOCKET) {
         impl->errorCode = WSAGetLastError();
-        freeaddrinfo(addresses);
         return ConnectResult::SocketFailed;
     }
     SetBlocking(impl->socket, false);
-    const int started = connect(impl->socket, addresses->ai_addr, static_cast<int>(addresses->ai_addrlen));
+    const int started = connect(impl->socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     const int startError = WSAGetLastError();
-    freeaddrinfo(addresses);
 
     if (started != 0) {
         if (startError != WSAEWOULDBLOCK) {
