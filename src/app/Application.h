@@ -15,6 +15,7 @@
 #include "icecast/ConnectivityProbe.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsStore.h"
+#include "ui/WindowResources.h"
 
 // Everything the GUI thread keeps for the life of the program: window and control
 // handles, GDI resources, the settings, the input level monitor and stream
@@ -35,17 +36,8 @@ public:
     HWND stopButton = nullptr;
     HWND settingsButton = nullptr;
 
-    HFONT TitleFont = nullptr;
-    HFONT ButtonFont = nullptr;
-    HFONT LabelFont = nullptr;
-    HFONT GlyphFont = nullptr;
-
-    HICON smallIcon = nullptr;
-    HICON largeIcon = nullptr;
-    HICON trayIcon = nullptr;
-    HBITMAP logoBitmap = nullptr;
-    int32_t logoWidth = 0;
-    int32_t logoHeight = 0;
+    // Fonts, logo and icons; released with the application, after the window.
+    WindowResources resources;
 
     SettingsStore store;
     std::string settingsPath;

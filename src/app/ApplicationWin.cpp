@@ -1,9 +1,9 @@
 #include "app/Application.h"
 
-#include "app/ExecutablePath.h"
-#include "ui/MainWindow.h"
+#include "base/ExecutablePath.h"
+#include "app/MainWindow.h"
 
-Application::Application() : supervision(settings, MakeSupervisionHooks(*this))
+Application::Application() : supervision(Supervised(settings), MakeSupervisionHooks(*this))
 {
     settingsPath = ExecutableDirectory() + "config.dat";
     settings.stream.server.port = 8000;
@@ -12,11 +12,7 @@ Application::Application() : supervision(settings, MakeSupervisionHooks(*this))
 
 Application::~Application()
 {
-    for (HFONT* font : {&TitleFont, &ButtonFont, &LabelFont, &GlyphFont}) {
-        if (*font)
-            DeleteObject(*font);
-        *font = nullptr;
-    }
     // The members go in reverse order: the preview and the monitor stop their threads,
-    // then supervision destroys a remaining engine, which stops its threads.
+    // then supervision destroys a remaining engine, which stops its threads, then the
+    // window resources go.
 }

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "app/Application.h"
-#include "ui/MainWindow.h"
+#include "app/MainWindow.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "audio/AudioStreams.h"
 #include "audio/PacketConversion.h"
 
@@ -34,10 +34,10 @@ void AudioCapture::SetDevice(int32_t position, const std::string& id)
     deviceIndex = id.empty() ? position : -1;
 }
 
-bool AudioCapture::Initialize(const EngineConfig& config)
+bool AudioCapture::Initialize(const CaptureFormat& streamFormat)
 {
     ReleaseDevice();
-    captureFormat = config.captureFormat;
+    captureFormat = streamFormat;
     session = std::make_unique<AudioSession>();
     stream = std::make_unique<CaptureStream>(*session);
     stream->SetFragmentDuration(kFragmentMs);

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/EngineConfig.h"
+#include "audio/CaptureFormat.h"
 
 class AudioSession;
 class CaptureStream;
@@ -37,9 +37,9 @@ public:
     // -1); otherwise position, -1 for the default device. Not while running.
     void SetDevice(int32_t position, const std::string& id);
 
-    // Chooses and opens the device, keeps config's capture format. False (with a log
+    // Chooses and opens the device, keeps the capture format. False (with a log
     // line) when there is no device or it cannot be opened.
-    bool Initialize(const EngineConfig& config);
+    bool Initialize(const CaptureFormat& format);
     // Starts the device and the capture thread. False when not initialized, already
     // running, or the device does not start; the sink is then dropped. ended is
     // called on the capture thread if the device fails, goes away or delivers nothing

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "audio/ProcessingChain.h"
-#include "settings/ProcessingParams.h"
+#include "audio/ProcessingParams.h"
 
 class AudioSession;
 class CaptureStream;

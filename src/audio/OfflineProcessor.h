@@ -7,7 +7,7 @@
 
 #include "audio/ProcessingChain.h"
 #include "audio/Resampler.h"
-#include "settings/ProcessingParams.h"
+#include "audio/ProcessingParams.h"
 
 // What an offline run needs: the recording's format and the stream's.
 struct OfflineSetup {

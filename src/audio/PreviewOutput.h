@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "audio/ProcessingMeters.h"
-#include "settings/ProcessingParams.h"
+#include "audio/ProcessingParams.h"
 
 class CaptureStream;
 class ProcessingChain;

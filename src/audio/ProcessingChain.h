@@ -9,7 +9,7 @@
 #include "audio/DynamicsStages.h"
 #include "audio/FilterStages.h"
 #include "audio/ProcessingMeters.h"
-#include "settings/ProcessingParams.h"
+#include "audio/ProcessingParams.h"
 
 // The broadcast processor: works in place on blocks of interleaved 16-bit samples,
 // converts them to float on the integer scale, runs the enabled stages in a fixed order

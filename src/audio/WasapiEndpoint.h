@@ -11,7 +11,8 @@
 #include <cstdint>
 #include <string>
 
-#include "audio/ComPtr.h"
+#include "base/ComApartment.h"
+#include "base/ComPtr.h"
 #include "audio/SampleConversion.h"
 
 // Interface and class identifiers, spelled out so no __uuidof or GUID library is needed.
@@ -24,9 +25,6 @@ inline const GUID kSubtypeIeeeFloat = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 
 inline const GUID kSubtypePcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 inline const PROPERTYKEY kDeviceFriendlyName = {
     {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14};
-
-// Joins the multithreaded apartment the first time a thread calls it; never leaves.
-void EnsureComApartment();
 
 ComPtr<IMMDeviceEnumerator> CreateDeviceEnumerator();
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "app/ExecutablePath.h"
+#include "base/ExecutablePath.h"
 
 namespace {
 

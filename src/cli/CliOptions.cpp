@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/ExecutablePath.h"
+#include "base/ExecutablePath.h"
 
 bool TakeValueOption(std::vector<std::string>& args, const std::string& name, std::string& value, bool& found,
                      std::string& error)

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ExecutablePath.h"
+#include "base/ExecutablePath.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
 #include "cli/OfflineJob.h"

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/ExecutablePath.h"
+#include "base/ExecutablePath.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
 #include "cli/OutputFile.h"

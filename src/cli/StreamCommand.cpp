@@ -204,7 +204,7 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     auto inbox = std::make_shared<Inbox>();
     std::function<void()> repaintNow;
     StreamSupervisor<StreamEngine> supervisor(
-        settings, MakeHooks(store, settings, view, inbox, alertText, probeTarget, repaintNow));
+        Supervised(settings), MakeHooks(store, settings, view, inbox, alertText, probeTarget, repaintNow));
 
     InputLevelMonitor monitor;
     monitor.SetParams(settings.stream.processing);

@@ -7,7 +7,7 @@
 
 #include <fdk-aac/aacenc_lib.h>
 
-#include "app/Log.h"
+#include "base/Log.h"
 
 namespace {
 

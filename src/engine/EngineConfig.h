@@ -3,16 +3,10 @@
 #include <cstdint>
 #include <string>
 
+#include "audio/CaptureFormat.h"
 #include "encoder/EncoderConfig.h"
 #include "icecast/IcecastConfig.h"
-#include "settings/ProcessingParams.h"
-
-// What the capture delivers: its channel count is the stream's.
-struct CaptureFormat {
-    uint32_t sampleRate = 0;
-    uint16_t channels = 0;
-    uint16_t bitsPerSample = 0;
-};
+#include "audio/ProcessingParams.h"
 
 // The engine's input: the stream-related part of the application's settings.
 struct EngineConfig {

@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "audio/AudioCapture.h"
 #include "audio/DynamicsStages.h"
 #include "encoder/AacEncoder.h"
@@ -89,7 +89,7 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
         capture->SetDevice(config.deviceIndex, "");
     else
         capture->SetDevice(-1, config.deviceEndpointId);
-    if (!capture->Initialize(config))
+    if (!capture->Initialize(config.captureFormat))
         return Fail("Failed to initialize audio capture");
 
     const uint32_t deviceRate = capture->DeviceRate();

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "engine/EngineConfig.h"
 #include "engine/EngineState.h"
-#include "settings/AppSettings.h"
 
 // Internet reachability as last probed: 0 no result yet, 1 reachable, 3 unreachable.
 enum class InternetState : int32_t { Unknown = 0, Reachable = 1, Unreachable = 3 };
@@ -61,6 +61,15 @@ struct SupervisionHooks {
     std::function<std::string()> localTimeText;
 };
 
+// The settings supervision acts on. They belong to the front end, which refreshes them
+// through hooks.applySettings before every engine.
+struct SupervisedSettings {
+    const EngineConfig& stream;
+    // "host:port-5/mount", or "" for no status polling.
+    const std::string& statusAddress;
+    const bool& persistentEncoding;
+};
+
 // Formats the current local time for startTimeText.
 std::string LocalTimeText();
 
@@ -73,8 +82,8 @@ std::string ReconnectCountdownText(int32_t ticksLeft);
 template <class Engine>
 class StreamSupervisor {
 public:
-    StreamSupervisor(AppSettings& appSettings, SupervisionHooks supervisionHooks)
-        : settings(appSettings), hooks(std::move(supervisionHooks))
+    StreamSupervisor(SupervisedSettings supervisedSettings, SupervisionHooks supervisionHooks)
+        : settings(supervisedSettings), hooks(std::move(supervisionHooks))
     {
     }
 
@@ -110,7 +119,7 @@ private:
     void FailStart(const char* title);
     void Hook(const std::function<void()>& f) { if (f) f(); }
 
-    AppSettings& settings;
+    SupervisedSettings settings;
     SupervisionHooks hooks;
     std::unique_ptr<Engine> engine;
 };

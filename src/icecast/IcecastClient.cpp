@@ -4,7 +4,7 @@
 #include <chrono>
 #include <string_view>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "icecast/IcecastProtocol.h"
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include "audio/DeviceList.h"
 #include "engine/EngineConfig.h"
+#include "engine/StreamSupervisor.h"
 #include "settings/SettingsStore.h"
 
 // The typed settings the engine, the status poller and the front ends read. The
@@ -16,6 +17,12 @@ struct AppSettings {
     bool persistentEncoding = false;
     bool minimizeToTray = false;
 };
+
+// The part of settings that stream supervision reads.
+inline SupervisedSettings Supervised(const AppSettings& settings)
+{
+    return {settings.stream, settings.statusAddress, settings.persistentEncoding};
+}
 
 // Copies the stored values into settings, resolving the input device against devices;
 // defaultId is the identifier of the system's default capture endpoint ("" unknown).

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <system_error>
 
-#include "app/ExecutablePath.h"
+#include "base/ExecutablePath.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsFile.h"
 

@@ -8,7 +8,7 @@
 #include "settings/DialogValues.h"
 #include "ui/Gdi.h"
 #include "ui/Shapes.h"
-#include "app/WideText.h"
+#include "base/WideText.h"
 
 namespace {
 

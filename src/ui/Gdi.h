@@ -55,6 +55,28 @@ private:
     Handle handle = nullptr;
 };
 
+// Owns one icon and destroys it.
+class IconObject {
+public:
+    IconObject() = default;
+    explicit IconObject(HICON h) : handle(h) {}
+    ~IconObject() { Reset(); }
+    IconObject(const IconObject&) = delete;
+    IconObject& operator=(const IconObject&) = delete;
+
+    void Reset(HICON h = nullptr)
+    {
+        if (handle)
+            DestroyIcon(handle);
+        handle = h;
+    }
+    HICON Get() const { return handle; }
+    explicit operator bool() const { return handle != nullptr; }
+
+private:
+    HICON handle = nullptr;
+};
+
 // Selects an object into a DC for a scope and restores the previous one.
 class SelectionScope {
 public:

@@ -2,9 +2,11 @@
 
 // Windows only: the logo from the "LOGO_PNG" resource, decoded with GDI+.
 
-class Application;
+#include <windows.h>
 
-// Fills the application's logoBitmap (22 x 22, premultiplied alpha, for the title
+struct WindowResources;
+
+// Fills the resources' logoBitmap (22 x 22, premultiplied alpha, for the title
 // strip) and its small, large and tray icons (16, 32 and 48 pixels). Leaves them null
 // when the resource is missing or does not decode.
-void LoadLogo(Application& app);
+void LoadLogo(WindowResources& resources, HINSTANCE instance);

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/Application.h"
+#include "ui/WindowResources.h"
 #include "ui/Gdi.h"
 
 namespace {
@@ -82,17 +82,17 @@ HBITMAP MakePremultipliedBitmap(Gdiplus::Bitmap& logo, int size)
 
 } // namespace
 
-void LoadLogo(Application& app)
+void LoadLogo(WindowResources& resources, HINSTANCE instance)
 {
-    std::unique_ptr<Gdiplus::Bitmap> logo = DecodeLogo(app.instance);
+    std::unique_ptr<Gdiplus::Bitmap> logo = DecodeLogo(instance);
     if (!logo)
         return;
-    app.logoBitmap = MakePremultipliedBitmap(*logo, kLogoSize);
-    if (app.logoBitmap) {
-        app.logoWidth = kLogoSize;
-        app.logoHeight = kLogoSize;
+    resources.logoBitmap.Reset(MakePremultipliedBitmap(*logo, kLogoSize));
+    if (resources.logoBitmap) {
+        resources.logoWidth = kLogoSize;
+        resources.logoHeight = kLogoSize;
     }
-    app.smallIcon = MakeIcon(*logo, 16);
-    app.largeIcon = MakeIcon(*logo, 32);
-    app.trayIcon = MakeIcon(*logo, 48);
+    resources.smallIcon.Reset(MakeIcon(*logo, 16));
+    resources.largeIcon.Reset(MakeIcon(*logo, 32));
+    resources.trayIcon.Reset(MakeIcon(*logo, 48));
 }

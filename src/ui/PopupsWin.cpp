@@ -9,9 +9,9 @@
 #include <exception>
 #include <vector>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "ui/Gdi.h"
-#include "app/WideText.h"
+#include "base/WideText.h"
 
 const wchar_t kExitDialogClass[] = L"KelmExitDlg";
 const wchar_t kAlertClass[] = L"KelmAlertDlg";

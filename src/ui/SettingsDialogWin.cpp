@@ -16,7 +16,7 @@
 #include "ui/Gdi.h"
 #include "ui/SettingsDialogPaint.h"
 #include "ui/Shapes.h"
-#include "app/WideText.h"
+#include "base/WideText.h"
 
 const wchar_t kSettingsDialogClass[] = L"KelmVantoroSettingsDlg";
 

@@ -8,7 +8,32 @@
 #include <functional>
 #include <string>
 
-class Application;
+#include "engine/StatusTexts.h"
+#include "engine/StreamEngine.h"
+#include "engine/StreamSupervisor.h"
+#include "ui/WindowResources.h"
+
+class InputLevelMonitor;
+
+// The main window's size; the panel is its whole client area.
+constexpr int kMainWidth = 460;
+constexpr int kMainHeight = 284;
+// The title strip: a drag zone left of the minimise zone, the minimise zone, the close zone.
+constexpr int kStripHeight = 34;
+constexpr int kMinimiseZoneLeft = 408;
+constexpr int kCloseZoneLeft = 432;
+
+// What one paint of the panel shows, gathered by the main window.
+struct PanelView {
+    const WindowResources& resources;
+    const SupervisionState& supervision;
+    const StreamEngine* engine;
+    const EngineConfig& stream;
+    const std::string& inputDeviceName;
+    const InputLevelMonitor& levelMonitor;
+    // Smoothed across paints.
+    AudioQuality& audioQuality;
+};
 
 // Width in pixels of a UTF-8 text as it would be drawn.
 using MeasureText = std::function<int(const std::string& text)>;
@@ -23,6 +48,6 @@ int LitDots(float level);
 int MeterDotCentreX(int index, int clientWidth);
 COLORREF MeterDotColour(int index, bool lit);
 
-// Paints the whole panel for the application's current state into target (the window's
-// DC or any other of the client's size), through one off-screen bitmap.
-void PaintStatusPanel(Application& app, HDC target);
+// Paints the whole panel for view into target (the window's DC or any other of the
+// client's size), through one off-screen bitmap.
+void PaintStatusPanel(const PanelView& view, HDC target);

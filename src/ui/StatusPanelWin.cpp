@@ -6,15 +6,13 @@
 
 #include <algorithm>
 
-#include "app/Application.h"
 #include "engine/InputMeters.h"
 #include "engine/StatusTexts.h"
 #include "ui/Controls.h"
 #include "ui/Gdi.h"
-#include "ui/MainWindow.h"
 #include "ui/Shapes.h"
 #include "ui/Theme.h"
-#include "app/WideText.h"
+#include "base/WideText.h"
 
 namespace {
 
@@ -75,51 +73,51 @@ COLORREF IndicatorRgb(IndicatorColour colour)
     return theme::kNeutral;
 }
 
-void DrawIndicator(HDC dc, const Application& app, int centreY, const Indicator& indicator, bool showName,
+void DrawIndicator(HDC dc, const PanelView& view, int centreY, const Indicator& indicator, bool showName,
                    const char* name)
 {
     const COLORREF colour = IndicatorRgb(indicator.colour);
     FillCircle(dc, kMainWidth - 20 - 5 + 0.5f, centreY - 5 + 0.5f, 10.0f, colour);
-    DrawRightAligned(dc, kMainWidth - 20 - 5 - 4, centreY - 9, showName ? name : indicator.text, app.LabelFont, colour);
+    DrawRightAligned(dc, kMainWidth - 20 - 5 - 4, centreY - 9, showName ? name : indicator.text, view.resources.labelFont.Get(), colour);
 }
 
-void DrawMeter(HDC dc, const Application& app, int y, float level, const char* label)
+void DrawMeter(HDC dc, const PanelView& view, int y, float level, const char* label)
 {
-    DrawLabel(dc, 18, y - 1, label, app.LabelFont, theme::kLabel);
+    DrawLabel(dc, 18, y - 1, label, view.resources.labelFont.Get(), theme::kLabel);
     const int lit = LitDots(level);
     CircleBatch dots(dc);
     for (int i = 0; i < kMeterDots; ++i)
         dots.Fill(MeterDotCentreX(i, kMainWidth) - 5 + 0.5f, y + 0.5f, 10.0f, MeterDotColour(i, i < lit));
 }
 
-void DrawTitleStrip(HDC dc, const Application& app)
+void DrawTitleStrip(HDC dc, const PanelView& view)
 {
     FillBox(dc, 0, 0, kMainWidth, kStripHeight, theme::kPanel);
     int logoWidth = 16;
-    if (app.logoBitmap) {
+    if (view.resources.logoBitmap.Get()) {
         HDC logoDc = CreateCompatibleDC(dc);
         {
-            SelectionScope select(logoDc, app.logoBitmap);
+            SelectionScope select(logoDc, view.resources.logoBitmap.Get());
             const BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-            AlphaBlend(dc, 6, (kStripHeight - app.logoHeight) / 2, app.logoWidth, app.logoHeight, logoDc, 0, 0,
-                       app.logoWidth, app.logoHeight, blend);
+            AlphaBlend(dc, 6, (kStripHeight - view.resources.logoHeight) / 2, view.resources.logoWidth, view.resources.logoHeight, logoDc, 0, 0,
+                       view.resources.logoWidth, view.resources.logoHeight, blend);
         }
         DeleteDC(logoDc);
-        logoWidth = app.logoWidth;
-    } else if (app.smallIcon) {
-        DrawIconEx(dc, 6, 9, app.smallIcon, 16, 16, 0, nullptr, DI_NORMAL);
+        logoWidth = view.resources.logoWidth;
+    } else if (view.resources.smallIcon.Get()) {
+        DrawIconEx(dc, 6, 9, view.resources.smallIcon.Get(), 16, 16, 0, nullptr, DI_NORMAL);
     }
     const std::string title = "Kelm Vantoro";
-    DrawLabel(dc, logoWidth + 10, 6, title, app.TitleFont, theme::kValue);
-    const int titleWidth = Measure(dc, app.TitleFont, title).cx;
-    DrawLabel(dc, logoWidth + 10 + titleWidth + 6, 12, "v1.0", app.LabelFont, theme::kNeutral);
-    DrawLabel(dc, kMainWidth - 50, 6, "__", app.ButtonFont, theme::kLabel);
-    DrawLabel(dc, kMainWidth - 22, 6, "X", app.ButtonFont, theme::kLabel);
+    DrawLabel(dc, logoWidth + 10, 6, title, view.resources.titleFont.Get(), theme::kValue);
+    const int titleWidth = Measure(dc, view.resources.titleFont.Get(), title).cx;
+    DrawLabel(dc, logoWidth + 10 + titleWidth + 6, 12, "v1.0", view.resources.labelFont.Get(), theme::kNeutral);
+    DrawLabel(dc, kMainWidth - 50, 6, "__", view.resources.buttonFont.Get(), theme::kLabel);
+    DrawLabel(dc, kMainWidth - 22, 6, "X", view.resources.buttonFont.Get(), theme::kLabel);
 }
 
-void DrawServerBox(HDC dc, Application& app, float left, float right)
+void DrawServerBox(HDC dc, const PanelView& view, float left, float right)
 {
-    const SupervisionState& s = app.supervision.state;
+    const SupervisionState& s = view.supervision;
     const int w = kMainWidth;
     FillBox(dc, 8, 38, w - 16, 66, theme::kPanel);
     struct Row {
@@ -134,47 +132,47 @@ void DrawServerBox(HDC dc, Application& app, float left, float right)
     };
     int y = 44;
     for (const Row& row : rows) {
-        DrawLabel(dc, 18, y, row.label, app.LabelFont, theme::kLabel);
-        const int x = Measure(dc, app.LabelFont, row.label).cx + 24;
-        DrawLabel(dc, x, y, row.fit ? Fit(dc, row.value, app.LabelFont, x, w - 140) : row.value, app.LabelFont,
+        DrawLabel(dc, 18, y, row.label, view.resources.labelFont.Get(), theme::kLabel);
+        const int x = Measure(dc, view.resources.labelFont.Get(), row.label).cx + 24;
+        DrawLabel(dc, x, y, row.fit ? Fit(dc, row.value, view.resources.labelFont.Get(), x, w - 140) : row.value, view.resources.labelFont.Get(),
                   theme::kValue);
         y += 18;
     }
 
     const uint32_t phase = IndicatorPhase(s.tickCount);
-    const StreamEngine* engine = app.engine();
-    DrawIndicator(dc, app, 53, InternetIndicator(static_cast<int32_t>(s.internetState)), phase == 0, "Internet");
-    DrawIndicator(dc, app, 71,
+    const StreamEngine* engine = view.engine;
+    DrawIndicator(dc, view, 53, InternetIndicator(static_cast<int32_t>(s.internetState)), phase == 0, "Internet");
+    DrawIndicator(dc, view, 71,
                   EncoderIndicator(engine != nullptr, engine ? engine->GetState() : EngineState::Idle,
                                    engine ? engine->ConsecutiveSendFailures() : 0),
                   phase == 2, "Encoder");
-    DrawIndicator(dc, app, 89, app.audioQuality.Update(left, right), phase == 4, "Audio");
+    DrawIndicator(dc, view, 89, view.audioQuality.Update(left, right), phase == 4, "Audio");
 }
 
 // One row of the stream box: a label and value on the left, shortened to end 10
 // pixels before the right-hand label, and a right-aligned value with its label.
-void DrawStreamRow(HDC dc, const Application& app, int y, const char* leftLabel, const std::string& leftValue,
+void DrawStreamRow(HDC dc, const PanelView& view, int y, const char* leftLabel, const std::string& leftValue,
                    const char* rightLabel, const std::string& rightValue, HFONT rightFont)
 {
     const int valueLeft = DrawRightAligned(dc, kMainWidth - 18, y, rightValue, rightFont, theme::kValue);
-    const int labelLeft = DrawRightAligned(dc, valueLeft - 8, y, rightLabel, app.LabelFont, theme::kLabel);
-    DrawLabel(dc, 18, y, leftLabel, app.LabelFont, theme::kLabel);
-    const int x = Measure(dc, app.LabelFont, leftLabel).cx + 24;
-    DrawLabel(dc, x, y, Fit(dc, leftValue, app.LabelFont, x, labelLeft - 10), app.LabelFont, theme::kValue);
+    const int labelLeft = DrawRightAligned(dc, valueLeft - 8, y, rightLabel, view.resources.labelFont.Get(), theme::kLabel);
+    DrawLabel(dc, 18, y, leftLabel, view.resources.labelFont.Get(), theme::kLabel);
+    const int x = Measure(dc, view.resources.labelFont.Get(), leftLabel).cx + 24;
+    DrawLabel(dc, x, y, Fit(dc, leftValue, view.resources.labelFont.Get(), x, labelLeft - 10), view.resources.labelFont.Get(), theme::kValue);
 }
 
-void DrawStreamBox(HDC dc, Application& app, const StreamStats& stats)
+void DrawStreamBox(HDC dc, const PanelView& view, const StreamStats& stats)
 {
-    const SupervisionState& s = app.supervision.state;
-    const EngineConfig& c = app.settings.stream;
+    const SupervisionState& s = view.supervision;
+    const EngineConfig& c = view.stream;
     FillBox(dc, 8, 108, kMainWidth - 16, 66, theme::kPanel);
-    DrawStreamRow(dc, app, 114, "Quality:",
+    DrawStreamRow(dc, view, 114, "Quality:",
                   QualityText(c.encoder.bitrate, c.encoder.sampleRate, c.captureFormat.channels, c.encoder.heVersion),
-                  "Start:", s.startTimeText.empty() ? "-" : s.startTimeText, app.LabelFont);
-    DrawStreamRow(dc, app, 132, "Server:", c.server.host + ":" + std::to_string(c.server.port) + c.server.mountPoint,
-                  "Elapse:", ElapsedText(stats.elapsedSeconds), app.ButtonFont);
-    DrawStreamRow(dc, app, 150, "Input:", app.settings.inputDeviceName, "Data:", DataSentText(stats.bytesSent),
-                  app.ButtonFont);
+                  "Start:", s.startTimeText.empty() ? "-" : s.startTimeText, view.resources.labelFont.Get());
+    DrawStreamRow(dc, view, 132, "Server:", c.server.host + ":" + std::to_string(c.server.port) + c.server.mountPoint,
+                  "Elapse:", ElapsedText(stats.elapsedSeconds), view.resources.buttonFont.Get());
+    DrawStreamRow(dc, view, 150, "Input:", view.inputDeviceName, "Data:", DataSentText(stats.bytesSent),
+                  view.resources.buttonFont.Get());
 }
 
 void DrawOutline(HDC dc)
@@ -228,25 +226,25 @@ COLORREF MeterDotColour(int index, bool lit)
     return ToColorref(lit ? colours::kMeterLit[band] : colours::kMeterUnlit[band]);
 }
 
-void PaintStatusPanel(Application& app, HDC target)
+void PaintStatusPanel(const PanelView& view, HDC target)
 {
     OffscreenDc off(target, kMainWidth, kMainHeight);
     if (!off.Valid())
         return;
     HDC dc = off.Dc();
     FillBox(dc, 0, 0, kMainWidth, kMainHeight, theme::kWindow);
-    DrawTitleStrip(dc, app);
+    DrawTitleStrip(dc, view);
 
-    const StreamEngine* engine = app.engine();
+    const StreamEngine* engine = view.engine;
     StreamStats stats;
     if (engine)
         stats = engine->GetStats();
-    const MeterLevels levels = CurrentMeterLevels(engine, app.levelMonitor);
-    DrawServerBox(dc, app, levels.left, levels.right);
-    DrawStreamBox(dc, app, stats);
+    const MeterLevels levels = CurrentMeterLevels(engine, view.levelMonitor);
+    DrawServerBox(dc, view, levels.left, levels.right);
+    DrawStreamBox(dc, view, stats);
     FillBox(dc, 8, 178, kMainWidth - 16, 42, theme::kPanel);
-    DrawMeter(dc, app, 184, levels.left, "Left");
-    DrawMeter(dc, app, 201, levels.right, "Right");
+    DrawMeter(dc, view, 184, levels.left, "Left");
+    DrawMeter(dc, view, 201, levels.right, "Right");
     DrawOutline(dc);
     BitBlt(target, 0, 0, kMainWidth, kMainHeight, dc, 0, 0, SRCCOPY);
 }

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "DeviceTestSupport.h"
-#include "app/Platform.h"
+#include "base/Platform.h"
 #include "settings/AppSettings.h"
 #include "support/TempDir.h"
 
@@ -119,12 +119,11 @@ TEST(AudioCapture, StartsOnceAndOnlyWhenInitialized)
     EXPECT_FALSE(capture.Start(ignore)); // not initialized
 
     capture.SetDevice(1000, "");
-    EngineConfig config;
-    config.captureFormat = {48000, 2, 16};
-    EXPECT_FALSE(capture.Initialize(config)); // no device at that position
+    const CaptureFormat format{48000, 2, 16};
+    EXPECT_FALSE(capture.Initialize(format)); // no device at that position
 
     capture.SetDevice(-1, "");
-    ASSERT_TRUE(capture.Initialize(config));
+    ASSERT_TRUE(capture.Initialize(format));
     EXPECT_GT(capture.DeviceRate(), 0u);
     EXPECT_GT(capture.DeviceChannels(), 0u);
     ASSERT_TRUE(capture.Start(ignore));

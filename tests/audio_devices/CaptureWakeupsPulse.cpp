@@ -20,9 +20,8 @@ TEST(PulseCapture, DeliversWholeFragmentsAtRealTimeRate)
     REQUIRE_TEST_DEVICES();
     AudioCapture capture;
     capture.SetDevice(-1, "");
-    EngineConfig config;
-    config.captureFormat = {48000, 2, 16};
-    ASSERT_TRUE(capture.Initialize(config));
+    const CaptureFormat format{48000, 2, 16};
+    ASSERT_TRUE(capture.Initialize(format));
     std::atomic<size_t> blocks{0};
     std::atomic<size_t> frames{0};
     ASSERT_TRUE(capture.Start([&](const uint8_t*, uint64_t size) {

@@ -63,10 +63,9 @@ double MedianToneLevelDb(const std::vector<int16_t>& samples, uint16_t channels,
 bool Recorder::Open(int32_t position, const std::string& endpointId, uint16_t streamChannels)
 {
     channels = streamChannels;
-    EngineConfig config;
-    config.captureFormat = {48000, streamChannels, 16};
+    const CaptureFormat format{48000, streamChannels, 16};
     capture.SetDevice(position, endpointId);
-    return capture.Initialize(config);
+    return capture.Initialize(format);
 }
 
 bool Recorder::Start()

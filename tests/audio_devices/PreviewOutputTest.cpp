@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "DeviceTestSupport.h"
-#include "app/Platform.h"
+#include "base/Platform.h"
 #include "audio/PreviewOutput.h"
 
 #if KV_OS_POSIX

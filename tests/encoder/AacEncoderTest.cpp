@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Platform.h"
+#include "base/Platform.h"
 #include "encoder/AacEncoder.h"
 #include "encoder/EncoderTestSignals.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "app/Platform.h"
+#include "base/Platform.h"
 #include "audio/AudioCapture.h"
 #include "engine/StreamEngine.h"
 #include "icecast/FetchUrl.h"

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/StreamSupervisor.h"
+#include "settings/AppSettings.h"
 
 namespace {
 
@@ -126,7 +127,7 @@ protected:
 
 TEST_F(StreamSupervisorTest, StartGoesOnlineAndASecondStartDoesNothing)
 {
-    StreamSupervisor<FakeEngine> s(settings, Hooks());
+    StreamSupervisor<FakeEngine> s(Supervised(settings), Hooks());
     s.StartStreaming();
     EXPECT_EQ(Caption(), "Online");
     EXPECT_TRUE(rec.stopEnabled);
@@ -143,7 +144,7 @@ TEST_F(StreamSupervisorTest, StartGoesOnlineAndASecondStartDoesNothing)
 
 TEST_F(StreamSupervisorTest, FailedStartsAlertAndLeaveNoEngine)
 {
-    StreamSupervisor<FakeEngine> s(settings, Hooks());
+    StreamSupervisor<FakeEngine> s(Supervised(settings), Hooks());
     script.initializeResults = {false};
     script.failureMessage = "Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.";
     s.StartStreaming();
@@ -173,7 +174,7 @@ TEST_F(StreamSupervisorTest, ReconnectionDuringAFailedStartsAlertSurvivesIt)
         for (int i = 0; i < kReconnectDelayTicks; ++i)
             self->SupervisionTick();
     };
-    StreamSupervisor<FakeEngine> s(settings, hooks);
+    StreamSupervisor<FakeEngine> s(Supervised(settings), hooks);
     self = &s;
     s.StartStreaming();
     s.CurrentEngine()->Fail("Server closed connection");
@@ -191,7 +192,7 @@ TEST_F(StreamSupervisorTest, ReconnectionDuringAFailedStartsAlertSurvivesIt)
 
 TEST_F(StreamSupervisorTest, LossWithoutPersistenceGoesOfflineWithTheReason)
 {
-    StreamSupervisor<FakeEngine> s(settings, Hooks());
+    StreamSupervisor<FakeEngine> s(Supervised(settings), Hooks());
     s.StartStreaming();
     s.SupervisionTick();
     EXPECT_EQ(Caption(), "Online");
@@ -210,7 +211,7 @@ TEST_F(StreamSupervisorTest, LossWithoutPersistenceGoesOfflineWithTheReason)
 TEST_F(StreamSupervisorTest, LossWithPersistenceCountsDownBlinksAndReconnects)
 {
     settings.persistentEncoding = true;
-    StreamSupervisor<FakeEngine> s(settings, Hooks());
+    StreamSupervisor<FakeEngine> s(Supervised(settings), Hooks());
     s.StartStreaming();
     // Bring tickCount to 9, so the loss is noticed on tick 10.
     for (int i = 0; i < 9; ++i)
@@ -251,7 +252,7 @@ TEST_F(StreamSupervisorTest, LossWithPersistenceCountsDownBlinksAndReconnects)
 TEST_F(StreamSupervisorTest, FailedReconnectionRetriesEveryFiftyTicksWithoutLimit)
 {
     settings.persistentEncoding = true;
-    StreamSupervisor<FakeEngine> s(settings, Hooks());
+    StreamSupervisor<FakeEngine> s(Supervised(settings), Hooks());
     s.StartStreaming();
     s.CurrentEngine()->Fail("Connection lost (error 104)");
     script.initializeResults = {false, false};
@@ -279,7 +280,7 @@ TEST_F(StreamSupervisorTest, FailedReconnectionRetriesEveryFiftyTicksWithoutLimi
 TEST_F(StreamSupervisorTest, StopDuringCountdownCancelsIt)
 {
     settings.persistentEncoding = true;
-    StreamSupervisor<FakeEngine> s(settings, Hooks());
+    StreamSupervisor<FakeEngine> s(Supervised(settings), Hooks());
     s.StartStreaming();
     s.CurrentEngine()->Fail("Server closed connection");
     for (int i = 0; i < 20; ++i)
@@ -297,7 +298,7 @@ TEST_F(StreamSupervisorTest, StopDuringCountdownCancelsIt)
 
 TEST_F(StreamSupervisorTest, StatusPollsRunOnlyWithAnAddressFiftyTicksAfterTheLastResult)
 {
-    StreamSupervisor<FakeEngine> s(settings, Hooks());
+    StreamSupervisor<FakeEngine> s(Supervised(settings), Hooks());
     for (int i = 0; i < 200; ++i)
         s.SupervisionTick();
     EXPECT_EQ(rec.polls, 0);
@@ -337,7 +338,7 @@ TEST_F(StreamSupervisorTest, StatusPollsRunOnlyWithAnAddressFiftyTicksAfterTheLa
 
 TEST_F(StreamSupervisorTest, ProbeStartsOnTheFirstTickThenThirtyTicksAfterEachResult)
 {
-    StreamSupervisor<FakeEngine> s(settings, Hooks());
+    StreamSupervisor<FakeEngine> s(Supervised(settings), Hooks());
     s.SupervisionTick();
     EXPECT_EQ(rec.probes, 1);
     for (int i = 0; i < 100; ++i)

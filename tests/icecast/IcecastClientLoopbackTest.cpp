@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "support/LoopbackServer.h"
-#include "app/Platform.h"
+#include "base/Platform.h"
 #include "icecast/FetchUrl.h"
 #include "icecast/IcecastClient.h"
 #include "icecast/IcecastProtocol.h"

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "app/Platform.h"
+#include "base/Platform.h"
 #if !KV_OS_WINDOWS
 #include <sys/stat.h>
 #endif

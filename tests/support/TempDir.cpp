@@ -8,7 +8,7 @@
 #include <iterator>
 #include <random>
 
-#include "app/ExecutablePath.h"
+#include "base/ExecutablePath.h"
 
 namespace fs = std::filesystem;
 

@@ -18,7 +18,7 @@
 #include "app/Application.h"
 #include "icecast/StatusPoller.h"
 #include "ui/Gdi.h"
-#include "ui/MainWindow.h"
+#include "app/MainWindow.h"
 #include "ui/Popups.h"
 #include "ui/SettingsDialog.h"
 #include "ui/StatusPanel.h"
@@ -183,8 +183,8 @@ TEST_F(MainWindowTest, IsABorderlessPopupWithThreeButtons)
     EXPECT_TRUE(IsWindowEnabled(app->settingsButton));
     EXPECT_EQ(app->settings.stream.encoder.bitrate, 64000u);
     EXPECT_EQ(app->supervision.state.listeners, -1);
-    EXPECT_NE(app->logoBitmap, nullptr);
-    EXPECT_NE(app->trayIcon, nullptr);
+    EXPECT_NE(app->resources.logoBitmap.Get(), nullptr);
+    EXPECT_NE(app->resources.trayIcon.Get(), nullptr);
 }
 
 TEST_F(MainWindowTest, TitleStripZonesAtTheirBorders)

@@ -1,4 +1,4 @@
-#include "app/Log.h"
+#include "base/Log.h"
 
 std::string FormatLogLine(std::string_view tag, std::string_view text)
 {

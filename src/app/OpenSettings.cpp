@@ -1,10 +1,10 @@
-#include "ui/OpenSettings.h"
+#include "app/OpenSettings.h"
 
 #include "app/Application.h"
 #include "audio/DeviceList.h"
 #include "settings/SettingsApply.h"
 #include "settings/StartWithWindows.h"
-#include "ui/MainWindow.h"
+#include "app/MainWindow.h"
 #include "ui/Popups.h"
 #include "ui/SettingsDialog.h"
 

@@ -1,4 +1,4 @@
-#include "ui/MainWindow.h"
+#include "app/MainWindow.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -8,18 +8,18 @@
 #include <memory>
 
 #include "app/Application.h"
-#include "app/Log.h"
+#include "base/Log.h"
 #include "engine/InputMeters.h"
 #include "engine/StreamSupervisor.h"
 #include "icecast/StatusPoller.h"
 #include "ui/Gdi.h"
 #include "ui/Logo.h"
-#include "ui/OpenSettings.h"
+#include "app/OpenSettings.h"
 #include "ui/Popups.h"
 #include "ui/Shapes.h"
 #include "ui/StatusPanel.h"
 #include "ui/Theme.h"
-#include "app/WideText.h"
+#include "base/WideText.h"
 
 const wchar_t kMainWindowClass[] = L"KelmVantoroWnd";
 
@@ -104,21 +104,21 @@ void DrawButton(Application& app, const DRAWITEMSTRUCT& item)
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, textColour);
     if (item.CtlID != IDC_START) {
-        SelectionScope select(dc, app.ButtonFont);
+        SelectionScope select(dc, app.resources.buttonFont.Get());
         RECT box = r;
         DrawTextW(dc, text.c_str(), -1, &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         return;
     }
     const std::wstring glyph(1, StartButtonLook(text).glyph);
-    const SIZE glyphSize = TextSize(dc, app.GlyphFont, glyph);
-    const SIZE textSize = TextSize(dc, app.ButtonFont, text);
+    const SIZE glyphSize = TextSize(dc, app.resources.glyphFont.Get(), glyph);
+    const SIZE textSize = TextSize(dc, app.resources.buttonFont.Get(), text);
     const int x0 = (r.left + r.right) / 2 - (glyphSize.cx + 6 + textSize.cx) / 2;
     const int middle = (r.top + r.bottom) / 2;
     {
-        SelectionScope select(dc, app.GlyphFont);
+        SelectionScope select(dc, app.resources.glyphFont.Get());
         TextOutW(dc, x0, middle - glyphSize.cy / 2, glyph.c_str(), 1);
     }
-    SelectionScope select(dc, app.ButtonFont);
+    SelectionScope select(dc, app.resources.buttonFont.Get());
     TextOutW(dc, x0 + glyphSize.cx + 6, middle - textSize.cy / 2, text.c_str(), static_cast<int>(text.size()));
 }
 
@@ -180,14 +180,6 @@ void OnDestroy(Application& app)
     app.preview.StopPreview();
     app.previewActive = false;
     RemoveTrayIcon(app.window);
-    for (HICON* icon : {&app.trayIcon, &app.largeIcon, &app.smallIcon}) {
-        if (*icon)
-            DestroyIcon(*icon);
-        *icon = nullptr;
-    }
-    if (app.logoBitmap)
-        DeleteObject(app.logoBitmap);
-    app.logoBitmap = nullptr;
     app.levelMonitor.Stop();
     if (app.engine())
         app.engine()->Stop();
@@ -200,6 +192,12 @@ HBRUSH ControlBrush()
 {
     static HBRUSH brush = CreateSolidBrush(theme::kWindow);
     return brush;
+}
+
+PanelView PanelViewOf(Application& app)
+{
+    return {app.resources,         app.supervision.state,        app.engine(), app.settings.stream,
+            app.inputDeviceName(), app.levelMonitor,             app.audioQuality};
 }
 
 LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -220,11 +218,11 @@ LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam
         return 0;
     case WM_PAINT: {
         PaintScope paint(window);
-        PaintStatusPanel(app, paint.Dc());
+        PaintStatusPanel(PanelViewOf(app), paint.Dc());
         return 0;
     }
     case WM_PRINTCLIENT:
-        PaintStatusPanel(app, reinterpret_cast<HDC>(wParam));
+        PaintStatusPanel(PanelViewOf(app), reinterpret_cast<HDC>(wParam));
         return 0;
     case WM_ERASEBKGND:
         return 1;
@@ -331,15 +329,16 @@ bool CreateMainWindow(Application& app, HINSTANCE instance)
     if (!window)
         return false;
 
-    app.TitleFont = CreateUiFont(22);
-    app.ButtonFont = CreateUiFont(18);
-    app.LabelFont = CreateUiFont(16);
-    app.GlyphFont = CreateUiFont(16, FW_NORMAL, L"Segoe MDL2 Assets");
-    LoadLogo(app);
-    if (app.largeIcon)
-        SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(app.largeIcon));
-    if (app.smallIcon)
-        SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(app.smallIcon));
+    WindowResources& res = app.resources;
+    res.titleFont.Reset(CreateUiFont(22));
+    res.buttonFont.Reset(CreateUiFont(18));
+    res.labelFont.Reset(CreateUiFont(16));
+    res.glyphFont.Reset(CreateUiFont(16, FW_NORMAL, L"Segoe MDL2 Assets"));
+    LoadLogo(res, instance);
+    if (res.largeIcon)
+        SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(res.largeIcon.Get()));
+    if (res.smallIcon)
+        SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(res.smallIcon.Get()));
 
     app.startButton = MakeButton(app, L"Start", 16, 242, 128, IDC_START);
     app.stopButton = MakeButton(app, L"\u25A0  Stop", 154, 242, 85, IDC_STOP);
@@ -397,7 +396,7 @@ void DrainStatusResults()
 void MinimiseMainWindow(Application& app)
 {
     if (app.settings.minimizeToTray) {
-        AddTrayIcon(app.window, app.trayIcon ? app.trayIcon : app.smallIcon);
+        AddTrayIcon(app.window, app.resources.trayIcon ? app.resources.trayIcon.Get() : app.resources.smallIcon.Get());
         ShowWindow(app.window, SW_HIDE);
     } else {
         ShowWindow(app.window, SW_MINIMIZE);

@@ -1,8 +1,8 @@
-#include "app/ExecutablePath.h"
+#include "base/ExecutablePath.h"
 
 #include <windows.h>
 
-#include "app/WideText.h"
+#include "base/WideText.h"
 
 std::string ExecutableDirectory()
 {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "engine/StreamSupervisor.h"
+#include "ui/StatusPanel.h"
 
 class Application;
 
@@ -22,13 +23,6 @@ constexpr UINT WM_APP_NETCHECK = WM_APP + 3;
 
 constexpr UINT_PTR kSupervisionTimer = 1;
 constexpr UINT kSupervisionTimerMs = 100;
-
-constexpr int kMainWidth = 460;
-constexpr int kMainHeight = 284;
-// The title strip: a drag zone left of the minimise zone, the minimise zone, the close zone.
-constexpr int kStripHeight = 34;
-constexpr int kMinimiseZoneLeft = 408;
-constexpr int kCloseZoneLeft = 432;
 
 extern const wchar_t kMainWindowClass[];
 

@@ -1,4 +1,4 @@
-#include "app/ExecutablePath.h"
+#include "base/ExecutablePath.h"
 
 std::string DirectoryOf(const std::string& path)
 {
