@@ -28,12 +28,6 @@ AudioCapture::~AudioCapture()
     ReleaseDevice();
 }
 
-void AudioCapture::SetDevice(int32_t position, const std::string& id)
-{
-    endpointId = id;
-    deviceIndex = id.empty() ? position : -1;
-}
-
 bool AudioCapture::Initialize(const CaptureFormat& streamFormat)
 {
     ReleaseDevice();
@@ -42,7 +36,7 @@ bool AudioCapture::Initialize(const CaptureFormat& streamFormat)
     stream = std::make_unique<CaptureStream>(*session);
     stream->SetFragmentDuration(kFragmentMs);
     uint32_t errorCode = 0;
-    const StreamOpenStatus status = session->Open() ? stream->Open(deviceIndex, endpointId, kBufferMs, errorCode)
+    const StreamOpenStatus status = session->Open() ? stream->Open(device, kBufferMs, errorCode)
                                                     : StreamOpenStatus::NoDevice;
     if (status != StreamOpenStatus::Ok) {
         if (status == StreamOpenStatus::NoDevice) {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "audio/DeviceChoice.h"
 #include "audio/SampleConversion.h"
 
 // Shared-mode device streams as the capture, the input level monitor and the preview
@@ -74,7 +75,7 @@ public:
     void SetFragmentDuration(uint32_t milliseconds) { fragmentMs = milliseconds; }
     // bufferMs is the shared-mode buffer duration. errorCode holds the system's code
     // when the status is InitializeFailed.
-    StreamOpenStatus Open(int32_t position, const std::string& endpointId, uint32_t bufferMs, uint32_t& errorCode);
+    StreamOpenStatus Open(const DeviceChoice& device, uint32_t bufferMs, uint32_t& errorCode);
     const StreamFormat& Format() const { return format; }
     // The endpoint's display name; "" when it could not be read.
     const std::string& DeviceName() const { return deviceName; }

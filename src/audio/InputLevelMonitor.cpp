@@ -53,19 +53,10 @@ InputLevelMonitor::~InputLevelMonitor()
     Stop();
 }
 
-bool InputLevelMonitor::StartByIndex(int32_t position)
+bool InputLevelMonitor::Start(const DeviceChoice& choice)
 {
     Stop();
-    deviceIndex = position;
-    endpointId.clear();
-    return StartDevice();
-}
-
-bool InputLevelMonitor::StartByEndpointId(const std::string& id)
-{
-    Stop();
-    endpointId = id;
-    deviceIndex = -1;
+    device = choice;
     return StartDevice();
 }
 
@@ -74,7 +65,7 @@ bool InputLevelMonitor::StartDevice()
     session = std::make_unique<AudioSession>();
     stream = std::make_unique<CaptureStream>(*session);
     uint32_t errorCode = 0;
-    if (!session->Open() || stream->Open(deviceIndex, endpointId, kBufferMs, errorCode) != StreamOpenStatus::Ok ||
+    if (!session->Open() || stream->Open(device, kBufferMs, errorCode) != StreamOpenStatus::Ok ||
         !stream->Start()) {
         ReleaseDevice();
         return false;

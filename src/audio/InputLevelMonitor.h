@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/DeviceChoice.h"
 #include "audio/ProcessingChain.h"
 #include "audio/ProcessingParams.h"
 
@@ -43,12 +44,11 @@ public:
     InputLevelMonitor(const InputLevelMonitor&) = delete;
     InputLevelMonitor& operator=(const InputLevelMonitor&) = delete;
 
-    // Restart on the device at position (-1: the default device). False when the
-    // device cannot be opened.
-    bool StartByIndex(int32_t position);
-    // Restart on the device with this endpoint identifier, or the default device when
-    // none has it.
-    bool StartByEndpointId(const std::string& id);
+    // Restart on the chosen device. False when it cannot be opened.
+    bool Start(const DeviceChoice& choice);
+    bool StartByIndex(int32_t position) { return Start({position, ""}); }
+    // An identifier no device has opens the default device.
+    bool StartByEndpointId(const std::string& id) { return Start({-1, id}); }
     // Stops and releases the device; the levels drop to 0. Does nothing when stopped.
     void Stop();
     // The parameters the chain takes before its next pass.
@@ -73,8 +73,7 @@ private:
     std::thread thread;
     std::unique_ptr<AudioSession> session;
     std::unique_ptr<CaptureStream> stream;
-    int32_t deviceIndex = -1;
-    std::string endpointId;
+    DeviceChoice device;
     uint16_t deviceChannels = 0;
     uint16_t deviceBits = 0;
     uint32_t deviceRate = 0;

@@ -37,12 +37,10 @@ PreviewOutput::~PreviewOutput()
     StopPreview();
 }
 
-void PreviewOutput::StartPreview(int32_t input, const std::string& inputId, int32_t output,
-                                 const ProcessingParams& params)
+void PreviewOutput::StartPreview(const DeviceChoice& input, int32_t output, const ProcessingParams& params)
 {
     StopPreview();
-    inputIndex = input;
-    inputEndpointId = inputId;
+    inputDevice = input;
     outputIndex = output;
     startParams = params;
     {
@@ -91,7 +89,7 @@ void PreviewOutput::PreviewThread()
     RenderStream output(session);
     uint32_t errorCode = 0;
     const bool opened = session.Open() &&
-                        input.Open(inputIndex, inputEndpointId, kBufferMs, errorCode) == StreamOpenStatus::Ok &&
+                        input.Open(inputDevice, kBufferMs, errorCode) == StreamOpenStatus::Ok &&
                         output.Open(outputIndex, kBufferMs);
     if (!opened) {
         running.store(false); // the streams release what they hold

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/DeviceChoice.h"
 #include "audio/ProcessingMeters.h"
 #include "audio/ProcessingParams.h"
 
@@ -27,11 +28,14 @@ public:
     PreviewOutput(const PreviewOutput&) = delete;
     PreviewOutput& operator=(const PreviewOutput&) = delete;
 
-    // (Re)starts on the input device (the endpoint identifier wins when not empty,
-    // else inputIndex, -1 for the default) and the output device at outputIndex (-1:
+    // (Re)starts on the chosen input device and the output device at outputIndex (-1:
     // the default). A device that cannot be opened ends the preview silently.
-    void StartPreview(int32_t inputIndex, const std::string& inputEndpointId, int32_t outputIndex,
-                      const ProcessingParams& params);
+    void StartPreview(const DeviceChoice& input, int32_t outputIndex, const ProcessingParams& params);
+    void StartPreview(int32_t inputPosition, const std::string& inputId, int32_t output,
+                      const ProcessingParams& params)
+    {
+        StartPreview({inputPosition, inputId}, output, params);
+    }
     void StopPreview();
     // The parameters the chain takes before its next packet.
     void UpdatePreviewParams(const ProcessingParams& params);
@@ -52,8 +56,7 @@ private:
     std::atomic<bool> paramsChanged{false};
     std::mutex lock;
     std::thread thread;
-    int32_t inputIndex = -1;
-    std::string inputEndpointId;
+    DeviceChoice inputDevice;
     int32_t outputIndex = -1;
     ProcessingParams startParams;
     ProcessingParams pendingParams;

@@ -23,7 +23,6 @@ thread_local std::vector<int16_t> resampleScratch;
 StreamEngine::StreamEngine()
 {
     config.server.port = 8000;
-    config.deviceIndex = -1;
     streamFrameSink = [this](const uint8_t* frame, uint64_t size) { OnStreamFrame(frame, size); };
 }
 
@@ -85,10 +84,7 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     SetState(EngineState::Connecting);
 
     capture = std::make_unique<AudioCapture>();
-    if (config.deviceEndpointId.empty())
-        capture->SetDevice(config.deviceIndex, "");
-    else
-        capture->SetDevice(-1, config.deviceEndpointId);
+    capture->SetDevice(config.device);
     if (!capture->Initialize(config.captureFormat))
         return Fail("Failed to initialize audio capture");
 

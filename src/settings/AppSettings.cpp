@@ -17,23 +17,11 @@ uint32_t ParseHeVersion(const std::string& text)
 
 } // namespace
 
-void ResolveInputDevice(const std::string& endpointId, int32_t storedIndex,
-                        const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId,
-                        AppSettings& settings)
+void ResolveInputDevice(const DeviceChoice& stored, const std::vector<AudioDeviceInfo>& devices,
+                        const std::string& defaultId, AppSettings& settings)
 {
-    int32_t index = -1;
-    if (endpointId.empty()) {
-        if (storedIndex >= 0 && static_cast<size_t>(storedIndex) < devices.size())
-            index = storedIndex;
-    } else {
-        for (size_t i = 0; i < devices.size(); ++i) {
-            if (devices[i].id == endpointId) {
-                index = static_cast<int32_t>(i);
-                break;
-            }
-        }
-    }
-    settings.stream.deviceIndex = index;
+    const int32_t index = ResolveDevicePosition(stored, devices);
+    settings.stream.device = {index, stored.endpointId};
     settings.inputDeviceName = index >= 0 ? devices[static_cast<size_t>(index)].name
                                          : DefaultDeviceName(devices, defaultId);
 }
@@ -139,9 +127,8 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
 
     server.isPublic = store.GetBool("Icecast", "isPublic", true);
 
-    stream.deviceEndpointId = store.GetString("Audio", "deviceEndpointId", "");
-    ResolveInputDevice(stream.deviceEndpointId, store.GetInt("Audio", "deviceIndex", -1), devices, defaultId,
-                       settings);
+    ResolveInputDevice({store.GetInt("Audio", "deviceIndex", -1), store.GetString("Audio", "deviceEndpointId", "")},
+                       devices, defaultId, settings);
 
     settings.persistentEncoding = store.GetBool("System", "persistentEncoding", false);
     settings.minimizeToTray = store.GetBool("System", "minimizeToTray", false);
