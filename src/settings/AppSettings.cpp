@@ -72,14 +72,6 @@ std::string MakeStatusAddress(const std::string& host, uint16_t port, const std:
     return CombineServerAddress(host, port - 5u, mountPoint);
 }
 
-void DeriveCompressorTiming(ProcessingParams& params)
-{
-    const float t = std::clamp((params.compThreshDb + 10.0f) / -20.0f, 0.0f, 1.0f);
-    const float x = 300.0f - 250.0f * t;
-    params.compAttackMs = 0.1f * x;
-    params.compReleaseMs = 0.9f * x;
-}
-
 void DeriveStreamSettings(AppSettings& settings)
 {
     EngineConfig& stream = settings.stream;
@@ -95,8 +87,8 @@ void DeriveStreamSettings(AppSettings& settings)
     settings.statusAddress = MakeStatusAddress(server.host, server.port, server.mountPoint);
 
     ProcessingParams& p = stream.processing;
-    p.agcTargetDb = -16.0f;
-    p.agcMaxGainDb = 12.0f;
+    p.agcTargetDb = kAgcTargetDb;
+    p.agcMaxGainDb = kAgcMaxGainDb;
     p.codecBitrate = stream.encoder.bitrate;
     p.codecHeVersion = stream.encoder.heVersion;
     p.mono = capture.channels < 2;

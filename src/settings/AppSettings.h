@@ -53,9 +53,6 @@ void ResolveInputDevice(const DeviceChoice& stored, const std::vector<AudioDevic
 // the processing's codec values, fixed AGC levels and compressor timing.
 void DeriveStreamSettings(AppSettings& settings);
 
-// Compressor attack and release derived from its threshold.
-void DeriveCompressorTiming(ProcessingParams& params);
-
 // "host", then ":port" when port > 0, then the mount point with a leading "/"; "" when
 // host is empty.
 std::string CombineServerAddress(const std::string& host, uint32_t port, const std::string& mountPoint);

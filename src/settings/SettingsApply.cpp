@@ -78,8 +78,8 @@ void FillDialogData(const SettingsStore& store, const AppSettings& settings, Set
     d.minimizeToTray = store.GetBool("System", "minimizeToTray", false);
 
     ReadStoredProcessing(store, d);
-    d.agcTargetDb = -16.0f;
-    d.agcMaxGainDb = 12.0f;
+    d.agcTargetDb = kAgcTargetDb;
+    d.agcMaxGainDb = kAgcMaxGainDb;
     d.compAttackMs = 5.0f;
     d.compReleaseMs = 100.0f;
     d.previewEnabled = store.GetBool("DSP", "previewEnabled", false);
