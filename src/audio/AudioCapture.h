@@ -57,7 +57,6 @@ public:
 
 private:
     void CaptureThread();
-    void Drain(uint32_t frames);
     void Deliver(const void* data, uint32_t frames, bool silent);
 
     CaptureFormat captureFormat;

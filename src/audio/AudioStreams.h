@@ -93,6 +93,12 @@ public:
     bool NextPacketFrames(uint32_t& frames);
     bool GetPacket(CapturedPacket& packet);
     bool ReleasePacket(uint32_t frames);
+    // Takes every packet the stream holds now (a device may hold several: ask again
+    // after each one), hands each to take while it is held and gives it back. take
+    // returns false to stop early; a packet that cannot be taken or given back ends
+    // the drain. False when the stream has failed.
+    template <typename Take>
+    bool DrainPackets(Take&& take);
 
 private:
     struct Impl;
@@ -102,6 +108,25 @@ private:
     std::string deviceName;
     uint32_t fragmentMs = 10;
 };
+
+template <typename Take>
+bool CaptureStream::DrainPackets(Take&& take)
+{
+    uint32_t frames = 0;
+    if (!NextPacketFrames(frames))
+        return false;
+    while (frames != 0) {
+        CapturedPacket packet;
+        if (!GetPacket(packet))
+            return true;
+        const bool more = take(static_cast<const CapturedPacket&>(packet));
+        if (!ReleasePacket(packet.frames) || !more)
+            return true;
+        if (!NextPacketFrames(frames))
+            return false;
+    }
+    return true;
+}
 
 // A render stream on the output endpoint at position (-1: the default device).
 class RenderStream {

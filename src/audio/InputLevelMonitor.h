@@ -4,12 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "audio/DeviceChoice.h"
+#include "audio/PendingParams.h"
 #include "audio/ProcessingChain.h"
 #include "audio/ProcessingParams.h"
 
@@ -52,7 +52,7 @@ public:
     // Stops and releases the device; the levels drop to 0. Does nothing when stopped.
     void Stop();
     // The parameters the chain takes before its next pass.
-    void SetParams(const ProcessingParams& params);
+    void SetParams(const ProcessingParams& params) { pendingParams.Set(params); }
 
     bool Running() const { return running.load(); }
     // The chain's stage meters, for display.
@@ -66,7 +66,6 @@ private:
     bool StartDevice();
     void ReleaseDevice();
     void MonitorThread();
-    void ApplyPendingParams();
     bool Pass(LevelSums& sums);
 
     std::atomic<bool> running{false};
@@ -78,8 +77,6 @@ private:
     uint16_t deviceBits = 0;
     uint32_t deviceRate = 0;
     ProcessingChain chain;
-    ProcessingParams pendingParams;
-    std::mutex lock;
-    std::atomic<bool> paramsChanged{false};
+    PendingParams pendingParams;
     std::vector<int16_t> block;
 };

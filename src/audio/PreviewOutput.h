@@ -3,16 +3,17 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "audio/DeviceChoice.h"
+#include "audio/PendingParams.h"
 #include "audio/ProcessingMeters.h"
 #include "audio/ProcessingParams.h"
 
 class CaptureStream;
+struct CapturedPacket;
 class ProcessingChain;
 class RenderStream;
 
@@ -38,7 +39,7 @@ public:
     }
     void StopPreview();
     // The parameters the chain takes before its next packet.
-    void UpdatePreviewParams(const ProcessingParams& params);
+    void UpdatePreviewParams(const ProcessingParams& params) { pendingParams.Set(params); }
 
     // False once stopped, when the thread could not open its devices, or once its
     // input has gone (failed, removed, or silent for seconds).
@@ -49,16 +50,13 @@ public:
 private:
     struct Conversion;
     void PreviewThread();
-    bool PlayPacket(CaptureStream& input, RenderStream& output, ProcessingChain& chain, Conversion& work);
-    void ApplyPendingParams(ProcessingChain& chain);
+    void PlayPacket(const CapturedPacket& packet, const CaptureStream& input, RenderStream& output,
+                    ProcessingChain& chain, Conversion& work);
 
     std::atomic<bool> running{false};
-    std::atomic<bool> paramsChanged{false};
-    std::mutex lock;
     std::thread thread;
     DeviceChoice inputDevice;
     int32_t outputIndex = -1;
-    ProcessingParams startParams;
-    ProcessingParams pendingParams;
+    PendingParams pendingParams;
     std::array<std::atomic<float>, kMeterCount> meters;
 };
