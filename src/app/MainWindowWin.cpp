@@ -307,8 +307,7 @@ void ActOnStartupSettings(Application& app)
     if (app.store.GetBool("DSP", "previewEnabled", false)) {
         const int32_t output = app.store.GetInt("DSP", "previewOutputDevice", -1);
         app.preview.StopPreview();
-        app.preview.StartPreview(app.settings.stream.deviceIndex, app.settings.stream.deviceEndpointId, output,
-                                 app.settings.stream.processing);
+        app.preview.StartPreview(app.settings.stream.device, output, app.settings.stream.processing);
         app.previewActive = true;
     }
 }

@@ -21,10 +21,7 @@ bool EngineStreaming(const Application& app)
 void RetargetLevelMonitor(Application& app)
 {
     const EngineConfig& config = app.settings.stream;
-    if (config.deviceEndpointId.empty())
-        app.levelMonitor.StartByIndex(config.deviceIndex);
-    else
-        app.levelMonitor.StartByEndpointId(config.deviceEndpointId);
+    app.levelMonitor.Start(config.device);
     app.levelMonitor.SetParams(config.processing);
 }
 

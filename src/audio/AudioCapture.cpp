@@ -28,12 +28,6 @@ AudioCapture::~AudioCapture()
     ReleaseDevice();
 }
 
-void AudioCapture::SetDevice(int32_t position, const std::string& id)
-{
-    endpointId = id;
-    deviceIndex = id.empty() ? position : -1;
-}
-
 bool AudioCapture::Initialize(const CaptureFormat& streamFormat)
 {
     ReleaseDevice();
@@ -42,7 +36,7 @@ bool AudioCapture::Initialize(const CaptureFormat& streamFormat)
     stream = std::make_unique<CaptureStream>(*session);
     stream->SetFragmentDuration(kFragmentMs);
     uint32_t errorCode = 0;
-    const StreamOpenStatus status = session->Open() ? stream->Open(deviceIndex, endpointId, kBufferMs, errorCode)
+    const StreamOpenStatus status = session->Open() ? stream->Open(device, kBufferMs, errorCode)
                                                     : StreamOpenStatus::NoDevice;
     if (status != StreamOpenStatus::Ok) {
         if (status == StreamOpenStatus::NoDevice) {
@@ -109,15 +103,19 @@ void AudioCapture::CaptureThread()
     auto lastPacket = std::chrono::steady_clock::now();
     while (running.load()) {
         stream->WaitForPacket(kPollMs);
-        uint32_t frames = 0;
-        if (!stream->NextPacketFrames(frames)) {
+        bool delivered = false;
+        const bool alive = stream->DrainPackets([this, &delivered](const CapturedPacket& packet) {
+            delivered = true;
+            Deliver(packet.data, packet.frames, packet.silent);
+            return true;
+        });
+        if (!alive) {
             LogLine("Audio", "Capture device failed or went away");
             break;
         }
         const auto now = std::chrono::steady_clock::now();
-        if (frames != 0) {
+        if (delivered) {
             lastPacket = now;
-            Drain(frames);
         } else if (now - lastPacket > std::chrono::seconds(kStallSeconds)) {
             LogLine("Audio", "No audio from the capture device for " + std::to_string(kStallSeconds) + " s");
             break;
@@ -127,19 +125,6 @@ void AudioCapture::CaptureThread()
     // Ended by itself, not by Stop: no more audio will come.
     if (running.load() && endedHandler)
         endedHandler();
-}
-
-// Takes every packet the device holds; a failure ends only this drain.
-void AudioCapture::Drain(uint32_t frames)
-{
-    while (frames != 0) {
-        CapturedPacket packet;
-        if (!stream->GetPacket(packet))
-            return;
-        Deliver(packet.data, packet.frames, packet.silent);
-        if (!stream->ReleasePacket(packet.frames) || !stream->NextPacketFrames(frames))
-            return;
-    }
 }
 
 void AudioCapture::Deliver(const void* data, uint32_t frames, bool silent)

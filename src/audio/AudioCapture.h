@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio/CaptureFormat.h"
+#include "audio/DeviceChoice.h"
 
 class AudioSession;
 class CaptureStream;
@@ -33,9 +34,8 @@ public:
     AudioCapture(const AudioCapture&) = delete;
     AudioCapture& operator=(const AudioCapture&) = delete;
 
-    // The device to open: a non-empty endpoint identifier wins (the position becomes
-    // -1); otherwise position, -1 for the default device. Not while running.
-    void SetDevice(int32_t position, const std::string& id);
+    // The device to open. Not while running.
+    void SetDevice(const DeviceChoice& choice) { device = choice; }
 
     // Chooses and opens the device, keeps the capture format. False (with a log
     // line) when there is no device or it cannot be opened.
@@ -57,7 +57,6 @@ public:
 
 private:
     void CaptureThread();
-    void Drain(uint32_t frames);
     void Deliver(const void* data, uint32_t frames, bool silent);
 
     CaptureFormat captureFormat;
@@ -66,8 +65,7 @@ private:
     uint16_t deviceBits = 0;
     bool initialized = false;
     std::atomic<bool> running{false};
-    int32_t deviceIndex = -1;
-    std::string endpointId;
+    DeviceChoice device;
     std::string deviceName;
     std::unique_ptr<AudioSession> session;
     std::unique_ptr<CaptureStream> stream;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "audio/DeviceChoice.h"
 #include "audio/SampleConversion.h"
 
 // Shared-mode device streams as the capture, the input level monitor and the preview
@@ -74,7 +75,7 @@ public:
     void SetFragmentDuration(uint32_t milliseconds) { fragmentMs = milliseconds; }
     // bufferMs is the shared-mode buffer duration. errorCode holds the system's code
     // when the status is InitializeFailed.
-    StreamOpenStatus Open(int32_t position, const std::string& endpointId, uint32_t bufferMs, uint32_t& errorCode);
+    StreamOpenStatus Open(const DeviceChoice& device, uint32_t bufferMs, uint32_t& errorCode);
     const StreamFormat& Format() const { return format; }
     // The endpoint's display name; "" when it could not be read.
     const std::string& DeviceName() const { return deviceName; }
@@ -92,6 +93,12 @@ public:
     bool NextPacketFrames(uint32_t& frames);
     bool GetPacket(CapturedPacket& packet);
     bool ReleasePacket(uint32_t frames);
+    // Takes every packet the stream holds now (a device may hold several: ask again
+    // after each one), hands each to take while it is held and gives it back. take
+    // returns false to stop early; a packet that cannot be taken or given back ends
+    // the drain. False when the stream has failed.
+    template <typename Take>
+    bool DrainPackets(Take&& take);
 
 private:
     struct Impl;
@@ -101,6 +108,25 @@ private:
     std::string deviceName;
     uint32_t fragmentMs = 10;
 };
+
+template <typename Take>
+bool CaptureStream::DrainPackets(Take&& take)
+{
+    uint32_t frames = 0;
+    if (!NextPacketFrames(frames))
+        return false;
+    while (frames != 0) {
+        CapturedPacket packet;
+        if (!GetPacket(packet))
+            return true;
+        const bool more = take(static_cast<const CapturedPacket&>(packet));
+        if (!ReleasePacket(packet.frames) || !more)
+            return true;
+        if (!NextPacketFrames(frames))
+            return false;
+    }
+    return true;
+}
 
 // A render stream on the output endpoint at position (-1: the default device).
 class RenderStream {

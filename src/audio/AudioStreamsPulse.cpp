@@ -139,8 +139,7 @@ CaptureStream::~CaptureStream()
     Close();
 }
 
-StreamOpenStatus CaptureStream::Open(int32_t position, const std::string& endpointId, uint32_t bufferMs,
-                                     uint32_t& errorCode)
+StreamOpenStatus CaptureStream::Open(const DeviceChoice& device, uint32_t bufferMs, uint32_t& errorCode)
 {
     Close();
     errorCode = 0;
@@ -148,7 +147,7 @@ StreamOpenStatus CaptureStream::Open(int32_t position, const std::string& endpoi
     std::vector<PulseDevice> sources;
     if (!connection.Connect())
         return StreamOpenStatus::NoDevice;
-    const PulseDevice* source = ChooseDevice(connection, DataFlow::Capture, position, endpointId, sources);
+    const PulseDevice* source = ChooseDevice(connection, DataFlow::Capture, device.FallbackPosition(), device.endpointId, sources);
     if (source == nullptr)
         return StreamOpenStatus::NoDevice;
 

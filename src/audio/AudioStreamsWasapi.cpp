@@ -89,19 +89,18 @@ CaptureStream::~CaptureStream()
     Close();
 }
 
-StreamOpenStatus CaptureStream::Open(int32_t position, const std::string& endpointId, uint32_t bufferMs,
-                                     uint32_t& errorCode)
+StreamOpenStatus CaptureStream::Open(const DeviceChoice& device, uint32_t bufferMs, uint32_t& errorCode)
 {
     Close();
     errorCode = 0;
     EnsureComApartment();
-    impl->device = OpenEndpointDevice(eCapture, position, endpointId);
+    impl->device = OpenEndpointDevice(eCapture, device.FallbackPosition(), device.endpointId);
     if (!impl->device)
         return StreamOpenStatus::NoDevice;
     HRESULT hr = OpenSharedClient(impl->device.Get(), bufferMs, impl->client, format);
     // An endpoint that went away may still resolve in this process without being able
     // to record: like an unknown identifier, it gives way to the default device.
-    if (!endpointId.empty() && (hr == AUDCLNT_E_DEVICE_INVALIDATED || hr == AUDCLNT_E_ENDPOINT_CREATE_FAILED)) {
+    if (!device.endpointId.empty() && (hr == AUDCLNT_E_DEVICE_INVALIDATED || hr == AUDCLNT_E_ENDPOINT_CREATE_FAILED)) {
         Close();
         impl->device = OpenEndpointDevice(eCapture, -1, "");
         if (!impl->device)

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "audio/BlockLevel.h"
+#include "audio/ProcessingParams.h"
 
 namespace {
 
@@ -99,7 +100,7 @@ float AutoGainControl::Process(float* samples, size_t n, uint16_t channels, uint
     // The block's share of 300 ms sets how far the level follows.
     const float share = static_cast<float>(static_cast<double>(frames) / sampleRate / 0.3);
     level += (blockLevel - level) * std::clamp(share, 0.01f, 1.0f);
-    const float wanted = std::clamp(-16.0f - 20.0f * std::log10(level + 1e-30f), -12.0f, 12.0f);
+    const float wanted = std::clamp(kAgcTargetDb - 20.0f * std::log10(level + 1e-30f), -kAgcMaxGainDb, kAgcMaxGainDb);
     gainDb += (wanted - gainDb) * std::clamp(speed, 0.002f, 0.01f);
 
     const float g = static_cast<float>(std::pow(10.0, static_cast<double>(gainDb) / 20.0));

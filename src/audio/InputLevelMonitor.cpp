@@ -53,19 +53,10 @@ InputLevelMonitor::~InputLevelMonitor()
     Stop();
 }
 
-bool InputLevelMonitor::StartByIndex(int32_t position)
+bool InputLevelMonitor::Start(const DeviceChoice& choice)
 {
     Stop();
-    deviceIndex = position;
-    endpointId.clear();
-    return StartDevice();
-}
-
-bool InputLevelMonitor::StartByEndpointId(const std::string& id)
-{
-    Stop();
-    endpointId = id;
-    deviceIndex = -1;
+    device = choice;
     return StartDevice();
 }
 
@@ -74,7 +65,7 @@ bool InputLevelMonitor::StartDevice()
     session = std::make_unique<AudioSession>();
     stream = std::make_unique<CaptureStream>(*session);
     uint32_t errorCode = 0;
-    if (!session->Open() || stream->Open(deviceIndex, endpointId, kBufferMs, errorCode) != StreamOpenStatus::Ok ||
+    if (!session->Open() || stream->Open(device, kBufferMs, errorCode) != StreamOpenStatus::Ok ||
         !stream->Start()) {
         ReleaseDevice();
         return false;
@@ -108,33 +99,18 @@ void InputLevelMonitor::ReleaseDevice()
     session.reset();
 }
 
-void InputLevelMonitor::SetParams(const ProcessingParams& params)
-{
-    std::lock_guard<std::mutex> guard(lock);
-    pendingParams = params;
-    paramsChanged.store(true);
-}
-
-void InputLevelMonitor::ApplyPendingParams()
-{
-    std::lock_guard<std::mutex> guard(lock);
-    chain.params = pendingParams;
-    paramsChanged.store(false);
-}
-
 void InputLevelMonitor::MonitorThread()
 {
     session->EnterThread();
     // The monitor processes the device's own layout, so the chain's mono fold shows a
     // stereo device as the mono stream would carry it.
     chain.Configure(deviceRate, deviceChannels);
-    ApplyPendingParams();
+    pendingParams.TakeInto(chain.params);
     float left = leftLevel.load();
     float right = rightLevel.load();
     while (running.load()) {
         session->Wait(kPassMs);
-        if (paramsChanged.load())
-            ApplyPendingParams();
+        pendingParams.TakeInto(chain.params);
         LevelSums sums;
         if (!Pass(sums))
             return; // the device failed: the meters keep their last values
@@ -151,13 +127,7 @@ void InputLevelMonitor::MonitorThread()
 // Drains the device through the chain into sums. False when the device failed.
 bool InputLevelMonitor::Pass(LevelSums& sums)
 {
-    uint32_t frames = 0;
-    if (!stream->NextPacketFrames(frames))
-        return false;
-    while (frames != 0) {
-        CapturedPacket packet;
-        if (!stream->GetPacket(packet))
-            break;
+    return stream->DrainPackets([this, &sums](const CapturedPacket& packet) {
         // Silence flagged by the device and empty packets are not counted: in silence
         // the meters fall by their decay, not at once.
         if (!packet.silent && packet.data != nullptr && packet.frames != 0 && deviceChannels != 0) {
@@ -167,8 +137,6 @@ bool InputLevelMonitor::Pass(LevelSums& sums)
             chain.Process(block.data(), n * 2);
             AddLevelSums(block.data(), packet.frames, deviceChannels, sums);
         }
-        if (!stream->ReleasePacket(packet.frames) || !stream->NextPacketFrames(frames))
-            break;
-    }
-    return true;
+        return true;
+    });
 }

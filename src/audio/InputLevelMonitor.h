@@ -4,11 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "audio/DeviceChoice.h"
+#include "audio/PendingParams.h"
 #include "audio/ProcessingChain.h"
 #include "audio/ProcessingParams.h"
 
@@ -43,16 +44,15 @@ public:
     InputLevelMonitor(const InputLevelMonitor&) = delete;
     InputLevelMonitor& operator=(const InputLevelMonitor&) = delete;
 
-    // Restart on the device at position (-1: the default device). False when the
-    // device cannot be opened.
-    bool StartByIndex(int32_t position);
-    // Restart on the device with this endpoint identifier, or the default device when
-    // none has it.
-    bool StartByEndpointId(const std::string& id);
+    // Restart on the chosen device. False when it cannot be opened.
+    bool Start(const DeviceChoice& choice);
+    bool StartByIndex(int32_t position) { return Start({position, ""}); }
+    // An identifier no device has opens the default device.
+    bool StartByEndpointId(const std::string& id) { return Start({-1, id}); }
     // Stops and releases the device; the levels drop to 0. Does nothing when stopped.
     void Stop();
     // The parameters the chain takes before its next pass.
-    void SetParams(const ProcessingParams& params);
+    void SetParams(const ProcessingParams& params) { pendingParams.Set(params); }
 
     bool Running() const { return running.load(); }
     // The chain's stage meters, for display.
@@ -66,21 +66,17 @@ private:
     bool StartDevice();
     void ReleaseDevice();
     void MonitorThread();
-    void ApplyPendingParams();
     bool Pass(LevelSums& sums);
 
     std::atomic<bool> running{false};
     std::thread thread;
     std::unique_ptr<AudioSession> session;
     std::unique_ptr<CaptureStream> stream;
-    int32_t deviceIndex = -1;
-    std::string endpointId;
+    DeviceChoice device;
     uint16_t deviceChannels = 0;
     uint16_t deviceBits = 0;
     uint32_t deviceRate = 0;
     ProcessingChain chain;
-    ProcessingParams pendingParams;
-    std::mutex lock;
-    std::atomic<bool> paramsChanged{false};
+    PendingParams pendingParams;
     std::vector<int16_t> block;
 };

@@ -37,19 +37,12 @@ PreviewOutput::~PreviewOutput()
     StopPreview();
 }
 
-void PreviewOutput::StartPreview(int32_t input, const std::string& inputId, int32_t output,
-                                 const ProcessingParams& params)
+void PreviewOutput::StartPreview(const DeviceChoice& input, int32_t output, const ProcessingParams& params)
 {
     StopPreview();
-    inputIndex = input;
-    inputEndpointId = inputId;
+    inputDevice = input;
     outputIndex = output;
-    startParams = params;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        pendingParams = params;
-        paramsChanged.store(false);
-    }
+    pendingParams.Set(params);
     running.store(true);
     thread = std::thread(&PreviewOutput::PreviewThread, this);
 }
@@ -61,26 +54,12 @@ void PreviewOutput::StopPreview()
         thread.join();
 }
 
-void PreviewOutput::UpdatePreviewParams(const ProcessingParams& params)
-{
-    std::lock_guard<std::mutex> guard(lock);
-    pendingParams = params;
-    paramsChanged.store(true);
-}
-
 ProcessingMeters PreviewOutput::Meters() const
 {
     ProcessingMeters values;
     for (size_t i = 0; i < kMeterFields.size(); ++i)
         values.*kMeterFields[i].member = meters[i].load(std::memory_order_relaxed);
     return values;
-}
-
-void PreviewOutput::ApplyPendingParams(ProcessingChain& chain)
-{
-    std::lock_guard<std::mutex> guard(lock);
-    chain.params = pendingParams;
-    paramsChanged.store(false);
 }
 
 void PreviewOutput::PreviewThread()
@@ -91,29 +70,26 @@ void PreviewOutput::PreviewThread()
     RenderStream output(session);
     uint32_t errorCode = 0;
     const bool opened = session.Open() &&
-                        input.Open(inputIndex, inputEndpointId, kBufferMs, errorCode) == StreamOpenStatus::Ok &&
+                        input.Open(inputDevice, kBufferMs, errorCode) == StreamOpenStatus::Ok &&
                         output.Open(outputIndex, kBufferMs);
     if (!opened) {
         running.store(false); // the streams release what they hold
         return;
     }
     auto chain = std::make_unique<ProcessingChain>();
-    chain->params = startParams;
+    pendingParams.TakeInto(chain->params);
     chain->Configure(input.Format().rate, input.Format().channels);
     if (input.Start() && output.Start()) {
         Conversion work;
         auto lastPacket = std::chrono::steady_clock::now();
         while (running.load()) {
             session.Wait(kPollMs);
-            if (paramsChanged.load())
-                ApplyPendingParams(*chain);
-            uint32_t frames = 0;
-            bool inputAlive = true;
-            while (running.load() && (inputAlive = input.NextPacketFrames(frames)) && frames != 0) {
+            pendingParams.TakeInto(chain->params);
+            const bool inputAlive = input.DrainPackets([&](const CapturedPacket& packet) {
                 lastPacket = std::chrono::steady_clock::now();
-                if (!PlayPacket(input, output, *chain, work))
-                    break;
-            }
+                PlayPacket(packet, input, output, *chain, work);
+                return running.load();
+            });
             // An input that failed, went away or fell silent for seconds ends the
             // preview, so that it no longer claims to run.
             if (!inputAlive || std::chrono::steady_clock::now() - lastPacket > kInputStall)
@@ -126,13 +102,10 @@ void PreviewOutput::PreviewThread()
     output.Stop();
 }
 
-// One captured packet through the chain and the conversions into the output. False
-// when the packet could not be taken or given back.
-bool PreviewOutput::PlayPacket(CaptureStream& input, RenderStream& output, ProcessingChain& chain, Conversion& work)
+// One captured packet through the chain and the conversions into the output.
+void PreviewOutput::PlayPacket(const CapturedPacket& packet, const CaptureStream& input, RenderStream& output,
+                               ProcessingChain& chain, Conversion& work)
 {
-    CapturedPacket packet;
-    if (!input.GetPacket(packet))
-        return false;
     const StreamFormat& in = input.Format();
     const StreamFormat& out = output.Format();
     const size_t n = static_cast<size_t>(packet.frames) * in.channels;
@@ -141,10 +114,8 @@ bool PreviewOutput::PlayPacket(CaptureStream& input, RenderStream& output, Proce
         std::fill(work.input.begin(), work.input.end(), int16_t{0});
     else
         DeviceSamplesToInt16(packet.data, n, in.kind, work.input.data());
-    if (!input.ReleasePacket(packet.frames))
-        return false;
     if (n == 0)
-        return true;
+        return;
 
     chain.Process(work.input.data(), n * 2);
     const ProcessingMeters values = chain.Meters();
@@ -163,9 +134,8 @@ bool PreviewOutput::PlayPacket(CaptureStream& input, RenderStream& output, Proce
     }
     uint32_t space = 0;
     if (!output.FreeFrames(space))
-        return true;
+        return;
     const uint32_t m = static_cast<uint32_t>(std::min<size_t>(frames, space)); // the rest is dropped
     if (m > 0)
         output.Write(samples, m);
-    return true;
 }

@@ -3,15 +3,17 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "audio/DeviceChoice.h"
+#include "audio/PendingParams.h"
 #include "audio/ProcessingMeters.h"
 #include "audio/ProcessingParams.h"
 
 class CaptureStream;
+struct CapturedPacket;
 class ProcessingChain;
 class RenderStream;
 
@@ -27,14 +29,17 @@ public:
     PreviewOutput(const PreviewOutput&) = delete;
     PreviewOutput& operator=(const PreviewOutput&) = delete;
 
-    // (Re)starts on the input device (the endpoint identifier wins when not empty,
-    // else inputIndex, -1 for the default) and the output device at outputIndex (-1:
+    // (Re)starts on the chosen input device and the output device at outputIndex (-1:
     // the default). A device that cannot be opened ends the preview silently.
-    void StartPreview(int32_t inputIndex, const std::string& inputEndpointId, int32_t outputIndex,
-                      const ProcessingParams& params);
+    void StartPreview(const DeviceChoice& input, int32_t outputIndex, const ProcessingParams& params);
+    void StartPreview(int32_t inputPosition, const std::string& inputId, int32_t output,
+                      const ProcessingParams& params)
+    {
+        StartPreview({inputPosition, inputId}, output, params);
+    }
     void StopPreview();
     // The parameters the chain takes before its next packet.
-    void UpdatePreviewParams(const ProcessingParams& params);
+    void UpdatePreviewParams(const ProcessingParams& params) { pendingParams.Set(params); }
 
     // False once stopped, when the thread could not open its devices, or once its
     // input has gone (failed, removed, or silent for seconds).
@@ -45,17 +50,13 @@ public:
 private:
     struct Conversion;
     void PreviewThread();
-    bool PlayPacket(CaptureStream& input, RenderStream& output, ProcessingChain& chain, Conversion& work);
-    void ApplyPendingParams(ProcessingChain& chain);
+    void PlayPacket(const CapturedPacket& packet, const CaptureStream& input, RenderStream& output,
+                    ProcessingChain& chain, Conversion& work);
 
     std::atomic<bool> running{false};
-    std::atomic<bool> paramsChanged{false};
-    std::mutex lock;
     std::thread thread;
-    int32_t inputIndex = -1;
-    std::string inputEndpointId;
+    DeviceChoice inputDevice;
     int32_t outputIndex = -1;
-    ProcessingParams startParams;
-    ProcessingParams pendingParams;
+    PendingParams pendingParams;
     std::array<std::atomic<float>, kMeterCount> meters;
 };

@@ -1,6 +1,12 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+
+// The automatic gain control's fixed aim: this RMS level, reached within plus or minus
+// this much gain.
+inline constexpr float kAgcTargetDb = -16.0f;
+inline constexpr float kAgcMaxGainDb = 12.0f;
 
 // Switches and values of one processing chain (engine, input level monitor, preview).
 struct ProcessingParams {
@@ -27,3 +33,13 @@ struct ProcessingParams {
     uint32_t codecHeVersion = 1;
     bool mono = false;
 };
+
+// Compressor attack and release derived from its threshold: a deeper threshold acts
+// faster, from 30/270 ms at -10 dB down to 5/45 ms at -30 dB and below.
+inline void DeriveCompressorTiming(ProcessingParams& params)
+{
+    const float t = std::clamp((params.compThreshDb + 10.0f) / -20.0f, 0.0f, 1.0f);
+    const float x = 300.0f - 250.0f * t;
+    params.compAttackMs = 0.1f * x;
+    params.compReleaseMs = 0.9f * x;
+}

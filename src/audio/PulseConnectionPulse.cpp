@@ -76,7 +76,9 @@ bool PulseConnection::Connect()
 {
     if (context != nullptr)
         return Connected();
-    loop = pa_mainloop_new();
+    // A retry after a failed context keeps the loop it already made.
+    if (loop == nullptr)
+        loop = pa_mainloop_new();
     if (loop == nullptr)
         return false;
     pa_proplist* props = pa_proplist_new();

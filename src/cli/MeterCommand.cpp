@@ -44,9 +44,7 @@ int RunMeterCommand(const std::vector<std::string>& arguments)
     LoadConfiguredSettings(dir, store, settings);
     InputLevelMonitor monitor;
     monitor.SetParams(settings.stream.processing);
-    const std::string& id = settings.stream.deviceEndpointId;
-    const bool started = id.empty() ? monitor.StartByIndex(settings.stream.deviceIndex) : monitor.StartByEndpointId(id);
-    if (!started) {
+    if (!monitor.Start(settings.stream.device)) {
         PrintError("cannot open the input device: " + settings.inputDeviceName);
         return kExitFailure;
     }

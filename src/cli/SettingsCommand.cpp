@@ -89,8 +89,8 @@ int RunSettingsCommand(const std::vector<std::string>& arguments)
     PrintValue("streamBitrate", static_cast<long long>(s.server.streamBitrate));
     PrintValue("streamSampleRate", static_cast<long long>(s.server.streamSampleRate));
     PrintValue("streamChannels", static_cast<long long>(s.server.streamChannels));
-    PrintValue("deviceIndex", static_cast<long long>(s.deviceIndex));
-    PrintValue("deviceEndpointId", s.deviceEndpointId);
+    PrintValue("deviceIndex", static_cast<long long>(s.device.position));
+    PrintValue("deviceEndpointId", s.device.endpointId);
     PrintValue("inputDeviceName", settings.inputDeviceName);
     PrintValue("statusAddress", settings.statusAddress);
     PrintValue("persistentEncoding", settings.persistentEncoding);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "audio/CaptureFormat.h"
+#include "audio/DeviceChoice.h"
 #include "encoder/EncoderConfig.h"
 #include "icecast/IcecastConfig.h"
 #include "audio/ProcessingParams.h"
@@ -14,6 +15,5 @@ struct EngineConfig {
     EncoderConfig encoder;
     IcecastConfig server;
     ProcessingParams processing;
-    int32_t deviceIndex = -1;
-    std::string deviceEndpointId;
+    DeviceChoice device;
 };

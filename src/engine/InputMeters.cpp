@@ -23,10 +23,7 @@ void KeepInputMonitor(InputLevelMonitor& monitor, const EngineConfig& config, co
     const bool streaming = Streaming(engine);
     if (!streaming && !monitor.Running()) {
         monitor.SetParams(config.processing);
-        if (config.deviceEndpointId.empty())
-            monitor.StartByIndex(config.deviceIndex);
-        else
-            monitor.StartByEndpointId(config.deviceEndpointId);
+        monitor.Start(config.device);
     } else if (streaming && monitor.Running()) {
         monitor.Stop();
     }

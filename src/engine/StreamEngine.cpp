@@ -23,7 +23,6 @@ thread_local std::vector<int16_t> resampleScratch;
 StreamEngine::StreamEngine()
 {
     config.server.port = 8000;
-    config.deviceIndex = -1;
     streamFrameSink = [this](const uint8_t* frame, uint64_t size) { OnStreamFrame(frame, size); };
 }
 
@@ -44,13 +43,13 @@ StreamEngine::~StreamEngine()
 void StreamEngine::SetState(EngineState next)
 {
     std::lock_guard<std::mutex> guard(statusLock);
-    state.exchange(next);
+    state.store(next);
 }
 
 void StreamEngine::Publish(EngineState next, const std::string& text)
 {
     std::lock_guard<std::mutex> guard(statusLock);
-    state.exchange(next);
+    state.store(next);
     statusMessage = text;
 }
 
@@ -64,7 +63,7 @@ bool StreamEngine::Fail(const std::string& text)
 {
     std::lock_guard<std::mutex> guard(statusLock);
     if (state.load() != EngineState::Error) {
-        state.exchange(EngineState::Error);
+        state.store(EngineState::Error);
         statusMessage = text;
     }
     return false;
@@ -74,7 +73,7 @@ void StreamEngine::FailWhileStreaming(const std::string& text)
 {
     std::lock_guard<std::mutex> guard(statusLock);
     if (state.load() == EngineState::Streaming) {
-        state.exchange(EngineState::Error);
+        state.store(EngineState::Error);
         statusMessage = text;
     }
 }
@@ -85,10 +84,7 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     SetState(EngineState::Connecting);
 
     capture = std::make_unique<AudioCapture>();
-    if (config.deviceEndpointId.empty())
-        capture->SetDevice(config.deviceIndex, "");
-    else
-        capture->SetDevice(-1, config.deviceEndpointId);
+    capture->SetDevice(config.device);
     if (!capture->Initialize(config.captureFormat))
         return Fail("Failed to initialize audio capture");
 
@@ -103,11 +99,9 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
         streamRate = deviceRate;
     }
 
-    {
-        std::lock_guard<std::mutex> guard(processingLock);
-        chain.params = config.processing;
-        chain.Configure(deviceRate, config.captureFormat.channels);
-    }
+    // The capture thread has not started: the chain is this thread's until Start.
+    chain.params = config.processing;
+    chain.Configure(deviceRate, config.captureFormat.channels);
 
     EncoderConfig encoderConfig = config.encoder;
     encoderConfig.sampleRate = streamRate;
@@ -141,7 +135,7 @@ bool StreamEngine::Start()
         return Fail("Failed to start audio capture");
 
     stopRequested = false;
-    consecutiveSendFailures.exchange(0);
+    consecutiveSendFailures.store(0);
     startTime = std::chrono::steady_clock::now();
     queue.Reset();
     try {
@@ -199,9 +193,7 @@ StreamStats StreamEngine::GetStats() const
 
 void StreamEngine::UpdateProcessing(const ProcessingParams& params)
 {
-    std::lock_guard<std::mutex> guard(processingLock);
-    chain.params = params;
-    config.processing = params;
+    pendingParams.Set(params);
 }
 
 void StreamEngine::OnAudio(const uint8_t* data, uint64_t size)
@@ -210,17 +202,14 @@ void StreamEngine::OnAudio(const uint8_t* data, uint64_t size)
         return;
     const int16_t* block = reinterpret_cast<const int16_t*>(data);
     size_t count = static_cast<size_t>(size / 2);
-    bool limited = false;
-    {
-        std::lock_guard<std::mutex> guard(processingLock);
-        limited = chain.params.limiterEnabled;
-        if (ProcessingNeeded(chain.params)) {
-            if (processScratch.size() < count)
-                processScratch.resize(count);
-            std::copy(block, block + count, processScratch.begin());
-            chain.Process(processScratch.data(), count * 2);
-            block = processScratch.data();
-        }
+    pendingParams.TakeInto(chain.params);
+    const bool limited = chain.params.limiterEnabled;
+    if (ProcessingNeeded(chain.params)) {
+        if (processScratch.size() < count)
+            processScratch.resize(count);
+        std::copy(block, block + count, processScratch.begin());
+        chain.Process(processScratch.data(), count * 2);
+        block = processScratch.data();
     }
     UpdatePeakMeters(block, count, config.captureFormat.channels, levelLeft, levelRight);
     if (resampler.InRate() != resampler.OutRate()) {
@@ -246,18 +235,17 @@ void UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, s
         peakRight = peakLeft;
     const float oldLeft = left.load();
     const float oldRight = right.load();
-    left.exchange(peakLeft > oldLeft ? peakLeft : oldLeft * StreamEngine::kMeterFall);
-    right.exchange(peakRight > oldRight ? peakRight : oldRight * StreamEngine::kMeterFall);
+    left.store(peakLeft > oldLeft ? peakLeft : oldLeft * StreamEngine::kMeterFall);
+    right.store(peakRight > oldRight ? peakRight : oldRight * StreamEngine::kMeterFall);
 }
 
 void StreamEngine::OnStreamFrame(const uint8_t* frame, uint64_t size)
 {
     if (queue.Write(frame, size))
         return;
-    if (state.load() == EngineState::Streaming) {
-        client->Disconnect();
-        FailWhileStreaming("Send buffer overflow (network too slow)");
-    }
+    // The socket is left to the sender: a send may block it for seconds, and the
+    // capture thread must never wait on the network.
+    FailWhileStreaming("Send buffer overflow (network too slow)");
 }
 
 // The device failed, went away or fell silent for seconds: the stream carries nothing
@@ -274,6 +262,12 @@ void StreamEngine::SenderLoop()
     for (;;) {
         if (queue.IsClosedAndEmpty())
             return;
+        // Another thread ended the stream (the queue overflowed): close the socket here,
+        // where no send can be in progress.
+        if (client && state.load() == EngineState::Error) {
+            client->Disconnect();
+            return;
+        }
         const uint64_t n = queue.Take(buffer, sizeof(buffer));
         if (n == 0)
             continue;
@@ -289,7 +283,7 @@ void StreamEngine::SenderLoop()
                 bytesSent += n;
                 sendCount += 1;
             }
-            consecutiveSendFailures.exchange(0);
+            consecutiveSendFailures.store(0);
             continue;
         }
         const int32_t failures = consecutiveSendFailures.fetch_add(1) + 1;

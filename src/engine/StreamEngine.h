@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "audio/PendingParams.h"
 #include "audio/ProcessingChain.h"
 #include "audio/Resampler.h"
 #include "encoder/FrameSink.h"
@@ -97,7 +98,7 @@ private:
     std::unique_ptr<IcecastClient> client;
     ProcessingChain chain;
     Resampler resampler;
-    std::mutex processingLock;
+    PendingParams pendingParams; // from UpdateProcessing to the capture thread
     SendQueue queue;
     std::thread sender;
     std::atomic<bool> stopRequested{false};

@@ -17,23 +17,11 @@ uint32_t ParseHeVersion(const std::string& text)
 
 } // namespace
 
-void ResolveInputDevice(const std::string& endpointId, int32_t storedIndex,
-                        const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId,
-                        AppSettings& settings)
+void ResolveInputDevice(const DeviceChoice& stored, const std::vector<AudioDeviceInfo>& devices,
+                        const std::string& defaultId, AppSettings& settings)
 {
-    int32_t index = -1;
-    if (endpointId.empty()) {
-        if (storedIndex >= 0 && static_cast<size_t>(storedIndex) < devices.size())
-            index = storedIndex;
-    } else {
-        for (size_t i = 0; i < devices.size(); ++i) {
-            if (devices[i].id == endpointId) {
-                index = static_cast<int32_t>(i);
-                break;
-            }
-        }
-    }
-    settings.stream.deviceIndex = index;
+    const int32_t index = ResolveDevicePosition(stored, devices);
+    settings.stream.device = {index, stored.endpointId};
     settings.inputDeviceName = index >= 0 ? devices[static_cast<size_t>(index)].name
                                          : DefaultDeviceName(devices, defaultId);
 }
@@ -84,14 +72,6 @@ std::string MakeStatusAddress(const std::string& host, uint16_t port, const std:
     return CombineServerAddress(host, port - 5u, mountPoint);
 }
 
-void DeriveCompressorTiming(ProcessingParams& params)
-{
-    const float t = std::clamp((params.compThreshDb + 10.0f) / -20.0f, 0.0f, 1.0f);
-    const float x = 300.0f - 250.0f * t;
-    params.compAttackMs = 0.1f * x;
-    params.compReleaseMs = 0.9f * x;
-}
-
 void DeriveStreamSettings(AppSettings& settings)
 {
     EngineConfig& stream = settings.stream;
@@ -107,8 +87,8 @@ void DeriveStreamSettings(AppSettings& settings)
     settings.statusAddress = MakeStatusAddress(server.host, server.port, server.mountPoint);
 
     ProcessingParams& p = stream.processing;
-    p.agcTargetDb = -16.0f;
-    p.agcMaxGainDb = 12.0f;
+    p.agcTargetDb = kAgcTargetDb;
+    p.agcMaxGainDb = kAgcMaxGainDb;
     p.codecBitrate = stream.encoder.bitrate;
     p.codecHeVersion = stream.encoder.heVersion;
     p.mono = capture.channels < 2;
@@ -139,9 +119,8 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
 
     server.isPublic = store.GetBool("Icecast", "isPublic", true);
 
-    stream.deviceEndpointId = store.GetString("Audio", "deviceEndpointId", "");
-    ResolveInputDevice(stream.deviceEndpointId, store.GetInt("Audio", "deviceIndex", -1), devices, defaultId,
-                       settings);
+    ResolveInputDevice({store.GetInt("Audio", "deviceIndex", -1), store.GetString("Audio", "deviceEndpointId", "")},
+                       devices, defaultId, settings);
 
     settings.persistentEncoding = store.GetBool("System", "persistentEncoding", false);
     settings.minimizeToTray = store.GetBool("System", "minimizeToTray", false);

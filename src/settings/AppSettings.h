@@ -11,7 +11,7 @@
 // The typed settings the engine, the status poller and the front ends read. The
 // engine configuration is its stream-related part.
 struct AppSettings {
-    EngineConfig stream; // captureFormat, encoder, server, processing, deviceIndex, deviceEndpointId
+    EngineConfig stream; // captureFormat, encoder, server, processing, device
     std::string inputDeviceName;
     std::string statusAddress; // "host:port-5/mount", or "" for no status polling
     bool persistentEncoding = false;
@@ -42,20 +42,16 @@ constexpr int32_t kMaxStreamSampleRate = 192000;
 uint16_t SettleChannels(int32_t stored);
 uint32_t SettleSampleRate(int32_t stored);
 
-// Resolves the stored device choice against devices into settings.stream.deviceIndex
-// and settings.inputDeviceName: a non-empty endpoint identifier wins over the index; no
-// match gives -1 and the name of the default device, defaultId ("" unknown).
-void ResolveInputDevice(const std::string& endpointId, int32_t storedIndex,
-                        const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId,
-                        AppSettings& settings);
+// Resolves the stored device choice against devices into settings.stream.device (the
+// identifier kept, the position resolved) and settings.inputDeviceName: no match gives
+// -1 and the name of the default device, defaultId ("" unknown).
+void ResolveInputDevice(const DeviceChoice& stored, const std::vector<AudioDeviceInfo>& devices,
+                        const std::string& defaultId, AppSettings& settings);
 
 // Fills in what follows from the capture format, the encoder and the server chosen in
 // settings.stream: the encoder's format, the stream headers, the status address and
 // the processing's codec values, fixed AGC levels and compressor timing.
 void DeriveStreamSettings(AppSettings& settings);
-
-// Compressor attack and release derived from its threshold.
-void DeriveCompressorTiming(ProcessingParams& params);
 
 // "host", then ":port" when port > 0, then the mount point with a leading "/"; "" when
 // host is empty.

@@ -68,8 +68,8 @@ void FillDialogData(const SettingsStore& store, const AppSettings& settings, Set
     CopyDialogText(d.streamName, server.streamName);
     CopyDialogText(d.streamGenre, server.streamGenre);
     CopyDialogText(d.address, CombineServerAddress(server.host, server.port, server.mountPoint));
-    d.deviceIndex = stream.deviceIndex;
-    CopyDialogText(d.deviceEndpointId, stream.deviceEndpointId);
+    d.deviceIndex = stream.device.position;
+    CopyDialogText(d.deviceEndpointId, stream.device.endpointId);
 
     d.startWithWindows = store.GetBool("System", "startWithWindows", false);
     d.startMinimized = store.GetBool("System", "startMinimized", false);
@@ -78,8 +78,8 @@ void FillDialogData(const SettingsStore& store, const AppSettings& settings, Set
     d.minimizeToTray = store.GetBool("System", "minimizeToTray", false);
 
     ReadStoredProcessing(store, d);
-    d.agcTargetDb = -16.0f;
-    d.agcMaxGainDb = 12.0f;
+    d.agcTargetDb = kAgcTargetDb;
+    d.agcMaxGainDb = kAgcMaxGainDb;
     d.compAttackMs = 5.0f;
     d.compReleaseMs = 100.0f;
     d.previewEnabled = store.GetBool("DSP", "previewEnabled", false);
@@ -104,8 +104,7 @@ void ReadBackDialogData(const SettingsDialogData& d, SettingsStore& store, AppSe
     server.streamName = DialogText(d.streamName);
     server.streamGenre = DialogText(d.streamGenre);
 
-    stream.deviceEndpointId = DialogText(d.deviceEndpointId);
-    ResolveInputDevice(stream.deviceEndpointId, d.deviceIndex, devices, defaultId, settings);
+    ResolveInputDevice({d.deviceIndex, DialogText(d.deviceEndpointId)}, devices, defaultId, settings);
 
     WriteStore(d, store);
     // The processing switches and levels a confirmed record sets; the rest is derived.

@@ -118,11 +118,11 @@ TEST(AudioCapture, StartsOnceAndOnlyWhenInitialized)
     AudioCapture capture;
     EXPECT_FALSE(capture.Start(ignore)); // not initialized
 
-    capture.SetDevice(1000, "");
+    capture.SetDevice({1000, ""});
     const CaptureFormat format{48000, 2, 16};
     EXPECT_FALSE(capture.Initialize(format)); // no device at that position
 
-    capture.SetDevice(-1, "");
+    capture.SetDevice({});
     ASSERT_TRUE(capture.Initialize(format));
     EXPECT_GT(capture.DeviceRate(), 0u);
     EXPECT_GT(capture.DeviceChannels(), 0u);

@@ -19,7 +19,7 @@ TEST(PulseCapture, DeliversWholeFragmentsAtRealTimeRate)
 {
     REQUIRE_TEST_DEVICES();
     AudioCapture capture;
-    capture.SetDevice(-1, "");
+    capture.SetDevice({});
     const CaptureFormat format{48000, 2, 16};
     ASSERT_TRUE(capture.Initialize(format));
     std::atomic<size_t> blocks{0};
@@ -57,7 +57,7 @@ TEST(PulseCapture, WaitWithoutDataEndsAfterItsBound)
     CaptureStream stream(session);
     stream.SetFragmentDuration(20);
     uint32_t errorCode = 0;
-    ASSERT_EQ(stream.Open(-1, "", 50, errorCode), StreamOpenStatus::Ok);
+    ASSERT_EQ(stream.Open({}, 50, errorCode), StreamOpenStatus::Ok);
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 3; ++i)
         stream.WaitForPacket(5);

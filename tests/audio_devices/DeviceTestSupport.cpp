@@ -64,7 +64,7 @@ bool Recorder::Open(int32_t position, const std::string& endpointId, uint16_t st
 {
     channels = streamChannels;
     const CaptureFormat format{48000, streamChannels, 16};
-    capture.SetDevice(position, endpointId);
+    capture.SetDevice({position, endpointId});
     return capture.Initialize(format);
 }
 

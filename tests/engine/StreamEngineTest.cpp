@@ -47,7 +47,7 @@ EngineConfig StreamConfig(const std::string& mount)
     c.server.streamBitrate = 64000;
     c.server.streamSampleRate = 44100;
     c.server.streamChannels = 2;
-    c.deviceEndpointId = EnvOr("KV_PULSE_STEREO_SOURCE", "");
+    c.device.endpointId = EnvOr("KV_PULSE_STEREO_SOURCE", "");
     return c;
 }
 
@@ -293,7 +293,7 @@ TEST(StreamEngineTest, InputDeviceLostMidStreamIsAFailureWithTheReason)
                                         " master=kv_feed_stereo.monitor");
     ASSERT_FALSE(module.empty());
     EngineConfig config = StreamConfig("/engine-lost");
-    config.deviceEndpointId = source;
+    config.device.endpointId = source;
     StreamEngine engine;
     if (!engine.Initialize(config)) {
         RunShell("pactl unload-module " + module);

@@ -39,7 +39,7 @@ TEST(AppSettingsTest, EmptyStoreGivesTheDefaults)
     EXPECT_EQ(e.server.streamSampleRate, 48000u);
     EXPECT_EQ(e.server.streamChannels, 2u);
     EXPECT_TRUE(e.server.isPublic);
-    EXPECT_EQ(e.deviceIndex, -1);
+    EXPECT_EQ(e.device.position, -1);
     EXPECT_EQ(s.inputDeviceName, "(Default)");
     EXPECT_EQ(s.statusAddress, "");
     EXPECT_FALSE(s.persistentEncoding);
@@ -178,7 +178,7 @@ TEST(AppSettingsTest, InputDeviceResolution)
     };
     for (const Case& c : cases) {
         const AppSettings s = Apply(c.ini, kDevices);
-        EXPECT_EQ(s.stream.deviceIndex, c.index) << c.ini;
+        EXPECT_EQ(s.stream.device.position, c.index) << c.ini;
         EXPECT_EQ(s.inputDeviceName, c.name) << c.ini;
     }
     EXPECT_EQ(Apply("[Audio]\ndeviceIndex=0\n").inputDeviceName, "(Default)");

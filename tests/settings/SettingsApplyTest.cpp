@@ -161,18 +161,18 @@ TEST(SettingsApplyTest, TheChosenDeviceWinsOverAStaleIdentifier)
     EXPECT_EQ(l.settings.inputDeviceName, "Line In");
     AppSettings restarted;
     ApplyStoredSettings(l.store, restarted, kDevices);
-    EXPECT_EQ(restarted.stream.deviceIndex, 1);
+    EXPECT_EQ(restarted.stream.device.position, 1);
 
     d.deviceIndex = -1; // "(Default)"
     d.deviceEndpointId[0] = '\0';
     ReadBackDialogData(d, l.store, l.settings, kDevices);
     EXPECT_EQ(l.settings.inputDeviceName, "(Default) - Microphone (USB)");
     ApplyStoredSettings(l.store, restarted, kDevices);
-    EXPECT_EQ(restarted.stream.deviceIndex, -1);
+    EXPECT_EQ(restarted.stream.device.position, -1);
 
     d.deviceIndex = 5; // gone since: the default device, the stored index kept
     ReadBackDialogData(d, l.store, l.settings, kDevices);
-    EXPECT_EQ(l.settings.stream.deviceIndex, -1);
+    EXPECT_EQ(l.settings.stream.device.position, -1);
     EXPECT_EQ(l.store.GetInt("Audio", "deviceIndex", 0), 5);
 }
 
