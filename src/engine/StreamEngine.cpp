@@ -8,6 +8,7 @@
 
 #include "base/Log.h"
 #include "audio/AudioCapture.h"
+#include "audio/BlockLevel.h"
 #include "audio/DynamicsStages.h"
 #include "encoder/AacEncoder.h"
 #include "icecast/IcecastClient.h"
@@ -244,10 +245,8 @@ void UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, s
     }
     if (c < 2)
         peakRight = peakLeft;
-    const float oldLeft = left.load();
-    const float oldRight = right.load();
-    left.exchange(peakLeft > oldLeft ? peakLeft : oldLeft * StreamEngine::kMeterFall);
-    right.exchange(peakRight > oldRight ? peakRight : oldRight * StreamEngine::kMeterFall);
+    left.exchange(FallingPeak(left.load(), peakLeft, StreamEngine::kMeterFall));
+    right.exchange(FallingPeak(right.load(), peakRight, StreamEngine::kMeterFall));
 }
 
 void StreamEngine::OnStreamFrame(const uint8_t* frame, uint64_t size)
