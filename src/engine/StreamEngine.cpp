@@ -84,6 +84,10 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
 {
     config = configuration;
     SetState(EngineState::Connecting);
+    // Before any device is opened: the port is wrong whatever else is right.
+    const std::string portProblem = ServerPortProblem(config.configuredPort);
+    if (!portProblem.empty())
+        return Fail(portProblem);
 
     capture = std::make_unique<AudioCapture>();
     if (config.deviceEndpointId.empty())
@@ -230,6 +234,14 @@ void StreamEngine::OnAudio(const uint8_t* data, uint64_t size)
         block = resampleScratch.data();
     }
     encoder->Encode(block, static_cast<uint64_t>(count) * 2, streamFrameSink);
+}
+
+std::string ServerPortProblem(int64_t configuredPort)
+{
+    if (configuredPort >= 0 && configuredPort <= 65535)
+        return {};
+    return "Server port " + std::to_string(configuredPort) +
+           " is out of range (1-65535).\nGo to Settings \xe2\x86\x92 Server.";
 }
 
 void UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, std::atomic<float>& left,

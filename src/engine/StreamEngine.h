@@ -23,6 +23,10 @@ class AudioCapture;
 void UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, std::atomic<float>& left,
                       std::atomic<float>& right);
 
+// The status line that refuses a configured port outside 1..65535, naming it; "" for a
+// port that can be used (0 included, which the connection refuses by the usual rule).
+std::string ServerPortProblem(int64_t configuredPort);
+
 class AacEncoder;
 class IcecastClient;
 

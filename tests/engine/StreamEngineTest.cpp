@@ -159,6 +159,22 @@ TEST(PeakMeterTest, SteadySignalsReadSteadyAndFullScaleReadsOvermod)
     EXPECT_EQ(tone.dotCounts, (std::set<int>{7}));
 }
 
+// A port from a hand-written file that does not fit is refused before anything opens,
+// with a line that names it; its low 16 bits (34463) are never tried.
+TEST(StreamEngineTest, ConfiguredPortOutsideTheRangeIsRefused)
+{
+    EngineConfig config;
+    config.server.host = "127.0.0.1";
+    config.configuredPort = 99999;
+    config.server.port = static_cast<uint16_t>(config.configuredPort);
+    StreamEngine engine;
+    EXPECT_FALSE(engine.Initialize(config));
+    EXPECT_EQ(engine.GetState(), EngineState::Error);
+    EXPECT_EQ(engine.GetStatusMessage(), "Server port 99999 is out of range (1-65535).\nGo to Settings \xe2\x86\x92 Server.");
+    EXPECT_EQ(ServerPortProblem(65535), "");
+    EXPECT_EQ(ServerPortProblem(0), "");
+}
+
 TEST(StreamEngineTest, FreshEngineStopsQuietlyAndCannotStartWithoutInitialize)
 {
     StreamEngine engine;
