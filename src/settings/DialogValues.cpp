@@ -92,7 +92,8 @@ bool CheckServerAddress(const std::string& text, std::string& reason)
     if (!address.hasPort)
         return true;
     const std::string& port = address.portText;
-    const bool digits = !port.empty() && std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    const bool digits = !port.empty() && std::all_of(port.begin(), port.end(), isDigit);
     if (!digits) {
         reason = port.empty() ? "The port after \":\" is missing (1-65535)."
                               : "The port \"" + port + "\" is not a number (1-65535).";

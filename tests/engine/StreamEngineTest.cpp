@@ -170,7 +170,8 @@ TEST(StreamEngineTest, ConfiguredPortOutsideTheRangeIsRefused)
     StreamEngine engine;
     EXPECT_FALSE(engine.Initialize(config));
     EXPECT_EQ(engine.GetState(), EngineState::Error);
-    EXPECT_EQ(engine.GetStatusMessage(), "Server port 99999 is out of range (1-65535).\nGo to Settings \xe2\x86\x92 Server.");
+    EXPECT_EQ(engine.GetStatusMessage(),
+              "Server port 99999 is out of range (1-65535).\nGo to Settings \xe2\x86\x92 Server.");
     EXPECT_EQ(ServerPortProblem(65535), "");
     EXPECT_EQ(ServerPortProblem(0), "");
 }

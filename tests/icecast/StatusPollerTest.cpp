@@ -274,7 +274,8 @@ TEST(StatusPollerTest, ServerTextIsDecodedAndRepaired)
         {"Caf\xc3\xa9 M\xc3\xbcller", "Caf\xc3\xa9 M\xc3\xbcller"},
         {"\xc3\x83\xc2\xa9t\xc3\xa9 \xc3\xa0", "\xc3\x83\xc2\xa9t\xc3\xa9 \xc3\xa0"},
         {"\xc3\x83\xc2\xa9 \xe2\x80\x93", "\xc3\x83\xc2\xa9 \xe2\x80\x93"},
-        {"A & B; &#; &#xZZ; &#0; &#xD800; &#x110000; &bogus; &#65", "A & B; &#; &#xZZ; &#0; &#xD800; &#x110000; &bogus; &#65"},
+        {"A & B; &#; &#xZZ; &#0; &#xD800; &#x110000; &bogus; &#65",
+         "A & B; &#; &#xZZ; &#0; &#xD800; &#x110000; &bogus; &#65"},
         {"\xff\xfe broken", "\xff\xfe broken"},
     };
     for (const auto& c : cases)
