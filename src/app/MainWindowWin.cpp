@@ -374,7 +374,8 @@ SupervisionHooks MakeSupervisionHooks(Application& app)
     hooks.applySettings = [a] { ApplyStoredSettings(a->store, a->settings); };
     hooks.startStatusPoll = [a](const std::string& address, const std::string& mount) {
         const HWND window = a->window;
-        StartStatusPoll(address, mount, [window](const StatusResult& result) { PostStatusResult(window, result); });
+        StartStatusPoll(address, mount, a->settings.stream.server.port,
+                        [window](const StatusResult& result) { PostStatusResult(window, result); });
     };
     hooks.startProbe = [a] {
         const HWND window = a->window;

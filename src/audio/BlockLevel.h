@@ -14,6 +14,15 @@ float BlockLevel(const int16_t* samples, size_t n);
 // The same curve from a sum of absolute values already taken over n samples.
 float LevelFromSum(double sumAbs, size_t n);
 
+// A peak meter after one block: the block's peak, or the stored level fallen by fall
+// when that is higher. A steady peak therefore reads steady (comparing the peak with
+// the stored level alone would read every other block of it as a fall).
+inline float FallingPeak(float stored, float peak, float fall)
+{
+    const float fallen = stored * fall;
+    return peak > fallen ? peak : fallen;
+}
+
 // min(1, max(0, v)), the range of every meter.
 inline float Clamp01(float v)
 {

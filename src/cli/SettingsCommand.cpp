@@ -79,7 +79,8 @@ int RunSettingsCommand(const std::vector<std::string>& arguments)
     PrintValue("bitrate", static_cast<long long>(s.encoder.bitrate));
     PrintValue("heVersion", static_cast<long long>(s.encoder.heVersion));
     PrintValue("host", s.server.host);
-    PrintValue("port", static_cast<long long>(s.server.port));
+    // As written: a port outside 1..65535 shows as such, not as its low 16 bits.
+    PrintValue("port", static_cast<long long>(s.configuredPort));
     PrintValue("mountPoint", s.server.mountPoint);
     PrintValue("username", s.server.username);
     PrintValue("streamName", s.server.streamName);

@@ -142,8 +142,8 @@ SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, StreamVi
     };
     hooks.alert = [&alertText](const std::string& title, const std::string& text) { alertText = title + ": " + text; };
     hooks.applySettings = [&store, &settings] { ApplyStoredSettings(store, settings); };
-    hooks.startStatusPoll = [inbox](const std::string& address, const std::string& mount) {
-        StartStatusPoll(address, mount, [inbox](const StatusResult& result) {
+    hooks.startStatusPoll = [inbox, &settings](const std::string& address, const std::string& mount) {
+        StartStatusPoll(address, mount, settings.stream.server.port, [inbox](const StatusResult& result) {
             Inbox::Event event;
             event.isStatus = true;
             event.status = result;

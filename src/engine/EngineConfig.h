@@ -16,4 +16,8 @@ struct EngineConfig {
     IcecastConfig server;
     ProcessingParams processing;
     DeviceChoice device;
+    // The server port as the settings hold it, before it is narrowed into server.port;
+    // 0 when none is given. Outside 1..65535 the start is refused (ServerPortProblem),
+    // so that a hand-written 99999 never connects to some other port.
+    int64_t configuredPort = 0;
 };

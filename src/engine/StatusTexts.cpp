@@ -1,5 +1,6 @@
 #include "engine/StatusTexts.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -54,6 +55,14 @@ Indicator EncoderIndicator(bool hasEngine, EngineState state, int32_t consecutiv
     if (state == EngineState::Error)
         return {"Disconnected", IndicatorColour::Red};
     return {"Offline", IndicatorColour::Red};
+}
+
+int LitDots(float level)
+{
+    const float clamped = std::min(level, 1.0f);
+    if (!(clamped > 0.0f))
+        return 0;
+    return std::min(kMeterDots, static_cast<int>(clamped * kMeterDots));
 }
 
 Indicator AudioQuality::Update(float leftLevel, float rightLevel)

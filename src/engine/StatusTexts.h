@@ -14,6 +14,10 @@ std::string ElapsedText(uint32_t seconds);
 // "1.50 KB" (always kilobytes)
 std::string DataSentText(uint64_t bytes);
 
+// The level meters: 31 dots, lit from the left in proportion to a linear level.
+constexpr int kMeterDots = 31;
+int LitDots(float level);
+
 // Indicator colours.
 enum class IndicatorColour { Neutral, Green, Yellow, Orange, Red };
 

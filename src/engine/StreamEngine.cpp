@@ -8,6 +8,7 @@
 
 #include "base/Log.h"
 #include "audio/AudioCapture.h"
+#include "audio/BlockLevel.h"
 #include "audio/DynamicsStages.h"
 #include "encoder/AacEncoder.h"
 #include "icecast/IcecastClient.h"
@@ -82,6 +83,10 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
 {
     config = configuration;
     SetState(EngineState::Connecting);
+    // Before any device is opened: the port is wrong whatever else is right.
+    const std::string portProblem = ServerPortProblem(config.configuredPort);
+    if (!portProblem.empty())
+        return Fail(portProblem);
 
     capture = std::make_unique<AudioCapture>();
     capture->SetDevice(config.device);
@@ -220,6 +225,14 @@ void StreamEngine::OnAudio(const uint8_t* data, uint64_t size)
     encoder->Encode(block, static_cast<uint64_t>(count) * 2, streamFrameSink);
 }
 
+std::string ServerPortProblem(int64_t configuredPort)
+{
+    if (configuredPort >= 0 && configuredPort <= 65535)
+        return {};
+    return "Server port " + std::to_string(configuredPort) +
+           " is out of range (1-65535).\nGo to Settings \xe2\x86\x92 Server.";
+}
+
 void UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, std::atomic<float>& left,
                       std::atomic<float>& right)
 {
@@ -233,10 +246,8 @@ void UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, s
     }
     if (c < 2)
         peakRight = peakLeft;
-    const float oldLeft = left.load();
-    const float oldRight = right.load();
-    left.store(peakLeft > oldLeft ? peakLeft : oldLeft * StreamEngine::kMeterFall);
-    right.store(peakRight > oldRight ? peakRight : oldRight * StreamEngine::kMeterFall);
+    left.store(FallingPeak(left.load(), peakLeft, StreamEngine::kMeterFall));
+    right.store(FallingPeak(right.load(), peakRight, StreamEngine::kMeterFall));
 }
 
 void StreamEngine::OnStreamFrame(const uint8_t* frame, uint64_t size)

@@ -18,11 +18,15 @@
 
 class AudioCapture;
 
-// Peak meters of one block of interleaved samples with channels per frame: a side jumps
-// up to a louder peak at once and otherwise falls by 15 % per block. A mono block shows
-// its one channel on both sides.
+// Peak meters of one block of interleaved samples with channels per frame: a side takes
+// the larger of the block's peak and its stored level less 15 % (FallingPeak). A mono
+// block shows its one channel on both sides.
 void UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, std::atomic<float>& left,
                       std::atomic<float>& right);
+
+// The status line that refuses a configured port outside 1..65535, naming it; "" for a
+// port that can be used (0 included, which the connection refuses by the usual rule).
+std::string ServerPortProblem(int64_t configuredPort);
 
 class AacEncoder;
 class IcecastClient;

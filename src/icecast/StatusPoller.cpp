@@ -1,8 +1,12 @@
 #include "icecast/StatusPoller.h"
 
+#include <map>
 #include <system_error>
 #include <thread>
+#include <utility>
+#include <vector>
 
+#include "base/Utf8.h"
 #include "icecast/FetchUrl.h"
 
 namespace {
@@ -143,22 +147,7 @@ std::string DecodeJsonString(std::string_view raw)
         } else if (code >= 0xDC00 && code <= 0xDFFF) {
             code = 0xFFFD;
         }
-        const auto u = static_cast<uint32_t>(code);
-        if (u < 0x80) {
-            out += static_cast<char>(u);
-        } else if (u < 0x800) {
-            out += static_cast<char>(0xC0 | (u >> 6));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        } else if (u < 0x10000) {
-            out += static_cast<char>(0xE0 | (u >> 12));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (u >> 18));
-            out += static_cast<char>(0x80 | ((u >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (u & 0x3F));
-        }
+        AppendUtf8(out, static_cast<uint32_t>(code));
     }
     return out;
 }
@@ -182,6 +171,102 @@ std::string StripControlCharacters(std::string_view text)
     return out;
 }
 
+namespace {
+
+// The character of the reference that starts at text[at] ("&...;") and its length, or
+// false when none starts there.
+bool ReadReference(std::string_view text, size_t at, uint32_t& codePoint, size_t& length)
+{
+    static constexpr std::pair<std::string_view, char> kNamed[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+    const std::string_view rest = text.substr(at);
+    for (const auto& [name, c] : kNamed) {
+        if (rest.substr(0, name.size()) == name) {
+            codePoint = static_cast<unsigned char>(c);
+            length = name.size();
+            return true;
+        }
+    }
+    if (rest.size() < 4 || rest[1] != '#')
+        return false;
+    const bool hex = rest[2] == 'x' || rest[2] == 'X';
+    size_t i = hex ? 3 : 2;
+    const size_t digitsStart = i;
+    uint32_t value = 0;
+    for (; i < rest.size() && i < digitsStart + 8; ++i) {
+        const char c = rest[i];
+        int digit = -1;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (hex && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (hex && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        if (digit < 0)
+            break;
+        value = value * (hex ? 16u : 10u) + static_cast<uint32_t>(digit);
+    }
+    // Digits, a ";" and a character that exists: NUL, surrogates and values past
+    // U+10FFFF stay as written.
+    if (i == digitsStart || i >= rest.size() || rest[i] != ';' || value == 0 || value > 0x10FFFF ||
+        (value >= 0xD800 && value <= 0xDFFF))
+        return false;
+    codePoint = value;
+    length = i + 1;
+    return true;
+}
+
+} // namespace
+
+std::string DecodeCharacterReferences(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        uint32_t codePoint = 0;
+        size_t length = 0;
+        if (text[i] == '&' && ReadReference(text, i, codePoint, length)) {
+            AppendUtf8(out, codePoint);
+            i += length;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
+std::string RepairLatin1Mojibake(std::string_view text)
+{
+    if (!IsValidUtf8(text))
+        return std::string(text);
+    // Each character back to the one Latin-1 byte it was read from.
+    std::string bytes;
+    bool multiByte = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            bytes += static_cast<char>(lead);
+            continue;
+        }
+        if (lead != 0xC2 && lead != 0xC3)
+            return std::string(text); // beyond U+00FF: not Latin-1 read as UTF-8
+        bytes += static_cast<char>(((lead & 0x03) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3F));
+        multiByte = true;
+    }
+    // Plain ASCII, and accented text that is already right ("Café" gives a stray 0xE9),
+    // stay as they are.
+    if (!multiByte || !IsValidUtf8(bytes))
+        return std::string(text);
+    return bytes;
+}
+
+std::string CleanServerText(std::string_view text)
+{
+    // Repaired before stripping: the mojibake of a character such as U+2013 holds C1
+    // code points, which stripping first would tear out of it.
+    return StripControlCharacters(RepairLatin1Mojibake(DecodeCharacterReferences(text)));
+}
+
 int32_t FindJsonInt(std::string_view body, std::string_view key, size_t from)
 {
     size_t i = ValueStart(body, key, from);
@@ -202,45 +287,116 @@ int32_t FindJsonInt(std::string_view body, std::string_view key, size_t from)
     return static_cast<int32_t>(value < INT32_MIN ? INT32_MIN : value > INT32_MAX ? INT32_MAX : value);
 }
 
-bool PollStatus(const std::string& address, const std::string& mount, const UrlFetcher& fetch, StatusResult& result)
+namespace {
+
+// The parts of a status address: "http://" when it names no scheme, host:port, and the
+// mount path ("" without one).
+struct StatusTarget {
+    std::string scheme;
+    bool implicitScheme = false;
+    std::string hostPort;
+    std::string pathMount;
+};
+
+StatusTarget SplitStatusAddress(const std::string& address)
 {
-    if (address.empty())
-        return false;
     std::string url = address;
     while (!url.empty() && url.back() == '/')
         url.pop_back();
-    const bool implicitScheme = url.size() < kSchemeMark.size() || url.find(kSchemeMark) == std::string::npos;
-    if (implicitScheme)
+    StatusTarget target;
+    target.implicitScheme = url.size() < kSchemeMark.size() || url.find(kSchemeMark) == std::string::npos;
+    if (target.implicitScheme)
         url = "http://" + url;
-
     const size_t schemeEnd = url.find(kSchemeMark) + kSchemeMark.size();
-    const std::string scheme = url.substr(0, schemeEnd);
+    target.scheme = url.substr(0, schemeEnd);
     const std::string rest = url.substr(schemeEnd);
     const size_t slash = rest.find('/');
-    const std::string hostPort = rest.substr(0, slash);
-    const std::string pathMount = slash == std::string::npos ? std::string() : rest.substr(slash);
+    target.hostPort = rest.substr(0, slash);
+    target.pathMount = slash == std::string::npos ? std::string() : rest.substr(slash);
+    return target;
+}
 
-    std::string wanted = pathMount;
+// hostPort with its port replaced by port.
+std::string WithPort(const std::string& hostPort, uint16_t port)
+{
+    const size_t colon = hostPort.rfind(':');
+    const size_t bracket = hostPort.rfind(']');
+    const bool hasPort = colon != std::string::npos && (bracket == std::string::npos || colon > bracket);
+    return (hasPort ? hostPort.substr(0, colon) : hostPort) + ":" + std::to_string(port);
+}
+
+// The document at hostPort, with the secure scheme tried when the address named none.
+std::string FetchDocument(const StatusTarget& target, const std::string& hostPort, const UrlFetcher& fetch)
+{
+    std::string body = fetch(target.scheme + hostPort + std::string(kStatusPath));
+    if (body.empty() && target.implicitScheme)
+        body = fetch("https://" + hostPort + std::string(kStatusPath));
+    return body;
+}
+
+} // namespace
+
+std::string StatusPortMemory::Answered(const std::string& statusHostPort) const
+{
+    std::lock_guard<std::mutex> guard(lock);
+    const auto found = answered.find(statusHostPort);
+    return found == answered.end() ? std::string() : found->second;
+}
+
+void StatusPortMemory::Remember(const std::string& statusHostPort, const std::string& answeredHostPort)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    answered[statusHostPort] = answeredHostPort;
+}
+
+StatusPortMemory& SharedStatusPortMemory()
+{
+    static StatusPortMemory memory;
+    return memory;
+}
+
+bool PollStatus(const std::string& address, const std::string& mount, uint16_t sourcePort, const UrlFetcher& fetch,
+                StatusPortMemory& memory, StatusResult& result)
+{
+    if (address.empty())
+        return false;
+    const StatusTarget target = SplitStatusAddress(address);
+    std::string wanted = target.pathMount;
     if (wanted.empty() && !mount.empty())
         wanted = mount.front() == '/' ? mount : "/" + mount;
 
-    std::string body = fetch(scheme + hostPort + std::string(kStatusPath));
-    if (body.empty()) {
-        if (!implicitScheme)
-            return false;
-        body = fetch("https://" + hostPort + std::string(kStatusPath));
-        if (body.empty())
-            return false;
+    // The status port first, as designed; a single-port server (sources and listeners
+    // on one port) answers only at the source port, which is then asked first.
+    std::vector<std::string> hostPorts = {target.hostPort};
+    const std::string key = target.scheme + target.hostPort;
+    if (sourcePort != 0) {
+        const std::string atSource = WithPort(target.hostPort, sourcePort);
+        if (atSource != target.hostPort) {
+            hostPorts.push_back(atSource);
+            if (memory.Answered(key) == atSource)
+                std::swap(hostPorts[0], hostPorts[1]);
+        }
     }
-    const size_t source = LocateSource(body, wanted);
-    if (source == std::string::npos)
-        return false;
-    // Server text is shown on terminals and in the window: no control character of it
-    // may get through, whichever front end prints it.
-    result.serverName = StripControlCharacters(FindJsonString(body, "server_name", source));
-    result.title = StripControlCharacters(FindJsonString(body, "title", source));
-    result.listeners = FindJsonInt(body, "listeners", source);
-    return true;
+    for (const std::string& hostPort : hostPorts) {
+        const std::string body = FetchDocument(target, hostPort, fetch);
+        const size_t source = body.empty() ? std::string::npos : LocateSource(body, wanted);
+        if (source == std::string::npos)
+            continue;
+        memory.Remember(key, hostPort);
+        // Server text is shown on terminals and in the window: no control character of
+        // it may get through, whichever front end prints it.
+        result.serverName = CleanServerText(FindJsonString(body, "server_name", source));
+        result.title = CleanServerText(FindJsonString(body, "title", source));
+        result.listeners = FindJsonInt(body, "listeners", source);
+        return true;
+    }
+    return false;
+}
+
+bool PollStatus(const std::string& address, const std::string& mount, const UrlFetcher& fetch, StatusResult& result)
+{
+    StatusPortMemory memory;
+    return PollStatus(address, mount, 0, fetch, memory, result);
 }
 
 bool PollStatus(const std::string& address, const std::string& mount, StatusResult& result)
@@ -250,10 +406,15 @@ bool PollStatus(const std::string& address, const std::string& mount, StatusResu
 
 bool StartStatusPoll(const std::string& address, const std::string& mount, StatusCallback done)
 {
+    return StartStatusPoll(address, mount, 0, std::move(done));
+}
+
+bool StartStatusPoll(const std::string& address, const std::string& mount, uint16_t sourcePort, StatusCallback done)
+{
     try {
-        std::thread([address, mount, done] {
+        std::thread([address, mount, sourcePort, done] {
             StatusResult result;
-            PollStatus(address, mount, result);
+            PollStatus(address, mount, sourcePort, FetchUrl, SharedStatusPortMemory(), result);
             if (done)
                 done(result);
         }).detach();

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -24,6 +26,22 @@ constexpr size_t kJsonKeyWindow = 3000;
 // result to done. When no thread can be started, done gets the empty result at once on
 // the caller's thread (so the caller's in-flight flag clears) and the answer is false.
 bool StartStatusPoll(const std::string& address, const std::string& mount, StatusCallback done);
+// The same with the server's source port, asked when the status port gives no usable
+// document (PollStatus below), the answering port remembered process-wide.
+bool StartStatusPoll(const std::string& address, const std::string& mount, uint16_t sourcePort, StatusCallback done);
+
+// Which host:port last gave a usable status document for a status host:port, so that
+// later polls ask it first. Shared by the poll threads.
+class StatusPortMemory {
+public:
+    std::string Answered(const std::string& statusHostPort) const; // "" when none yet
+    void Remember(const std::string& statusHostPort, const std::string& answeredHostPort);
+
+private:
+    mutable std::mutex lock;
+    std::map<std::string, std::string> answered;
+};
+StatusPortMemory& SharedStatusPortMemory();
 
 // Reads the server's "/status-json.xsl" for the status address (host:port with an
 // optional mount path and scheme) and fills result from the wanted source. True when a
@@ -31,6 +49,12 @@ bool StartStatusPoll(const std::string& address, const std::string& mount, Statu
 bool PollStatus(const std::string& address, const std::string& mount, StatusResult& result);
 bool PollStatus(const std::string& address, const std::string& mount, const UrlFetcher& fetch,
                 StatusResult& result);
+// The same, falling back to sourcePort (0: none) on the address's host when the status
+// port gives no document with a source (a single-port server serves its status document
+// at the source port only); memory keeps which port answered, asked first next time.
+// Each port gets the scheme fallback of an address without scheme.
+bool PollStatus(const std::string& address, const std::string& mount, uint16_t sourcePort, const UrlFetcher& fetch,
+                StatusPortMemory& memory, StatusResult& result);
 
 // Where the object of the source with mount (starting with "/"; empty for any) begins in
 // body, or npos. A mount the document does not name gives the first source.
@@ -47,5 +71,15 @@ std::string DecodeJsonString(std::string_view raw);
 // text without control characters (C0, DEL and the UTF-8 forms of C1), so that a
 // server's text can never move a terminal's cursor, retitle it or start a new line.
 std::string StripControlCharacters(std::string_view text);
+// "&#8211;", "&#x2013;", "&amp;", "&lt;", "&gt;", "&quot;" and "&apos;" as the characters
+// they stand for (UTF-8); anything else, a reference to no character included, stays.
+std::string DecodeCharacterReferences(std::string_view text);
+// Text that a server read as Latin-1 and wrote back as UTF-8 ("CafÃ©"), repaired: only
+// when every character fits one Latin-1 byte and those bytes form valid UTF-8 with at
+// least one multi-byte character; any other text comes back unchanged.
+std::string RepairLatin1Mojibake(std::string_view text);
+// A value of the status document as shown: references decoded, mojibake repaired, then
+// control characters stripped (last, so that no decoded character can bring one in).
+std::string CleanServerText(std::string_view text);
 // The same for a number: an optional "-" and digits; -1 when neither is there.
 int32_t FindJsonInt(std::string_view body, std::string_view key, size_t from);

@@ -110,7 +110,8 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
 
     IcecastConfig& server = stream.server;
     server.host = store.GetString("Icecast", "host", "");
-    server.port = static_cast<uint16_t>(store.GetInt("Icecast", "port", 0));
+    stream.configuredPort = store.GetInt("Icecast", "port", 0);
+    server.port = static_cast<uint16_t>(stream.configuredPort);
     server.mountPoint = store.GetString("Icecast", "mountPoint", "");
     server.username = store.GetString("Icecast", "username", "");
     server.password = store.GetString("Icecast", "password", "");

@@ -1,6 +1,9 @@
 #include "settings/DialogValues.h"
 
+#include "settings/SettingsDialogData.h"
+
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -36,9 +39,72 @@ ServerAddress SplitServerAddress(const std::string& text)
         return address;
     }
     address.host = hostPort.substr(0, colon);
+    address.hasPort = true;
+    address.portText = hostPort.substr(colon + 1);
     const long long port = std::strtoll(hostPort.c_str() + colon + 1, nullptr, 10);
     address.port = port > 0 && port <= 0xFFFFFFFFLL ? static_cast<uint32_t>(port) : 0;
     return address;
+}
+
+namespace {
+
+bool HostNameCharacter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_';
+}
+
+bool HostCharactersAllowed(const std::string& host)
+{
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        for (size_t i = 1; i + 1 < host.size(); ++i) {
+            const char c = host[i];
+            if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.')
+                return false;
+        }
+        return true;
+    }
+    return std::all_of(host.begin(), host.end(), HostNameCharacter);
+}
+
+} // namespace
+
+bool CheckServerAddress(const std::string& text, std::string& reason)
+{
+    reason.clear();
+    if (text.empty())
+        return true;
+    const ServerAddress address = SplitServerAddress(text);
+    if (address.host.empty()) {
+        reason = "The address has no host name (host:port/mount).";
+        return false;
+    }
+    if (!HostCharactersAllowed(address.host)) {
+        reason = "The host name \"" + address.host + "\" holds characters a host name cannot hold.";
+        return false;
+    }
+    if (address.host.size() > kHostBytes || address.mountPoint.size() > kMountPointBytes) {
+        reason = address.host.size() > kHostBytes
+                     ? "The host name is longer than " + std::to_string(kHostBytes) + " bytes."
+                     : "The mount point is longer than " + std::to_string(kMountPointBytes) + " bytes.";
+        return false;
+    }
+    if (!address.hasPort)
+        return true;
+    const std::string& port = address.portText;
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    const bool digits = !port.empty() && std::all_of(port.begin(), port.end(), isDigit);
+    if (!digits) {
+        reason = port.empty() ? "The port after \":\" is missing (1-65535)."
+                              : "The port \"" + port + "\" is not a number (1-65535).";
+        return false;
+    }
+    const bool inRange = port.size() <= 5 && std::stoi(port) >= 1 && std::stoi(port) <= 65535;
+    if (!inRange) {
+        reason = "The port " + port + " is out of range (1-65535).";
+        return false;
+    }
+    return true;
 }
 
 size_t NearestBitrateChoice(uint32_t kbps)

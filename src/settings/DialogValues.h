@@ -13,8 +13,18 @@ struct ServerAddress {
     std::string host;
     uint32_t port = 0;
     std::string mountPoint;
+    bool hasPort = false;  // a ":" follows the host
+    std::string portText;  // what follows it, as typed
 };
 ServerAddress SplitServerAddress(const std::string& text);
+
+// Whether OK may store the address edit's text; when not, reason says why in one line.
+// Refused: text without a host, a port that is not a number in 1..65535, and a host
+// with characters no host name holds (a bracketed IPv6 address is allowed). Accepted:
+// an empty text (no server yet) and an address without a port, stored with port 0 as
+// always, which the start then refuses with the usual "Check your Icecast server
+// configuration." line.
+bool CheckServerAddress(const std::string& text, std::string& reason);
 
 // The bitrate choices in kbit/s, in list order.
 inline constexpr std::array<uint32_t, 11> kBitrateChoices = {16, 24, 32, 40, 48, 64, 80, 96, 128, 160, 192};

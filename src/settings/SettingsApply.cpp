@@ -19,7 +19,7 @@ void WriteStore(const SettingsDialogData& d, SettingsStore& store)
     store.SetString("Icecast", "username", DialogText(d.username));
     store.SetString("Icecast", "password", DialogText(d.password));
     store.SetString("Icecast", "streamName", DialogText(d.streamName));
-    store.SetString("Icecast", "streamGenre", DialogText(d.streamGenre));
+    // The dialog does not edit the genre (its record carries it empty): the stored one stays.
     store.SetInt("Audio", "sampleRate", static_cast<int32_t>(d.sampleRate));
     store.SetInt("Audio", "channels", static_cast<int32_t>(d.channels));
     store.SetInt("Audio", "deviceIndex", d.deviceIndex);
@@ -97,12 +97,12 @@ void ReadBackDialogData(const SettingsDialogData& d, SettingsStore& store, AppSe
 
     IcecastConfig& server = stream.server;
     server.host = DialogText(d.host);
+    stream.configuredPort = d.port;
     server.port = static_cast<uint16_t>(d.port);
     server.mountPoint = DialogText(d.mountPoint);
     server.username = DialogText(d.username);
     server.password = DialogText(d.password);
     server.streamName = DialogText(d.streamName);
-    server.streamGenre = DialogText(d.streamGenre);
 
     ResolveInputDevice({d.deviceIndex, DialogText(d.deviceEndpointId)}, devices, defaultId, settings);
 

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
+
+#include "base/Utf8.h"
 
 // The settings dialog's exchange record: fixed size, texts as zero-terminated byte
 // arrays. Filled from the settings before the dialog runs, read back after OK.
@@ -56,13 +59,22 @@ inline void ClearDialogData(SettingsDialogData& data)
     std::memset(&data, 0, sizeof data);
 }
 
-// Copies at most N - 1 bytes and terminates.
+// Bytes of UTF-8 a text field holds, its terminator not counted. The dialog cuts what
+// is typed into an edit to its field's limit with Utf8Prefix (base/Utf8.h), so the user
+// sees the limit while typing instead of losing the tail on OK.
+inline constexpr size_t kHostBytes = sizeof(SettingsDialogData::host) - 1;
+inline constexpr size_t kMountPointBytes = sizeof(SettingsDialogData::mountPoint) - 1;
+inline constexpr size_t kPasswordBytes = sizeof(SettingsDialogData::password) - 1;
+inline constexpr size_t kStreamNameBytes = sizeof(SettingsDialogData::streamName) - 1;
+inline constexpr size_t kAddressBytes = sizeof(SettingsDialogData::address) - 1;
+
+// Copies at most N - 1 bytes, never cutting a UTF-8 character in two, and terminates.
 template <size_t N>
 void CopyDialogText(char (&field)[N], const std::string& text)
 {
-    const size_t n = text.size() < N - 1 ? text.size() : N - 1;
-    std::memcpy(field, text.data(), n);
-    field[n] = '\0';
+    const std::string_view kept = Utf8Prefix(text, N - 1);
+    std::memcpy(field, kept.data(), kept.size());
+    field[kept.size()] = '\0';
 }
 
 // The text of a field, up to its terminator (or its size when none).

@@ -42,9 +42,7 @@ using MeasureText = std::function<int(const std::string& text)>;
 // Cuts fall between characters, never inside a UTF-8 sequence.
 std::string FitText(const std::string& text, int x, int maxRight, const MeasureText& measure);
 
-// The level meters: 31 dots, lit from the left in proportion to a linear level.
-constexpr int kMeterDots = 31;
-int LitDots(float level);
+// The level meters: kMeterDots dots lit from the left (LitDots, engine/StatusTexts.h).
 int MeterDotCentreX(int index, int clientWidth);
 COLORREF MeterDotColour(int index, bool lit);
 

@@ -206,14 +206,6 @@ std::string FitText(const std::string& text, int x, int maxRight, const MeasureT
     return "...";
 }
 
-int LitDots(float level)
-{
-    const float clamped = std::min(level, 1.0f);
-    if (!(clamped > 0.0f))
-        return 0;
-    return std::min(kMeterDots, static_cast<int>(clamped * kMeterDots));
-}
-
 int MeterDotCentreX(int index, int clientWidth)
 {
     const float step = static_cast<float>(clientWidth - 16 - 52) / kMeterDots;

@@ -2,12 +2,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/Platform.h"
 #include "audio/AudioCapture.h"
+#include "engine/StatusTexts.h"
 #include "engine/StreamEngine.h"
 #include "icecast/FetchUrl.h"
 #include "support/LoopbackServer.h"
@@ -95,6 +99,81 @@ TEST(PeakMeterTest, JumpsUpAtOnceAndFallsFifteenPercentPerBlock)
     UpdatePeakMeters(odd, 3, 2, oddLeft, oddRight);
     EXPECT_FLOAT_EQ(oddLeft.load(), 1.0f);
     EXPECT_FLOAT_EQ(oddRight.load(), 0.25f);
+}
+
+// What the panel makes of the peak meters block after block: the lit dots and the
+// audio indicator, fed as the window's paints would see them.
+struct MeterReading {
+    std::set<int> dotCounts;
+    std::string lastQuality;
+};
+
+MeterReading ReadMeters(const std::vector<std::vector<int16_t>>& blocks, int rounds)
+{
+    std::atomic<float> left{0.0f};
+    std::atomic<float> right{0.0f};
+    AudioQuality quality;
+    MeterReading reading;
+    for (int r = 0; r < rounds; ++r) {
+        for (const std::vector<int16_t>& block : blocks) {
+            UpdatePeakMeters(block.data(), block.size(), 2, left, right);
+            if (r > 0) // the first round only brings the meter up
+                reading.dotCounts.insert(LitDots(left.load()));
+            reading.lastQuality = quality.Update(left.load(), right.load()).text;
+        }
+    }
+    return reading;
+}
+
+// A stereo sine of amplitude (fraction of full scale) at freq Hz, 48 kHz, cut into
+// blocks of the given frame counts, the phase running on across blocks.
+constexpr double kPi = 3.14159265358979323846;
+
+std::vector<std::vector<int16_t>> SineBlocks(double amplitude, double freq, const std::vector<size_t>& frames)
+{
+    std::vector<std::vector<int16_t>> blocks;
+    size_t t = 0;
+    for (const size_t n : frames) {
+        std::vector<int16_t> block;
+        for (size_t i = 0; i < n; ++i, ++t) {
+            const double x = amplitude * 32767.0 * std::sin(2.0 * kPi * freq * static_cast<double>(t) / 48000.0);
+            const auto s = static_cast<int16_t>(std::lround(x));
+            block.push_back(s);
+            block.push_back(s);
+        }
+        blocks.push_back(block);
+    }
+    return blocks;
+}
+
+TEST(PeakMeterTest, SteadySignalsReadSteadyAndFullScaleReadsOvermod)
+{
+    // Hard clipping: every block reaches full scale, so every paint lights all dots.
+    const std::vector<int16_t> clipped = {-32768, 32767, 32767, -32768, -32768, -32768};
+    const MeterReading full = ReadMeters({clipped}, 40);
+    EXPECT_EQ(full.dotCounts, (std::set<int>{kMeterDots}));
+    EXPECT_EQ(full.lastQuality, "Overmod");
+
+    // A -12 dBFS tone in capture-sized blocks of uneven length: one dot count.
+    const MeterReading tone = ReadMeters(SineBlocks(0.2512, 1000.0, {240, 241, 239, 480, 240}), 20);
+    EXPECT_EQ(tone.dotCounts, (std::set<int>{7}));
+}
+
+// A port from a hand-written file that does not fit is refused before anything opens,
+// with a line that names it; its low 16 bits (34463) are never tried.
+TEST(StreamEngineTest, ConfiguredPortOutsideTheRangeIsRefused)
+{
+    EngineConfig config;
+    config.server.host = "127.0.0.1";
+    config.configuredPort = 99999;
+    config.server.port = static_cast<uint16_t>(config.configuredPort);
+    StreamEngine engine;
+    EXPECT_FALSE(engine.Initialize(config));
+    EXPECT_EQ(engine.GetState(), EngineState::Error);
+    EXPECT_EQ(engine.GetStatusMessage(),
+              "Server port 99999 is out of range (1-65535).\nGo to Settings \xe2\x86\x92 Server.");
+    EXPECT_EQ(ServerPortProblem(65535), "");
+    EXPECT_EQ(ServerPortProblem(0), "");
 }
 
 TEST(StreamEngineTest, FreshEngineStopsQuietlyAndCannotStartWithoutInitialize)

@@ -233,6 +233,33 @@ TEST(IcecastServerTest, PollerFindsTheWantedMountAmongSeveral)
     EXPECT_EQ(done.Count(), 1);
 }
 
+// A single-port server: the source connects to the port that also serves listeners, and
+// the port 5 below it has nothing listening. The poll still fills name and listeners.
+TEST(IcecastServerTest, PollerFallsBackToTheSourcePortOfASinglePortServer)
+{
+    REQUIRE_ICECAST(server);
+    const std::string mount = Mount("single-port");
+    Server single = server;
+    single.port = server.statusPort;
+    IcecastClient client;
+    ASSERT_TRUE(client.Connect(Config(single, mount, "Single Port"))) << client.LastError();
+    ASSERT_FALSE(WaitForSource(server, mount).empty());
+
+    const std::string statusAddress = server.host + ":" + std::to_string(single.port - 5) + mount;
+    StatusResult designed;
+    ASSERT_FALSE(PollStatus(statusAddress, "", designed)) << "something answers at " << statusAddress;
+
+    StatusPortMemory memory;
+    for (int poll = 0; poll < 2; ++poll) {
+        StatusResult result;
+        ASSERT_TRUE(PollStatus(statusAddress, "", single.port, FetchUrl, memory, result)) << poll;
+        EXPECT_EQ(result.serverName, "Single Port");
+        EXPECT_EQ(result.listeners, 0);
+    }
+    EXPECT_EQ(memory.Answered("http://" + server.host + ":" + std::to_string(single.port - 5)),
+              server.host + ":" + std::to_string(single.port));
+}
+
 TEST(IcecastServerTest, ConnectionTestVerdicts)
 {
     REQUIRE_ICECAST(server);

@@ -197,6 +197,97 @@ TEST(StatusPollerTest, AddressPathWinsOverMountArgument)
     EXPECT_EQ(result.serverName, "B");
 }
 
+// A single-port server answers only at the source port: that port is asked after the
+// status port (each with the scheme fallback) and then first, until it stops answering.
+TEST(StatusPollerTest, FallsBackToTheSourcePortAndAsksItFirstThen)
+{
+    const std::string doc = Document({Source("/live", "Live", "Now", 4)});
+    std::vector<std::string> urls;
+    std::string answering = "h:8005";
+    const UrlFetcher fetch = [&](const std::string& url) {
+        urls.push_back(url);
+        return url.find("://" + answering + "/") != std::string::npos ? doc : std::string();
+    };
+    StatusPortMemory memory;
+    StatusResult result;
+    ASSERT_TRUE(PollStatus("h:8000/live", "", 8005, fetch, memory, result));
+    EXPECT_EQ(result.serverName, "Live");
+    EXPECT_EQ(result.listeners, 4);
+    EXPECT_EQ(urls, (std::vector<std::string>{"http://h:8000/status-json.xsl", "https://h:8000/status-json.xsl",
+                                              "http://h:8005/status-json.xsl"}));
+
+    urls.clear();
+    ASSERT_TRUE(PollStatus("h:8000/live", "", 8005, fetch, memory, result));
+    EXPECT_EQ(urls, (std::vector<std::string>{"http://h:8005/status-json.xsl"}));
+
+    // The server moves its status document back to the status port.
+    answering = "h:8000";
+    urls.clear();
+    ASSERT_TRUE(PollStatus("h:8000/live", "", 8005, fetch, memory, result));
+    EXPECT_EQ(urls, (std::vector<std::string>{"http://h:8005/status-json.xsl", "https://h:8005/status-json.xsl",
+                                              "http://h:8000/status-json.xsl"}));
+    urls.clear();
+    ASSERT_TRUE(PollStatus("h:8000/live", "", 8005, fetch, memory, result));
+    EXPECT_EQ(urls, (std::vector<std::string>{"http://h:8000/status-json.xsl"}));
+}
+
+TEST(StatusPollerTest, SourcePortFallbackNeedsADocumentWithASource)
+{
+    // An error page at the status port is no answer; an explicit scheme is kept.
+    std::vector<std::string> urls;
+    const std::string doc = Document({Source("/live", "Live", "", 1)});
+    const UrlFetcher fetch = [&](const std::string& url) {
+        urls.push_back(url);
+        return url.find(":8000/") != std::string::npos ? std::string("<html>404</html>") : doc;
+    };
+    StatusPortMemory memory;
+    StatusResult result;
+    ASSERT_TRUE(PollStatus("http://h:8000", "/live", 8005, fetch, memory, result));
+    EXPECT_EQ(urls, (std::vector<std::string>{"http://h:8000/status-json.xsl", "http://h:8005/status-json.xsl"}));
+    EXPECT_EQ(memory.Answered("http://h:8000"), "h:8005");
+
+    // No source port, or the same one: nothing else is asked.
+    for (const uint16_t port : {uint16_t{0}, uint16_t{8000}}) {
+        urls.clear();
+        StatusPortMemory fresh;
+        EXPECT_FALSE(PollStatus("http://h:8000", "/live", port, fetch, fresh, result)) << port;
+        EXPECT_EQ(urls.size(), 1u) << port;
+    }
+}
+
+// Server text as shown: references decoded, mojibake repaired, controls stripped.
+TEST(StatusPollerTest, ServerTextIsDecodedAndRepaired)
+{
+    const struct {
+        const char* raw;
+        const char* shown;
+    } cases[] = {
+        {"Caf\xc3\xa9 M\xc3\xbcller &#8211; Live", "Caf\xc3\xa9 M\xc3\xbcller \xe2\x80\x93 Live"},
+        {"&#x2013;&#X2014;&amp;&lt;&gt;&quot;&apos;", "\xe2\x80\x93\xe2\x80\x94&<>\"'"},
+        {"Caf\xc3\x83\xc2\xa9 M\xc3\x83\xc2\xbcller", "Caf\xc3\xa9 M\xc3\xbcller"},           // Latin-1 read of UTF-8
+        {"\xc3\xa2\xc2\x80\xc2\x93 dash", "\xe2\x80\x93 dash"},                            // its C1 bytes survive
+        {"Rock &amp;amp; Roll", "Rock &amp; Roll"},                                          // decoded once
+        {"&#27;[2J&#7;bell&#x0a;", "[2Jbell"},                                                // controls still go
+        // Never touched: plain and properly accented text, a Latin-1 read that gives no
+        // valid UTF-8, text beyond Latin-1, references to no character, bare ampersands.
+        {"Plain Radio 101.5", "Plain Radio 101.5"},
+        {"Caf\xc3\xa9 M\xc3\xbcller", "Caf\xc3\xa9 M\xc3\xbcller"},
+        {"\xc3\x83\xc2\xa9t\xc3\xa9 \xc3\xa0", "\xc3\x83\xc2\xa9t\xc3\xa9 \xc3\xa0"},
+        {"\xc3\x83\xc2\xa9 \xe2\x80\x93", "\xc3\x83\xc2\xa9 \xe2\x80\x93"},
+        {"A & B; &#; &#xZZ; &#0; &#xD800; &#x110000; &bogus; &#65",
+         "A & B; &#; &#xZZ; &#0; &#xD800; &#x110000; &bogus; &#65"},
+        {"\xff\xfe broken", "\xff\xfe broken"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CleanServerText(c.raw), c.shown) << c.raw;
+
+    // Through a poll: the name and the title both get it.
+    const StatusResult result =
+        Poll(Document({Source("/live", "Caf\xc3\x83\xc2\xa9", "Tom &amp; Jerry &#8211; Live", 2)}), "/live");
+    EXPECT_EQ(result.serverName, "Caf\xc3\xa9");
+    EXPECT_EQ(result.title, "Tom & Jerry \xe2\x80\x93 Live");
+}
+
 TEST(StatusPollerTest, BodyIsCutAfterTheReadThatCrossesTheLimit)
 {
     const std::string piece(kFetchReadBytes, 'x');

@@ -31,6 +31,41 @@ TEST(DialogValuesTest, AddressSplitsIntoHostPortAndMount)
     }
 }
 
+// What OK refuses, with the one line it says; what it lets through is stored as split.
+TEST(DialogValuesTest, AddressCheckRefusesWhatCannotBeUsed)
+{
+    const struct {
+        std::string text;
+        const char* reason; // "" when accepted
+    } cases[] = {
+        {"127.0.0.1:99999/live", "The port 99999 is out of range (1-65535)."},
+        {"h:0/live", "The port 0 is out of range (1-65535)."},
+        {"h:123456789012345678901", "The port 123456789012345678901 is out of range (1-65535)."},
+        {"h:80a/live", "The port \"80a\" is not a number (1-65535)."},
+        {"h:-1", "The port \"-1\" is not a number (1-65535)."},
+        {"h:/live", "The port after \":\" is missing (1-65535)."},
+        {":8000/live", "The address has no host name (host:port/mount)."},
+        {"http:///live", "The address has no host name (host:port/mount)."},
+        {"hello world!!", "The host name \"hello world!!\" holds characters a host name cannot hold."},
+        {"a:b:8000", "The host name \"a:b\" holds characters a host name cannot hold."},
+        {"h\xc3\xa9:8000", "The host name \"h\xc3\xa9\" holds characters a host name cannot hold."},
+        {std::string(256, 'h') + ":8000", "The host name is longer than 255 bytes."},
+        {"h:8000/" + std::string(127, 'm'), "The mount point is longer than 127 bytes."},
+        {"", ""},
+        {"radio.example", ""}, // no port: stored as port 0, refused at the start as designed
+        {"radio.example/live", ""},
+        {"http://my_radio-1.example:65535/live/", ""},
+        {"h:1", ""},
+        {"[::1]:8000/live", ""},
+        {"h:8000/" + std::string(126, 'm'), ""},
+    };
+    for (const auto& c : cases) {
+        std::string reason = "stale";
+        EXPECT_EQ(CheckServerAddress(c.text, reason), std::string(c.reason).empty()) << c.text;
+        EXPECT_EQ(reason, c.reason) << c.text;
+    }
+}
+
 TEST(DialogValuesTest, BitrateChoosesProfileRateAndNearestEntry)
 {
     struct Case {

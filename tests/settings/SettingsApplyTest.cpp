@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "base/Utf8.h"
+#include "engine/StreamEngine.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsApply.h"
 
@@ -183,6 +185,96 @@ TEST(SettingsApplyTest, LongTextsAreCutToTheirFields)
     CopyDialogText(d.username, std::string(100, 'u'));
     EXPECT_EQ(DialogText(d.username), std::string(63, 'u'));
     EXPECT_EQ(sizeof d.address, 512u);
+
+    // A title of 2-byte characters whose 64th would straddle the 127-byte limit: 63 of
+    // them fit (126 bytes), the next is dropped whole. So with 3- and 4-byte ones.
+    std::string title;
+    for (int i = 0; i < 148; ++i)
+        title += "\xc3\xa9"; // 296 bytes
+    CopyDialogText(d.streamName, title);
+    EXPECT_EQ(DialogText(d.streamName), title.substr(0, 126));
+    EXPECT_EQ(kStreamNameBytes, 127u);
+    EXPECT_EQ(kPasswordBytes, 127u);
+    EXPECT_EQ(kHostBytes, 255u);
+    EXPECT_EQ(kMountPointBytes, 127u);
+    EXPECT_EQ(kAddressBytes, 511u);
+}
+
+TEST(SettingsApplyTest, TextIsCutOnACharacterBoundary)
+{
+    const std::string dash = "\xe2\x80\x93";      // U+2013, 3 bytes
+    const std::string emoji = "\xf0\x9f\x8e\xb5"; // U+1F3B5, 4 bytes
+    const struct {
+        std::string text;
+        size_t limit;
+        std::string kept;
+    } cases[] = {
+        {"abc", 3, "abc"},
+        {"abcd", 3, "abc"},
+        {"a" + dash, 3, "a"},
+        {"a" + dash, 4, "a" + dash},
+        {"ab" + emoji, 5, "ab"},
+        {"ab" + emoji, 6, "ab" + emoji},
+        {emoji + emoji, 7, emoji},
+        {"", 0, ""},
+        {dash, 0, ""},
+        {"\x80\x80\x80\x80\x80x", 3, "\x80\x80\x80"}, // not UTF-8: cut where asked
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(std::string(Utf8Prefix(c.text, c.limit)), c.kept) << c.text << " " << c.limit;
+}
+
+// The dialog does not edit the genre and hands it back empty: OK keeps the stored one,
+// and a confirmed address keeps the raw port for the start to refuse.
+TEST(SettingsApplyTest, OkKeepsTheGenreAndTheRawPort)
+{
+    Loaded l = Load("[Icecast]\nhost=h\nport=8000\nstreamGenre=Jazz & Blues\n");
+    SettingsDialogData d;
+    FillDialogData(l.store, l.settings, d);
+    for (int ok = 0; ok < 2; ++ok) {
+        CopyDialogText(d.streamGenre, ""); // as the dialog's OK leaves it
+        ReadBackDialogData(d, l.store, l.settings, kDevices);
+        EXPECT_EQ(l.store.GetString("Icecast", "streamGenre", ""), "Jazz & Blues") << ok;
+        EXPECT_EQ(l.settings.stream.server.streamGenre, "Jazz & Blues") << ok;
+        FillDialogData(l.store, l.settings, d);
+    }
+    Loaded none = Load("[Icecast]\nhost=h\n");
+    FillDialogData(none.store, none.settings, d);
+    ReadBackDialogData(d, none.store, none.settings, kDevices);
+    EXPECT_EQ(none.store.GetString("Icecast", "streamGenre", "absent"), "absent");
+
+    d.port = 99999;
+    ReadBackDialogData(d, l.store, l.settings, kDevices);
+    EXPECT_EQ(l.settings.stream.configuredPort, 99999);
+    EXPECT_EQ(l.store.GetInt("Icecast", "port", 0), 99999);
+}
+
+// A hand-written config.ini: the port is kept as written, whatever server.port holds,
+// and a start refuses it naming the value; no port at all is the usual port 0.
+TEST(SettingsApplyTest, HandWrittenPortOutsideTheRangeIsKeptRaw)
+{
+    const struct {
+        const char* port;
+        int64_t configured;
+        bool refused;
+    } cases[] = {
+        {"99999", 99999, true}, {"70000", 70000, true}, {"-1", -1, true}, {"65535", 65535, false},
+        {"8000", 8000, false},  {"", 0, false},         {"abc", 0, false},
+    };
+    for (const auto& c : cases) {
+        const Loaded l = Load(std::string("[Icecast]\nhost=h\nport=") + c.port + "\n");
+        EXPECT_EQ(l.settings.stream.configuredPort, c.configured) << c.port;
+        const std::string problem = ServerPortProblem(l.settings.stream.configuredPort);
+        EXPECT_EQ(!problem.empty(), c.refused) << c.port;
+        if (c.refused) {
+            EXPECT_NE(problem.find(c.port), std::string::npos) << problem;
+        }
+    }
+    // The address the dialog shows for a stored port of 0 has no ":0".
+    SettingsDialogData d;
+    const Loaded bare = Load("[Icecast]\nhost=h\nmountPoint=live\n");
+    FillDialogData(bare.store, bare.settings, d);
+    EXPECT_STREQ(d.address, "h/live");
 }
 
 } // namespace

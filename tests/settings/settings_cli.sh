@@ -56,6 +56,14 @@ grep -q $'\r' <<<"$out" && fail "carriage returns in the output"
 sed -i 's/radio.example/other.example/' "$dir/config.ini"
 "${cli[@]}" settings --config "$dir" | grep -qx "host=radio.example" || fail "config.ini was read again"
 
+# A hand-written port that does not fit is shown as written, never as its low 16 bits.
+bad="$(mktemp -d)"
+trap 'rm -rf "$dir" "$bad"' EXIT
+printf '[Icecast]\nhost=radio.example\nport=99999\nmountPoint=live\nstreamGenre=Jazz\n' >"$bad/config.ini"
+badOut="$("${cli[@]}" settings --config "$bad")"
+grep -qx "port=99999" <<<"$badOut" || fail "port 99999 not kept in:"$'\n'"$badOut"
+grep -qx "streamGenre=Jazz" <<<"$badOut" || fail "genre not read in:"$'\n'"$badOut"
+
 # Bad usage.
 set +e
 "${cli[@]}" settings --config >/dev/null 2>&1
