@@ -11,6 +11,7 @@
 
 #include "base/Log.h"
 #include "ui/Gdi.h"
+#include "ui/ModalLoop.h"
 #include "base/WideText.h"
 
 const wchar_t kExitDialogClass[] = L"KelmExitDlg";
@@ -104,7 +105,7 @@ RECT OwnerRect(HWND owner)
 }
 
 // Runs a modal popup: disables the owner, shows the popup and pumps messages until the
-// popup's WM_DESTROY posts the quit message.
+// popup is gone. The owner is enabled again even when a quit closed the popup.
 void RunModal(HWND owner, HWND popup, void (*paint)(HWND))
 {
     if (owner)
@@ -113,11 +114,9 @@ void RunModal(HWND owner, HWND popup, void (*paint)(HWND))
     paint(popup);
     SetForegroundWindow(popup);
     SetFocus(popup);
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
+    RunModalLoop(popup);
+    if (owner && !IsWindowEnabled(owner))
+        EnableWindow(owner, TRUE);
 }
 
 void CloseModal(HWND owner, HWND popup)
@@ -268,7 +267,7 @@ LRESULT HandleModal(HWND window, UINT message, WPARAM wParam, LPARAM lParam, con
         CloseModal(popup.owner, window);
         return 0;
     case WM_DESTROY:
-        PostQuitMessage(0);
+        WakeModalLoop();
         return 0;
     default:
         return PopupDefault(window, message, wParam, lParam);

@@ -5,6 +5,7 @@
 #include "audio/PreviewOutput.h"
 #include "icecast/ConnectionTest.h"
 #include "ui/Gdi.h"
+#include "ui/ModalLoop.h"
 #include "ui/SettingsDialogState.h"
 #include "ui/Shapes.h"
 #include "base/WideText.h"
@@ -78,7 +79,7 @@ void OnDestroy(HWND window)
     for (auto& children : s.tabChildren)
         children.clear();
     s.window = nullptr;
-    PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
+    WakeModalLoop();
 }
 
 LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -156,6 +157,21 @@ LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// Keys the dialog answers itself, as a dialog box would.
+bool DialogKeys(HWND window, const MSG& msg)
+{
+    if (msg.hwnd != window && !IsChild(window, msg.hwnd))
+        return false;
+    // Escape anywhere in the dialog cancels it, as IDCANCEL does in a dialog box.
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) {
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+        return true;
+    }
+    // The text edits are multi-line inside (for centring): outside a dialog box they
+    // would take Enter and Tab into the address or the title.
+    return msg.message == WM_CHAR && (msg.wParam == '\r' || msg.wParam == '\n' || msg.wParam == '\t');
+}
+
 } // namespace
 
 HWND SettingsDialogWindow()
@@ -208,30 +224,7 @@ bool ShowSettingsDialog(HWND owner, HINSTANCE instance, SettingsDialogData& data
     ShowWindow(window, SW_SHOW);
     SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
-    MSG msg;
-    while (IsWindow(window)) {
-        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got <= 0) {
-            // The program is quitting: close the dialog and hand the quit on.
-            DestroyWindow(window);
-            if (got == 0)
-                PostQuitMessage(static_cast<int>(msg.wParam));
-            break;
-        }
-        if (msg.hwnd == window || IsChild(window, msg.hwnd)) {
-            // Escape anywhere in the dialog cancels it, as IDCANCEL does in a dialog box.
-            if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) {
-                PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
-                continue;
-            }
-            // The text edits are multi-line inside (for centring): outside a dialog box
-            // they would take Enter and Tab into the address or the title.
-            if (msg.message == WM_CHAR && (msg.wParam == '\r' || msg.wParam == '\n' || msg.wParam == '\t'))
-                continue;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
+    RunModalLoop(window, DialogKeys);
     if (owner) {
         EnableWindow(owner, TRUE);
         SetForegroundWindow(owner);
