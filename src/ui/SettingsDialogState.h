@@ -15,6 +15,7 @@
 #include "audio/ProcessingParams.h"
 #include "settings/SettingsDialogData.h"
 #include "ui/Controls.h"
+#include "ui/Gdi.h"
 #include "ui/SettingsDialog.h"
 #include "ui/SettingsDialogPaint.h"
 
@@ -28,11 +29,6 @@ constexpr int kFirstSwitch = IDC_START_WITH_WINDOWS;
 constexpr int kSwitchCount = IDC_LISTEN - kFirstSwitch + 1;
 constexpr std::array<int, 5> kHiddenIds = {1041, 1042, 1043, 1044, 1045};
 enum Hidden { HiddenGain, HiddenAgcSpeed, HiddenThresh, HiddenRatio, HiddenMakeup };
-
-constexpr COLORREF kWindowColour = RGB(32, 34, 40);
-constexpr COLORREF kEditColour = RGB(22, 24, 30);
-constexpr COLORREF kPanelColour = RGB(44, 46, 54);
-constexpr COLORREF kCaptionGrey = RGB(140, 148, 158);
 
 // Which record flag each switch edits.
 struct SwitchField {
@@ -92,8 +88,8 @@ struct DialogState {
     std::vector<AudioDeviceInfo> inputs;
     std::vector<std::string> outputs;
 
-    HFONT font16 = nullptr, font18 = nullptr, tabFont = nullptr;
-    HBRUSH windowBrush = nullptr, editBrush = nullptr, panelBrush = nullptr;
+    GdiObject<HFONT> font16, font18, tabFont;
+    GdiObject<HBRUSH> windowBrush, editBrush, panelBrush;
 };
 
 // The open dialog's state, or null.

@@ -208,12 +208,12 @@ void OnCreate(HWND window, SettingsDialogData* data)
     DialogState& s = *state;
     s.window = window;
     s.data = data;
-    s.font16 = CreateUiFont(-16);
-    s.font18 = CreateUiFont(-18);
-    s.tabFont = CreateUiFont(-13, FW_BOLD);
-    s.windowBrush = CreateSolidBrush(kWindowColour);
-    s.editBrush = CreateSolidBrush(kEditColour);
-    s.panelBrush = CreateSolidBrush(kPanelColour);
+    s.font16.Reset(CreateUiFont(-16));
+    s.font18.Reset(CreateUiFont(-18));
+    s.tabFont.Reset(CreateUiFont(-13, FW_BOLD));
+    s.windowBrush.Reset(CreateSolidBrush(ToColorref(colours::kWindow)));
+    s.editBrush.Reset(CreateSolidBrush(ToColorref(colours::kEdit)));
+    s.panelBrush.Reset(CreateSolidBrush(ToColorref(colours::kPanel)));
 
     for (const SwitchField& f : kSwitchFields)
         SwitchValue(f.id) = data->*f.field;
@@ -244,9 +244,9 @@ void OnCreate(HWND window, SettingsDialogData* data)
             SendMessageW(child, WM_SETFONT, static_cast<WPARAM>(font), FALSE);
             return TRUE;
         },
-        reinterpret_cast<LPARAM>(s.font16));
+        reinterpret_cast<LPARAM>(s.font16.Get()));
     for (HWND child : {s.aboutCaption, s.address, s.password, s.metadata})
-        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(s.font18), FALSE);
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(s.font18.Get()), FALSE);
     CentreEditText(s.address);
     CentreEditText(s.metadata);
     ShowTab(0);

@@ -69,13 +69,6 @@ void OnDestroy(HWND window)
         s.preview->StopPreview();
     AbandonConnectionTests();
     KillTimer(window, kMeterTimer);
-    for (HGDIOBJ object : {static_cast<HGDIOBJ>(s.font16), static_cast<HGDIOBJ>(s.font18),
-                           static_cast<HGDIOBJ>(s.tabFont), static_cast<HGDIOBJ>(s.windowBrush),
-                           static_cast<HGDIOBJ>(s.editBrush), static_cast<HGDIOBJ>(s.panelBrush)})
-        if (object)
-            DeleteObject(object);
-    s.font16 = s.font18 = s.tabFont = nullptr;
-    s.windowBrush = s.editBrush = s.panelBrush = nullptr;
     for (auto& children : s.tabChildren)
         children.clear();
     s.window = nullptr;
@@ -102,7 +95,7 @@ LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_ERASEBKGND:
         return 1;
     case WM_PAINT:
-        PaintSettingsDialog(window, state->tab, {state->font18, state->tabFont, state->font16});
+        PaintSettingsDialog(window, state->tab, {state->font18.Get(), state->tabFont.Get(), state->font16.Get()});
         return 0;
     case WM_LBUTTONDOWN: {
         const POINT p{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
@@ -113,21 +106,21 @@ LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     }
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
-        SetTextColor(reinterpret_cast<HDC>(wParam), RGB(200, 210, 220));
-        SetBkColor(reinterpret_cast<HDC>(wParam), kEditColour);
-        return reinterpret_cast<LRESULT>(state->editBrush);
+        SetTextColor(reinterpret_cast<HDC>(wParam), ToColorref(colours::kValue));
+        SetBkColor(reinterpret_cast<HDC>(wParam), ToColorref(colours::kEdit));
+        return reinterpret_cast<LRESULT>(state->editBrush.Get());
     case WM_CTLCOLORBTN:
-        return reinterpret_cast<LRESULT>(state->windowBrush);
+        return reinterpret_cast<LRESULT>(state->windowBrush.Get());
     case WM_CTLCOLORSTATIC:
         SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-        SetTextColor(reinterpret_cast<HDC>(wParam), kCaptionGrey);
-        return reinterpret_cast<LRESULT>(state->panelBrush);
+        SetTextColor(reinterpret_cast<HDC>(wParam), ToColorref(colours::kCaption));
+        return reinterpret_cast<LRESULT>(state->panelBrush.Get());
     case WM_DRAWITEM: {
         const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
         if (IsRecordSwitch(static_cast<int>(item.CtlID)) || item.CtlID == static_cast<UINT>(IDC_LISTEN))
             DrawToggleSwitch(item, SwitchValue(static_cast<int>(item.CtlID)));
         else
-            DrawDialogButton(item, state->passwordVisible, state->font16);
+            DrawDialogButton(item, state->passwordVisible, state->font16.Get());
         return TRUE;
     }
     case WM_COMMAND:
@@ -191,7 +184,7 @@ bool ShowSettingsDialog(HWND owner, HINSTANCE instance, SettingsDialogData& data
         wc.lpfnWndProc = DialogProc;
         wc.hInstance = instance;
         wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = CreateSolidBrush(kWindowColour);
+        wc.hbrBackground = CreateSolidBrush(ToColorref(colours::kWindow));
         wc.lpszClassName = kSettingsDialogClass;
         registered = RegisterClassExW(&wc) != 0;
     }

@@ -43,7 +43,7 @@ TEST_F(ModalLoopTest, QuitWhileOpenClosesTheWindowAndReachesTheCaller)
     };
     const Case cases[] = {
         {"exit dialog", kExitDialogClass,
-         [](HWND owner) { EXPECT_EQ(ShowExitDialog(owner, GetModuleHandleW(nullptr)), kExitChoiceNone); }},
+         [](HWND owner) { EXPECT_EQ(ShowExitDialog(owner, GetModuleHandleW(nullptr)), ExitChoice::None); }},
         {"alert", kAlertClass, [](HWND owner) { ShowAlert(owner, "The server refused the password.", "Error"); }},
         {"settings dialog", kSettingsDialogClass,
          [](HWND owner) {
