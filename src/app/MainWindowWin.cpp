@@ -85,7 +85,7 @@ void DrawButton(Application& app, const DRAWITEMSTRUCT& item)
     const std::wstring text = WindowText(item.hwndItem);
     const bool pressed = (item.itemState & ODS_SELECTED) != 0;
     COLORREF fill = RGB(60, 65, 80);
-    COLORREF textColour = theme::kWhite;
+    COLORREF textColour = ToColorref(colours::kWhite);
     if (item.CtlID == IDC_START) {
         const ButtonLook look = StartButtonLook(text);
         fill = pressed ? look.pressed : look.normal;
@@ -96,7 +96,7 @@ void DrawButton(Application& app, const DRAWITEMSTRUCT& item)
         textColour = RGB(100, 105, 115);
     }
     {
-        GdiObject<HBRUSH> background(CreateSolidBrush(theme::kWindow));
+        GdiObject<HBRUSH> background(CreateSolidBrush(ToColorref(colours::kWindow)));
         FillRect(dc, &r, background.Get());
     }
     FillRoundedBox(dc, r, 8.0f, fill, RGB(GetRValue(fill) / 2, GetGValue(fill) / 2, GetBValue(fill) / 2));
@@ -168,10 +168,10 @@ LRESULT OnLeftButtonDown(Application& app, HWND window, UINT message, WPARAM wPa
 
 void OnClose(Application& app)
 {
-    const int choice = ShowExitDialog(app.window, app.instance);
-    if (choice == kExitChoiceExit)
+    const ExitChoice choice = ShowExitDialog(app.window, app.instance);
+    if (choice == ExitChoice::Exit)
         DestroyWindow(app.window);
-    else if (choice == kExitChoiceMinimise)
+    else if (choice == ExitChoice::Minimise)
         MinimiseMainWindow(app);
 }
 
@@ -190,7 +190,7 @@ void OnDestroy(Application& app)
 
 HBRUSH ControlBrush()
 {
-    static HBRUSH brush = CreateSolidBrush(theme::kWindow);
+    static HBRUSH brush = CreateSolidBrush(ToColorref(colours::kWindow));
     return brush;
 }
 
@@ -229,8 +229,8 @@ LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORSTATIC: {
         HDC dc = reinterpret_cast<HDC>(wParam);
-        SetBkColor(dc, theme::kWindow);
-        SetTextColor(dc, theme::kValue);
+        SetBkColor(dc, ToColorref(colours::kWindow));
+        SetTextColor(dc, ToColorref(colours::kValue));
         return reinterpret_cast<LRESULT>(ControlBrush());
     }
     case WM_DRAWITEM:

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
-// Colours of the settings dialog's controls, free of any window type so the rules can
-// be checked anywhere.
+// The one colour table of the windows and the settings dialog's controls, free of any
+// window type so the rules can be checked anywhere.
 struct Rgb {
     uint8_t r = 0;
     uint8_t g = 0;
@@ -13,17 +13,32 @@ struct Rgb {
 };
 
 namespace colours {
+// The dark flat look of every window.
+inline constexpr Rgb kWindow{32, 34, 40};
+inline constexpr Rgb kEdit{22, 24, 30};
 inline constexpr Rgb kPanel{44, 46, 54};
-inline constexpr Rgb kGroove{60, 64, 74}; // also an unlit lamp
+inline constexpr Rgb kPanelLine{55, 58, 68};
+inline constexpr Rgb kGroove{60, 64, 74}; // also an unlit lamp and the windows' outline
+inline constexpr Rgb kOutline = kGroove;
+inline constexpr uint8_t kOutlineAlpha = 200;
+inline constexpr Rgb kLabel{120, 130, 140};
 inline constexpr Rgb kCaption{140, 148, 158};
+inline constexpr Rgb kValue{200, 210, 220};
+inline constexpr Rgb kNeutral{80, 85, 95};
+inline constexpr Rgb kWhite{255, 255, 255};
+inline constexpr Rgb kGreen{34, 197, 94};
+inline constexpr Rgb kYellow{234, 179, 8};
+inline constexpr Rgb kOrange{249, 115, 22};
+inline constexpr Rgb kRed{239, 68, 68};
+// The settings dialog's controls.
 inline constexpr Rgb kDisabledKnob{120, 120, 120};
 inline constexpr Rgb kSwitchOn{34, 160, 56};
 inline constexpr Rgb kSwitchOff{180, 40, 40};
 inline constexpr Rgb kSpectrum[5] = {{255, 40, 40}, {255, 160, 0}, {255, 255, 0}, {0, 220, 0}, {60, 140, 255}};
 inline constexpr Rgb kReverse[5] = {{60, 140, 255}, {0, 220, 0}, {200, 200, 0}, {255, 160, 0}, {255, 40, 40}};
-inline constexpr Rgb kMeterLit[4] = {{34, 197, 94}, {234, 179, 8}, {249, 115, 22}, {239, 68, 68}};
+inline constexpr Rgb kMeterLit[4] = {kGreen, kYellow, kOrange, kRed};
 inline constexpr Rgb kMeterUnlit[4] = {{10, 61, 30}, {74, 58, 3}, {74, 35, 6}, {74, 21, 21}};
-inline constexpr Rgb kDot[3] = {{80, 85, 95}, {239, 68, 68}, {34, 197, 94}};
+inline constexpr Rgb kDot[3] = {kNeutral, kRed, kGreen};
 } // namespace colours
 
 // a + truncate((b - a) * t) per channel, t clamped to 0 ... 1.

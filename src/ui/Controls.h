@@ -11,12 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "ui/ControlColours.h"
-
-constexpr COLORREF ToColorref(Rgb c)
-{
-    return RGB(c.r, c.g, c.b);
-}
+#include "ui/Theme.h"
 
 // Anti-aliased shapes (GDI+, high-quality pixel offset).
 void FillCentredCircle(HDC dc, float centreX, float centreY, float radius, COLORREF colour);

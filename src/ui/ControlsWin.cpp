@@ -17,9 +17,8 @@ constexpr wchar_t kPlaceholderProperty[] = L"PlaceholderData";
 
 void FillPanel(HDC dc, const RECT& r)
 {
-    HBRUSH brush = CreateSolidBrush(ToColorref(colours::kPanel));
-    FillRect(dc, &r, brush);
-    DeleteObject(brush);
+    GdiObject<HBRUSH> brush(CreateSolidBrush(ToColorref(colours::kPanel)));
+    FillRect(dc, &r, brush.Get());
 }
 
 // Paints a control off-screen on the panel colour.
@@ -40,7 +39,7 @@ struct Subclass {
     const ActivityLamps* lamps = nullptr;
     SliderBinding slider;
     bool dragging = false;
-    HFONT captionFont = nullptr;
+    GdiObject<HFONT> captionFont;
 };
 
 Subclass* SubclassOf(HWND window)
@@ -72,8 +71,6 @@ bool CommonMessage(HWND window, UINT message, LRESULT& result)
     case WM_NCDESTROY: {
         RemovePropW(window, kBindingProperty);
         SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(data->previous));
-        if (data->captionFont)
-            DeleteObject(data->captionFont);
         const WNDPROC previous = data->previous;
         delete data;
         result = CallWindowProcW(previous, window, message, 0, 0);
@@ -131,14 +128,13 @@ void PaintActivityStrip(HDC dc, int w, int h, const Subclass& data)
     const int slot = w / 5;
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, ToColorref(colours::kCaption));
-    HGDIOBJ previous = SelectObject(dc, data.captionFont);
+    SelectionScope select(dc, data.captionFont.Get());
     for (int i = 0; i < 5; ++i) {
         FillCentredCircle(dc, static_cast<float>(6 + i * slot), h / 2.0f, 5.0f,
                           ToColorref(LampColour(lamps.kinds[i], lamps.values[i], lamps.on[i])));
         RECT caption{14 + i * slot, 0, i * slot + slot, h};
         DrawTextW(dc, lamps.captions[i], -1, &caption, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
     }
-    SelectObject(dc, previous);
 }
 
 void PaintSlider(HDC dc, int w, int h, const SliderBinding& slider)
@@ -149,11 +145,17 @@ void PaintSlider(HDC dc, int w, int h, const SliderBinding& slider)
     const RECT groove{9, h / 2 - 2, w - 9, h / 2 + 2};
     FillRoundedBox(dc, groove, 4.0f, ToColorref(colours::kGroove), ToColorref(colours::kGroove));
     if (on && knobX > 10) {
-        for (int x = 9; x < knobX; ++x) {
-            HBRUSH brush = CreateSolidBrush(ToColorref(Spectrum(static_cast<double>(x - 9) / (w - 19))));
-            RECT run{x, h / 2 - 2, x + 1, h / 2 + 2};
-            FillRect(dc, &run, brush);
-            DeleteObject(brush);
+        // One brush per run of equal colour: the spectrum changes slower than a pixel.
+        auto colourAt = [w](int x) { return Spectrum(static_cast<double>(x - 9) / (w - 19)); };
+        for (int x = 9; x < knobX;) {
+            const Rgb colour = colourAt(x);
+            int end = x + 1;
+            while (end < knobX && colourAt(end) == colour)
+                ++end;
+            GdiObject<HBRUSH> brush(CreateSolidBrush(ToColorref(colour)));
+            const RECT run{x, h / 2 - 2, end, h / 2 + 2};
+            FillRect(dc, &run, brush.Get());
+            x = end;
         }
     }
     FillCentredCircle(dc, static_cast<float>(knobX), h / 2.0f, 7.0f,
@@ -211,19 +213,18 @@ void DrawPlaceholder(HWND edit, const Placeholder& placeholder)
 {
     if (GetWindowTextLengthW(edit) > 0 || GetFocus() == edit)
         return;
-    HDC dc = GetDC(edit);
+    WindowDc window(edit);
+    HDC dc = window.Dc();
     RECT client;
     GetClientRect(edit, &client);
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0));
-    HGDIOBJ previous = SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+    SelectionScope select(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
     TEXTMETRICW metrics{};
     GetTextMetricsW(dc, &metrics);
     SetTextColor(dc, RGB(120, 120, 120));
     SetBkMode(dc, TRANSPARENT);
     RECT area{3, (client.bottom - metrics.tmHeight) / 2, client.right, client.bottom};
     DrawTextW(dc, placeholder.text.c_str(), -1, &area, DT_SINGLELINE | DT_NOPREFIX | DT_LEFT);
-    SelectObject(dc, previous);
-    ReleaseDC(edit, dc);
 }
 
 LRESULT CALLBACK PlaceholderProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam)
@@ -298,7 +299,7 @@ HWND MakeActivityStrip(HWND parent, int id, int x, int y, const ActivityLamps* l
 {
     auto data = std::make_unique<Subclass>();
     data->lamps = lamps;
-    data->captionFont = CreateUiFont(-13);
+    data->captionFont.Reset(CreateUiFont(-13));
     return MakeSubclassedStatic(parent, id, x, y, 252, 18, std::move(data), PaintOnlyProc<PaintActivityStrip>);
 }
 
@@ -343,13 +344,13 @@ void CentreEditText(HWND edit)
 {
     RECT client;
     GetClientRect(edit, &client);
-    HDC dc = GetDC(edit);
-    HFONT font = reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0));
-    HGDIOBJ previous = SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(SYSTEM_FONT));
     TEXTMETRICW metrics{};
-    GetTextMetricsW(dc, &metrics);
-    SelectObject(dc, previous);
-    ReleaseDC(edit, dc);
+    {
+        WindowDc dc(edit);
+        HFONT font = reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0));
+        SelectionScope select(dc.Dc(), font ? static_cast<HGDIOBJ>(font) : GetStockObject(SYSTEM_FONT));
+        GetTextMetricsW(dc.Dc(), &metrics);
+    }
     const int top = std::max(static_cast<int>((client.bottom - metrics.tmHeight) / 2), 0);
     RECT format{3, top, client.right - 3, top + metrics.tmHeight};
     SendMessageW(edit, EM_SETRECT, 0, reinterpret_cast<LPARAM>(&format));

@@ -111,55 +111,61 @@ private:
     HDC dc;
 };
 
+// A memory DC compatible with reference, deleted at the end of its scope.
+class MemoryDc {
+public:
+    explicit MemoryDc(HDC reference) : dc(CreateCompatibleDC(reference)) {}
+    ~MemoryDc()
+    {
+        if (dc)
+            DeleteDC(dc);
+    }
+    MemoryDc(const MemoryDc&) = delete;
+    MemoryDc& operator=(const MemoryDc&) = delete;
+    HDC Dc() const { return dc; }
+
+private:
+    HDC dc;
+};
+
+// A window's DC (the screen's for no window) for a scope.
+class WindowDc {
+public:
+    explicit WindowDc(HWND target = nullptr) : window(target), dc(GetDC(target)) {}
+    ~WindowDc()
+    {
+        if (dc)
+            ReleaseDC(window, dc);
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+    HDC Dc() const { return dc; }
+
+private:
+    HWND window;
+    HDC dc;
+};
+using ScreenDc = WindowDc;
+
 // A memory DC with a compatible bitmap of width x height selected: paint into it,
 // then copy it out once.
 class OffscreenDc {
 public:
     OffscreenDc(HDC reference, int width, int height)
-        : dc(CreateCompatibleDC(reference)), bitmap(CreateCompatibleBitmap(reference, width, height)),
-          selection(dc.handle, bitmap.Get())
+        : dc(reference), bitmap(CreateCompatibleBitmap(reference, width, height)), selection(dc.Dc(), bitmap.Get())
     {
     }
-    ~OffscreenDc() = default;
     OffscreenDc(const OffscreenDc&) = delete;
     OffscreenDc& operator=(const OffscreenDc&) = delete;
 
-    HDC Dc() const { return dc.handle; }
-    bool Valid() const { return dc.handle && bitmap; }
+    HDC Dc() const { return dc.Dc(); }
+    bool Valid() const { return dc.Dc() && bitmap; }
 
 private:
-    struct OwnedDc {
-        HDC handle;
-        explicit OwnedDc(HDC h) : handle(h) {}
-        ~OwnedDc()
-        {
-            if (handle)
-                DeleteDC(handle);
-        }
-        OwnedDc(const OwnedDc&) = delete;
-        OwnedDc& operator=(const OwnedDc&) = delete;
-    };
     // Declared in this order so the bitmap is deselected before it and the DC go.
-    OwnedDc dc;
+    MemoryDc dc;
     GdiObject<HBITMAP> bitmap;
     SelectionScope selection;
-};
-
-// A screen DC for a scope.
-class ScreenDc {
-public:
-    ScreenDc() : dc(GetDC(nullptr)) {}
-    ~ScreenDc()
-    {
-        if (dc)
-            ReleaseDC(nullptr, dc);
-    }
-    ScreenDc(const ScreenDc&) = delete;
-    ScreenDc& operator=(const ScreenDc&) = delete;
-    HDC Dc() const { return dc; }
-
-private:
-    HDC dc;
 };
 
 // Paints a window off-screen and copies it out once, so nothing flickers:

@@ -7,18 +7,16 @@
 
 #include <string>
 
-constexpr int kExitChoiceNone = 0;
-constexpr int kExitChoiceExit = 1;
-constexpr int kExitChoiceMinimise = 2;
+// What the exit dialog was answered with; None when it was dismissed.
+enum class ExitChoice { None, Exit, Minimise };
 
 extern const wchar_t kExitDialogClass[];
 extern const wchar_t kAlertClass[];
 extern const wchar_t kToastClass[];
 extern const char kToastText[];
 
-// Modal: asks whether to exit or minimise. kExitChoiceExit, kExitChoiceMinimise, or
-// kExitChoiceNone when dismissed (Escape).
-int ShowExitDialog(HWND owner, HINSTANCE instance);
+// Modal: asks whether to exit or minimise.
+ExitChoice ShowExitDialog(HWND owner, HINSTANCE instance);
 
 // Modal: a title and a word-wrapped UTF-8 message with an OK button.
 void ShowAlert(HWND owner, const std::string& message, const std::string& title);

@@ -11,6 +11,7 @@
 
 #include "base/Log.h"
 #include "ui/Gdi.h"
+#include "ui/ModalLoop.h"
 #include "base/WideText.h"
 
 const wchar_t kExitDialogClass[] = L"KelmExitDlg";
@@ -104,7 +105,7 @@ RECT OwnerRect(HWND owner)
 }
 
 // Runs a modal popup: disables the owner, shows the popup and pumps messages until the
-// popup's WM_DESTROY posts the quit message.
+// popup is gone. The owner is enabled again even when a quit closed the popup.
 void RunModal(HWND owner, HWND popup, void (*paint)(HWND))
 {
     if (owner)
@@ -113,11 +114,9 @@ void RunModal(HWND owner, HWND popup, void (*paint)(HWND))
     paint(popup);
     SetForegroundWindow(popup);
     SetFocus(popup);
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
+    RunModalLoop(popup);
+    if (owner && !IsWindowEnabled(owner))
+        EnableWindow(owner, TRUE);
 }
 
 void CloseModal(HWND owner, HWND popup)
@@ -166,15 +165,15 @@ LRESULT Guarded(HWND window, UINT message, WPARAM wParam, LPARAM lParam, Handler
 struct ExitState {
     HWND owner = nullptr;
     ModalMouse mouse;
-    int result = kExitChoiceNone;
+    ExitChoice result = ExitChoice::None;
 } exitState;
 
 int ExitHit(POINT p)
 {
     if (PtInRect(&kExitButton, p))
-        return kExitChoiceExit;
+        return static_cast<int>(ExitChoice::Exit);
     if (PtInRect(&kMinimiseButton, p))
-        return kExitChoiceMinimise;
+        return static_cast<int>(ExitChoice::Minimise);
     return 0;
 }
 
@@ -183,8 +182,9 @@ void PaintExit(HWND window)
     PaintPopup(window, kExitWidth, kExitHeight, 8, [](HDC dc) {
         GdiObject<HFONT> font(CreateUiFont(18));
         DrawCentredLine(dc, font.Get(), kText, RECT{0, 20, kExitWidth, 50}, L"What would you like to do?");
-        DrawButton(dc, kExitButton, L"EXIT", exitState.mouse.hover == kExitChoiceExit, font.Get());
-        DrawButton(dc, kMinimiseButton, L"MINIMIZE", exitState.mouse.hover == kExitChoiceMinimise, font.Get());
+        const int hover = exitState.mouse.hover;
+        DrawButton(dc, kExitButton, L"EXIT", hover == static_cast<int>(ExitChoice::Exit), font.Get());
+        DrawButton(dc, kMinimiseButton, L"MINIMIZE", hover == static_cast<int>(ExitChoice::Minimise), font.Get());
     });
 }
 
@@ -268,7 +268,7 @@ LRESULT HandleModal(HWND window, UINT message, WPARAM wParam, LPARAM lParam, con
         CloseModal(popup.owner, window);
         return 0;
     case WM_DESTROY:
-        PostQuitMessage(0);
+        WakeModalLoop();
         return 0;
     default:
         return PopupDefault(window, message, wParam, lParam);
@@ -284,7 +284,7 @@ LRESULT HandleExit(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     return HandleModal(window, message, wParam, lParam,
                        ModalPopup{exitState.owner, exitState.mouse, ExitHit, PaintExit,
-                                  [](int choice) { exitState.result = choice; }, IsEscape});
+                                  [](int choice) { exitState.result = static_cast<ExitChoice>(choice); }, IsEscape});
 }
 
 LRESULT CALLBACK ExitProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -316,14 +316,11 @@ int AlertHit(POINT p)
 int MeasureMessageHeight(const std::wstring& message)
 {
     ScreenDc screen;
-    HDC dc = CreateCompatibleDC(screen.Dc());
+    MemoryDc dc(screen.Dc());
     GdiObject<HFONT> font(CreateUiFont(16));
     RECT box{20, 42, 360, 42};
-    {
-        SelectionScope select(dc, font.Get());
-        DrawTextW(dc, message.c_str(), -1, &box, DT_WORDBREAK | DT_CALCRECT);
-    }
-    DeleteDC(dc);
+    SelectionScope select(dc.Dc(), font.Get());
+    DrawTextW(dc.Dc(), message.c_str(), -1, &box, DT_WORDBREAK | DT_CALCRECT);
     return box.bottom - box.top;
 }
 
@@ -415,7 +412,8 @@ void PresentLayered(HWND window, HDC source, int width, int height, int radius)
     if (!dib)
         return;
     ScreenDc screen;
-    HDC dibDc = CreateCompatibleDC(screen.Dc());
+    MemoryDc memory(screen.Dc());
+    HDC dibDc = memory.Dc();
     {
         SelectionScope select(dibDc, dib.Get());
         BitBlt(dibDc, 0, 0, width, height, source, 0, 0, SRCCOPY);
@@ -469,13 +467,12 @@ void PresentLayered(HWND window, HDC source, int width, int height, int radius)
         BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
         UpdateLayeredWindow(window, screen.Dc(), &position, &size, dibDc, &origin, 0, &blend, ULW_ALPHA);
     }
-    DeleteDC(dibDc);
 }
 
-int ShowExitDialog(HWND owner, HINSTANCE instance)
+ExitChoice ShowExitDialog(HWND owner, HINSTANCE instance)
 {
     if (!Register(kExitDialogClass, ExitProc, nullptr))
-        return kExitChoiceNone;
+        return ExitChoice::None;
     exitState = ExitState{};
     exitState.owner = owner;
     const RECT r = OwnerRect(owner);
@@ -483,7 +480,7 @@ int ShowExitDialog(HWND owner, HINSTANCE instance)
                                  (r.left + r.right) / 2 - kExitWidth / 2, (r.top + r.bottom) / 2 - kExitHeight / 2,
                                  kExitWidth, kExitHeight, owner, nullptr, instance, nullptr);
     if (!popup)
-        return kExitChoiceNone;
+        return ExitChoice::None;
     RunModal(owner, popup, PaintExit);
     return exitState.result;
 }

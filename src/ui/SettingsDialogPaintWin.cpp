@@ -11,11 +11,6 @@
 
 namespace {
 
-constexpr COLORREF kWindowColour = RGB(32, 34, 40);
-constexpr COLORREF kEditColour = RGB(22, 24, 30);
-constexpr COLORREF kPanelColour = RGB(44, 46, 54);
-constexpr COLORREF kPanelLine = RGB(55, 58, 68);
-constexpr COLORREF kCaptionGrey = RGB(140, 148, 158);
 
 const wchar_t* const kTabCaptions[kSettingsTabCount] = {L"SYSTEM", L"SERVER", L"AUDIO", L"DSP", L"ABOUT"};
 constexpr RECT kTabRects[kSettingsTabCount] = {
@@ -23,10 +18,9 @@ constexpr RECT kTabRects[kSettingsTabCount] = {
 
 void FillBox(HDC dc, int left, int top, int right, int bottom, COLORREF colour)
 {
-    HBRUSH brush = CreateSolidBrush(colour);
-    RECT r{left, top, right, bottom};
-    FillRect(dc, &r, brush);
-    DeleteObject(brush);
+    GdiObject<HBRUSH> brush(CreateSolidBrush(colour));
+    const RECT r{left, top, right, bottom};
+    FillRect(dc, &r, brush.Get());
 }
 
 void Line(HDC dc, int x0, int y0, int x1, int y1)
@@ -39,23 +33,21 @@ void PaintTab(HDC dc, int tab, int activeTab)
 {
     const RECT& r = kTabRects[tab];
     const bool active = tab == activeTab;
-    HPEN pen = CreatePen(PS_SOLID, 1, active ? kPanelLine : RGB(60, 64, 74));
-    HBRUSH brush = CreateSolidBrush(active ? kPanelColour : RGB(48, 52, 62));
-    HGDIOBJ oldPen = SelectObject(dc, pen);
-    HGDIOBJ oldBrush = SelectObject(dc, brush);
-    RoundRect(dc, r.left, r.top, r.right, active ? r.bottom + 4 : r.bottom - 5, 10, 10);
-    SelectObject(dc, oldBrush);
+    GdiObject<HPEN> pen(CreatePen(PS_SOLID, 1, active ? ToColorref(colours::kPanelLine) : ToColorref(colours::kGroove)));
+    SelectionScope selectPen(dc, pen.Get());
+    {
+        GdiObject<HBRUSH> brush(CreateSolidBrush(active ? ToColorref(colours::kPanel) : RGB(48, 52, 62)));
+        SelectionScope selectBrush(dc, brush.Get());
+        RoundRect(dc, r.left, r.top, r.right, active ? r.bottom + 4 : r.bottom - 5, 10, 10);
+    }
     if (active) {
-        FillBox(dc, r.left + 1, r.bottom - 5, r.right - 1, r.bottom + 5, kPanelColour);
+        FillBox(dc, r.left + 1, r.bottom - 5, r.right - 1, r.bottom + 5, ToColorref(colours::kPanel));
         Line(dc, r.left, r.bottom - 5, r.left, r.bottom);
         Line(dc, r.right - 1, r.bottom - 5, r.right - 1, r.bottom);
         Line(dc, 10, r.bottom, r.left, r.bottom);
         Line(dc, r.right, r.bottom, 450, r.bottom);
     }
-    SelectObject(dc, oldPen);
-    DeleteObject(pen);
-    DeleteObject(brush);
-    SetTextColor(dc, active ? RGB(255, 255, 255) : kCaptionGrey);
+    SetTextColor(dc, active ? ToColorref(colours::kWhite) : ToColorref(colours::kCaption));
     RECT caption{r.left, r.top, r.right, active ? r.bottom : r.bottom - 5};
     DrawTextW(dc, kTabCaptions[tab], -1, &caption, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 }
@@ -65,24 +57,27 @@ void PaintTab(HDC dc, int tab, int activeTab)
 void PaintSettingsDialog(HWND window, int activeTab, const DialogFonts& fonts)
 {
     PaintOffscreen(window, [activeTab, &fonts](HDC dc, int w, int h) {
-        FillBox(dc, 0, 0, w, h, kWindowColour);
-        FillBox(dc, 0, 0, w, 30, kPanelColour);
+        FillBox(dc, 0, 0, w, h, ToColorref(colours::kWindow));
+        FillBox(dc, 0, 0, w, 30, ToColorref(colours::kPanel));
         SetBkMode(dc, TRANSPARENT);
-        HGDIOBJ oldFont = SelectObject(dc, fonts.title);
-        SetTextColor(dc, RGB(255, 255, 255));
-        TextOutW(dc, 12, 6, L"Settings", 8);
-        FillBox(dc, 10, 66, 450, 232, kPanelColour);
-        HPEN pen = CreatePen(PS_SOLID, 1, kPanelLine);
-        HGDIOBJ oldPen = SelectObject(dc, pen);
-        Line(dc, 10, 66, 10, 231);
-        Line(dc, 10, 231, 449, 231);
-        Line(dc, 449, 231, 449, 65);
-        SelectObject(dc, oldPen);
-        DeleteObject(pen);
-        SelectObject(dc, fonts.tab);
-        for (int tab = 0; tab < kSettingsTabCount; ++tab)
-            PaintTab(dc, tab, activeTab);
-        SelectObject(dc, oldFont);
+        {
+            SelectionScope selectFont(dc, fonts.title);
+            SetTextColor(dc, ToColorref(colours::kWhite));
+            TextOutW(dc, 12, 6, L"Settings", 8);
+        }
+        FillBox(dc, 10, 66, 450, 232, ToColorref(colours::kPanel));
+        {
+            GdiObject<HPEN> pen(CreatePen(PS_SOLID, 1, ToColorref(colours::kPanelLine)));
+            SelectionScope selectPen(dc, pen.Get());
+            Line(dc, 10, 66, 10, 231);
+            Line(dc, 10, 231, 449, 231);
+            Line(dc, 449, 231, 449, 65);
+        }
+        {
+            SelectionScope selectFont(dc, fonts.tab);
+            for (int tab = 0; tab < kSettingsTabCount; ++tab)
+                PaintTab(dc, tab, activeTab);
+        }
         {
             Gdiplus::Graphics g(dc);
             g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
@@ -105,14 +100,13 @@ void DrawDialogButton(const DRAWITEMSTRUCT& item, bool passwordVisible, HFONT fo
 {
     HDC dc = item.hDC;
     const RECT& r = item.rcItem;
-    FillBox(dc, r.left, r.top, r.right, r.bottom, kPanelColour);
+    FillBox(dc, r.left, r.top, r.right, r.bottom, ToColorref(colours::kPanel));
     if (item.CtlID == IDC_SHOW_PASSWORD) {
-        FillBox(dc, r.left, r.top, r.right, r.bottom, kEditColour);
-        HBRUSH frame = CreateSolidBrush(kPanelLine);
-        FrameRect(dc, &r, frame);
-        DeleteObject(frame);
+        FillBox(dc, r.left, r.top, r.right, r.bottom, ToColorref(colours::kEdit));
+        GdiObject<HBRUSH> frame(CreateSolidBrush(ToColorref(colours::kPanelLine)));
+        FrameRect(dc, &r, frame.Get());
         SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, passwordVisible ? RGB(0, 180, 255) : kCaptionGrey);
+        SetTextColor(dc, passwordVisible ? RGB(0, 180, 255) : ToColorref(colours::kCaption));
         RECT text = r;
         DrawTextW(dc, passwordVisible ? L"\u25CB" : L"\u25CF", -1, &text,
                   DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
@@ -121,12 +115,11 @@ void DrawDialogButton(const DRAWITEMSTRUCT& item, bool passwordVisible, HFONT fo
     const bool pressed = (item.itemState & ODS_SELECTED) != 0;
     FillRoundedBox(dc, r, 8.0f, pressed ? RGB(80, 90, 110) : RGB(60, 65, 80), RGB(70, 75, 90));
     SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, RGB(255, 255, 255));
-    HGDIOBJ oldFont = SelectObject(dc, font);
+    SetTextColor(dc, ToColorref(colours::kWhite));
+    SelectionScope selectFont(dc, font);
     RECT text = r;
     DrawTextW(dc, item.CtlID == IDC_OK ? L"OK" : L"Cancel", -1, &text,
               DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-    SelectObject(dc, oldFont);
 }
 
 int SettingsTabAt(POINT point)

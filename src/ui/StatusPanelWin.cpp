@@ -60,17 +60,17 @@ COLORREF IndicatorRgb(IndicatorColour colour)
 {
     switch (colour) {
     case IndicatorColour::Green:
-        return theme::kGreen;
+        return ToColorref(colours::kGreen);
     case IndicatorColour::Yellow:
-        return theme::kYellow;
+        return ToColorref(colours::kYellow);
     case IndicatorColour::Orange:
-        return theme::kOrange;
+        return ToColorref(colours::kOrange);
     case IndicatorColour::Red:
-        return theme::kRed;
+        return ToColorref(colours::kRed);
     case IndicatorColour::Neutral:
         break;
     }
-    return theme::kNeutral;
+    return ToColorref(colours::kNeutral);
 }
 
 void DrawIndicator(HDC dc, const PanelView& view, int centreY, const Indicator& indicator, bool showName,
@@ -83,7 +83,7 @@ void DrawIndicator(HDC dc, const PanelView& view, int centreY, const Indicator& 
 
 void DrawMeter(HDC dc, const PanelView& view, int y, float level, const char* label)
 {
-    DrawLabel(dc, 18, y - 1, label, view.resources.labelFont.Get(), theme::kLabel);
+    DrawLabel(dc, 18, y - 1, label, view.resources.labelFont.Get(), ToColorref(colours::kLabel));
     const int lit = LitDots(level);
     CircleBatch dots(dc);
     for (int i = 0; i < kMeterDots; ++i)
@@ -92,34 +92,33 @@ void DrawMeter(HDC dc, const PanelView& view, int y, float level, const char* la
 
 void DrawTitleStrip(HDC dc, const PanelView& view)
 {
-    FillBox(dc, 0, 0, kMainWidth, kStripHeight, theme::kPanel);
+    FillBox(dc, 0, 0, kMainWidth, kStripHeight, ToColorref(colours::kPanel));
     int logoWidth = 16;
     if (view.resources.logoBitmap.Get()) {
-        HDC logoDc = CreateCompatibleDC(dc);
+        MemoryDc logoDc(dc);
         {
-            SelectionScope select(logoDc, view.resources.logoBitmap.Get());
+            SelectionScope select(logoDc.Dc(), view.resources.logoBitmap.Get());
             const BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-            AlphaBlend(dc, 6, (kStripHeight - view.resources.logoHeight) / 2, view.resources.logoWidth, view.resources.logoHeight, logoDc, 0, 0,
+            AlphaBlend(dc, 6, (kStripHeight - view.resources.logoHeight) / 2, view.resources.logoWidth, view.resources.logoHeight, logoDc.Dc(), 0, 0,
                        view.resources.logoWidth, view.resources.logoHeight, blend);
         }
-        DeleteDC(logoDc);
         logoWidth = view.resources.logoWidth;
     } else if (view.resources.smallIcon.Get()) {
         DrawIconEx(dc, 6, 9, view.resources.smallIcon.Get(), 16, 16, 0, nullptr, DI_NORMAL);
     }
     const std::string title = "Kelm Vantoro";
-    DrawLabel(dc, logoWidth + 10, 6, title, view.resources.titleFont.Get(), theme::kValue);
+    DrawLabel(dc, logoWidth + 10, 6, title, view.resources.titleFont.Get(), ToColorref(colours::kValue));
     const int titleWidth = Measure(dc, view.resources.titleFont.Get(), title).cx;
-    DrawLabel(dc, logoWidth + 10 + titleWidth + 6, 12, "v1.0", view.resources.labelFont.Get(), theme::kNeutral);
-    DrawLabel(dc, kMainWidth - 50, 6, "__", view.resources.buttonFont.Get(), theme::kLabel);
-    DrawLabel(dc, kMainWidth - 22, 6, "X", view.resources.buttonFont.Get(), theme::kLabel);
+    DrawLabel(dc, logoWidth + 10 + titleWidth + 6, 12, "v1.0", view.resources.labelFont.Get(), ToColorref(colours::kNeutral));
+    DrawLabel(dc, kMainWidth - 50, 6, "__", view.resources.buttonFont.Get(), ToColorref(colours::kLabel));
+    DrawLabel(dc, kMainWidth - 22, 6, "X", view.resources.buttonFont.Get(), ToColorref(colours::kLabel));
 }
 
 void DrawServerBox(HDC dc, const PanelView& view, float left, float right)
 {
     const SupervisionState& s = view.supervision;
     const int w = kMainWidth;
-    FillBox(dc, 8, 38, w - 16, 66, theme::kPanel);
+    FillBox(dc, 8, 38, w - 16, 66, ToColorref(colours::kPanel));
     struct Row {
         const char* label;
         std::string value;
@@ -132,10 +131,10 @@ void DrawServerBox(HDC dc, const PanelView& view, float left, float right)
     };
     int y = 44;
     for (const Row& row : rows) {
-        DrawLabel(dc, 18, y, row.label, view.resources.labelFont.Get(), theme::kLabel);
+        DrawLabel(dc, 18, y, row.label, view.resources.labelFont.Get(), ToColorref(colours::kLabel));
         const int x = Measure(dc, view.resources.labelFont.Get(), row.label).cx + 24;
         DrawLabel(dc, x, y, row.fit ? Fit(dc, row.value, view.resources.labelFont.Get(), x, w - 140) : row.value, view.resources.labelFont.Get(),
-                  theme::kValue);
+                  ToColorref(colours::kValue));
         y += 18;
     }
 
@@ -154,18 +153,18 @@ void DrawServerBox(HDC dc, const PanelView& view, float left, float right)
 void DrawStreamRow(HDC dc, const PanelView& view, int y, const char* leftLabel, const std::string& leftValue,
                    const char* rightLabel, const std::string& rightValue, HFONT rightFont)
 {
-    const int valueLeft = DrawRightAligned(dc, kMainWidth - 18, y, rightValue, rightFont, theme::kValue);
-    const int labelLeft = DrawRightAligned(dc, valueLeft - 8, y, rightLabel, view.resources.labelFont.Get(), theme::kLabel);
-    DrawLabel(dc, 18, y, leftLabel, view.resources.labelFont.Get(), theme::kLabel);
+    const int valueLeft = DrawRightAligned(dc, kMainWidth - 18, y, rightValue, rightFont, ToColorref(colours::kValue));
+    const int labelLeft = DrawRightAligned(dc, valueLeft - 8, y, rightLabel, view.resources.labelFont.Get(), ToColorref(colours::kLabel));
+    DrawLabel(dc, 18, y, leftLabel, view.resources.labelFont.Get(), ToColorref(colours::kLabel));
     const int x = Measure(dc, view.resources.labelFont.Get(), leftLabel).cx + 24;
-    DrawLabel(dc, x, y, Fit(dc, leftValue, view.resources.labelFont.Get(), x, labelLeft - 10), view.resources.labelFont.Get(), theme::kValue);
+    DrawLabel(dc, x, y, Fit(dc, leftValue, view.resources.labelFont.Get(), x, labelLeft - 10), view.resources.labelFont.Get(), ToColorref(colours::kValue));
 }
 
 void DrawStreamBox(HDC dc, const PanelView& view, const StreamStats& stats)
 {
     const SupervisionState& s = view.supervision;
     const EngineConfig& c = view.stream;
-    FillBox(dc, 8, 108, kMainWidth - 16, 66, theme::kPanel);
+    FillBox(dc, 8, 108, kMainWidth - 16, 66, ToColorref(colours::kPanel));
     DrawStreamRow(dc, view, 114, "Quality:",
                   QualityText(c.encoder.bitrate, c.encoder.sampleRate, c.captureFormat.channels, c.encoder.heVersion),
                   "Start:", s.startTimeText.empty() ? "-" : s.startTimeText, view.resources.labelFont.Get());
@@ -183,7 +182,7 @@ void DrawOutline(HDC dc)
     r.width = kMainWidth - 1.0f;
     r.height = kMainHeight - 1.0f;
     r.diameter = 16.0f;
-    OutlineRoundedRect(dc, r, theme::kOutline, theme::kOutlineAlpha);
+    OutlineRoundedRect(dc, r, ToColorref(colours::kOutline), colours::kOutlineAlpha);
 }
 
 } // namespace
@@ -224,7 +223,7 @@ void PaintStatusPanel(const PanelView& view, HDC target)
     if (!off.Valid())
         return;
     HDC dc = off.Dc();
-    FillBox(dc, 0, 0, kMainWidth, kMainHeight, theme::kWindow);
+    FillBox(dc, 0, 0, kMainWidth, kMainHeight, ToColorref(colours::kWindow));
     DrawTitleStrip(dc, view);
 
     const StreamEngine* engine = view.engine;
@@ -234,7 +233,7 @@ void PaintStatusPanel(const PanelView& view, HDC target)
     const MeterLevels levels = CurrentMeterLevels(engine, view.levelMonitor);
     DrawServerBox(dc, view, levels.left, levels.right);
     DrawStreamBox(dc, view, stats);
-    FillBox(dc, 8, 178, kMainWidth - 16, 42, theme::kPanel);
+    FillBox(dc, 8, 178, kMainWidth - 16, 42, ToColorref(colours::kPanel));
     DrawMeter(dc, view, 184, levels.left, "Left");
     DrawMeter(dc, view, 201, levels.right, "Right");
     DrawOutline(dc);

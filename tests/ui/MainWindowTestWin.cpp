@@ -235,19 +235,19 @@ TEST_F(MainWindowTest, PaintsBackgroundStripAndBoxes)
 {
     Canvas canvas(kMainWidth, kMainHeight);
     PaintPanel(canvas);
-    EXPECT_COLOUR(canvas.At(4, 230), theme::kWindow);   // between box 3 and the buttons
-    EXPECT_COLOUR(canvas.At(200, 106), theme::kWindow); // between box 1 and box 2
-    EXPECT_COLOUR(canvas.At(300, 3), theme::kPanel);    // title strip
-    EXPECT_COLOUR(canvas.At(380, 33), theme::kPanel);
-    EXPECT_COLOUR(canvas.At(300, 35), theme::kWindow);
-    EXPECT_COLOUR(canvas.At(12, 40), theme::kPanel);    // box 1
-    EXPECT_COLOUR(canvas.At(447, 102), theme::kPanel);
-    EXPECT_COLOUR(canvas.At(12, 110), theme::kPanel);   // box 2
-    EXPECT_COLOUR(canvas.At(12, 180), theme::kPanel);   // box 3
-    EXPECT_COLOUR(canvas.At(447, 218), theme::kPanel);
-    EXPECT_COLOUR(canvas.At(6, 178), theme::kWindow);
+    EXPECT_COLOUR(canvas.At(4, 230), ToColorref(colours::kWindow));   // between box 3 and the buttons
+    EXPECT_COLOUR(canvas.At(200, 106), ToColorref(colours::kWindow)); // between box 1 and box 2
+    EXPECT_COLOUR(canvas.At(300, 3), ToColorref(colours::kPanel));    // title strip
+    EXPECT_COLOUR(canvas.At(380, 33), ToColorref(colours::kPanel));
+    EXPECT_COLOUR(canvas.At(300, 35), ToColorref(colours::kWindow));
+    EXPECT_COLOUR(canvas.At(12, 40), ToColorref(colours::kPanel));    // box 1
+    EXPECT_COLOUR(canvas.At(447, 102), ToColorref(colours::kPanel));
+    EXPECT_COLOUR(canvas.At(12, 110), ToColorref(colours::kPanel));   // box 2
+    EXPECT_COLOUR(canvas.At(12, 180), ToColorref(colours::kPanel));   // box 3
+    EXPECT_COLOUR(canvas.At(447, 218), ToColorref(colours::kPanel));
+    EXPECT_COLOUR(canvas.At(6, 178), ToColorref(colours::kWindow));
     // The logo: its green disc in the strip's left.
-    EXPECT_COLOUR(canvas.At(8, 17), theme::kGreen);
+    EXPECT_COLOUR(canvas.At(8, 17), ToColorref(colours::kGreen));
 }
 
 TEST_F(MainWindowTest, MeterDotsLightInProportionToTheLevel)
@@ -270,10 +270,10 @@ TEST_F(MainWindowTest, MeterDotsLightInProportionToTheLevel)
         EXPECT_COLOUR(canvas.At(MeterDotCentreX(0, kMainWidth), 206), MeterDotColour(0, rightLit > 0));
     }
     // The colour bands: green to 17, yellow to 22, orange to 26, red to 30.
-    EXPECT_EQ(MeterDotColour(17, true), theme::kGreen);
-    EXPECT_EQ(MeterDotColour(18, true), theme::kYellow);
+    EXPECT_EQ(MeterDotColour(17, true), ToColorref(colours::kGreen));
+    EXPECT_EQ(MeterDotColour(18, true), ToColorref(colours::kYellow));
     EXPECT_EQ(MeterDotColour(22, false), RGB(74, 58, 3));
-    EXPECT_EQ(MeterDotColour(23, true), theme::kOrange);
+    EXPECT_EQ(MeterDotColour(23, true), ToColorref(colours::kOrange));
     EXPECT_EQ(MeterDotColour(27, false), RGB(74, 21, 21));
     EXPECT_EQ(MeterDotCentreX(0, kMainWidth), 62);
     EXPECT_EQ(MeterDotCentreX(30, kMainWidth), 441);
@@ -285,15 +285,15 @@ TEST_F(MainWindowTest, IndicatorsFollowProbeResults)
     // After the internet caption's turn (ticks 0-19), so texts rotate but colours hold.
     app->supervision.state.tickCount = 20;
     PaintPanel(canvas);
-    EXPECT_COLOUR(canvas.At(440, 53), theme::kNeutral); // no probe result yet
-    EXPECT_COLOUR(canvas.At(440, 71), theme::kRed);     // no engine: "Offline"
-    EXPECT_COLOUR(canvas.At(440, 89), theme::kNeutral); // silence: "Mute"
+    EXPECT_COLOUR(canvas.At(440, 53), ToColorref(colours::kNeutral)); // no probe result yet
+    EXPECT_COLOUR(canvas.At(440, 71), ToColorref(colours::kRed));     // no engine: "Offline"
+    EXPECT_COLOUR(canvas.At(440, 89), ToColorref(colours::kNeutral)); // silence: "Mute"
 
     struct Case {
         WPARAM wParam;
         COLORREF colour;
     };
-    for (const Case& c : {Case{1, theme::kGreen}, Case{0, theme::kRed}, Case{1, theme::kGreen}, Case{7, theme::kRed}}) {
+    for (const Case& c : {Case{1, ToColorref(colours::kGreen)}, Case{0, ToColorref(colours::kRed)}, Case{1, ToColorref(colours::kGreen)}, Case{7, ToColorref(colours::kRed)}}) {
         app->supervision.state.netCheckInFlight = true;
         SendMessageW(app->window, WM_APP_NETCHECK, c.wParam, 0);
         EXPECT_FALSE(app->supervision.state.netCheckInFlight);
@@ -351,7 +351,7 @@ TEST_F(MainWindowTest, ButtonFillsFollowTheCaption)
         SetWindowTextW(app->startButton, c.caption);
         DrawButtonInto(canvas, app->startButton, IDC_START, 0);
         EXPECT_COLOUR(canvas.At(2, 14), c.normal) << c.caption;
-        EXPECT_COLOUR(canvas.At(0, 0), theme::kWindow) << c.caption; // outside the rounded corner
+        EXPECT_COLOUR(canvas.At(0, 0), ToColorref(colours::kWindow)) << c.caption; // outside the rounded corner
         DrawButtonInto(canvas, app->startButton, IDC_START, ODS_SELECTED);
         EXPECT_COLOUR(canvas.At(2, 14), c.pressed) << c.caption;
     }
@@ -430,7 +430,7 @@ TEST_F(MainWindowTest, Utf8ServerNamesAreDrawnAsCharacters)
         int right = 0;
         for (int y = 44; y < 62; ++y)
             for (int x = 40; x < kMainWidth - 130; ++x)
-                if (canvas.At(x, y) != theme::kPanel)
+                if (canvas.At(x, y) != ToColorref(colours::kPanel))
                     right = std::max(right, x);
         return right;
     };
@@ -486,7 +486,7 @@ TEST_F(MainWindowTest, PopupsCloseByTheirKeysAndChooseOnlyOnRelease)
         PostMessageW(popup, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(190, 85)); // MINIMIZE
         PostMessageW(popup, WM_LBUTTONUP, 0, MAKELPARAM(190, 85));
     });
-    EXPECT_EQ(ShowExitDialog(app->window, GetModuleHandleW(nullptr)), kExitChoiceMinimise);
+    EXPECT_EQ(ShowExitDialog(app->window, GetModuleHandleW(nullptr)), ExitChoice::Minimise);
     KillTimer(nullptr, timer);
     EXPECT_TRUE(IsWindowEnabled(app->window));
 }

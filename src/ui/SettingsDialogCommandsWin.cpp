@@ -1,0 +1,172 @@
+#include "ui/SettingsDialogState.h"
+
+#include <algorithm>
+
+#include "audio/InputLevelMonitor.h"
+#include "audio/PreviewOutput.h"
+#include "settings/DialogValues.h"
+
+namespace settings_dialog {
+
+void SaveInto(SettingsDialogData& d)
+{
+    DialogState& s = *state;
+    const ServerAddress address = SplitServerAddress(WindowTextUtf8(s.address));
+    CopyDialogText(d.host, address.host);
+    d.port = address.port;
+    CopyDialogText(d.mountPoint, address.mountPoint);
+    CopyDialogText(d.username, "source");
+    CopyDialogText(d.password, WindowTextUtf8(s.password));
+    CopyDialogText(d.streamName, WindowTextUtf8(s.metadata));
+    CopyDialogText(d.streamGenre, "");
+
+    const int choice = ComboIndex(s.bitrate);
+    const uint32_t kbps = choice >= 0 && static_cast<size_t>(choice) < kBitrateChoices.size()
+                              ? kBitrateChoices[static_cast<size_t>(choice)]
+                              : 64;
+    d.bitrate = kbps;
+    d.heVersion = HeVersionForBitrate(kbps);
+    d.sampleRate = SampleRateForBitrate(kbps);
+    d.channels = ComboIndex(s.channels) == 1 ? 1 : 2;
+
+    int32_t position = -1;
+    std::string id;
+    SelectedInput(position, id);
+    d.deviceIndex = position;
+    CopyDialogText(d.deviceEndpointId, id);
+
+    for (const SwitchField& f : kSwitchFields)
+        d.*f.field = SwitchValue(f.id);
+    d.gainDb = static_cast<float>(HiddenValue(HiddenGain));
+    d.agcSpeed = static_cast<float>(HiddenValue(HiddenAgcSpeed));
+    d.compThreshDb = static_cast<float>(HiddenValue(HiddenThresh));
+    d.compRatio = static_cast<float>(HiddenValue(HiddenRatio));
+    d.compMakeupDb = static_cast<float>(HiddenValue(HiddenMakeup));
+    d.agcTargetDb = -16.0f;
+    d.agcMaxGainDb = 12.0f;
+    d.previewEnabled = false;
+    d.previewOutputDevice = SelectedOutput();
+}
+
+// ---- commands ------------------------------------------------------------------------
+
+void TogglePasswordVisible()
+{
+    DialogState& s = *state;
+    s.passwordVisible = !s.passwordVisible;
+    const std::string text = WindowTextUtf8(s.password);
+    LONG_PTR style = GetWindowLongPtrW(s.password, GWL_STYLE);
+    style = s.passwordVisible ? (style & ~static_cast<LONG_PTR>(ES_PASSWORD)) : (style | ES_PASSWORD);
+    SetWindowLongPtrW(s.password, GWL_STYLE, style);
+    SendMessageW(s.password, EM_SETPASSWORDCHAR, s.passwordVisible ? 0 : 0x25CF, 0);
+    SetText(s.password, text);
+    InvalidateRect(s.password, nullptr, TRUE);
+    InvalidateRect(s.showPassword, nullptr, TRUE);
+}
+
+void ToggleListen()
+{
+    DialogState& s = *state;
+    bool& on = SwitchValue(IDC_LISTEN);
+    on = !on;
+    if (!s.preview)
+        return;
+    if (!on) {
+        s.preview->StopPreview();
+        return;
+    }
+    s.preview->StartPreview(s.data->deviceIndex, DialogText(s.data->deviceEndpointId), SelectedOutput(),
+                            ParamsFromControls());
+}
+
+void InputChanged()
+{
+    DialogState& s = *state;
+    int32_t position = -1;
+    std::string id;
+    SelectedInput(position, id);
+    if (s.monitor) {
+        s.monitor->Stop();
+        if (!id.empty())
+            s.monitor->StartByEndpointId(id);
+        else
+            s.monitor->StartByIndex(position);
+        s.monitor->SetParams(ParamsFromControls());
+    }
+    if (s.preview && s.preview->Running())
+        RestartPreview(position, id);
+}
+
+void OnCommand(HWND window, int id, int code)
+{
+    DialogState& s = *state;
+    if (IsRecordSwitch(id)) {
+        if (code != BN_CLICKED)
+            return;
+        SwitchValue(id) = !SwitchValue(id);
+        InvalidateRect(GetDlgItem(window, id), nullptr, FALSE);
+        if (id >= IDC_GAIN_SWITCH) {
+            LiveApply();
+            if (id <= IDC_COMP_SWITCH)
+                InvalidateRect(s.sliders[static_cast<size_t>(id - IDC_GAIN_SWITCH)], nullptr, FALSE);
+        }
+        return;
+    }
+    if (std::find(kHiddenIds.begin(), kHiddenIds.end(), id) != kHiddenIds.end()) {
+        if (code == EN_CHANGE)
+            LiveApply();
+        return;
+    }
+    switch (id) {
+    case IDC_SHOW_PASSWORD:
+        TogglePasswordVisible();
+        break;
+    case IDC_LISTEN:
+        ToggleListen();
+        InvalidateRect(GetDlgItem(window, id), nullptr, FALSE);
+        break;
+    case IDC_BITRATE:
+        if (code == CBN_SELCHANGE) {
+            const int choice = ComboIndex(s.bitrate);
+            if (choice >= 0 && static_cast<size_t>(choice) < kBitrateChoices.size())
+                SetText(s.formatLine, FormatLineForBitrate(kBitrateChoices[static_cast<size_t>(choice)]));
+        }
+        break;
+    case IDC_CHANNELS:
+        if (code == CBN_SELCHANGE)
+            LiveApply();
+        break;
+    case IDC_INPUT:
+        if (code == CBN_SELCHANGE)
+            InputChanged();
+        break;
+    case IDC_OUTPUT:
+        if (code == CBN_SELCHANGE && s.preview && s.preview->Running()) {
+            int32_t position = -1;
+            std::string inputId;
+            SelectedInput(position, inputId);
+            RestartPreview(position, inputId);
+        }
+        break;
+    case IDC_ADDRESS:
+    case IDC_PASSWORD:
+    case IDC_METADATA:
+        if (code == EN_CHANGE)
+            FieldCheck();
+        break;
+    case IDC_OK:
+        SaveInto(*s.data);
+        s.result = true;
+        DestroyWindow(window);
+        break;
+    case IDC_CANCEL:
+    case IDCANCEL:
+        s.result = false;
+        DestroyWindow(window);
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace settings_dialog

@@ -1,0 +1,128 @@
+#pragma once
+
+// Windows only: the settings dialog's state and the jobs its files share. The window
+// procedure (SettingsDialogWin.cpp) hands each message to the job that owns it: building
+// the tabs, the live feedback, reading the values back on OK, or a command.
+
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "audio/DeviceList.h"
+#include "audio/ProcessingParams.h"
+#include "settings/SettingsDialogData.h"
+#include "ui/Controls.h"
+#include "ui/Gdi.h"
+#include "ui/SettingsDialog.h"
+#include "ui/SettingsDialogPaint.h"
+
+class InputLevelMonitor;
+class PreviewOutput;
+
+namespace settings_dialog {
+
+constexpr UINT_PTR kMeterTimer = 5001;
+constexpr int kFirstSwitch = IDC_START_WITH_WINDOWS;
+constexpr int kSwitchCount = IDC_LISTEN - kFirstSwitch + 1;
+constexpr std::array<int, 5> kHiddenIds = {1041, 1042, 1043, 1044, 1045};
+enum Hidden { HiddenGain, HiddenAgcSpeed, HiddenThresh, HiddenRatio, HiddenMakeup };
+
+// Which record flag each switch edits.
+struct SwitchField {
+    int id;
+    bool SettingsDialogData::*field;
+};
+inline constexpr SwitchField kSwitchFields[] = {
+    {IDC_START_WITH_WINDOWS, &SettingsDialogData::startWithWindows},
+    {IDC_START_MINIMIZED, &SettingsDialogData::startMinimized},
+    {IDC_ENCODE_ON_LAUNCH, &SettingsDialogData::autoStartEncode},
+    {IDC_AUTO_RECONNECT, &SettingsDialogData::persistentEncoding},
+    {IDC_MINIMIZE_TO_TRAY, &SettingsDialogData::minimizeToTray},
+    {IDC_GAIN_SWITCH, &SettingsDialogData::gainEnabled},
+    {IDC_AGC_SWITCH, &SettingsDialogData::agcEnabled},
+    {IDC_COMP_SWITCH, &SettingsDialogData::compEnabled},
+    {IDC_BOOST_SWITCH, &SettingsDialogData::boostEnabled},
+    {IDC_BASS_SWITCH, &SettingsDialogData::bassEnabled},
+    {IDC_LIMIT_SWITCH, &SettingsDialogData::limiterEnabled},
+    {IDC_HPF_SWITCH, &SettingsDialogData::hpfEnabled},
+    {IDC_GATE_SWITCH, &SettingsDialogData::gateEnabled},
+    {IDC_WIDTH_SWITCH, &SettingsDialogData::stereoWidthEnabled},
+    {IDC_OPT_SWITCH, &SettingsDialogData::codecPreEnabled},
+};
+
+
+// The one dialog's state; reset when it is destroyed.
+struct DialogState {
+    SettingsDialogData* data = nullptr;
+    HWND owner = nullptr;
+    HWND window = nullptr;
+    int tab = 0;
+    std::array<std::vector<HWND>, kSettingsTabCount> tabChildren;
+    std::array<bool, kSwitchCount> switches{};
+    double gainDb = 0.0;
+    double agcSpeed = 0.005;
+    double compStrength = 0.0;
+    bool passwordVisible = false;
+    std::array<int, 3> dots{}; // address, password, metadata
+    int32_t testGeneration = 0;
+    ActivityLamps inputLamps;
+    ActivityLamps outputLamps;
+    float inputMeter = 0.0f;
+    float outputMeter = 0.0f;
+    InputLevelMonitor* monitor = nullptr;
+    PreviewOutput* preview = nullptr;
+    bool result = false;
+
+    HWND address = nullptr, password = nullptr, metadata = nullptr, showPassword = nullptr;
+    HWND bitrate = nullptr, channels = nullptr, input = nullptr, output = nullptr, formatLine = nullptr;
+    HWND gainLabel = nullptr, agcLabel = nullptr, compLabel = nullptr, aboutCaption = nullptr;
+    std::array<HWND, 3> dotWindows{};
+    std::array<HWND, 2> meterWindows{};
+    std::array<HWND, 2> stripWindows{};
+    std::array<HWND, 3> sliders{};
+    std::array<HWND, 5> hidden{};
+
+    std::vector<AudioDeviceInfo> inputs;
+    std::vector<std::string> outputs;
+
+    GdiObject<HFONT> font16, font18, tabFont;
+    GdiObject<HBRUSH> windowBrush, editBrush, panelBrush;
+};
+
+// The open dialog's state, or null.
+extern DialogState* state;
+
+// Shared helpers (SettingsDialogWin.cpp).
+bool IsRecordSwitch(int id);
+bool& SwitchValue(int id);
+void SetText(HWND window, const std::string& text);
+std::string TextOf(HWND window, size_t limit);
+double HiddenValue(Hidden which);
+int ComboIndex(HWND combo);
+
+// Live feedback (SettingsDialogFeedbackWin.cpp).
+ProcessingParams ParamsFromControls();
+void LiveApply();
+void SelectedInput(int32_t& position, std::string& id);
+int32_t SelectedOutput();
+void RestartPreview(int32_t inputPosition, const std::string& inputId);
+void RefreshMeters();
+void RepaintDots();
+void FieldCheck();
+int DotState(int32_t result);
+void ShowGain();
+void ShowAgcSpeed();
+void ShowCompressor();
+
+// Building the tabs (SettingsDialogTabsWin.cpp).
+void ShowTab(int tab);
+void OnCreate(HWND window, SettingsDialogData* data);
+
+// OK and the commands (SettingsDialogCommandsWin.cpp).
+void SaveInto(SettingsDialogData& d);
+void OnCommand(HWND window, int id, int code);
+
+} // namespace settings_dialog
