@@ -44,11 +44,9 @@ public:
     InputLevelMonitor(const InputLevelMonitor&) = delete;
     InputLevelMonitor& operator=(const InputLevelMonitor&) = delete;
 
-    // Restart on the chosen device. False when it cannot be opened.
+    // Restart on the chosen device; an identifier no device has opens the default
+    // device. False when it cannot be opened.
     bool Start(const DeviceChoice& choice);
-    bool StartByIndex(int32_t position) { return Start({position, ""}); }
-    // An identifier no device has opens the default device.
-    bool StartByEndpointId(const std::string& id) { return Start({-1, id}); }
     // Stops and releases the device; the levels drop to 0. Does nothing when stopped.
     void Stop();
     // The parameters the chain takes before its next pass.

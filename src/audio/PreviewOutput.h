@@ -32,11 +32,6 @@ public:
     // (Re)starts on the chosen input device and the output device at outputIndex (-1:
     // the default). A device that cannot be opened ends the preview silently.
     void StartPreview(const DeviceChoice& input, int32_t outputIndex, const ProcessingParams& params);
-    void StartPreview(int32_t inputPosition, const std::string& inputId, int32_t output,
-                      const ProcessingParams& params)
-    {
-        StartPreview({inputPosition, inputId}, output, params);
-    }
     void StopPreview();
     // The parameters the chain takes before its next packet.
     void UpdatePreviewParams(const ProcessingParams& params) { pendingParams.Set(params); }

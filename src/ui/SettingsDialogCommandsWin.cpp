@@ -4,7 +4,9 @@
 
 #include "audio/InputLevelMonitor.h"
 #include "audio/PreviewOutput.h"
+#include "base/Utf8.h"
 #include "settings/DialogValues.h"
+#include "ui/Popups.h"
 
 namespace settings_dialog {
 
@@ -29,11 +31,9 @@ void SaveInto(SettingsDialogData& d)
     d.sampleRate = SampleRateForBitrate(kbps);
     d.channels = ComboIndex(s.channels) == 1 ? 1 : 2;
 
-    int32_t position = -1;
-    std::string id;
-    SelectedInput(position, id);
-    d.deviceIndex = position;
-    CopyDialogText(d.deviceEndpointId, id);
+    const DeviceChoice input = SelectedInput();
+    d.deviceIndex = input.position;
+    CopyDialogText(d.deviceEndpointId, input.endpointId);
 
     for (const SwitchField& f : kSwitchFields)
         d.*f.field = SwitchValue(f.id);
@@ -42,8 +42,8 @@ void SaveInto(SettingsDialogData& d)
     d.compThreshDb = static_cast<float>(HiddenValue(HiddenThresh));
     d.compRatio = static_cast<float>(HiddenValue(HiddenRatio));
     d.compMakeupDb = static_cast<float>(HiddenValue(HiddenMakeup));
-    d.agcTargetDb = -16.0f;
-    d.agcMaxGainDb = 12.0f;
+    d.agcTargetDb = kAgcTargetDb;
+    d.agcMaxGainDb = kAgcMaxGainDb;
     d.previewEnabled = false;
     d.previewOutputDevice = SelectedOutput();
 }
@@ -75,26 +75,53 @@ void ToggleListen()
         s.preview->StopPreview();
         return;
     }
-    s.preview->StartPreview(s.data->deviceIndex, DialogText(s.data->deviceEndpointId), SelectedOutput(),
+    s.preview->StartPreview(DeviceChoice{s.data->deviceIndex, DialogText(s.data->deviceEndpointId)}, SelectedOutput(),
                             ParamsFromControls());
 }
 
 void InputChanged()
 {
     DialogState& s = *state;
-    int32_t position = -1;
-    std::string id;
-    SelectedInput(position, id);
+    const DeviceChoice input = SelectedInput();
     if (s.monitor) {
         s.monitor->Stop();
-        if (!id.empty())
-            s.monitor->StartByEndpointId(id);
-        else
-            s.monitor->StartByIndex(position);
+        s.monitor->Start(input);
         s.monitor->SetParams(ParamsFromControls());
     }
     if (s.preview && s.preview->Running())
-        RestartPreview(position, id);
+        RestartPreview(input);
+}
+
+// An edit never holds more than its stored field: the text is cut on a character
+// boundary while it is typed or pasted, so the limit shows at once.
+void LimitToField(int id)
+{
+    DialogState& s = *state;
+    HWND edit = id == IDC_ADDRESS ? s.address : id == IDC_PASSWORD ? s.password : s.metadata;
+    const size_t limit = id == IDC_ADDRESS ? kAddressBytes : id == IDC_PASSWORD ? kPasswordBytes : kStreamNameBytes;
+    const std::string text = WindowTextUtf8(edit);
+    if (text.size() <= limit)
+        return;
+    SetText(edit, std::string(Utf8Prefix(text, limit))); // its EN_CHANGE finds the text within the limit
+    SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(-1), -1);
+}
+
+// OK keeps the dialog open for an address it cannot use: the address is marked red,
+// selected, and an alert says why.
+bool AddressUsable()
+{
+    DialogState& s = *state;
+    std::string reason;
+    if (CheckServerAddress(WindowTextUtf8(s.address), reason))
+        return true;
+    s.dots[0] = 1;
+    RepaintDots();
+    ShowAlert(s.window, reason, "Invalid Address");
+    if (state) {
+        SetFocus(s.address);
+        SendMessageW(s.address, EM_SETSEL, 0, -1);
+    }
+    return false;
 }
 
 void OnCommand(HWND window, int id, int code)
@@ -142,19 +169,20 @@ void OnCommand(HWND window, int id, int code)
         break;
     case IDC_OUTPUT:
         if (code == CBN_SELCHANGE && s.preview && s.preview->Running()) {
-            int32_t position = -1;
-            std::string inputId;
-            SelectedInput(position, inputId);
-            RestartPreview(position, inputId);
+            RestartPreview(SelectedInput());
         }
         break;
     case IDC_ADDRESS:
     case IDC_PASSWORD:
     case IDC_METADATA:
-        if (code == EN_CHANGE)
+        if (code == EN_CHANGE) {
+            LimitToField(id);
             FieldCheck();
+        }
         break;
     case IDC_OK:
+        if (!AddressUsable())
+            break;
         SaveInto(*s.data);
         s.result = true;
         DestroyWindow(window);

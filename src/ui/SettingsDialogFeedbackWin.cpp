@@ -47,14 +47,12 @@ void LiveApply()
 }
 
 // The input entry chosen in the combo: its position (-1 "(Default)") and identifier.
-void SelectedInput(int32_t& position, std::string& id)
+DeviceChoice SelectedInput()
 {
-    position = ComboIndex(state->input) - 1;
-    id.clear();
+    const int32_t position = ComboIndex(state->input) - 1;
     if (position >= 0 && static_cast<size_t>(position) < state->inputs.size())
-        id = state->inputs[static_cast<size_t>(position)].id;
-    else
-        position = -1;
+        return {position, state->inputs[static_cast<size_t>(position)].id};
+    return {};
 }
 
 int32_t SelectedOutput()
@@ -63,12 +61,12 @@ int32_t SelectedOutput()
     return index > 0 ? index - 1 : -1;
 }
 
-void RestartPreview(int32_t inputPosition, const std::string& inputId)
+void RestartPreview(const DeviceChoice& input)
 {
     if (!state->preview)
         return;
     state->preview->StopPreview();
-    state->preview->StartPreview(inputPosition, inputId, SelectedOutput(), ParamsFromControls());
+    state->preview->StartPreview(input, SelectedOutput(), ParamsFromControls());
 }
 
 void RefreshMeters()

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/DeviceChoice.h"
 #include "audio/DeviceList.h"
 #include "audio/ProcessingParams.h"
 #include "settings/SettingsDialogData.h"
@@ -106,9 +107,9 @@ int ComboIndex(HWND combo);
 // Live feedback (SettingsDialogFeedbackWin.cpp).
 ProcessingParams ParamsFromControls();
 void LiveApply();
-void SelectedInput(int32_t& position, std::string& id);
+DeviceChoice SelectedInput();
 int32_t SelectedOutput();
-void RestartPreview(int32_t inputPosition, const std::string& inputId);
+void RestartPreview(const DeviceChoice& input);
 void RefreshMeters();
 void RepaintDots();
 void FieldCheck();

@@ -79,15 +79,7 @@ void FillDeviceCombos()
     SendMessageW(s.input, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"(Default)"));
     for (const AudioDeviceInfo& device : s.inputs)
         SendMessageW(s.input, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(device.name).c_str()));
-    int selected = 0;
-    const std::string id = DialogText(d.deviceEndpointId);
-    if (!id.empty()) {
-        for (size_t i = 0; i < s.inputs.size(); ++i)
-            if (s.inputs[i].id == id)
-                selected = static_cast<int>(i) + 1;
-    } else if (d.deviceIndex >= 0 && static_cast<size_t>(d.deviceIndex) < s.inputs.size()) {
-        selected = d.deviceIndex + 1;
-    }
+    const int selected = ResolveDevicePosition({d.deviceIndex, DialogText(d.deviceEndpointId)}, s.inputs) + 1;
     SendMessageW(s.input, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
 
     SendMessageW(s.output, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"(Default)"));

@@ -42,9 +42,9 @@ TEST(InputLevelMonitor, LevelsRiseForTheToneAndAreEqualForMono)
     monoStream.mono = true;
     folded.SetParams(monoStream);
     EXPECT_EQ(plain.leftLevel.load(), 0.0f);
-    ASSERT_TRUE(plain.StartByEndpointId(stereo->id));
-    ASSERT_TRUE(folded.StartByEndpointId(stereo->id));
-    ASSERT_TRUE(monoDevice.StartByEndpointId(mono->id));
+    ASSERT_TRUE(plain.Start({-1, stereo->id}));
+    ASSERT_TRUE(folded.Start({-1, stereo->id}));
+    ASSERT_TRUE(monoDevice.Start({-1, mono->id}));
 
     EXPECT_TRUE(WaitForLevels(plain, kToneRms, 8s))
         << plain.leftLevel.load() << " " << plain.rightLevel.load() << " wanted " << kToneRms;
@@ -66,10 +66,10 @@ TEST(InputLevelMonitor, UnknownIdentifierMonitorsTheDefaultDeviceAndBadPositionF
 {
     REQUIRE_TEST_DEVICES();
     InputLevelMonitor monitor;
-    EXPECT_FALSE(monitor.StartByIndex(1000));
+    EXPECT_FALSE(monitor.Start({1000, ""}));
     EXPECT_FALSE(monitor.Running());
     monitor.Stop(); // harmless when stopped
-    ASSERT_TRUE(monitor.StartByEndpointId("{0.0.1.00000000}.{no-such-device}"));
+    ASSERT_TRUE(monitor.Start({-1, "{0.0.1.00000000}.{no-such-device}"}));
     EXPECT_TRUE(monitor.Running());
     // The default device is the stereo tone.
     EXPECT_TRUE(WaitForLevels(monitor, kToneRms, 8s)) << monitor.leftLevel.load();

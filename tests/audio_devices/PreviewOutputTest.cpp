@@ -38,13 +38,13 @@ TEST(PreviewOutput, PlaysTheProcessedInputOnTheOutputDevice)
 
     PreviewOutput preview;
     // An output device that does not exist ends the preview quietly.
-    preview.StartPreview(-1, tone->id, 1000, ProcessingParams{});
+    preview.StartPreview({-1, tone->id}, 1000, ProcessingParams{});
     EXPECT_TRUE(WaitUntilStopped(preview, 5s));
 
     ProcessingParams params;
     params.gainEnabled = true;
     params.gainDb = 6.0f;
-    preview.StartPreview(-1, tone->id, output, params); // starts again after the failure
+    preview.StartPreview({-1, tone->id}, output, params); // starts again after the failure
     // Listen once the preview has input, for a steady stretch of its output.
     const auto deadline = std::chrono::steady_clock::now() + 8s;
     while (preview.Meters().inputLevel == 0.0f && std::chrono::steady_clock::now() < deadline)
@@ -95,7 +95,7 @@ TEST(PreviewOutput, StopsRunningWhenItsInputGoesAway)
         RunShell("pactl load-module module-remap-source source_name=" + source + " master=kv_feed_stereo.monitor");
     ASSERT_FALSE(module.empty());
     PreviewOutput preview;
-    preview.StartPreview(-1, source, FindRenderPosition(kOutputName), ProcessingParams{});
+    preview.StartPreview({-1, source}, FindRenderPosition(kOutputName), ProcessingParams{});
     const auto deadline = std::chrono::steady_clock::now() + 8s;
     while (preview.Meters().inputLevel == 0.0f && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(10ms);

@@ -298,7 +298,7 @@ TEST_F(SettingsDialogTest, LiveChangesReachTheLevelMonitorAndItsMeters)
     if (!std::getenv("PULSE_SERVER"))
         GTEST_SKIP() << "needs the test environment's tone source";
     InputLevelMonitor monitor;
-    ASSERT_TRUE(monitor.StartByIndex(-1));
+    ASSERT_TRUE(monitor.Start({-1, ""}));
     SettingsDialogData data = DefaultRecord();
     float before = 0.0f;
     bool louder = false, lit = false;
