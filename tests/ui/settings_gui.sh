@@ -103,10 +103,10 @@ done
 # While streaming, Settings shows only the toast (its red-brown above its centred
 # line of text, over the middle of the window), gone two seconds later.
 click 400 256
-wait_pixel 230 115 '#AA381E' 2 || fail "no toast while streaming"
+wait_pixel 230 120 '#AA381E' 2 || fail "no toast while streaming"
 xdotool search --onlyvisible --name '^Settings$' >/dev/null 2>&1 && fail "the dialog opened while streaming"
 sleep 2.5
-[ "$(pixel 230 115)" != '#AA381E' ] || fail "the toast stayed"
+[ "$(pixel 230 120)" != '#AA381E' ] || fail "the toast stayed"
 [ -n "$(mount_json /dialog)" ] || fail "the stream stopped"
 
 echo "settings dialog: dots, Run value, config.dat, Auto reconnect and toast as expected"
