@@ -1,9 +1,8 @@
 #include "icecast/ConnectionTest.h"
 
 #include <atomic>
-#include <system_error>
-#include <thread>
 
+#include "base/DetachedWorker.h"
 #include "icecast/IcecastProtocol.h"
 #include "icecast/TcpSocket.h"
 
@@ -133,13 +132,7 @@ void RunConnectionTest(int32_t generation, const std::string& address, const std
 bool StartConnectionTest(int32_t generation, const std::string& address, const std::string& password,
                          ConnectionTestDone done)
 {
-    try {
-        std::thread([generation, address, password, done] {
-            RunConnectionTest(generation, address, password, done);
-        }).detach();
-        return true;
-    } catch (const std::system_error&) {
-        Report(generation, -1, 0, done);
-        return false;
-    }
+    return StartDetachedWorker([generation, address, password, done] {
+        RunConnectionTest(generation, address, password, done);
+    }, [generation, &done] { Report(generation, -1, 0, done); });
 }

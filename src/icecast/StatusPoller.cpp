@@ -1,8 +1,6 @@
 #include "icecast/StatusPoller.h"
 
-#include <system_error>
-#include <thread>
-
+#include "base/DetachedWorker.h"
 #include "icecast/FetchUrl.h"
 
 namespace {
@@ -250,17 +248,13 @@ bool PollStatus(const std::string& address, const std::string& mount, StatusResu
 
 bool StartStatusPoll(const std::string& address, const std::string& mount, StatusCallback done)
 {
-    try {
-        std::thread([address, mount, done] {
-            StatusResult result;
-            PollStatus(address, mount, result);
-            if (done)
-                done(result);
-        }).detach();
-        return true;
-    } catch (const std::system_error&) {
+    return StartDetachedWorker([address, mount, done] {
+        StatusResult result;
+        PollStatus(address, mount, result);
+        if (done)
+            done(result);
+    }, [&done] {
         if (done)
             done(StatusResult{});
-        return false;
-    }
+    });
 }
