@@ -5,16 +5,11 @@
 #include <cstdint>
 #include <string>
 
+// The address edit's text is stored as SplitServerAddress reads it.
+#include "icecast/ServerAddress.h"
+
 // Value rules of the settings dialog's controls, apart from any window.
 
-// The address edit's text split for storing: scheme and trailing slashes dropped, the
-// mount point with its "/" (empty without one), port 0 when absent or not a number.
-struct ServerAddress {
-    std::string host;
-    uint32_t port = 0;
-    std::string mountPoint;
-};
-ServerAddress SplitServerAddress(const std::string& text);
 
 // The bitrate choices in kbit/s, in list order.
 inline constexpr std::array<uint32_t, 11> kBitrateChoices = {16, 24, 32, 40, 48, 64, 80, 96, 128, 160, 192};
