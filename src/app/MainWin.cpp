@@ -9,9 +9,11 @@
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "app/Application.h"
 #include "app/MainWindow.h"
+#include "icecast/ServerAddress.h"
 
 namespace {
 
@@ -37,15 +39,8 @@ void ApplyProbeTarget(Application& app)
     const char* text = std::getenv("KV_PROBE_TARGET");
     if (!text)
         return;
-    const std::string target = text;
-    const size_t colon = target.rfind(':');
-    if (colon == std::string::npos || colon == 0)
-        return;
-    const int port = std::atoi(target.c_str() + colon + 1);
-    if (port < 1 || port > 65535)
-        return;
-    app.probeTarget.address = target.substr(0, colon);
-    app.probeTarget.port = static_cast<uint16_t>(port);
+    if (std::optional<ProbeTarget> target = ParseProbeTarget(text, PortText::Leading))
+        app.probeTarget = std::move(*target);
 }
 
 } // namespace

@@ -18,7 +18,7 @@
 #include "engine/StatusTexts.h"
 #include "engine/StreamEngine.h"
 #include "engine/StreamSupervisor.h"
-#include "icecast/ConnectivityProbe.h"
+#include "icecast/ServerAddress.h"
 #include "icecast/StatusPoller.h"
 
 #if defined(_WIN32)
@@ -113,22 +113,6 @@ std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const A
     return line;
 }
 
-// "A.B.C.D:PORT" as a probe target.
-bool ParseProbeTarget(const std::string& text, ProbeTarget& target)
-{
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0)
-        return false;
-    const std::string port = text.substr(colon + 1);
-    char* end = nullptr;
-    const long value = std::strtol(port.c_str(), &end, 10);
-    if (port.empty() || *end != '\0' || value < 1 || value > 65535)
-        return false;
-    target.address = text.substr(0, colon);
-    target.port = static_cast<uint16_t>(value);
-    return true;
-}
-
 SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, StreamView& view,
                            std::shared_ptr<Inbox> inbox, std::string& alertText, const ProbeTarget& probeTarget,
                            const std::function<void()>& repaintNow)
@@ -180,8 +164,10 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
         PrintError(error);
         return kExitUsage;
     }
-    ProbeTarget probeTarget = DefaultProbeTarget();
-    if (hasProbe && !ParseProbeTarget(probeText, probeTarget)) {
+    std::optional<ProbeTarget> probeTarget = DefaultProbeTarget();
+    if (hasProbe)
+        probeTarget = ParseProbeTarget(probeText, PortText::Whole);
+    if (!probeTarget) {
         PrintError("--probe-target needs ADDRESS:PORT");
         return kExitUsage;
     }
@@ -204,7 +190,7 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     auto inbox = std::make_shared<Inbox>();
     std::function<void()> repaintNow;
     StreamSupervisor<StreamEngine> supervisor(
-        Supervised(settings), MakeHooks(store, settings, view, inbox, alertText, probeTarget, repaintNow));
+        Supervised(settings), MakeHooks(store, settings, view, inbox, alertText, *probeTarget, repaintNow));
 
     InputLevelMonitor monitor;
     monitor.SetParams(settings.stream.processing);

@@ -1,10 +1,10 @@
 #include "icecast/ConnectionTest.h"
 
 #include <atomic>
-#include <system_error>
-#include <thread>
 
+#include "base/DetachedWorker.h"
 #include "icecast/IcecastProtocol.h"
+#include "icecast/ServerAddress.h"
 #include "icecast/TcpSocket.h"
 
 namespace {
@@ -27,24 +27,6 @@ void Report(int32_t generation, int32_t server, int32_t auth, const ConnectionTe
     authResult.exchange(auth);
     if (done)
         done();
-}
-
-// The number at the start of text, as the C library reads one (leading blanks and a
-// sign accepted, trailing text ignored), saturated far outside the port range.
-int64_t LeadingNumber(const std::string& text)
-{
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value < (int64_t{1} << 40))
-            value = value * 10 + (text[i] - '0');
-    }
-    return negative ? -value : value;
 }
 
 } // namespace
@@ -72,42 +54,18 @@ int32_t ConnectionTestAuthResult()
     return authResult.load();
 }
 
-bool ParseServerAddress(const std::string& text, std::string& host, uint32_t& port, std::string& mount)
-{
-    std::string s = text;
-    if (s.rfind("http://", 0) == 0)
-        s.erase(0, 7);
-    if (s.rfind("https://", 0) == 0)
-        s.erase(0, 8);
-    if (s.empty())
-        return false;
-    const size_t slash = s.find('/');
-    if (slash == std::string::npos)
-        return false;
-    mount = s.substr(slash);
-    const std::string hostPort = s.substr(0, slash);
-    const size_t colon = hostPort.rfind(':');
-    if (colon == std::string::npos)
-        return false;
-    host = hostPort.substr(0, colon);
-    const int64_t number = LeadingNumber(hostPort.substr(colon + 1));
-    port = number >= 0 && number <= UINT32_MAX ? static_cast<uint32_t>(number) : 0;
-    return !host.empty() && number >= 1 && number <= 65535 && mount.size() > 1;
-}
-
 void RunConnectionTest(int32_t generation, const std::string& address, const std::string& password,
                        const ConnectionTestDone& done)
 {
-    std::string host;
-    std::string mount;
-    uint32_t port = 0;
-    if (!ParseServerAddress(address, host, port, mount)) {
+    const std::optional<ServerAddress> target = ParseServerAddress(address);
+    if (!target) {
         Report(generation, -1, 0, done);
         return;
     }
     TcpSocket socket;
     // Only a completed connection counts: a refused one must not read as reachable.
-    if (socket.Connect(host, static_cast<uint16_t>(port), kConnectionTestTimeoutMs) != ConnectResult::Connected) {
+    const uint16_t port = static_cast<uint16_t>(target->port);
+    if (socket.Connect(target->host, port, kConnectionTestTimeoutMs) != ConnectResult::Connected) {
         Report(generation, -1, 0, done);
         return;
     }
@@ -119,7 +77,7 @@ void RunConnectionTest(int32_t generation, const std::string& address, const std
         return;
     }
     socket.SetTimeouts(kConnectionTestTimeoutMs, kConnectionTestTimeoutMs);
-    const std::string request = BuildTestRequest(mount, password);
+    const std::string request = BuildTestRequest(target->mountPoint, password);
     socket.Send(request.data(), request.size());
     char answer[kConnectionTestAnswerBytes + 1] = {};
     const int64_t received = socket.Receive(answer, kConnectionTestAnswerBytes);
@@ -133,13 +91,7 @@ void RunConnectionTest(int32_t generation, const std::string& address, const std
 bool StartConnectionTest(int32_t generation, const std::string& address, const std::string& password,
                          ConnectionTestDone done)
 {
-    try {
-        std::thread([generation, address, password, done] {
-            RunConnectionTest(generation, address, password, done);
-        }).detach();
-        return true;
-    } catch (const std::system_error&) {
-        Report(generation, -1, 0, done);
-        return false;
-    }
+    return StartDetachedWorker([generation, address, password, done] {
+        RunConnectionTest(generation, address, password, done);
+    }, [generation, &done] { Report(generation, -1, 0, done); });
 }

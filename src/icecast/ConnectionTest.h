@@ -33,7 +33,3 @@ bool StartConnectionTest(int32_t generation, const std::string& address, const s
 // The test itself, on the calling thread.
 void RunConnectionTest(int32_t generation, const std::string& address, const std::string& password,
                        const ConnectionTestDone& done);
-
-// Splits "[http://|https://]host:port/mount". True when host is not empty, port is in
-// 1..65535 and mount is more than a bare "/". The outputs may be filled on failure too.
-bool ParseServerAddress(const std::string& text, std::string& host, uint32_t& port, std::string& mount);

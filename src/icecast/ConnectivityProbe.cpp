@@ -1,8 +1,6 @@
 #include "icecast/ConnectivityProbe.h"
 
-#include <system_error>
-#include <thread>
-
+#include "base/DetachedWorker.h"
 #include "icecast/TcpSocket.h"
 
 ProbeTarget DefaultProbeTarget()
@@ -18,16 +16,12 @@ bool ProbeConnectivity(const ProbeTarget& target, int timeoutMs)
 
 bool StartConnectivityProbe(ProbeCallback done, const ProbeTarget& target)
 {
-    try {
-        std::thread([done, target] {
-            const bool reachable = ProbeConnectivity(target);
-            if (done)
-                done(reachable);
-        }).detach();
-        return true;
-    } catch (const std::system_error&) {
+    return StartDetachedWorker([done, target] {
+        const bool reachable = ProbeConnectivity(target);
+        if (done)
+            done(reachable);
+    }, [&done] {
         if (done)
             done(false);
-        return false;
-    }
+    });
 }

@@ -1,11 +1,10 @@
 #include "icecast/StatusPoller.h"
 
 #include <map>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "base/DetachedWorker.h"
 #include "base/Utf8.h"
 #include "icecast/FetchUrl.h"
 
@@ -411,17 +410,13 @@ bool StartStatusPoll(const std::string& address, const std::string& mount, Statu
 
 bool StartStatusPoll(const std::string& address, const std::string& mount, uint16_t sourcePort, StatusCallback done)
 {
-    try {
-        std::thread([address, mount, sourcePort, done] {
-            StatusResult result;
-            PollStatus(address, mount, sourcePort, FetchUrl, SharedStatusPortMemory(), result);
-            if (done)
-                done(result);
-        }).detach();
-        return true;
-    } catch (const std::system_error&) {
+    return StartDetachedWorker([address, mount, sourcePort, done] {
+        StatusResult result;
+        PollStatus(address, mount, sourcePort, FetchUrl, SharedStatusPortMemory(), result);
+        if (done)
+            done(result);
+    }, [&done] {
         if (done)
             done(StatusResult{});
-        return false;
-    }
+    });
 }

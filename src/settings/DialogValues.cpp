@@ -19,33 +19,6 @@ std::string Format(const char* format, double value)
 
 } // namespace
 
-ServerAddress SplitServerAddress(const std::string& text)
-{
-    std::string s = text;
-    const size_t scheme = s.find("://");
-    if (scheme != std::string::npos)
-        s.erase(0, scheme + 3);
-    while (!s.empty() && s.back() == '/')
-        s.pop_back();
-
-    ServerAddress address;
-    const size_t slash = s.find('/');
-    const std::string hostPort = s.substr(0, slash);
-    if (slash != std::string::npos)
-        address.mountPoint = s.substr(slash);
-    const size_t colon = hostPort.rfind(':');
-    if (colon == std::string::npos) {
-        address.host = hostPort;
-        return address;
-    }
-    address.host = hostPort.substr(0, colon);
-    address.hasPort = true;
-    address.portText = hostPort.substr(colon + 1);
-    const long long port = std::strtoll(hostPort.c_str() + colon + 1, nullptr, 10);
-    address.port = port > 0 && port <= 0xFFFFFFFFLL ? static_cast<uint32_t>(port) : 0;
-    return address;
-}
-
 namespace {
 
 bool HostNameCharacter(char c)

@@ -5,18 +5,11 @@
 #include <cstdint>
 #include <string>
 
+// The address edit's text is stored as SplitServerAddress reads it.
+#include "icecast/ServerAddress.h"
+
 // Value rules of the settings dialog's controls, apart from any window.
 
-// The address edit's text split for storing: scheme and trailing slashes dropped, the
-// mount point with its "/" (empty without one), port 0 when absent or not a number.
-struct ServerAddress {
-    std::string host;
-    uint32_t port = 0;
-    std::string mountPoint;
-    bool hasPort = false;  // a ":" follows the host
-    std::string portText;  // what follows it, as typed
-};
-ServerAddress SplitServerAddress(const std::string& text);
 
 // Whether OK may store the address edit's text; when not, reason says why in one line.
 // Refused: text without a host, a port that is not a number in 1..65535, and a host

@@ -2,17 +2,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
-#include "icecast/ConnectionTest.h"
+#include "icecast/ServerAddress.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    std::string host;
-    std::string mount;
-    uint32_t port = 0;
-    const bool valid = ParseServerAddress(std::string(reinterpret_cast<const char*>(data), size), host, port, mount);
-    if (valid && (host.empty() || port < 1 || port > 65535 || mount.size() < 2 || mount[0] != '/'))
+    const std::optional<ServerAddress> a =
+        ParseServerAddress(std::string(reinterpret_cast<const char*>(data), size));
+    if (a && (a->host.empty() || a->port < 1 || a->port > 65535 || a->mountPoint.size() < 2 ||
+              a->mountPoint[0] != '/'))
         std::abort();
     return 0;
 }

@@ -36,45 +36,6 @@ Verdicts RunTest(const std::string& address, const std::string& password)
     return {ConnectionTestServerResult(), ConnectionTestAuthResult(), done.Count()};
 }
 
-TEST(ConnectionTestTest, ParseServerAddress)
-{
-    const struct {
-        const char* text;
-        bool ok;
-        const char* host;
-        uint32_t port;
-        const char* mount;
-    } cases[] = {
-        {"h:8000/live", true, "h", 8000, "/live"},
-        {"http://h:8000/live", true, "h", 8000, "/live"},
-        {"https://h:8000/live/x", true, "h", 8000, "/live/x"},
-        {"http://https://h:1/a", true, "h", 1, "/a"},
-        {"HTTP://h:8000/live", false, "HTTP", 0, "//h:8000/live"},
-        {"a:b:65535/m", true, "a:b", 65535, "/m"},
-        {"h: +80x/m", true, "h", 80, "/m"},
-        {"h:8000", false, "", 0, ""},
-        {"h/live", false, "", 0, "/live"},
-        {"h:0/live", false, "h", 0, "/live"},
-        {"h:70000/live", false, "h", 70000, "/live"},
-        {"h:-5/live", false, "h", 0, "/live"},
-        {"h:8000/", false, "h", 8000, "/"},
-        {":8000/live", false, "", 8000, "/live"},
-        {"", false, "", 0, ""},
-        {"http://", false, "", 0, ""},
-    };
-    for (const auto& c : cases) {
-        std::string host;
-        uint32_t port = 0;
-        std::string mount;
-        EXPECT_EQ(ParseServerAddress(c.text, host, port, mount), c.ok) << c.text;
-        if (c.ok) {
-            EXPECT_EQ(host, c.host) << c.text;
-            EXPECT_EQ(port, c.port) << c.text;
-            EXPECT_EQ(mount, c.mount) << c.text;
-        }
-    }
-}
-
 TEST(ConnectionTestTest, VerdictsAgainstScriptedServers)
 {
     const struct {

@@ -5,32 +5,6 @@
 
 namespace {
 
-TEST(DialogValuesTest, AddressSplitsIntoHostPortAndMount)
-{
-    struct Case {
-        const char* text;
-        const char* host;
-        uint32_t port;
-        const char* mount;
-    };
-    const Case cases[] = {
-        {"http://radio.example:8000/live/", "radio.example", 8000, "/live"},
-        {"https://radio.example:8000/live//", "radio.example", 8000, "/live"},
-        {"radio.example", "radio.example", 0, ""},
-        {"radio.example/live", "radio.example", 0, "/live"},
-        {"radio.example:abc/live", "radio.example", 0, "/live"},
-        {"radio.example:8005", "radio.example", 8005, ""},
-        {"h:8000/a/b", "h", 8000, "/a/b"},
-        {"", "", 0, ""},
-    };
-    for (const Case& c : cases) {
-        const ServerAddress a = SplitServerAddress(c.text);
-        EXPECT_EQ(a.host, c.host) << c.text;
-        EXPECT_EQ(a.port, c.port) << c.text;
-        EXPECT_EQ(a.mountPoint, c.mount) << c.text;
-    }
-}
-
 // What OK refuses, with the one line it says; what it lets through is stored as split.
 TEST(DialogValuesTest, AddressCheckRefusesWhatCannotBeUsed)
 {
