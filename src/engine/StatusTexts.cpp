@@ -56,6 +56,14 @@ Indicator EncoderIndicator(bool hasEngine, EngineState state, int32_t consecutiv
     return {"Offline", IndicatorColour::Red};
 }
 
+Indicator LiveEncoderIndicator(bool attemptRunning, bool hasEngine, EngineState state,
+                               int32_t consecutiveSendFailures)
+{
+    if (attemptRunning)
+        return {"Connecting...", IndicatorColour::Yellow};
+    return EncoderIndicator(hasEngine, state, consecutiveSendFailures);
+}
+
 Indicator AudioQuality::Update(float leftLevel, float rightLevel)
 {
     const float peak = leftLevel > rightLevel ? leftLevel : rightLevel;
