@@ -15,6 +15,9 @@ void StreamSupervisor<Engine>::StartStreaming()
 
     engine.reset();
     Hook(hooks.applySettings);
+    // Stop abandons the attempt, so it answers from the first moment.
+    if (hooks.enableStop)
+        hooks.enableStop(true);
     LaunchAttempt(false);
 }
 
@@ -83,6 +86,9 @@ void StreamSupervisor<Engine>::FailStart(const char* title)
     // and the ticks it lets through may build the next engine of a pending
     // reconnection meanwhile, which must survive the alert.
     engine.reset();
+    // Stop stays for a countdown still pending from before the start.
+    if (hooks.enableStop)
+        hooks.enableStop(state.reconnectCountdown > 0);
     if (hooks.alert)
         hooks.alert(title, text);
 }

@@ -422,6 +422,7 @@ TEST_F(StreamSupervisorTest, StartCompletesWhenTheAttemptsResultArrives)
     EXPECT_TRUE(s.AttemptRunning());
     EXPECT_EQ(s.CurrentEngine(), nullptr) << "the attempt owns its engine until it reports";
     EXPECT_EQ(s.state.statusText, "Connecting...");
+    EXPECT_TRUE(rec.stopEnabled) << "Stop abandons the attempt";
     EXPECT_TRUE(script.initializedPorts.empty()) << "Initialize belongs to the attempt's thread";
     const Indicator shown = LiveEncoderIndicator(s.AttemptRunning(), false, EngineState::Idle, 0);
     EXPECT_EQ(shown.text, "Connecting...");
@@ -454,6 +455,7 @@ TEST_F(StreamSupervisorTest, FailedAttemptAlertsWhenItsResultArrives)
     EXPECT_EQ(s.CurrentEngine(), nullptr);
     EXPECT_EQ(script.destroyed, 1);
     EXPECT_FALSE(s.AttemptRunning());
+    EXPECT_FALSE(rec.stopEnabled);
 }
 
 // Stop abandons the attempt wherever it is: not begun, or finished with its result still
@@ -552,6 +554,7 @@ TEST_F(StreamSupervisorTest, StartDuringTheCountdownHoldsItUntilTheResult)
     EXPECT_EQ(jobs.size(), 1u);
     s.OnAttemptResult(RunJob(0));
     EXPECT_EQ(rec.alerts.size(), 1u);
+    EXPECT_TRUE(rec.stopEnabled) << "Stop still cancels the pending countdown";
     for (int i = 0; i < left; ++i)
         s.SupervisionTick();
     EXPECT_EQ(jobs.size(), 2u) << "the countdown went on after the failed start";
