@@ -72,7 +72,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
             DispatchMessageW(&msg);
         }
         exitCode = static_cast<int>(msg.wParam);
-        DrainPostedResults();
+        DrainStatusResults();
     }
     if (mutex) {
         ReleaseMutex(mutex);

@@ -30,7 +30,7 @@ void RetargetLevelMonitor(Application& app)
 bool OpenSettings(Application& app)
 {
     const SupervisionState& s = app.supervision.state;
-    if (app.engine() || s.reconnectCountdown > 0 || s.streamingActive || s.attemptRunning) {
+    if (app.engine() || s.reconnectCountdown > 0 || s.streamingActive) {
         ShowToast(app.window);
         return false;
     }

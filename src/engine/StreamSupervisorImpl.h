@@ -7,59 +7,14 @@ void StreamSupervisor<Engine>::StartStreaming()
 {
     if (engine && engine->GetState() == EngineState::Streaming)
         return;
-    // The attempt under way (a start or a reconnection) already does what was asked.
-    if (state.attemptRunning)
-        return;
     state.statusText = "Connecting...";
     Hook(hooks.repaintNow);
 
     engine.reset();
+    engine = std::make_unique<Engine>();
     Hook(hooks.applySettings);
-    // Stop abandons the attempt, so it answers from the first moment.
-    if (hooks.enableStop)
-        hooks.enableStop(true);
-    LaunchAttempt(false);
-}
 
-template <class Engine>
-void StreamSupervisor<Engine>::LaunchAttempt(bool reconnection)
-{
-    auto attempt = std::make_unique<ConnectionAttempt<Engine>>();
-    attempt->generation = generation->fetch_add(1) + 1;
-    attempt->reconnection = reconnection;
-    attempt->engine = std::make_unique<Engine>();
-    state.attemptRunning = true;
-    // Last: a launcher may complete the attempt before it returns.
-    launcher(AttemptJob<Engine>(std::move(attempt), settings.stream, generation));
-}
-
-template <class Engine>
-void StreamSupervisor<Engine>::AbandonAttempt()
-{
-    if (!state.attemptRunning)
-        return;
-    state.attemptRunning = false;
-    generation->fetch_add(1);
-}
-
-template <class Engine>
-void StreamSupervisor<Engine>::OnAttemptResult(std::unique_ptr<ConnectionAttempt<Engine>> attempt)
-{
-    // A result nobody waits for any more goes with its record.
-    if (!attempt || !state.attemptRunning || attempt->generation != generation->load())
-        return;
-    state.attemptRunning = false;
-    if (attempt->reconnection)
-        CompleteReconnect(*attempt);
-    else
-        CompleteStart(*attempt);
-}
-
-template <class Engine>
-void StreamSupervisor<Engine>::CompleteStart(ConnectionAttempt<Engine>& attempt)
-{
-    engine = std::move(attempt.engine);
-    if (!attempt.initialized) {
+    if (!engine->Initialize(settings.stream)) {
         FailStart("Connection Failed");
         return;
     }
@@ -86,9 +41,6 @@ void StreamSupervisor<Engine>::FailStart(const char* title)
     // and the ticks it lets through may build the next engine of a pending
     // reconnection meanwhile, which must survive the alert.
     engine.reset();
-    // Stop stays for a countdown still pending from before the start.
-    if (hooks.enableStop)
-        hooks.enableStop(state.reconnectCountdown > 0);
     if (hooks.alert)
         hooks.alert(title, text);
 }
@@ -96,7 +48,6 @@ void StreamSupervisor<Engine>::FailStart(const char* title)
 template <class Engine>
 void StreamSupervisor<Engine>::StopStreaming()
 {
-    AbandonAttempt();
     state.reconnectCountdown = 0;
     state.startTimeText.clear();
     state.streamingActive = false;
@@ -114,7 +65,7 @@ void StreamSupervisor<Engine>::StopStreaming()
 }
 
 template <class Engine>
-void StreamSupervisor<Engine>::AttemptReconnect()
+bool StreamSupervisor<Engine>::AttemptReconnect()
 {
     state.statusText = "Reconnecting...";
     Hook(hooks.repaintNow);
@@ -122,29 +73,9 @@ void StreamSupervisor<Engine>::AttemptReconnect()
         engine->Stop();
         engine.reset();
     }
+    engine = std::make_unique<Engine>();
     Hook(hooks.applySettings);
-    LaunchAttempt(true);
-}
-
-template <class Engine>
-void StreamSupervisor<Engine>::CompleteReconnect(ConnectionAttempt<Engine>& attempt)
-{
-    engine = std::move(attempt.engine);
-    if (attempt.initialized && engine->Start()) {
-        state.statusText = "STREAMING";
-        state.streamingActive = true;
-        if (hooks.setCaption)
-            hooks.setCaption(kCaptionOnline);
-        if (hooks.enableStop)
-            hooks.enableStop(true);
-        return;
-    }
-    // The failed engine stays current until the next attempt.
-    state.statusText = "Reconnect failed, retrying...";
-    state.streamingActive = false;
-    state.reconnectCountdown = kReconnectDelayTicks;
-    if (hooks.setCaption)
-        hooks.setCaption(kCaptionReconnecting);
+    return engine->Initialize(settings.stream) && engine->Start();
 }
 
 template <class Engine>
@@ -171,15 +102,28 @@ void StreamSupervisor<Engine>::SupervisionTick()
         }
     }
 
-    // The countdown waits while an attempt runs: a start from the countdown's wait that
-    // fails lets the countdown go on where it was.
-    if (settings.persistentEncoding && state.reconnectCountdown > 0 && !state.attemptRunning) {
+    if (settings.persistentEncoding && state.reconnectCountdown > 0) {
         state.reconnectCountdown -= 1;
         state.statusText = ReconnectCountdownText(state.reconnectCountdown);
         if (hooks.setCaption)
             hooks.setCaption((state.tickCount / 10) % 2 == 0 ? kCaptionReconnecting : kCaptionDisconnected);
-        if (state.reconnectCountdown == 0)
-            AttemptReconnect();
+        if (state.reconnectCountdown == 0) {
+            if (AttemptReconnect()) {
+                state.statusText = "STREAMING";
+                state.streamingActive = true;
+                if (hooks.setCaption)
+                    hooks.setCaption(kCaptionOnline);
+                if (hooks.enableStop)
+                    hooks.enableStop(true);
+            } else {
+                // The failed engine stays current until the next attempt.
+                state.statusText = "Reconnect failed, retrying...";
+                state.streamingActive = false;
+                state.reconnectCountdown = kReconnectDelayTicks;
+                if (hooks.setCaption)
+                    hooks.setCaption(kCaptionReconnecting);
+            }
+        }
     }
 
     if (state.statusResultArrived) {
