@@ -254,9 +254,10 @@ void StreamEngine::OnStreamFrame(const uint8_t* frame, uint64_t size)
 {
     if (queue.Write(frame, size))
         return;
-    // The socket is left to the sender: a send may block it for seconds, and the
-    // capture thread must never wait on the network.
-    FailWhileStreaming("Send buffer overflow (network too slow)");
+    if (state.load() == EngineState::Streaming) {
+        client->Disconnect();
+        FailWhileStreaming("Send buffer overflow (network too slow)");
+    }
 }
 
 // The device failed, went away or fell silent for seconds: the stream carries nothing
@@ -273,12 +274,6 @@ void StreamEngine::SenderLoop()
     for (;;) {
         if (queue.IsClosedAndEmpty())
             return;
-        // Another thread ended the stream (the queue overflowed): close the socket here,
-        // where no send can be in progress.
-        if (client && state.load() == EngineState::Error) {
-            client->Disconnect();
-            return;
-        }
         const uint64_t n = queue.Take(buffer, sizeof(buffer));
         if (n == 0)
             continue;
