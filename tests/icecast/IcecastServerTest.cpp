@@ -93,13 +93,14 @@ std::string SourceObject(const std::string& body, const std::string& mount)
     return body.substr(start, end - start + 1);
 }
 
-// The source object of mount once the server lists it (it may take a moment).
+// The source object of mount once the server lists it with its stream headers (both may
+// take a moment: the server can list the mount before it has filed the headers).
 std::string WaitForSource(const Server& server, const std::string& mount)
 {
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(5);
     for (;;) {
         const std::string source = SourceObject(StatusDocument(server), mount);
-        if (!source.empty() || Clock::now() > deadline)
+        if (source.find("\"server_type\"") != std::string::npos || Clock::now() > deadline)
             return source;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

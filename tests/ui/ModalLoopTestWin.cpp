@@ -8,23 +8,14 @@
 
 #include <functional>
 
+#include "GdiplusSuite.h"
 #include "settings/SettingsDialogData.h"
 #include "ui/Popups.h"
 #include "ui/SettingsDialog.h"
 
 namespace {
 
-class ModalLoopTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        Gdiplus::GdiplusStartupInput input;
-        Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr);
-    }
-    static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(gdiplusToken); }
-    static ULONG_PTR gdiplusToken;
-};
-ULONG_PTR ModalLoopTest::gdiplusToken = 0;
+class ModalLoopTest : public GdiplusSuite {};
 
 HWND MakeOwner()
 {

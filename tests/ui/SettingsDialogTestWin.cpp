@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "GdiplusSuite.h"
 #include "audio/InputLevelMonitor.h"
 #include "icecast/Base64.h"
 #include "icecast/ConnectionTest.h"
@@ -25,17 +26,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class SettingsDialogTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        Gdiplus::GdiplusStartupInput input;
-        Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr);
-    }
-    static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(gdiplusToken); }
-    static ULONG_PTR gdiplusToken;
-};
-ULONG_PTR SettingsDialogTest::gdiplusToken = 0;
+class SettingsDialogTest : public GdiplusSuite {};
 
 // A record as the program fills it from default settings.
 SettingsDialogData DefaultRecord()
