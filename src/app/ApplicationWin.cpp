@@ -3,7 +3,7 @@
 #include "base/ExecutablePath.h"
 #include "app/MainWindow.h"
 
-Application::Application() : supervision(Supervised(settings), MakeSupervisionHooks(*this))
+Application::Application() : supervision(Supervised(settings), MakeSupervisionHooks(*this), MakeAttemptLauncher(*this))
 {
     settingsPath = ExecutableDirectory() + "config.dat";
     settings.stream.server.port = 8000;

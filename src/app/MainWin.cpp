@@ -72,7 +72,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
             DispatchMessageW(&msg);
         }
         exitCode = static_cast<int>(msg.wParam);
-        DrainStatusResults();
+        DrainPostedResults();
     }
     if (mutex) {
         ReleaseMutex(mutex);

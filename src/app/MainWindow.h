@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "engine/StreamEngine.h"
 #include "engine/StreamSupervisor.h"
 #include "ui/StatusPanel.h"
 
@@ -20,6 +21,8 @@ constexpr UINT WM_APP_TRAY = WM_APP + 1;
 constexpr UINT WM_APP_STATUS = WM_APP + 2;
 // Posted by a connectivity probe; wParam 1 reachable, anything else not.
 constexpr UINT WM_APP_NETCHECK = WM_APP + 3;
+// Posted by a connection attempt's thread; lParam owns a heap ConnectionAttempt.
+constexpr UINT WM_APP_ATTEMPT = WM_APP + 4;
 
 constexpr UINT_PTR kSupervisionTimer = 1;
 constexpr UINT kSupervisionTimerMs = 100;
@@ -33,13 +36,15 @@ bool CreateMainWindow(Application& app, HINSTANCE instance);
 
 // What stream supervision asks of the main window.
 SupervisionHooks MakeSupervisionHooks(Application& app);
+// Runs connection attempts on their own threads; each posts its result to the window.
+AttemptLauncher<StreamEngine> MakeAttemptLauncher(Application& app);
 
 // Minimises to the taskbar, or hides to the tray with minimizeToTray.
 void MinimiseMainWindow(Application& app);
 
-// Frees the status records still queued on this thread: once the window is gone
-// nobody handles them.
-void DrainStatusResults();
+// Frees the status and attempt records still queued on this thread: once the window is
+// gone nobody handles them.
+void DrainPostedResults();
 
 void AddTrayIcon(HWND window, HICON icon);
 void RemoveTrayIcon(HWND window);

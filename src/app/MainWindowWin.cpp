@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/Application.h"
+#include "base/DetachedWorker.h"
 #include "base/Log.h"
 #include "engine/InputMeters.h"
 #include "engine/StreamSupervisor.h"
@@ -39,6 +40,18 @@ void PostStatusResult(HWND window, const StatusResult& result)
 {
     auto* record = new (std::nothrow) StatusResult(result);
     if (!PostMessageW(window, WM_APP_STATUS, 0, reinterpret_cast<LPARAM>(record)))
+        delete record;
+}
+
+// Reports a finished connection attempt to the window. The record, with its engine,
+// belongs to the message; when the window is gone it is freed here, on the attempt's
+// own thread.
+void PostAttemptResult(HWND window, std::unique_ptr<ConnectionAttempt<StreamEngine>> attempt)
+{
+    if (!attempt)
+        return;
+    ConnectionAttempt<StreamEngine>* record = attempt.release();
+    if (!PostMessageW(window, WM_APP_ATTEMPT, 0, reinterpret_cast<LPARAM>(record)))
         delete record;
 }
 
@@ -181,10 +194,12 @@ void OnDestroy(Application& app)
     app.previewActive = false;
     RemoveTrayIcon(app.window);
     app.levelMonitor.Stop();
+    // An attempt under way finishes on its own thread and frees its engine there.
+    app.supervision.AbandonAttempt();
     if (app.engine())
         app.engine()->Stop();
     KillTimer(app.window, kSupervisionTimer);
-    DrainStatusResults();
+    DrainPostedResults();
     PostQuitMessage(0);
 }
 
@@ -258,6 +273,12 @@ LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam
     case WM_APP_NETCHECK:
         app.supervision.OnNetCheck(wParam == 1);
         return 0;
+    case WM_APP_ATTEMPT: {
+        std::unique_ptr<ConnectionAttempt<StreamEngine>> attempt(
+            reinterpret_cast<ConnectionAttempt<StreamEngine>*>(lParam));
+        app.supervision.OnAttemptResult(std::move(attempt));
+        return 0;
+    }
     default:
         return DefWindowProcW(window, message, wParam, lParam);
     }
@@ -385,12 +406,31 @@ SupervisionHooks MakeSupervisionHooks(Application& app)
     return hooks;
 }
 
-void DrainStatusResults()
+AttemptLauncher<StreamEngine> MakeAttemptLauncher(Application& app)
+{
+    Application* a = &app;
+    return [a](AttemptJob<StreamEngine> job) {
+        // The window handle is copied here, on the GUI thread; the attempt's thread never
+        // touches the application.
+        const HWND window = a->window;
+        auto shared = std::make_shared<AttemptJob<StreamEngine>>(std::move(job));
+        // Without a thread of its own the attempt runs here: late, but its result arrives.
+        const auto work = [window, shared] { PostAttemptResult(window, (*shared)()); };
+        StartDetachedWorker(work, work);
+    };
+}
+
+void DrainPostedResults()
 {
     MSG msg;
     // The quit message passes any filter; it is not one of ours to free.
-    while (PeekMessageW(&msg, nullptr, WM_APP_STATUS, WM_APP_STATUS, PM_REMOVE) && msg.message == WM_APP_STATUS)
-        delete reinterpret_cast<StatusResult*>(msg.lParam);
+    while (PeekMessageW(&msg, nullptr, WM_APP_STATUS, WM_APP_ATTEMPT, PM_REMOVE) && msg.message >= WM_APP_STATUS &&
+           msg.message <= WM_APP_ATTEMPT) {
+        if (msg.message == WM_APP_STATUS)
+            delete reinterpret_cast<StatusResult*>(msg.lParam);
+        else if (msg.message == WM_APP_ATTEMPT)
+            delete reinterpret_cast<ConnectionAttempt<StreamEngine>*>(msg.lParam);
+    }
 }
 
 void MinimiseMainWindow(Application& app)

@@ -30,7 +30,7 @@ void RetargetLevelMonitor(Application& app)
 bool OpenSettings(Application& app)
 {
     const SupervisionState& s = app.supervision.state;
-    if (app.engine() || s.reconnectCountdown > 0 || s.streamingActive) {
+    if (app.engine() || s.reconnectCountdown > 0 || s.streamingActive || s.attemptRunning) {
         ShowToast(app.window);
         return false;
     }

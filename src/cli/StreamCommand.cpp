@@ -14,6 +14,7 @@
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "base/DetachedWorker.h"
 #include "engine/InputMeters.h"
 #include "engine/StatusTexts.h"
 #include "engine/StreamEngine.h"
@@ -43,13 +44,15 @@ extern "C" void OnStopSignal(int)
     stopSignal.store(true);
 }
 
-// Results of the detached poll and probe threads, waiting for the command loop. Shared
-// with the workers, so a worker that outlives the loop still writes into live memory.
+// Results of the detached poll, probe and connection attempt threads, waiting for the
+// command loop. Shared with the workers, so a worker that outlives the loop still writes
+// into live memory.
 struct Inbox {
     struct Event {
         bool isStatus = false;
         std::optional<StatusResult> status; // empty: the poll failed
         bool reachable = false;
+        std::unique_ptr<ConnectionAttempt<StreamEngine>> attempt; // set: an attempt's result
     };
     std::mutex lock;
     std::deque<Event> events;
@@ -93,8 +96,9 @@ std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const A
     const float right = levels.right;
     const EngineConfig& c = settings.stream;
     const Indicator internet = InternetIndicator(static_cast<int32_t>(s.internetState));
-    const Indicator encoder = EncoderIndicator(engine != nullptr, engine ? engine->GetState() : EngineState::Idle,
-                                               engine ? engine->ConsecutiveSendFailures() : 0);
+    const Indicator encoder =
+        LiveEncoderIndicator(s.attemptRunning, engine != nullptr, engine ? engine->GetState() : EngineState::Idle,
+                             engine ? engine->ConsecutiveSendFailures() : 0);
     const Indicator audio = view.quality.Update(left, right);
     std::string line = view.caption;
     line += " | Internet: " + internet.text;
@@ -146,6 +150,35 @@ SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, StreamVi
     return hooks;
 }
 
+// Connection attempts run on their own threads and report through the inbox, so the
+// loop (and Ctrl+C) never waits for a handshake.
+AttemptLauncher<StreamEngine> MakeAttemptLauncher(std::shared_ptr<Inbox> inbox)
+{
+    return [inbox](AttemptJob<StreamEngine> job) {
+        auto shared = std::make_shared<AttemptJob<StreamEngine>>(std::move(job));
+        // Without a thread of its own the attempt runs here: late, but its result arrives.
+        const auto work = [inbox, shared] {
+            Inbox::Event event;
+            event.attempt = (*shared)();
+            if (event.attempt)
+                inbox->Push(std::move(event));
+        };
+        StartDetachedWorker(work, work);
+    };
+}
+
+void Deliver(Inbox& inbox, StreamSupervisor<StreamEngine>& supervisor)
+{
+    for (Inbox::Event& event : inbox.TakeAll()) {
+        if (event.attempt)
+            supervisor.OnAttemptResult(std::move(event.attempt));
+        else if (event.isStatus)
+            supervisor.OnStatusResult(event.status ? &*event.status : nullptr);
+        else
+            supervisor.OnNetCheck(event.reachable);
+    }
+}
+
 } // namespace
 
 // The program's main job without a window: stream the configured input to the
@@ -190,7 +223,8 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     auto inbox = std::make_shared<Inbox>();
     std::function<void()> repaintNow;
     StreamSupervisor<StreamEngine> supervisor(
-        Supervised(settings), MakeHooks(store, settings, view, inbox, alertText, *probeTarget, repaintNow));
+        Supervised(settings), MakeHooks(store, settings, view, inbox, alertText, *probeTarget, repaintNow),
+        MakeAttemptLauncher(inbox));
 
     InputLevelMonitor monitor;
     monitor.SetParams(settings.stream.processing);
@@ -208,14 +242,8 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     std::signal(SIGTERM, OnStopSignal);
 
     supervisor.StartStreaming();
-    if (!supervisor.CurrentEngine()) {
-        std::fprintf(stderr, "%s\n", alertText.c_str());
-        return kExitFailure;
-    }
-    std::printf("Streaming to %s:%u%s%s\n", settings.stream.server.host.c_str(), settings.stream.server.port,
-                settings.stream.server.mountPoint.rfind('/', 0) == 0 ? "" : "/",
-                settings.stream.server.mountPoint.c_str());
-    std::fflush(stdout);
+    // The first attempt's end is announced once: on air, or its alert and out.
+    bool announced = false;
 
     // A line a second for a reader; the journal keeps every line, so one per status poll.
     const uint32_t lineTicks = OutputIsJournal() ? 50 : 10;
@@ -226,28 +254,37 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     for (uint32_t ticks = 0;; ++ticks) {
         if (stopSignal.load() || (hasSeconds && std::chrono::steady_clock::now() >= deadline))
             break;
-        for (Inbox::Event& event : inbox->TakeAll()) {
-            if (!event.isStatus)
-                supervisor.OnNetCheck(event.reachable);
-            else
-                supervisor.OnStatusResult(event.status ? &*event.status : nullptr);
+        Deliver(*inbox, supervisor);
+        if (!announced && !supervisor.AttemptRunning()) {
+            announced = true;
+            if (!supervisor.CurrentEngine()) {
+                std::fprintf(stderr, "%s\n", alertText.c_str());
+                exitStatus = kExitFailure;
+                break;
+            }
+            std::printf("Streaming to %s:%u%s%s\n", settings.stream.server.host.c_str(), settings.stream.server.port,
+                        settings.stream.server.mountPoint.rfind('/', 0) == 0 ? "" : "/",
+                        settings.stream.server.mountPoint.c_str());
+            std::fflush(stdout);
         }
         supervisor.SupervisionTick();
         const bool lost = view.caption == kCaptionOffline;
-        // The meters follow the input while no engine streams, as the window's do.
-        if (!lost)
+        // The meters follow the input while no engine streams, as the window's do; not
+        // before the first attempt ends, so the device is opened once while it connects.
+        if (!lost && announced)
             KeepInputMonitor(monitor, settings.stream, supervisor.CurrentEngine());
 
-        if (terminal || ticks % lineTicks == 0 || lost)
+        // While the first attempt runs, the "Connecting..." line printed as it began stays.
+        if (announced && (terminal || ticks % lineTicks == 0 || lost))
             printLine(StatusLine(supervisor, settings, monitor, view));
         if (lost) {
             std::fprintf(stderr, "%sStream lost: %s\n", terminal ? "\n" : "", supervisor.state.statusText.c_str());
             exitStatus = kExitFailure;
             break;
         }
-        // Every 100 ms while the ticks keep up; a tick that overran (a blocking attempt)
-        // is followed by the next one 100 ms after it returned, as a window timer
-        // fires: missed ticks are not made up in a burst.
+        // Every 100 ms while the ticks keep up; a tick that overran is followed by the
+        // next one 100 ms after it returned, as a window timer fires: missed ticks are
+        // not made up in a burst.
         const auto returned = std::chrono::steady_clock::now();
         next += tick;
         if (next < returned)
@@ -265,7 +302,7 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     const auto settle = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (supervisor.state.statusPollInFlight && std::chrono::steady_clock::now() < settle) {
         for (const Inbox::Event& event : inbox->TakeAll()) {
-            if (event.isStatus)
+            if (event.isStatus && !event.attempt)
                 supervisor.state.statusPollInFlight = false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -65,6 +65,14 @@ int LitDots(float level)
     return std::min(kMeterDots, static_cast<int>(clamped * kMeterDots));
 }
 
+Indicator LiveEncoderIndicator(bool attemptRunning, bool hasEngine, EngineState state,
+                               int32_t consecutiveSendFailures)
+{
+    if (attemptRunning)
+        return {"Connecting...", IndicatorColour::Yellow};
+    return EncoderIndicator(hasEngine, state, consecutiveSendFailures);
+}
+
 Indicator AudioQuality::Update(float leftLevel, float rightLevel)
 {
     const float peak = leftLevel > rightLevel ? leftLevel : rightLevel;

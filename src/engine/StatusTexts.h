@@ -30,6 +30,10 @@ struct Indicator {
 Indicator InternetIndicator(int32_t internetState);
 // Encoder indicator; hasEngine false gives "Offline".
 Indicator EncoderIndicator(bool hasEngine, EngineState state, int32_t consecutiveSendFailures);
+// The encoder indicator as both front ends show it: "Connecting..." in yellow while a
+// connection attempt runs, whatever engine is current meanwhile; otherwise as above.
+Indicator LiveEncoderIndicator(bool attemptRunning, bool hasEngine, EngineState state,
+                               int32_t consecutiveSendFailures);
 
 // Audio quality from the meters, smoothed per paint: a quick rise, a three-second hold
 // and a slow fall.

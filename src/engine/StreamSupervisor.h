@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/ConnectionAttempt.h"
 #include "engine/EngineConfig.h"
 #include "engine/EngineState.h"
 
@@ -33,6 +34,8 @@ struct SupervisionState {
     bool netCheckInFlight = false;
     bool statusPollInFlight = false;
     bool statusResultArrived = false;
+    // A connection attempt runs on its own thread; its result is awaited.
+    bool attemptRunning = false;
     InternetState internetState = InternetState::Unknown;
     std::string statusText = "Idle";
     std::string startTimeText;
@@ -47,7 +50,7 @@ struct SupervisionHooks {
     std::function<void(bool enabled)> enableStart;
     std::function<void(bool enabled)> enableStop;
     std::function<void(const std::string& title, const std::string& text)> alert;
-    // Repaint at once, before a blocking handshake.
+    // Repaint at once, as a connection attempt begins.
     std::function<void()> repaintNow;
     // Repaint on the next occasion (every tick).
     std::function<void()> invalidate;
@@ -76,18 +79,31 @@ std::string LocalTimeText();
 // "Reconnecting in %ds..." for the ticks left.
 std::string ReconnectCountdownText(int32_t ticksLeft);
 
-// Starts, stops and keeps up one stream on a 100 ms tick. Everything runs on the one
-// supervising thread; engines are created anew for every start and every reconnection.
-// Engine is StreamEngine in the product and a scripted stand-in in tests.
+// Runs one attempt's job on a thread of its own and hands the job's result, when not
+// null, back to the supervising thread's OnAttemptResult (by a posted message, an inbox).
+template <class Engine>
+using AttemptLauncher = std::function<void(AttemptJob<Engine> job)>;
+
+// Starts, stops and keeps up one stream on a 100 ms tick. Every decision is taken on the
+// one supervising thread; only the connection attempt (the engine's Initialize) runs
+// elsewhere, and its result completes the start or reconnection that launched it.
+// Engines are created anew for every start and every reconnection. Engine is
+// StreamEngine in the product and a scripted stand-in in tests.
 template <class Engine>
 class StreamSupervisor {
 public:
-    StreamSupervisor(SupervisedSettings supervisedSettings, SupervisionHooks supervisionHooks)
-        : settings(supervisedSettings), hooks(std::move(supervisionHooks))
+    StreamSupervisor(SupervisedSettings supervisedSettings, SupervisionHooks supervisionHooks,
+                     AttemptLauncher<Engine> attemptLauncher)
+        : settings(supervisedSettings), hooks(std::move(supervisionHooks)), launcher(std::move(attemptLauncher))
     {
     }
 
-    ~StreamSupervisor() { engine.reset(); }
+    // An attempt still under way is abandoned: its thread frees its engine.
+    ~StreamSupervisor()
+    {
+        AbandonAttempt();
+        engine.reset();
+    }
 
     StreamSupervisor(const StreamSupervisor&) = delete;
     StreamSupervisor& operator=(const StreamSupervisor&) = delete;
@@ -95,6 +111,12 @@ public:
     void StartStreaming();
     void StopStreaming();
     void SupervisionTick();
+
+    // The finished attempt of the job last launched; a stale or abandoned one is dropped.
+    void OnAttemptResult(std::unique_ptr<ConnectionAttempt<Engine>> attempt);
+    // Forgets the attempt under way, if any: its result will be dropped.
+    void AbandonAttempt();
+    bool AttemptRunning() const { return state.attemptRunning; }
 
     // A status poll's result (serverName, title, listeners), or null when the poll
     // failed: the values stay, and the next poll is scheduled either way.
@@ -115,13 +137,20 @@ public:
     SupervisionState state;
 
 private:
-    bool AttemptReconnect();
+    void LaunchAttempt(bool reconnection);
+    void AttemptReconnect();
+    void CompleteStart(ConnectionAttempt<Engine>& attempt);
+    void CompleteReconnect(ConnectionAttempt<Engine>& attempt);
     void FailStart(const char* title);
     void Hook(const std::function<void()>& f) { if (f) f(); }
 
     SupervisedSettings settings;
     SupervisionHooks hooks;
+    AttemptLauncher<Engine> launcher;
     std::unique_ptr<Engine> engine;
+    // The generation of the attempt that is awaited; shared with the attempt threads,
+    // which check it to learn that they were abandoned.
+    std::shared_ptr<std::atomic<uint64_t>> generation = std::make_shared<std::atomic<uint64_t>>(0);
 };
 
 #include "engine/StreamSupervisorImpl.h"

@@ -7,14 +7,59 @@ void StreamSupervisor<Engine>::StartStreaming()
 {
     if (engine && engine->GetState() == EngineState::Streaming)
         return;
+    // The attempt under way (a start or a reconnection) already does what was asked.
+    if (state.attemptRunning)
+        return;
     state.statusText = "Connecting...";
     Hook(hooks.repaintNow);
 
     engine.reset();
-    engine = std::make_unique<Engine>();
     Hook(hooks.applySettings);
+    // Stop abandons the attempt, so it answers from the first moment.
+    if (hooks.enableStop)
+        hooks.enableStop(true);
+    LaunchAttempt(false);
+}
 
-    if (!engine->Initialize(settings.stream)) {
+template <class Engine>
+void StreamSupervisor<Engine>::LaunchAttempt(bool reconnection)
+{
+    auto attempt = std::make_unique<ConnectionAttempt<Engine>>();
+    attempt->generation = generation->fetch_add(1) + 1;
+    attempt->reconnection = reconnection;
+    attempt->engine = std::make_unique<Engine>();
+    state.attemptRunning = true;
+    // Last: a launcher may complete the attempt before it returns.
+    launcher(AttemptJob<Engine>(std::move(attempt), settings.stream, generation));
+}
+
+template <class Engine>
+void StreamSupervisor<Engine>::AbandonAttempt()
+{
+    if (!state.attemptRunning)
+        return;
+    state.attemptRunning = false;
+    generation->fetch_add(1);
+}
+
+template <class Engine>
+void StreamSupervisor<Engine>::OnAttemptResult(std::unique_ptr<ConnectionAttempt<Engine>> attempt)
+{
+    // A result nobody waits for any more goes with its record.
+    if (!attempt || !state.attemptRunning || attempt->generation != generation->load())
+        return;
+    state.attemptRunning = false;
+    if (attempt->reconnection)
+        CompleteReconnect(*attempt);
+    else
+        CompleteStart(*attempt);
+}
+
+template <class Engine>
+void StreamSupervisor<Engine>::CompleteStart(ConnectionAttempt<Engine>& attempt)
+{
+    engine = std::move(attempt.engine);
+    if (!attempt.initialized) {
         FailStart("Connection Failed");
         return;
     }
@@ -41,6 +86,9 @@ void StreamSupervisor<Engine>::FailStart(const char* title)
     // and the ticks it lets through may build the next engine of a pending
     // reconnection meanwhile, which must survive the alert.
     engine.reset();
+    // Stop stays for a countdown still pending from before the start.
+    if (hooks.enableStop)
+        hooks.enableStop(state.reconnectCountdown > 0);
     if (hooks.alert)
         hooks.alert(title, text);
 }
@@ -48,6 +96,7 @@ void StreamSupervisor<Engine>::FailStart(const char* title)
 template <class Engine>
 void StreamSupervisor<Engine>::StopStreaming()
 {
+    AbandonAttempt();
     state.reconnectCountdown = 0;
     state.startTimeText.clear();
     state.streamingActive = false;
@@ -65,7 +114,7 @@ void StreamSupervisor<Engine>::StopStreaming()
 }
 
 template <class Engine>
-bool StreamSupervisor<Engine>::AttemptReconnect()
+void StreamSupervisor<Engine>::AttemptReconnect()
 {
     state.statusText = "Reconnecting...";
     Hook(hooks.repaintNow);
@@ -73,9 +122,29 @@ bool StreamSupervisor<Engine>::AttemptReconnect()
         engine->Stop();
         engine.reset();
     }
-    engine = std::make_unique<Engine>();
     Hook(hooks.applySettings);
-    return engine->Initialize(settings.stream) && engine->Start();
+    LaunchAttempt(true);
+}
+
+template <class Engine>
+void StreamSupervisor<Engine>::CompleteReconnect(ConnectionAttempt<Engine>& attempt)
+{
+    engine = std::move(attempt.engine);
+    if (attempt.initialized && engine->Start()) {
+        state.statusText = "STREAMING";
+        state.streamingActive = true;
+        if (hooks.setCaption)
+            hooks.setCaption(kCaptionOnline);
+        if (hooks.enableStop)
+            hooks.enableStop(true);
+        return;
+    }
+    // The failed engine stays current until the next attempt.
+    state.statusText = "Reconnect failed, retrying...";
+    state.streamingActive = false;
+    state.reconnectCountdown = kReconnectDelayTicks;
+    if (hooks.setCaption)
+        hooks.setCaption(kCaptionReconnecting);
 }
 
 template <class Engine>
@@ -102,28 +171,15 @@ void StreamSupervisor<Engine>::SupervisionTick()
         }
     }
 
-    if (settings.persistentEncoding && state.reconnectCountdown > 0) {
+    // The countdown waits while an attempt runs: a start from the countdown's wait that
+    // fails lets the countdown go on where it was.
+    if (settings.persistentEncoding && state.reconnectCountdown > 0 && !state.attemptRunning) {
         state.reconnectCountdown -= 1;
         state.statusText = ReconnectCountdownText(state.reconnectCountdown);
         if (hooks.setCaption)
             hooks.setCaption((state.tickCount / 10) % 2 == 0 ? kCaptionReconnecting : kCaptionDisconnected);
-        if (state.reconnectCountdown == 0) {
-            if (AttemptReconnect()) {
-                state.statusText = "STREAMING";
-                state.streamingActive = true;
-                if (hooks.setCaption)
-                    hooks.setCaption(kCaptionOnline);
-                if (hooks.enableStop)
-                    hooks.enableStop(true);
-            } else {
-                // The failed engine stays current until the next attempt.
-                state.statusText = "Reconnect failed, retrying...";
-                state.streamingActive = false;
-                state.reconnectCountdown = kReconnectDelayTicks;
-                if (hooks.setCaption)
-                    hooks.setCaption(kCaptionReconnecting);
-            }
-        }
+        if (state.reconnectCountdown == 0)
+            AttemptReconnect();
     }
 
     if (state.statusResultArrived) {

@@ -142,8 +142,9 @@ void DrawServerBox(HDC dc, const PanelView& view, float left, float right)
     const StreamEngine* engine = view.engine;
     DrawIndicator(dc, view, 53, InternetIndicator(static_cast<int32_t>(s.internetState)), phase == 0, "Internet");
     DrawIndicator(dc, view, 71,
-                  EncoderIndicator(engine != nullptr, engine ? engine->GetState() : EngineState::Idle,
-                                   engine ? engine->ConsecutiveSendFailures() : 0),
+                  LiveEncoderIndicator(s.attemptRunning, engine != nullptr,
+                                       engine ? engine->GetState() : EngineState::Idle,
+                                       engine ? engine->ConsecutiveSendFailures() : 0),
                   phase == 2, "Encoder");
     DrawIndicator(dc, view, 89, view.audioQuality.Update(left, right), phase == 4, "Audio");
 }

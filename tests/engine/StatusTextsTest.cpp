@@ -40,6 +40,32 @@ TEST(StatusTextsTest, Indicators)
     EXPECT_EQ(IndicatorPhase(120), 0u);
 }
 
+// While an attempt runs the indicator says so in yellow, over whatever engine is current
+// (none at a start, or a failed one kept for the next reconnection); otherwise the
+// engine's own.
+TEST(StatusTextsTest, LiveEncoderIndicatorShowsARunningAttempt)
+{
+    struct Case {
+        bool attemptRunning;
+        bool hasEngine;
+        EngineState state;
+        const char* text;
+        IndicatorColour colour;
+    };
+    const Case cases[] = {
+        {true, false, EngineState::Idle, "Connecting...", IndicatorColour::Yellow},
+        {true, true, EngineState::Error, "Connecting...", IndicatorColour::Yellow},
+        {false, false, EngineState::Idle, "Offline", IndicatorColour::Red},
+        {false, true, EngineState::Error, "Disconnected", IndicatorColour::Red},
+        {false, true, EngineState::Streaming, "Connected", IndicatorColour::Green},
+    };
+    for (const Case& c : cases) {
+        const Indicator shown = LiveEncoderIndicator(c.attemptRunning, c.hasEngine, c.state, 0);
+        EXPECT_EQ(shown.text, c.text);
+        EXPECT_EQ(shown.colour, c.colour) << c.text;
+    }
+}
+
 TEST(StatusTextsTest, AudioQualityHoldsThreeSecondsThenFalls)
 {
     AudioQuality quality;

@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "base/DetachedWorker.h"
+
+#include "engine/StatusTexts.h"
 #include "engine/StreamSupervisor.h"
 #include "settings/AppSettings.h"
 
@@ -18,6 +25,13 @@ struct EngineScript {
     int destroyed = 0;
     int stopped = 0;
     std::vector<uint16_t> initializedPorts;
+
+    // With hold set, Initialize waits until release: a handshake that hangs.
+    std::mutex gateLock;
+    std::condition_variable gateChanged;
+    bool hold = false;
+    bool entered = false;
+    bool released = false;
 };
 
 EngineScript script;
@@ -34,10 +48,21 @@ bool Next(std::vector<bool>& results)
 class FakeEngine {
 public:
     FakeEngine() { ++script.constructed; }
-    ~FakeEngine() { ++script.destroyed; }
+    ~FakeEngine()
+    {
+        std::lock_guard<std::mutex> guard(script.gateLock);
+        ++script.destroyed;
+        script.gateChanged.notify_all();
+    }
 
     bool Initialize(const EngineConfig& config)
     {
+        {
+            std::unique_lock<std::mutex> guard(script.gateLock);
+            script.entered = true;
+            script.gateChanged.notify_all();
+            script.gateChanged.wait(guard, [] { return !script.hold || script.released; });
+        }
         script.initializedPorts.push_back(config.server.port);
         state = EngineState::Connecting;
         if (!Next(script.initializeResults)) {
@@ -92,14 +117,40 @@ struct Recorder {
     std::string polledMount;
 };
 
+using Supervisor = StreamSupervisor<FakeEngine>;
+using Attempt = std::unique_ptr<ConnectionAttempt<FakeEngine>>;
+
 class StreamSupervisorTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        script = EngineScript{};
+        script.initializeResults.clear();
+        script.startResults.clear();
+        script.failureMessage = "Failed to connect to Icecast server: Connection refused";
+        script.constructed = script.destroyed = script.stopped = 0;
+        script.initializedPorts.clear();
+        script.hold = script.entered = script.released = false;
         settings.stream.server.port = 8005;
         settings.stream.server.mountPoint = "/live";
     }
+
+    // A supervisor whose attempts run at once, on the calling thread, and report at once:
+    // the whole start or reconnection completes inside the call that launched it.
+    Supervisor& Make(SupervisionHooks hooks)
+    {
+        supervisor = std::make_unique<Supervisor>(Supervised(settings), std::move(hooks),
+                                                  [this](AttemptJob<FakeEngine> job) {
+                                                      if (inlineAttempts)
+                                                          supervisor->OnAttemptResult(job());
+                                                      else
+                                                          jobs.push_back(std::move(job));
+                                                  });
+        return *supervisor;
+    }
+    Supervisor& Make() { return Make(Hooks()); }
+
+    // With inlineAttempts off, jobs wait here until the test runs them.
+    Attempt RunJob(size_t index) { return jobs.at(index)(); }
 
     SupervisionHooks Hooks()
     {
@@ -123,11 +174,14 @@ protected:
 
     AppSettings settings;
     Recorder rec;
+    bool inlineAttempts = true;
+    std::vector<AttemptJob<FakeEngine>> jobs;
+    std::unique_ptr<Supervisor> supervisor;
 };
 
 TEST_F(StreamSupervisorTest, StartGoesOnlineAndASecondStartDoesNothing)
 {
-    StreamSupervisor<FakeEngine> s(Supervised(settings), Hooks());
+    Supervisor& s = Make();
     s.StartStreaming();
     EXPECT_EQ(Caption(), "Online");
     EXPECT_TRUE(rec.stopEnabled);
@@ -144,7 +198,7 @@ TEST_F(StreamSupervisorTest, StartGoesOnlineAndASecondStartDoesNothing)
 
 TEST_F(StreamSupervisorTest, FailedStartsAlertAndLeaveNoEngine)
 {
-    StreamSupervisor<FakeEngine> s(Supervised(settings), Hooks());
+    Supervisor& s = Make();
     script.initializeResults = {false};
     script.failureMessage = "Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.";
     s.StartStreaming();
@@ -174,7 +228,7 @@ TEST_F(StreamSupervisorTest, ReconnectionDuringAFailedStartsAlertSurvivesIt)
         for (int i = 0; i < kReconnectDelayTicks; ++i)
             self->SupervisionTick();
     };
-    StreamSupervisor<FakeEngine> s(Supervised(settings), hooks);
+    Supervisor& s = Make(hooks);
     self = &s;
     s.StartStreaming();
     s.CurrentEngine()->Fail("Server closed connection");
@@ -192,7 +246,7 @@ TEST_F(StreamSupervisorTest, ReconnectionDuringAFailedStartsAlertSurvivesIt)
 
 TEST_F(StreamSupervisorTest, LossWithoutPersistenceGoesOfflineWithTheReason)
 {
-    StreamSupervisor<FakeEngine> s(Supervised(settings), Hooks());
+    Supervisor& s = Make();
     s.StartStreaming();
     s.SupervisionTick();
     EXPECT_EQ(Caption(), "Online");
@@ -211,7 +265,7 @@ TEST_F(StreamSupervisorTest, LossWithoutPersistenceGoesOfflineWithTheReason)
 TEST_F(StreamSupervisorTest, LossWithPersistenceCountsDownBlinksAndReconnects)
 {
     settings.persistentEncoding = true;
-    StreamSupervisor<FakeEngine> s(Supervised(settings), Hooks());
+    Supervisor& s = Make();
     s.StartStreaming();
     // Bring tickCount to 9, so the loss is noticed on tick 10.
     for (int i = 0; i < 9; ++i)
@@ -252,7 +306,7 @@ TEST_F(StreamSupervisorTest, LossWithPersistenceCountsDownBlinksAndReconnects)
 TEST_F(StreamSupervisorTest, FailedReconnectionRetriesEveryFiftyTicksWithoutLimit)
 {
     settings.persistentEncoding = true;
-    StreamSupervisor<FakeEngine> s(Supervised(settings), Hooks());
+    Supervisor& s = Make();
     s.StartStreaming();
     s.CurrentEngine()->Fail("Connection lost (error 104)");
     script.initializeResults = {false, false};
@@ -280,7 +334,7 @@ TEST_F(StreamSupervisorTest, FailedReconnectionRetriesEveryFiftyTicksWithoutLimi
 TEST_F(StreamSupervisorTest, StopDuringCountdownCancelsIt)
 {
     settings.persistentEncoding = true;
-    StreamSupervisor<FakeEngine> s(Supervised(settings), Hooks());
+    Supervisor& s = Make();
     s.StartStreaming();
     s.CurrentEngine()->Fail("Server closed connection");
     for (int i = 0; i < 20; ++i)
@@ -298,7 +352,7 @@ TEST_F(StreamSupervisorTest, StopDuringCountdownCancelsIt)
 
 TEST_F(StreamSupervisorTest, StatusPollsRunOnlyWithAnAddressFiftyTicksAfterTheLastResult)
 {
-    StreamSupervisor<FakeEngine> s(Supervised(settings), Hooks());
+    Supervisor& s = Make();
     for (int i = 0; i < 200; ++i)
         s.SupervisionTick();
     EXPECT_EQ(rec.polls, 0);
@@ -338,7 +392,7 @@ TEST_F(StreamSupervisorTest, StatusPollsRunOnlyWithAnAddressFiftyTicksAfterTheLa
 
 TEST_F(StreamSupervisorTest, ProbeStartsOnTheFirstTickThenThirtyTicksAfterEachResult)
 {
-    StreamSupervisor<FakeEngine> s(Supervised(settings), Hooks());
+    Supervisor& s = Make();
     s.SupervisionTick();
     EXPECT_EQ(rec.probes, 1);
     for (int i = 0; i < 100; ++i)
@@ -355,6 +409,217 @@ TEST_F(StreamSupervisorTest, ProbeStartsOnTheFirstTickThenThirtyTicksAfterEachRe
     s.OnNetCheck(true);
     EXPECT_EQ(s.state.internetState, InternetState::Reachable);
     EXPECT_FALSE(s.state.netCheckInFlight);
+}
+
+// The attempt runs apart from the call that starts it; the supervisor keeps ticking and
+// completes the start only when the result is handed back.
+TEST_F(StreamSupervisorTest, StartCompletesWhenTheAttemptsResultArrives)
+{
+    inlineAttempts = false;
+    Supervisor& s = Make();
+    s.StartStreaming();
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_TRUE(s.AttemptRunning());
+    EXPECT_EQ(s.CurrentEngine(), nullptr) << "the attempt owns its engine until it reports";
+    EXPECT_EQ(s.state.statusText, "Connecting...");
+    EXPECT_TRUE(rec.stopEnabled) << "Stop abandons the attempt";
+    EXPECT_TRUE(script.initializedPorts.empty()) << "Initialize belongs to the attempt's thread";
+    const Indicator shown = LiveEncoderIndicator(s.AttemptRunning(), false, EngineState::Idle, 0);
+    EXPECT_EQ(shown.text, "Connecting...");
+
+    for (int i = 0; i < 60; ++i)
+        s.SupervisionTick();
+    EXPECT_EQ(rec.probes, 1) << "ticks go on while the handshake waits";
+    s.StartStreaming();
+    EXPECT_EQ(jobs.size(), 1u) << "a second start joins the attempt under way";
+    EXPECT_TRUE(rec.captions.empty());
+
+    s.OnAttemptResult(RunJob(0));
+    EXPECT_FALSE(s.AttemptRunning());
+    ASSERT_NE(s.CurrentEngine(), nullptr);
+    EXPECT_EQ(s.CurrentEngine()->GetState(), EngineState::Streaming);
+    EXPECT_EQ(Caption(), "Online");
+    EXPECT_TRUE(rec.stopEnabled);
+    EXPECT_EQ(script.initializedPorts, std::vector<uint16_t>{8005});
+}
+
+TEST_F(StreamSupervisorTest, FailedAttemptAlertsWhenItsResultArrives)
+{
+    inlineAttempts = false;
+    Supervisor& s = Make();
+    script.initializeResults = {false};
+    s.StartStreaming();
+    EXPECT_TRUE(rec.alerts.empty());
+    s.OnAttemptResult(RunJob(0));
+    EXPECT_EQ(rec.alerts, std::vector<std::string>{"Connection Failed|" + script.failureMessage});
+    EXPECT_EQ(s.CurrentEngine(), nullptr);
+    EXPECT_EQ(script.destroyed, 1);
+    EXPECT_FALSE(s.AttemptRunning());
+    EXPECT_FALSE(rec.stopEnabled);
+}
+
+// Stop abandons the attempt wherever it is: not begun, or finished with its result still
+// on the way. Either way no alert, no engine, and the attempt's engine is freed.
+TEST_F(StreamSupervisorTest, StopAbandonsTheAttemptAndDropsItsResult)
+{
+    struct Case {
+        const char* name;
+        bool jobRanBeforeStop;
+        bool initializeSucceeds;
+    };
+    const Case cases[] = {
+        {"before the handshake", false, true},
+        {"after a handshake that succeeded", true, true},
+        {"after a handshake that failed", true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        jobs.clear();
+        SetUp();
+        rec = Recorder{};
+        inlineAttempts = false;
+        Supervisor& s = Make();
+        script.initializeResults = {c.initializeSucceeds};
+        s.StartStreaming();
+        Attempt finished = c.jobRanBeforeStop ? RunJob(0) : nullptr;
+        s.StopStreaming();
+        EXPECT_FALSE(s.AttemptRunning());
+        EXPECT_EQ(Caption(), "Start");
+        EXPECT_EQ(s.state.statusText, "Stopped");
+        if (c.jobRanBeforeStop)
+            s.OnAttemptResult(std::move(finished));
+        else
+            EXPECT_EQ(RunJob(0), nullptr) << "an abandoned attempt reports nothing";
+        EXPECT_EQ(s.CurrentEngine(), nullptr);
+        EXPECT_TRUE(rec.alerts.empty());
+        EXPECT_EQ(script.destroyed, 1);
+        EXPECT_EQ(script.initializedPorts.size(), c.jobRanBeforeStop ? 1u : 0u);
+        EXPECT_FALSE(rec.stopEnabled);
+    }
+}
+
+TEST_F(StreamSupervisorTest, ReconnectionAttemptsRunApartAndTheCountdownWaitsForThem)
+{
+    settings.persistentEncoding = true;
+    Supervisor& s = Make();
+    s.StartStreaming();
+    s.CurrentEngine()->Fail("Server closed connection");
+    inlineAttempts = false;
+    for (int i = 0; i < 50; ++i)
+        s.SupervisionTick();
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(s.state.statusText, "Reconnecting...");
+    EXPECT_EQ(s.CurrentEngine(), nullptr) << "the lost engine goes before the attempt";
+    EXPECT_EQ(script.stopped, 1);
+    for (int i = 0; i < 120; ++i)
+        s.SupervisionTick();
+    EXPECT_EQ(jobs.size(), 1u) << "no second attempt while one runs";
+    EXPECT_EQ(s.state.reconnectCountdown, 0);
+
+    script.initializeResults = {false};
+    s.OnAttemptResult(RunJob(0));
+    EXPECT_EQ(s.state.statusText, "Reconnect failed, retrying...");
+    EXPECT_EQ(s.state.reconnectCountdown, 50);
+    EXPECT_EQ(Caption(), "Reconnecting");
+    EXPECT_NE(s.CurrentEngine(), nullptr) << "the failed attempt's engine stays current";
+    EXPECT_TRUE(rec.alerts.empty());
+
+    for (int i = 0; i < 50; ++i)
+        s.SupervisionTick();
+    ASSERT_EQ(jobs.size(), 2u);
+    s.OnAttemptResult(RunJob(1));
+    EXPECT_EQ(Caption(), "Online");
+    EXPECT_TRUE(s.state.streamingActive);
+    EXPECT_EQ(s.CurrentEngine()->GetState(), EngineState::Streaming);
+}
+
+// A start from the countdown's wait that fails leaves the countdown where it was.
+TEST_F(StreamSupervisorTest, StartDuringTheCountdownHoldsItUntilTheResult)
+{
+    settings.persistentEncoding = true;
+    Supervisor& s = Make();
+    s.StartStreaming();
+    s.CurrentEngine()->Fail("Server closed connection");
+    for (int i = 0; i < 20; ++i)
+        s.SupervisionTick();
+    const int32_t left = s.state.reconnectCountdown;
+    ASSERT_GT(left, 0);
+
+    inlineAttempts = false;
+    script.initializeResults = {false};
+    s.StartStreaming();
+    for (int i = 0; i < 100; ++i)
+        s.SupervisionTick();
+    EXPECT_EQ(s.state.reconnectCountdown, left);
+    EXPECT_EQ(jobs.size(), 1u);
+    s.OnAttemptResult(RunJob(0));
+    EXPECT_EQ(rec.alerts.size(), 1u);
+    EXPECT_TRUE(rec.stopEnabled) << "Stop still cancels the pending countdown";
+    for (int i = 0; i < left; ++i)
+        s.SupervisionTick();
+    EXPECT_EQ(jobs.size(), 2u) << "the countdown went on after the failed start";
+}
+
+// With real threads, as the product runs them: the supervising thread never waits for a
+// hanging handshake, and an abandoned attempt frees its engine on its own thread.
+TEST_F(StreamSupervisorTest, AbandonedHangingAttemptFreesItsEngineOnItsOwnThread)
+{
+    struct Mailbox {
+        std::mutex lock;
+        std::condition_variable arrived;
+        std::vector<Attempt> results;
+    };
+    auto mailbox = std::make_shared<Mailbox>();
+    supervisor = std::make_unique<Supervisor>(Supervised(settings), Hooks(), [mailbox](AttemptJob<FakeEngine> job) {
+        auto shared = std::make_shared<AttemptJob<FakeEngine>>(std::move(job));
+        const auto work = [mailbox, shared] {
+            Attempt result = (*shared)();
+            if (!result)
+                return;
+            std::lock_guard<std::mutex> guard(mailbox->lock);
+            mailbox->results.push_back(std::move(result));
+            mailbox->arrived.notify_all();
+        };
+        StartDetachedWorker(work, work);
+    });
+    Supervisor& s = *supervisor;
+    const auto waitFor = [](auto condition) {
+        std::unique_lock<std::mutex> guard(script.gateLock);
+        script.gateChanged.wait(guard, condition);
+    };
+
+    // A normal attempt reports through the mailbox.
+    s.StartStreaming();
+    {
+        std::unique_lock<std::mutex> guard(mailbox->lock);
+        mailbox->arrived.wait(guard, [&] { return !mailbox->results.empty(); });
+    }
+    s.OnAttemptResult(std::move(mailbox->results.front()));
+    mailbox->results.clear();
+    EXPECT_EQ(Caption(), "Online");
+    s.StopStreaming();
+
+    // A hanging one is abandoned while its handshake waits.
+    {
+        std::lock_guard<std::mutex> guard(script.gateLock);
+        script.hold = true;
+        script.entered = false;
+    }
+    s.StartStreaming();
+    waitFor([] { return script.entered; });
+    s.StopStreaming();
+    EXPECT_EQ(s.CurrentEngine(), nullptr);
+    EXPECT_EQ(Caption(), "Start");
+    {
+        std::lock_guard<std::mutex> guard(script.gateLock);
+        EXPECT_EQ(script.destroyed, 1) << "the hanging engine is still its thread's";
+        script.released = true;
+        script.gateChanged.notify_all();
+    }
+    waitFor([] { return script.destroyed == 2; });
+    std::lock_guard<std::mutex> guard(mailbox->lock);
+    EXPECT_TRUE(mailbox->results.empty());
+    EXPECT_TRUE(rec.alerts.empty());
 }
 
 TEST(ReconnectCountdownTextTest, RoundsTheSecondsUp)
