@@ -1,9 +1,5 @@
 #include "ui/SettingsDialogPaint.h"
 
-#include <objidl.h>
-
-#include <gdiplus.h>
-
 #include "ui/Controls.h"
 #include "ui/Gdi.h"
 #include "ui/SettingsDialog.h"
@@ -78,21 +74,7 @@ void PaintSettingsDialog(HWND window, int activeTab, const DialogFonts& fonts)
             for (int tab = 0; tab < kSettingsTabCount; ++tab)
                 PaintTab(dc, tab, activeTab);
         }
-        {
-            Gdiplus::Graphics g(dc);
-            g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
-            Gdiplus::GraphicsPath path;
-            const float d = 16.0f;
-            const float right = w - 1.0f - d;
-            const float bottom = h - 1.0f - d;
-            path.AddArc(0.0f, 0.0f, d, d, 180.0f, 90.0f);
-            path.AddArc(right, 0.0f, d, d, 270.0f, 90.0f);
-            path.AddArc(right, bottom, d, d, 0.0f, 90.0f);
-            path.AddArc(0.0f, bottom, d, d, 90.0f, 90.0f);
-            path.CloseFigure();
-            Gdiplus::Pen outline(Gdiplus::Color(200, 60, 64, 74), 1.0f);
-            g.DrawPath(&outline, &path);
-        }
+        OutlineWindowEdge(dc, w, h);
     });
 }
 

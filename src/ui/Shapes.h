@@ -43,6 +43,12 @@ void OutlineRoundedRect(HDC dc, const RoundedRect& rect, COLORREF colour, BYTE a
 // outlined opaquely.
 void FillRoundedBox(HDC dc, const RECT& box, float diameter, COLORREF fill, COLORREF outline);
 
+// The outline of a borderless window whose client area is width x height: a 1-pixel
+// ring in the windows' outline colour on the outermost rows and columns, with arcs of
+// diameter 16 matching the rounded corners. The main window and the settings dialog
+// both draw it as the last step of their paint.
+void OutlineWindowEdge(HDC dc, int width, int height);
+
 // Rounds a borderless window's corners (16 pixels): a window region, and the system's
 // rounded corners where dwmapi offers them.
 void RoundWindowCorners(HWND window, int width, int height);

@@ -4,6 +4,8 @@
 
 #include <gdiplus.h>
 
+#include "ui/Theme.h"
+
 namespace {
 
 Gdiplus::Color Opaque(COLORREF c, BYTE alpha = 255)
@@ -76,6 +78,22 @@ void FillRoundedBox(HDC dc, const RECT& box, float diameter, COLORREF fill, COLO
                             static_cast<float>(box.bottom - box.top - 1), diameter};
     FillRoundedRect(dc, shape, fill);
     OutlineRoundedRect(dc, shape, outline, 255);
+}
+
+void OutlineWindowEdge(HDC dc, int width, int height)
+{
+    // The ring's centre line lies on the centres of the outermost pixels: (0.5, 0.5) to
+    // (width - 0.5, height - 0.5) in pixel-edge terms. It is given here with the default
+    // pixel offset, where pixel centres are whole numbers; Wine's GDI+ moves paths the
+    // wrong way under the half-pixel modes, which put the ring one pixel inside at the
+    // top and left and off the bitmap at the right and bottom.
+    Gdiplus::Graphics g(dc);
+    g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+    g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeNone);
+    Gdiplus::GraphicsPath path;
+    AddRoundedPath(path, RoundedRect{0.0f, 0.0f, width - 1.0f, height - 1.0f, 16.0f});
+    Gdiplus::Pen pen(Opaque(ToColorref(colours::kOutline), colours::kOutlineAlpha), 1.0f);
+    g.DrawPath(&pen, &path);
 }
 
 void RoundWindowCorners(HWND window, int width, int height)

@@ -1,9 +1,5 @@
 #include "ui/StatusPanel.h"
 
-#include <objidl.h>
-
-#include <gdiplus.h>
-
 #include <algorithm>
 
 #include "engine/InputMeters.h"
@@ -175,17 +171,6 @@ void DrawStreamBox(HDC dc, const PanelView& view, const StreamStats& stats)
                   view.resources.buttonFont.Get());
 }
 
-void DrawOutline(HDC dc)
-{
-    RoundedRect r;
-    r.left = 0.5f;
-    r.top = 0.5f;
-    r.width = kMainWidth - 1.0f;
-    r.height = kMainHeight - 1.0f;
-    r.diameter = 16.0f;
-    OutlineRoundedRect(dc, r, ToColorref(colours::kOutline), colours::kOutlineAlpha);
-}
-
 } // namespace
 
 std::string FitText(const std::string& text, int x, int maxRight, const MeasureText& measure)
@@ -237,6 +222,6 @@ void PaintStatusPanel(const PanelView& view, HDC target)
     FillBox(dc, 8, 178, kMainWidth - 16, 42, ToColorref(colours::kPanel));
     DrawMeter(dc, view, 184, levels.left, "Left");
     DrawMeter(dc, view, 201, levels.right, "Right");
-    DrawOutline(dc);
+    OutlineWindowEdge(dc, kMainWidth, kMainHeight);
     BitBlt(target, 0, 0, kMainWidth, kMainHeight, dc, 0, 0, SRCCOPY);
 }

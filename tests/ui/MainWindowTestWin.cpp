@@ -250,6 +250,53 @@ TEST_F(MainWindowTest, PaintsBackgroundStripAndBoxes)
     EXPECT_COLOUR(canvas.At(8, 17), ToColorref(colours::kGreen));
 }
 
+// The outline colour laid at its alpha over what lies beneath, as GDI+ blends it.
+COLORREF OverBackground(Rgb colour, int alpha, Rgb background)
+{
+    const auto mix = [alpha](int over, int under) { return (over * alpha + under * (255 - alpha) + 127) / 255; };
+    return RGB(mix(colour.r, background.r), mix(colour.g, background.g), mix(colour.b, background.b));
+}
+
+bool Near(COLORREF a, COLORREF b)
+{
+    return std::abs(GetRValue(a) - GetRValue(b)) <= 3 && std::abs(GetGValue(a) - GetGValue(b)) <= 3 &&
+           std::abs(GetBValue(a) - GetBValue(b)) <= 3;
+}
+
+// The 1-pixel outline runs along the window's outermost rows and columns on all four
+// sides, and the pixels just inside it are the plain background.
+TEST_F(MainWindowTest, OutlineLiesOnAllFourEdges)
+{
+    Canvas canvas(kMainWidth, kMainHeight);
+    PaintPanel(canvas);
+    const COLORREF overStrip = OverBackground(colours::kOutline, colours::kOutlineAlpha, colours::kPanel);
+    const COLORREF overWindow = OverBackground(colours::kOutline, colours::kOutlineAlpha, colours::kWindow);
+    struct Case {
+        const char* edge;
+        POINT edgePixel;
+        COLORREF outline;
+        POINT inside;
+        COLORREF background;
+    };
+    const int right = kMainWidth - 1;
+    const int bottom = kMainHeight - 1;
+    const Case cases[] = {
+        {"top", {230, 0}, overStrip, {230, 1}, ToColorref(colours::kPanel)},
+        {"left", {0, 140}, overWindow, {1, 140}, ToColorref(colours::kWindow)},
+        {"right", {right, 140}, overWindow, {right - 1, 140}, ToColorref(colours::kWindow)},
+        {"bottom", {230, bottom}, overWindow, {230, bottom - 1}, ToColorref(colours::kWindow)},
+        {"left, beside the strip", {0, 20}, overStrip, {1, 20}, ToColorref(colours::kPanel)},
+        {"right, beside the strip", {right, 20}, overStrip, {right - 1, 20}, ToColorref(colours::kPanel)},
+    };
+    for (const Case& c : cases) {
+        const COLORREF onEdge = canvas.At(c.edgePixel.x, c.edgePixel.y);
+        EXPECT_TRUE(Near(onEdge, c.outline)) << c.edge << ": " << Hex(onEdge) << " instead of " << Hex(c.outline);
+        const COLORREF inside = canvas.At(c.inside.x, c.inside.y);
+        EXPECT_TRUE(Near(inside, c.background)) << c.edge << " inside: " << Hex(inside) << " instead of "
+                                                << Hex(c.background);
+    }
+}
+
 TEST_F(MainWindowTest, MeterDotsLightInProportionToTheLevel)
 {
     Canvas canvas(kMainWidth, kMainHeight);

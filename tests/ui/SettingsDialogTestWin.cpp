@@ -144,6 +144,38 @@ TEST_F(SettingsDialogTest, TabsAndSwitchesShowTheirState)
     EXPECT_TRUE(systemHidden);
 }
 
+// The dialog shares the main window's outline: on the outermost pixel of every side.
+TEST_F(SettingsDialogTest, OutlineLiesOnAllFourEdges)
+{
+    SettingsDialogData data = DefaultRecord();
+    Rgb edges[4]{}, insides[4]{};
+    RunDialog(data, [&](HWND dialog) {
+        RECT r;
+        GetClientRect(dialog, &r);
+        const POINT edge[4] = {{230, 0}, {0, 140}, {r.right - 1, 140}, {230, r.bottom - 1}};
+        const POINT inside[4] = {{230, 1}, {1, 140}, {r.right - 2, 140}, {230, r.bottom - 2}};
+        for (int i = 0; i < 4; ++i) {
+            edges[i] = PixelOf(dialog, edge[i].x, edge[i].y);
+            insides[i] = PixelOf(dialog, inside[i].x, inside[i].y);
+        }
+    });
+    const auto over = [](Rgb under) {
+        const auto mix = [](int o, int u) {
+            return static_cast<uint8_t>((o * colours::kOutlineAlpha + u * (255 - colours::kOutlineAlpha) + 127) / 255);
+        };
+        return Rgb{mix(colours::kOutline.r, under.r), mix(colours::kOutline.g, under.g), mix(colours::kOutline.b, under.b)};
+    };
+    const auto close = [](Rgb a, Rgb b) {
+        return std::abs(a.r - b.r) <= 3 && std::abs(a.g - b.g) <= 3 && std::abs(a.b - b.b) <= 3;
+    };
+    const char* names[4] = {"top", "left", "right", "bottom"};
+    for (int i = 0; i < 4; ++i) {
+        const Rgb under = i == 0 ? colours::kPanel : colours::kWindow; // the title strip is at the top
+        EXPECT_TRUE(close(edges[i], over(under))) << names[i];
+        EXPECT_TRUE(close(insides[i], under)) << names[i] << " inside";
+    }
+}
+
 TEST_F(SettingsDialogTest, ServerDotsFollowTheNewestTest)
 {
     const std::string good = "Authorization: Basic " + Base64Encode("source:right");
