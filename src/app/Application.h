@@ -15,6 +15,7 @@
 #include "icecast/ConnectivityProbe.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsStore.h"
+#include "ui/TrayIcon.h"
 #include "ui/WindowResources.h"
 
 // Everything the GUI thread keeps for the life of the program: window and control
@@ -35,6 +36,8 @@ public:
     HWND startButton = nullptr;
     HWND stopButton = nullptr;
     HWND settingsButton = nullptr;
+    // Present only while the window is hidden in the tray.
+    TrayIcon tray;
 
     // Fonts, logo and icons; released with the application, after the window.
     WindowResources resources;

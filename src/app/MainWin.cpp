@@ -19,19 +19,6 @@ namespace {
 
 const wchar_t kMutexName[] = L"KelmVantoro_SingleInstance_Mutex";
 
-// A second copy brings the first one's window forward and ends.
-void ActivateRunningCopy()
-{
-    HWND window = FindWindowW(kMainWindowClass, nullptr);
-    if (!window)
-        return;
-    if (!IsWindowVisible(window))
-        ShowWindow(window, SW_SHOW);
-    if (IsIconic(window))
-        ShowWindow(window, SW_RESTORE);
-    SetForegroundWindow(window);
-}
-
 // Test environments aim the reachability probe at a local address with
 // KV_PROBE_TARGET=ADDRESS:PORT, so no test ever reaches outside the machine.
 void ApplyProbeTarget(Application& app)

@@ -46,5 +46,6 @@ void MinimiseMainWindow(Application& app);
 // gone nobody handles them.
 void DrainPostedResults();
 
-void AddTrayIcon(HWND window, HICON icon);
-void RemoveTrayIcon(HWND window);
+// What a second start of the program does with the first one's window: shows it when
+// hidden in the tray, restores it when minimised and brings it to the front.
+void ActivateRunningCopy();

@@ -26,8 +26,6 @@ const wchar_t kMainWindowClass[] = L"KelmVantoroWnd";
 
 namespace {
 
-constexpr UINT kTrayIconId = 1;
-
 void SetCaption(Application& app, const std::string& caption)
 {
     SetWindowTextW(app.startButton, Widen(caption).c_str());
@@ -192,7 +190,7 @@ void OnDestroy(Application& app)
 {
     app.preview.StopPreview();
     app.previewActive = false;
-    RemoveTrayIcon(app.window);
+    app.tray.Remove();
     app.levelMonitor.Stop();
     // An attempt under way finishes on its own thread and frees its engine there.
     app.supervision.AbandonAttempt();
@@ -259,12 +257,19 @@ LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam
             OnTimer(app);
         return 0;
     case WM_APP_TRAY:
+        // Showing the window takes the icon away (WM_WINDOWPOSCHANGED).
         if (lParam == WM_LBUTTONUP || lParam == WM_LBUTTONDBLCLK) {
-            RemoveTrayIcon(window);
             ShowWindow(window, SW_SHOW);
             SetForegroundWindow(window);
         }
         return 0;
+    case WM_WINDOWPOSCHANGED:
+        // Every way back from the tray ends here: the icon's click, a second start of the
+        // program (ActivateRunningCopy, from its own process), any other ShowWindow or
+        // SetWindowPos that shows the window.
+        if (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW)
+            app.tray.Remove();
+        return DefWindowProcW(window, message, wParam, lParam);
     case WM_APP_STATUS: {
         std::unique_ptr<StatusResult> result(reinterpret_cast<StatusResult*>(lParam));
         app.supervision.OnStatusResult(result.get());
@@ -348,6 +353,7 @@ bool CreateMainWindow(Application& app, HINSTANCE instance)
                                   kMainWidth, kMainHeight, nullptr, nullptr, instance, &app);
     if (!window)
         return false;
+    app.tray.Attach(window, WM_APP_TRAY);
 
     WindowResources& res = app.resources;
     res.titleFont.Reset(CreateUiFont(22));
@@ -436,31 +442,21 @@ void DrainPostedResults()
 void MinimiseMainWindow(Application& app)
 {
     if (app.settings.minimizeToTray) {
-        AddTrayIcon(app.window, app.resources.trayIcon ? app.resources.trayIcon.Get() : app.resources.smallIcon.Get());
+        app.tray.Add(app.resources.trayIcon ? app.resources.trayIcon.Get() : app.resources.smallIcon.Get());
         ShowWindow(app.window, SW_HIDE);
     } else {
         ShowWindow(app.window, SW_MINIMIZE);
     }
 }
 
-void AddTrayIcon(HWND window, HICON icon)
+void ActivateRunningCopy()
 {
-    NOTIFYICONDATAW data{};
-    data.cbSize = sizeof(data);
-    data.hWnd = window;
-    data.uID = kTrayIconId;
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    data.uCallbackMessage = WM_APP_TRAY;
-    data.hIcon = icon ? icon : LoadIconW(nullptr, MAKEINTRESOURCEW(32512)); // IDI_APPLICATION
-    lstrcpynW(data.szTip, L"Kelm Vantoro", 128);
-    Shell_NotifyIconW(NIM_ADD, &data);
-}
-
-void RemoveTrayIcon(HWND window)
-{
-    NOTIFYICONDATAW data{};
-    data.cbSize = sizeof(data);
-    data.hWnd = window;
-    data.uID = kTrayIconId;
-    Shell_NotifyIconW(NIM_DELETE, &data);
+    HWND window = FindWindowW(kMainWindowClass, nullptr);
+    if (!window)
+        return;
+    if (!IsWindowVisible(window))
+        ShowWindow(window, SW_SHOW);
+    if (IsIconic(window))
+        ShowWindow(window, SW_RESTORE);
+    SetForegroundWindow(window);
 }

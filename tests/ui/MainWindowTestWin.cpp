@@ -231,6 +231,52 @@ TEST_F(MainWindowTest, MinimiseZoneHidesToTheTrayWhenAsked)
     EXPECT_TRUE(IsWindowVisible(app->window));
 }
 
+// Whether the shell holds the window's tray icon: it changes only an icon it has.
+bool ShellHasTrayIcon(HWND window)
+{
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof(data);
+    data.hWnd = window;
+    data.uID = 1;
+    data.uFlags = NIF_TIP;
+    lstrcpynW(data.szTip, L"Kelm Vantoro", ARRAYSIZE(data.szTip));
+    return Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+}
+
+// However the window comes back from the tray, its icon goes: the icon's clicks, a
+// second start of the program (which finds the window by its class) and a plain show.
+TEST_F(MainWindowTest, EveryWayBackFromTheTrayTakesTheIconAway)
+{
+    struct Case {
+        const char* path;
+        void (*restore)(HWND window);
+    };
+    const Case cases[] = {
+        {"click on the icon", [](HWND w) { SendMessageW(w, WM_APP_TRAY, 1, WM_LBUTTONUP); }},
+        {"double click on the icon", [](HWND w) { SendMessageW(w, WM_APP_TRAY, 1, WM_LBUTTONDBLCLK); }},
+        {"second start", [](HWND) { ActivateRunningCopy(); }},
+        {"SetWindowPos", [](HWND w) { SetWindowPos(w, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW); }},
+    };
+    app->settings.minimizeToTray = true;
+    for (const Case& c : cases) {
+        MinimiseMainWindow(*app);
+        ASSERT_FALSE(IsWindowVisible(app->window)) << c.path;
+        EXPECT_TRUE(app->tray.Present()) << c.path;
+        EXPECT_TRUE(ShellHasTrayIcon(app->window)) << c.path;
+        c.restore(app->window);
+        EXPECT_TRUE(IsWindowVisible(app->window)) << c.path;
+        EXPECT_FALSE(app->tray.Present()) << c.path;
+        EXPECT_FALSE(ShellHasTrayIcon(app->window)) << c.path << ": the icon stayed behind";
+    }
+    // Hidden again, the window has one icon; it goes with the window.
+    MinimiseMainWindow(*app);
+    MinimiseMainWindow(*app);
+    EXPECT_TRUE(ShellHasTrayIcon(app->window));
+    const HWND window = app->window;
+    DestroyWindow(window);
+    EXPECT_FALSE(ShellHasTrayIcon(window));
+}
+
 TEST_F(MainWindowTest, PaintsBackgroundStripAndBoxes)
 {
     Canvas canvas(kMainWidth, kMainHeight);
