@@ -36,6 +36,9 @@ public:
     HWND startButton = nullptr;
     HWND stopButton = nullptr;
     HWND settingsButton = nullptr;
+    // The Start button's tooltip; startTipText is what it says now.
+    HWND startTip = nullptr;
+    std::wstring startTipText;
     // Present only while the window is hidden in the tray.
     TrayIcon tray;
 

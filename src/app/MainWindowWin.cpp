@@ -26,10 +26,89 @@ const wchar_t kMainWindowClass[] = L"KelmVantoroWnd";
 
 namespace {
 
+std::wstring WindowText(HWND window)
+{
+    wchar_t text[64] = {};
+    GetWindowTextW(window, text, 64);
+    return text;
+}
+
+// The captions of a stream that ended: failed for good, or waiting to reconnect.
+bool IsEndedCaption(const std::string& caption)
+{
+    return caption == kCaptionOffline || caption == kCaptionReconnecting || caption == kCaptionDisconnected;
+}
+
+TOOLINFOW StartTool(const Application& app)
+{
+    TOOLINFOW tool{};
+    // The size every version of the common controls takes.
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = app.window;
+    tool.uId = reinterpret_cast<UINT_PTR>(app.startButton);
+    return tool;
+}
+
+void CreateStartTip(Application& app)
+{
+    app.startTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, app.window, nullptr,
+                                   app.instance, nullptr);
+    if (!app.startTip)
+        return;
+    TOOLINFOW tool = StartTool(app);
+    tool.lpszText = const_cast<wchar_t*>(L"");
+    SendMessageW(app.startTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    // Status lines may hold a line break; a width limit makes the tip honour it.
+    SendMessageW(app.startTip, TTM_SETMAXTIPWIDTH, 0, 320);
+    app.startTipText.clear();
+}
+
+// Why the stream ended is the last status line; the Start button's tooltip carries it
+// while the caption says the stream is gone. An empty text shows no tip at all.
+void RefreshStartTip(Application& app)
+{
+    if (!app.startTip)
+        return;
+    const std::string caption = Narrow(WindowText(app.startButton));
+    const std::wstring text = IsEndedCaption(caption) ? Widen(app.supervision.state.statusText) : std::wstring();
+    if (text == app.startTipText)
+        return;
+    app.startTipText = text;
+    TOOLINFOW tool = StartTool(app);
+    tool.lpszText = const_cast<wchar_t*>(app.startTipText.c_str());
+    SendMessageW(app.startTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+// A stream that was on air has just ended. Hidden in the tray, the window tells it by a
+// balloon over the icon: the reason, and what happens next when it reconnects (the
+// status line then counts down, and the failed engine still holds the reason).
+void OnStreamLost(Application& app)
+{
+    if (IsWindowVisible(app.window) || !app.tray.Present())
+        return;
+    std::string text = app.supervision.state.statusText;
+    if (const StreamEngine* engine = app.engine()) {
+        const std::string reason = engine->GetStatusMessage();
+        if (!reason.empty() && reason != text)
+            text = reason + "\n" + text;
+    }
+    app.tray.ShowBalloon(L"Stream lost", Widen(text));
+}
+
 void SetCaption(Application& app, const std::string& caption)
 {
+    const std::string previous = Narrow(WindowText(app.startButton));
     SetWindowTextW(app.startButton, Widen(caption).c_str());
     InvalidateRect(app.startButton, nullptr, TRUE);
+    // "Offline" comes only from a stream lost without Auto reconnect: its start time no
+    // longer describes anything on air. A reconnection keeps the first start's time.
+    if (caption == kCaptionOffline)
+        app.supervision.state.startTimeText.clear();
+    if (previous == kCaptionOnline && IsEndedCaption(caption))
+        OnStreamLost(app);
+    RefreshStartTip(app);
 }
 
 // Reports a poll's result to the window. The record belongs to the message; when the
@@ -72,13 +151,6 @@ ButtonLook StartButtonLook(const std::wstring& text)
     if (caption == kCaptionOffline)
         return {RGB(200, 50, 50), RGB(160, 30, 30), 0xEB5E};
     return {RGB(60, 65, 80), RGB(50, 55, 68), 0xE768};
-}
-
-std::wstring WindowText(HWND window)
-{
-    wchar_t text[64] = {};
-    GetWindowTextW(window, text, 64);
-    return text;
 }
 
 SIZE TextSize(HDC dc, HFONT font, const std::wstring& text)
@@ -160,6 +232,8 @@ void OnTimer(Application& app)
 {
     app.supervision.SupervisionTick();
     KeepInputMonitor(app.levelMonitor, app.settings.stream, app.engine());
+    // The status line changes without the caption (the countdown, an attempt beginning).
+    RefreshStartTip(app);
 }
 
 LRESULT OnLeftButtonDown(Application& app, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -282,6 +356,7 @@ LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam
         std::unique_ptr<ConnectionAttempt<StreamEngine>> attempt(
             reinterpret_cast<ConnectionAttempt<StreamEngine>*>(lParam));
         app.supervision.OnAttemptResult(std::move(attempt));
+        RefreshStartTip(app);
         return 0;
     }
     default:
@@ -342,7 +417,7 @@ void ActOnStartupSettings(Application& app)
 
 bool CreateMainWindow(Application& app, HINSTANCE instance)
 {
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
     app.instance = instance;
     if (!RegisterMainClass(instance))
@@ -370,6 +445,7 @@ bool CreateMainWindow(Application& app, HINSTANCE instance)
     app.stopButton = MakeButton(app, L"\u25A0  Stop", 154, 242, 85, IDC_STOP);
     app.settingsButton = MakeButton(app, L"\u2699  Settings", 359, 242, 85, IDC_SETTINGS);
     EnableWindow(app.stopButton, FALSE);
+    CreateStartTip(app);
 
     app.store.LoadSettingsFile(app.settingsPath);
     ApplyStoredSettings(app.store, app.settings);

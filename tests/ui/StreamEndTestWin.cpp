@@ -1,0 +1,222 @@
+// How the main window tells why a stream ended: the Start button's tooltip, the tray
+// balloon while the window is hidden, and the start time of a stream that is gone.
+// The streams go to a scripted server on 127.0.0.1 that drops them after a moment.
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "GdiplusSuite.h"
+#include "app/Application.h"
+#include "app/MainWindow.h"
+#include "base/WideText.h"
+#include "support/LoopbackServer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The balloons the window asked the shell for; every call still reaches the shell.
+struct ShellRecorder {
+    static inline std::vector<std::wstring> balloons;
+    static BOOL WINAPI Call(DWORD message, PNOTIFYICONDATAW data)
+    {
+        if (message == NIM_MODIFY && (data->uFlags & NIF_INFO))
+            balloons.push_back(data->szInfo);
+        return Shell_NotifyIconW(message, data);
+    }
+};
+
+class StreamEndTest : public GdiplusSuite {
+protected:
+    void SetUp() override
+    {
+        app = std::make_unique<Application>();
+        app->settingsPath = "Z:\\kelm-vantoro-no-such-folder\\config.dat";
+        app->probeTarget = ProbeTarget{"127.0.0.1", 1};
+        ASSERT_TRUE(CreateMainWindow(*app, GetModuleHandleW(nullptr)));
+        app->tray.shell = ShellRecorder::Call;
+        ShellRecorder::balloons.clear();
+    }
+    void TearDown() override
+    {
+        if (IsWindow(app->window))
+            DestroyWindow(app->window);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        }
+        app.reset();
+    }
+
+    std::wstring Caption() const
+    {
+        wchar_t text[64] = {};
+        GetWindowTextW(app->startButton, text, 64);
+        return text;
+    }
+    std::wstring TipText() const
+    {
+        wchar_t text[256] = {};
+        TOOLINFOW tool{};
+        tool.cbSize = TTTOOLINFOW_V2_SIZE;
+        tool.hwnd = app->window;
+        tool.uId = reinterpret_cast<UINT_PTR>(app->startButton);
+        tool.uFlags = TTF_IDISHWND;
+        tool.lpszText = text;
+        SendMessageW(app->startTip, TTM_GETTEXTW, ARRAYSIZE(text), reinterpret_cast<LPARAM>(&tool));
+        return text;
+    }
+    // Runs the window's messages (ticks, attempt results) until done() or limitMs.
+    bool PumpUntil(const std::function<bool()>& done, int limitMs)
+    {
+        const Clock::time_point end = Clock::now() + std::chrono::milliseconds(limitMs);
+        while (!done()) {
+            if (Clock::now() > end)
+                return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+        }
+        return true;
+    }
+    void Tick() { SendMessageW(app->window, WM_TIMER, kSupervisionTimer, 0); }
+
+    std::unique_ptr<Application> app;
+};
+
+bool HaveAudio()
+{
+    return std::getenv("PULSE_SERVER") != nullptr;
+}
+
+// The tooltip says the last status line exactly while the caption says the stream has
+// ended, and nothing otherwise.
+TEST_F(StreamEndTest, StartTooltipCarriesTheStatusLineWhileTheStreamHasEnded)
+{
+    ASSERT_NE(app->startTip, nullptr);
+    wchar_t cls[64] = {};
+    GetClassNameW(app->startTip, cls, 64);
+    EXPECT_STREQ(cls, TOOLTIPS_CLASSW);
+    EXPECT_EQ(TipText(), L"");
+
+    struct Case {
+        const wchar_t* caption;
+        bool showsStatus;
+    };
+    for (const Case& c : {Case{L"Offline", true}, Case{L"Online", false}, Case{L"Reconnecting", true},
+                          Case{L"Start", false}, Case{L"Disconnected", true}}) {
+        SetWindowTextW(app->startButton, c.caption);
+        app->supervision.state.statusText = "Connection lost (send timeout)";
+        Tick();
+        EXPECT_EQ(TipText(), c.showsStatus ? L"Connection lost (send timeout)" : L"") << c.caption;
+        // A new status line under the same caption follows on the next tick.
+        app->supervision.state.statusText = "Reconnecting in 3s...\nM\xC3\xBCnchen";
+        Tick();
+        EXPECT_EQ(TipText(), c.showsStatus ? L"Reconnecting in 3s...\nM\u00FCnchen" : L"") << c.caption;
+    }
+    // Stop sets "Start" itself: the tip empties at once.
+    SetWindowTextW(app->startButton, L"Offline");
+    Tick();
+    SendMessageW(app->window, WM_COMMAND, MAKEWPARAM(IDC_STOP, 0), 0);
+    EXPECT_EQ(Caption(), L"Start");
+    EXPECT_EQ(TipText(), L"");
+}
+
+// A server that takes a stream, reads a little of it and hangs up.
+std::unique_ptr<LoopbackServer> DroppingServer()
+{
+    return std::make_unique<LoopbackServer>([](LoopbackPeer& peer, int) {
+        peer.ReadRequest();
+        peer.Write("HTTP/1.0 200 OK\r\n\r\n");
+        peer.Read(4000);
+    });
+}
+
+// A stream is dropped by its server, with the window shown or hidden in the tray, with
+// and without Auto reconnect.
+TEST_F(StreamEndTest, ALostStreamSaysWhyAndForgetsItsStartTimeUnlessItReconnects)
+{
+    if (!HaveAudio())
+        GTEST_SKIP() << "needs scripts/testenv (PulseAudio)";
+    struct Case {
+        const char* name;
+        bool hidden;
+        bool reconnect;
+    };
+    const Case cases[] = {
+        {"shown, no reconnect", false, false},
+        {"hidden, no reconnect", true, false},
+        {"hidden, reconnect", true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::unique_ptr<LoopbackServer> server = DroppingServer();
+        app->store.SetString("Icecast", "host", "127.0.0.1");
+        app->store.SetInt("Icecast", "port", server->Port());
+        app->store.SetString("Icecast", "mountPoint", "/dropped");
+        app->store.SetString("Icecast", "password", "hackme");
+        app->store.SetBool("System", "persistentEncoding", c.reconnect);
+        app->store.SetBool("System", "minimizeToTray", c.hidden);
+        ShellRecorder::balloons.clear();
+
+        SendMessageW(app->window, WM_COMMAND, MAKEWPARAM(IDC_START, 0), 0);
+        ASSERT_TRUE(PumpUntil([&] { return Caption() == L"Online"; }, 30000)) << Narrow(Caption());
+        const std::string started = app->supervision.state.startTimeText;
+        EXPECT_FALSE(started.empty());
+        EXPECT_EQ(TipText(), L"");
+        if (c.hidden)
+            MinimiseMainWindow(*app);
+        ASSERT_EQ(IsWindowVisible(app->window) == FALSE, c.hidden);
+
+        ASSERT_TRUE(PumpUntil([&] { return Caption() != L"Online"; }, 30000));
+        const std::string status = app->supervision.state.statusText;
+        if (c.reconnect) {
+            // Which of the two blinking captions depends on the tick count.
+            EXPECT_TRUE(Caption() == L"Reconnecting" || Caption() == L"Disconnected") << Narrow(Caption());
+            EXPECT_EQ(status.rfind("Reconnecting in ", 0), 0u) << status;
+            EXPECT_EQ(app->supervision.state.startTimeText, started); // the first start's time stays
+        } else {
+            EXPECT_EQ(Caption(), L"Offline");
+            EXPECT_TRUE(status == "Server closed connection" || status.rfind("Connection lost", 0) == 0) << status;
+            EXPECT_EQ(app->supervision.state.startTimeText, "");
+        }
+        EXPECT_EQ(TipText(), Widen(status));
+
+        if (c.hidden) {
+            ASSERT_EQ(ShellRecorder::balloons.size(), 1u);
+            const std::wstring& balloon = ShellRecorder::balloons[0];
+            EXPECT_NE(balloon.find(Widen(status)), std::wstring::npos) << Narrow(balloon);
+            // Reconnecting, the line counts down; the reason comes first.
+            if (c.reconnect) {
+                EXPECT_TRUE(balloon.rfind(L"Server closed connection\n", 0) == 0 ||
+                            balloon.rfind(L"Connection lost", 0) == 0)
+                    << Narrow(balloon);
+            }
+        } else {
+            EXPECT_TRUE(ShellRecorder::balloons.empty());
+        }
+        // Further ticks of the countdown bring no second balloon.
+        Tick();
+        Tick();
+        EXPECT_EQ(ShellRecorder::balloons.size(), c.hidden ? 1u : 0u);
+
+        SendMessageW(app->window, WM_COMMAND, MAKEWPARAM(IDC_STOP, 0), 0);
+        EXPECT_EQ(TipText(), L"");
+        ShowWindow(app->window, SW_SHOW);
+    }
+}
+
+} // namespace
