@@ -444,6 +444,9 @@ bool CreateMainWindow(Application& app, HINSTANCE instance)
     app.startButton = MakeButton(app, L"Start", 16, 242, 128, IDC_START);
     app.stopButton = MakeButton(app, L"\u25A0  Stop", 154, 242, 85, IDC_STOP);
     app.settingsButton = MakeButton(app, L"\u2699  Settings", 359, 242, 85, IDC_SETTINGS);
+    // Drawn by DrawButton in the button font; each button says so when asked.
+    for (HWND button : {app.startButton, app.stopButton, app.settingsButton})
+        SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(res.buttonFont.Get()), FALSE);
     EnableWindow(app.stopButton, FALSE);
     CreateStartTip(app);
 

@@ -299,7 +299,7 @@ HWND MakeActivityStrip(HWND parent, int id, int x, int y, const ActivityLamps* l
 {
     auto data = std::make_unique<Subclass>();
     data->lamps = lamps;
-    data->captionFont.Reset(CreateUiFont(-13));
+    data->captionFont.Reset(CreateUiFont(13));
     return MakeSubclassedStatic(parent, id, x, y, 252, 18, std::move(data), PaintOnlyProc<PaintActivityStrip>);
 }
 

@@ -140,7 +140,8 @@ void CreateDspTab()
         {194, IDC_COMP_SWITCH, IDC_LIMIT_SWITCH, L"Comp", L"Limit"},
     };
     for (const auto& row : rows) {
-        AddSwitch(3, row.left, 32, row.y, row.leftLabel, 74, 36);
+        // 38 wide: up to the strips and sliders at x 112, room for "Comp".
+        AddSwitch(3, row.left, 32, row.y, row.leftLabel, 74, 38);
         AddSwitch(3, row.right, 370, row.y, row.rightLabel, 408, 42);
     }
     s.inputLamps.captions = {L"HPF", L"Gate", L"Gain", L"AGC", L"Comp"};
@@ -200,9 +201,11 @@ void OnCreate(HWND window, SettingsDialogData* data)
     DialogState& s = *state;
     s.window = window;
     s.data = data;
-    s.font16.Reset(CreateUiFont(-16));
-    s.font18.Reset(CreateUiFont(-18));
-    s.tabFont.Reset(CreateUiFont(-13, FW_BOLD));
+    // Cell heights, as every other window of the program gives them: the character
+    // heights these once were drew a third larger than the main window's 16 px text.
+    s.font16.Reset(CreateUiFont(16));
+    s.font18.Reset(CreateUiFont(18));
+    s.tabFont.Reset(CreateUiFont(13, FW_BOLD));
     s.windowBrush.Reset(CreateSolidBrush(ToColorref(colours::kWindow)));
     s.editBrush.Reset(CreateSolidBrush(ToColorref(colours::kEdit)));
     s.panelBrush.Reset(CreateSolidBrush(ToColorref(colours::kPanel)));

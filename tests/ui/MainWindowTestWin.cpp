@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "CutTexts.h"
 #include "app/Application.h"
 #include "icecast/StatusPoller.h"
 #include "ui/Gdi.h"
@@ -455,6 +456,20 @@ TEST_F(MainWindowTest, ButtonFillsFollowTheCaption)
     EXPECT_COLOUR(canvas.At(2, 14), RGB(80, 85, 100));
     DrawButtonInto(canvas, app->settingsButton, IDC_SETTINGS, 0);
     EXPECT_COLOUR(canvas.At(3, 2), RGB(60, 65, 80)); // its text reaches the sides
+}
+
+// The buttons show their whole text in their own font, the Start button with each of
+// its captions.
+TEST_F(MainWindowTest, NoButtonTextIsCut)
+{
+    for (const wchar_t* caption : {L"Start", L"Online", L"Reconnecting", L"Disconnected", L"Offline"}) {
+        SetWindowTextW(app->startButton, caption);
+        for (const std::string& line : CutTexts(app->window))
+            ADD_FAILURE() << line;
+    }
+    // Their own font is the one they are drawn in.
+    for (HWND button : {app->startButton, app->stopButton, app->settingsButton})
+        EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0)), app->resources.buttonFont.Get());
 }
 
 TEST_F(MainWindowTest, StartWithoutServerAlertsAndStopResets)

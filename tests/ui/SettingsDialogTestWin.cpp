@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "CutTexts.h"
 #include "GdiplusSuite.h"
 #include "audio/InputLevelMonitor.h"
 #include "icecast/Base64.h"
@@ -20,6 +21,7 @@
 #include "settings/SettingsApply.h"
 #include "support/LoopbackServer.h"
 #include "ui/Controls.h"
+#include "ui/Gdi.h"
 #include "ui/SettingsDialog.h"
 
 namespace {
@@ -174,6 +176,76 @@ TEST_F(SettingsDialogTest, OutlineLiesOnAllFourEdges)
         EXPECT_TRUE(close(edges[i], over(under))) << names[i];
         EXPECT_TRUE(close(insides[i], under)) << names[i] << " inside";
     }
+}
+
+// Every label and button of every tab shows its whole text, also the values the DSP
+// sliders write at their ends.
+TEST_F(SettingsDialogTest, NoLabelOrButtonTextIsCut)
+{
+    SettingsDialogData data = DefaultRecord();
+    std::vector<std::string> cut;
+    RunDialog(data, [&](HWND dialog) {
+        for (const std::string& line : CutTexts(dialog))
+            cut.push_back(line);
+        ClickTab(dialog, 3);
+        Click(dialog, IDC_GAIN_SWITCH);
+        Click(dialog, IDC_AGC_SWITCH);
+        Click(dialog, IDC_COMP_SWITCH);
+        for (int x : {0, 300}) {
+            for (int id : {IDC_GAIN_SLIDER, IDC_AGC_SLIDER, IDC_COMP_SLIDER})
+                DragSlider(GetDlgItem(dialog, id), x);
+            for (const std::string& line : CutTexts(dialog))
+                cut.push_back("slider at " + std::to_string(x) + ": " + line);
+        }
+    });
+    for (const std::string& line : cut)
+        ADD_FAILURE() << line;
+}
+
+int CellHeight(HWND window, HFONT font)
+{
+    HDC dc = GetDC(window);
+    HGDIOBJ previous = SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, previous);
+    ReleaseDC(window, dc);
+    return metrics.tmHeight;
+}
+
+// The dialog's text is as tall as the main window's: its fonts are given by cell height
+// (16 px for the labels and buttons, 18 px for the server edits and the ABOUT caption,
+// as the main window's label and button fonts), not by the taller character height.
+TEST_F(SettingsDialogTest, FontsHaveTheMainWindowsCellHeights)
+{
+    static int label = 0, button = 0;
+    {
+        GdiObject<HFONT> labelFont(CreateUiFont(16)), buttonFont(CreateUiFont(18));
+        label = CellHeight(nullptr, labelFont.Get());
+        button = CellHeight(nullptr, buttonFont.Get());
+    }
+    SettingsDialogData data = DefaultRecord();
+    std::vector<std::string> wrong;
+    RunDialog(data, [&](HWND dialog) {
+        EnumChildWindows(
+            dialog,
+            [](HWND child, LPARAM list) -> BOOL {
+                HFONT font = reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0));
+                LOGFONTW logical{};
+                if (!font || !GetObjectW(font, sizeof(logical), &logical))
+                    return TRUE;
+                const int cell = CellHeight(child, font);
+                if (logical.lfHeight <= 0 || (cell != label && cell != button))
+                    reinterpret_cast<std::vector<std::string>*>(list)->push_back(
+                        WindowTextUtf8(child) + ": height " + std::to_string(logical.lfHeight) + ", cell " +
+                        std::to_string(cell));
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&wrong));
+    });
+    EXPECT_GT(button, label);
+    for (const std::string& line : wrong)
+        ADD_FAILURE() << line;
 }
 
 TEST_F(SettingsDialogTest, ServerDotsFollowTheNewestTest)
