@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -477,18 +476,7 @@ TEST_F(MainWindowTest, StartWithoutServerAlertsAndStopResets)
 {
     const UINT_PTR timer = PopupHandler::Arm(kAlertClass, PressEscape);
     SendMessageW(app->window, WM_COMMAND, MAKEWPARAM(IDC_START, 0), 0);
-    // The attempt runs on its own thread; its result, and the alert, come as a message.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (app->supervision.AttemptRunning() && std::chrono::steady_clock::now() < end) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
     KillTimer(nullptr, timer);
-    EXPECT_FALSE(app->supervision.AttemptRunning());
     EXPECT_TRUE(PopupHandler::seen);
     EXPECT_EQ(app->engine(), nullptr);
     EXPECT_EQ(app->supervision.state.statusText, "Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.");
