@@ -22,16 +22,6 @@
 #include "icecast/ServerAddress.h"
 #include "icecast/StatusPoller.h"
 
-#if defined(_WIN32)
-#include <io.h>
-#define KV_ISATTY _isatty
-#define KV_FILENO _fileno
-#else
-#include <unistd.h>
-#define KV_ISATTY isatty
-#define KV_FILENO fileno
-#endif
-
 namespace {
 
 std::atomic<bool> stopSignal{false};
@@ -79,7 +69,6 @@ std::string Meter(float level)
 }
 
 struct StreamView {
-    std::string caption = kCaptionStart;
     AudioQuality quality;
 };
 
@@ -95,12 +84,12 @@ std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const A
     const float left = levels.left;
     const float right = levels.right;
     const EngineConfig& c = settings.stream;
-    const Indicator internet = InternetIndicator(static_cast<int32_t>(s.internetState));
+    const Indicator internet = InternetIndicator(s.internetState);
     const Indicator encoder =
         LiveEncoderIndicator(s.attemptRunning, engine != nullptr, engine ? engine->GetState() : EngineState::Idle,
                              engine ? engine->ConsecutiveSendFailures() : 0);
     const Indicator audio = view.quality.Update(left, right);
-    std::string line = view.caption;
+    std::string line = PhaseCaption(s.phase);
     line += " | Internet: " + internet.text;
     line += " | Encoder: " + encoder.text;
     line += " | Audio: " + audio.text;
@@ -117,13 +106,11 @@ std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const A
     return line;
 }
 
-SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, StreamView& view,
-                           std::shared_ptr<Inbox> inbox, std::string& alertText, const ProbeTarget& probeTarget,
+SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, std::shared_ptr<Inbox> inbox, std::string& alertText, const ProbeTarget& probeTarget,
                            const std::function<void()>& repaintNow)
 {
     SupervisionHooks hooks;
-    hooks.setCaption = [&view](const std::string& caption) { view.caption = caption; };
-    // Before an attempt blocks, the line says so at once, as the window repaints.
+    // As an attempt begins, the line says so at once, as the window repaints.
     hooks.repaintNow = [&repaintNow] {
         if (repaintNow)
             repaintNow();
@@ -223,12 +210,12 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     auto inbox = std::make_shared<Inbox>();
     std::function<void()> repaintNow;
     StreamSupervisor<StreamEngine> supervisor(
-        Supervised(settings), MakeHooks(store, settings, view, inbox, alertText, *probeTarget, repaintNow),
+        Supervised(settings), MakeHooks(store, settings, inbox, alertText, *probeTarget, repaintNow),
         MakeAttemptLauncher(inbox));
 
     InputLevelMonitor monitor;
     monitor.SetParams(settings.stream.processing);
-    const bool terminal = KV_ISATTY(KV_FILENO(stdout)) != 0;
+    const bool terminal = OutputIsTerminal();
     const auto printLine = [&](const std::string& line) {
         if (terminal)
             std::printf("\r%s\033[K", line.c_str());
@@ -268,7 +255,7 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
             std::fflush(stdout);
         }
         supervisor.SupervisionTick();
-        const bool lost = view.caption == kCaptionOffline;
+        const bool lost = supervisor.state.phase == StreamPhase::Offline;
         // The meters follow the input while no engine streams, as the window's do; not
         // before the first attempt ends, so the device is opened once while it connects.
         if (!lost && announced)

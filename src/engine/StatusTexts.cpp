@@ -32,12 +32,16 @@ std::string DataSentText(uint64_t bytes)
     return text;
 }
 
-Indicator InternetIndicator(int32_t internetState)
+Indicator InternetIndicator(InternetState internetState)
 {
-    if (internetState == 1)
+    switch (internetState) {
+    case InternetState::Reachable:
         return {"Stable", IndicatorColour::Green};
-    if (internetState == 3)
+    case InternetState::Unreachable:
         return {"No Internet", IndicatorColour::Red};
+    case InternetState::Unknown:
+        break;
+    }
     return {"Checking...", IndicatorColour::Neutral};
 }
 

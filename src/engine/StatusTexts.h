@@ -27,7 +27,7 @@ struct Indicator {
 };
 
 // Internet indicator from the probe's state (0 none yet, 1 reachable, 3 unreachable).
-Indicator InternetIndicator(int32_t internetState);
+Indicator InternetIndicator(InternetState internetState);
 // Encoder indicator; hasEngine false gives "Offline".
 Indicator EncoderIndicator(bool hasEngine, EngineState state, int32_t consecutiveSendFailures);
 // The encoder indicator as both front ends show it: "Connecting..." in yellow while a

@@ -122,8 +122,9 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
             return Fail("Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.");
         return Fail("Failed to connect to Icecast server: " + client->LastError());
     }
-    if (!server.streamName.empty())
-        client->UpdateTitle(server.streamName);
+    // A title that does not arrive leaves the stream as it is; the log says why.
+    if (!server.streamName.empty() && !client->UpdateTitle(server.streamName))
+        LogLine("Engine", client->LastError());
 
     Publish(EngineState::Idle, "Engine initialized successfully");
     return true;
@@ -254,8 +255,10 @@ void StreamEngine::OnStreamFrame(const uint8_t* frame, uint64_t size)
 {
     if (queue.Write(frame, size))
         return;
+    // A send may hold the connection for seconds; the capture thread must never wait on
+    // the network, so it breaks the connection off and the sender closes it.
     if (state.load() == EngineState::Streaming) {
-        client->Disconnect();
+        client->Abort();
         FailWhileStreaming("Send buffer overflow (network too slow)");
     }
 }

@@ -140,9 +140,14 @@ void FieldCheck()
     RepaintDots();
 }
 
-int DotState(int32_t result)
+int DotState(ServerVerdict verdict)
 {
-    return result > 0 ? 2 : (result < 0 ? 1 : 0);
+    return verdict == ServerVerdict::Reachable ? 2 : (verdict == ServerVerdict::Unreachable ? 1 : 0);
+}
+
+int DotState(AuthVerdict verdict)
+{
+    return verdict == AuthVerdict::Accepted ? 2 : (verdict == AuthVerdict::Refused ? 1 : 0);
 }
 
 // ---- sliders -------------------------------------------------------------------------

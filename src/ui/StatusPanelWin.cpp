@@ -140,7 +140,7 @@ void DrawServerBox(HDC dc, const PanelView& view, float left, float right)
 
     const uint32_t phase = IndicatorPhase(s.tickCount);
     const StreamEngine* engine = view.engine;
-    DrawIndicator(dc, view, 53, InternetIndicator(static_cast<int32_t>(s.internetState)), phase == 0, "Internet");
+    DrawIndicator(dc, view, 53, InternetIndicator(s.internetState), phase == 0, "Internet");
     DrawIndicator(dc, view, 71,
                   LiveEncoderIndicator(s.attemptRunning, engine != nullptr,
                                        engine ? engine->GetState() : EngineState::Idle,

@@ -24,9 +24,9 @@ TEST(StatusTextsTest, ElapsedAndDataTexts)
 
 TEST(StatusTextsTest, Indicators)
 {
-    EXPECT_EQ(InternetIndicator(0).text, "Checking...");
-    EXPECT_EQ(InternetIndicator(1).text, "Stable");
-    EXPECT_EQ(InternetIndicator(3).text, "No Internet");
+    EXPECT_EQ(InternetIndicator(InternetState::Unknown).text, "Checking...");
+    EXPECT_EQ(InternetIndicator(InternetState::Reachable).text, "Stable");
+    EXPECT_EQ(InternetIndicator(InternetState::Unreachable).text, "No Internet");
     EXPECT_EQ(EncoderIndicator(false, EngineState::Streaming, 0).text, "Offline");
     EXPECT_EQ(EncoderIndicator(true, EngineState::Streaming, 0).text, "Connected");
     EXPECT_EQ(EncoderIndicator(true, EngineState::Streaming, 1).text, "Buffering");
