@@ -28,15 +28,13 @@ void AddLevelSums(const int16_t* samples, size_t frames, uint16_t channels, Leve
     }
 }
 
-void PassLevels(const LevelSums& sums, uint16_t channels, float& rmsLeft, float& rmsRight)
+PassRms PassLevels(const LevelSums& sums, uint16_t channels)
 {
-    if (sums.frames == 0) {
-        rmsLeft = rmsRight = 0.0f;
-        return;
-    }
+    if (sums.frames == 0)
+        return {};
     const double n = static_cast<double>(sums.frames);
-    rmsLeft = static_cast<float>(std::sqrt(sums.left / n));
-    rmsRight = channels >= 2 ? static_cast<float>(std::sqrt(sums.right / n)) : rmsLeft;
+    const float left = static_cast<float>(std::sqrt(sums.left / n));
+    return {left, channels >= 2 ? static_cast<float>(std::sqrt(sums.right / n)) : left};
 }
 
 float SmoothLevel(float level, float rms)
@@ -64,9 +62,14 @@ bool InputLevelMonitor::StartDevice()
 {
     session = std::make_unique<AudioSession>();
     stream = std::make_unique<CaptureStream>(*session);
-    uint32_t errorCode = 0;
-    if (!session->Open() || stream->Open(device, kBufferMs, errorCode) != StreamOpenStatus::Ok ||
-        !stream->Start()) {
+    if (!session->Open()) {
+        error = session->LastError();
+    } else if (!stream->Open(device, kBufferMs) || !stream->Start()) {
+        error = stream->LastError();
+    } else {
+        error.clear();
+    }
+    if (!error.empty()) {
         ReleaseDevice();
         return false;
     }
@@ -114,11 +117,9 @@ void InputLevelMonitor::MonitorThread()
         LevelSums sums;
         if (!Pass(sums))
             return; // the device failed: the meters keep their last values
-        float rmsLeft = 0.0f;
-        float rmsRight = 0.0f;
-        PassLevels(sums, deviceChannels, rmsLeft, rmsRight);
-        left = SmoothLevel(left, rmsLeft);
-        right = SmoothLevel(right, rmsRight);
+        const PassRms rms = PassLevels(sums, deviceChannels);
+        left = SmoothLevel(left, rms.left);
+        right = SmoothLevel(right, rms.right);
         leftLevel.store(left);
         rightLevel.store(right);
     }
