@@ -174,6 +174,7 @@ TEST(AacEncoderTest, SecondOpenIsRefusedAndChangesNothing)
     ASSERT_TRUE(encoder.Encode(pcm.data(), 1000 * 2, out.Sink()));
 
     EXPECT_FALSE(encoder.Open(MakeConfig(44100, 1, 32000, 0)));
+    EXPECT_EQ(encoder.LastError(), "The encoder is already open");
     EXPECT_TRUE(encoder.IsOpen());
     EXPECT_EQ(encoder.Config().sampleRate, 48000u);
     EXPECT_EQ(encoder.Config().heVersion, 1u);
@@ -243,6 +244,7 @@ struct RefusedCase {
     const char* name;
     EncoderConfig config;
     const char* logLine; // the last line Open writes
+    const char* reason;  // LastError
 };
 
 // Configurations the library refuses end Open cleanly: closed, nothing encodes, and a
@@ -250,9 +252,12 @@ struct RefusedCase {
 TEST(AacEncoderTest, RefusedConfigurationsFailCleanly)
 {
     const RefusedCase cases[] = {
-        {"unsupported rate", MakeConfig(7000, 2, 64000, 0), "[Encoder] SAMPLERATE failed: 35\n"},
-        {"unsupported rate, HE-AAC asked", MakeConfig(7000, 2, 64000, 1), "[Encoder] SAMPLERATE failed: 35\n"},
-        {"more than eight channels", MakeConfig(48000, 9, 64000, 0), "[Encoder] aacEncOpen failed: 35\n"},
+        {"unsupported rate", MakeConfig(7000, 2, 64000, 0), "[Encoder] SAMPLERATE failed: 35\n",
+         "SAMPLERATE 7000 refused: AACENC_INVALID_CONFIG (35)"},
+        {"unsupported rate, HE-AAC asked", MakeConfig(7000, 2, 64000, 1), "[Encoder] SAMPLERATE failed: 35\n",
+         "SAMPLERATE 7000 refused: AACENC_INVALID_CONFIG (35)"},
+        {"more than eight channels", MakeConfig(48000, 9, 64000, 0), "[Encoder] aacEncOpen failed: 35\n",
+         "aacEncOpen with 9 channels refused: AACENC_INVALID_CONFIG (35)"},
     };
     for (const RefusedCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -263,10 +268,12 @@ TEST(AacEncoderTest, RefusedConfigurationsFailCleanly)
         ASSERT_GE(log.size(), std::string(c.logLine).size());
         EXPECT_EQ(log.substr(log.size() - std::string(c.logLine).size()), c.logLine) << log;
 #endif
+        EXPECT_EQ(encoder.LastError(), c.reason);
         EXPECT_FALSE(encoder.IsOpen());
         const std::vector<int16_t> pcm(4096);
         EXPECT_FALSE(encoder.Encode(pcm.data(), pcm.size() * 2, FrameSink()));
         ASSERT_TRUE(encoder.Open(MakeConfig(48000, 2, 64000, 1)));
+        EXPECT_EQ(encoder.LastError(), "");
     }
 }
 
@@ -298,6 +305,7 @@ TEST(AacEncoderTest, RefusedHeProfilesFallBack)
 #if KV_OS_POSIX
         EXPECT_NE(log.find(c.logLine), std::string::npos) << log;
 #endif
+        EXPECT_EQ(encoder.LastError(), "") << "the refused HE attempt is not the outcome";
         EXPECT_EQ(encoder.ActiveProfile(), c.activeProfile);
         const std::vector<int16_t> pcm = MakeTones(c.config.sampleRate, c.config.channels, 1.0);
         CollectedFrames out;
