@@ -218,6 +218,34 @@ TEST(StreamEngineTest, ConnectionFailuresGiveTheExactStatusLines)
     }
 }
 
+// A capture or encoder that cannot open fails the start with its own reason after the
+// line users know, before any connection is made.
+TEST(StreamEngineTest, CaptureAndEncoderFailuresSayWhy)
+{
+    NEED_ENVIRONMENT();
+    struct Case {
+        const char* what;
+        std::function<void(EngineConfig&)> change;
+        std::string status;
+    };
+    const Case cases[] = {
+        {"no device at that position", [](EngineConfig& c) { c.device = {1000, ""}; },
+         "Failed to initialize audio capture: No input device found. Check your microphone/line-in."},
+        {"a rate the library refuses", [](EngineConfig& c) { c.encoder.sampleRate = 7000; },
+         "Failed to initialize AAC encoder: SAMPLERATE 7000 refused: AACENC_INVALID_CONFIG (35)"},
+    };
+    for (const Case& c : cases) {
+        EngineConfig config = StreamConfig("/engine-init-fail");
+        c.change(config);
+        StreamEngine engine;
+        EXPECT_FALSE(engine.Initialize(config)) << c.what;
+        EXPECT_EQ(engine.GetState(), EngineState::Error) << c.what;
+        EXPECT_EQ(engine.GetStatusMessage(), c.status) << c.what;
+        EXPECT_FALSE(engine.Start()) << c.what;
+        EXPECT_EQ(engine.GetStatusMessage(), c.status) << c.what << ": the first failure's line stays";
+    }
+}
+
 TEST(StreamEngineTest, StreamsAtTheDeviceRateWhenNoRateIsConfigured)
 {
     NEED_ENVIRONMENT();
