@@ -55,12 +55,16 @@ std::string Refusal(const std::string& what, AACENC_ERROR error)
     return what + " refused: " + ErrorName(error) + " (" + std::to_string(static_cast<int>(error)) + ")";
 }
 
-int AudioObjectType(uint32_t heVersion)
+int AudioObjectType(AacProfile profile)
 {
-    if (heVersion == 2)
+    switch (profile) {
+    case AacProfile::HeV2:
         return AOT_PS;
-    if (heVersion == 1)
+    case AacProfile::HeV1:
         return AOT_SBR;
+    case AacProfile::Lc:
+        break;
+    }
     return AOT_AAC_LC;
 }
 
@@ -72,15 +76,6 @@ uint32_t EncodedChannels(uint16_t channels)
 }
 
 } // namespace
-
-const char* ProfileName(uint32_t heVersion)
-{
-    if (heVersion == 2)
-        return "HE-AAC v2";
-    if (heVersion == 1)
-        return "HE-AAC v1";
-    return "AAC-LC";
-}
 
 AacEncoder::~AacEncoder()
 {
@@ -106,18 +101,18 @@ bool AacEncoder::Open(const EncoderConfig& newConfig)
     // Parametric stereo needs two channels, and the library refuses it on one only at
     // the finalising call: a mono stream asked for HE-AAC v2 gets the same family
     // without it, which opens mono at these rates and beats AAC-LC at low bitrates.
-    uint32_t profile = config.heVersion == 2 || config.heVersion == 1 ? config.heVersion : 0;
-    if (profile == 2 && config.channels == 1) {
+    AacProfile profile = config.profile;
+    if (profile == AacProfile::HeV2 && config.channels == 1) {
         LogEncoder("HE-AAC v2 needs two channels, using HE-AAC v1 for this mono stream");
-        profile = 1;
+        profile = AacProfile::HeV1;
     }
     ProfileOpening attempt = OpenProfile(profile, true);
     if (attempt.encoder == nullptr) {
         // An HE profile refused at any step falls back to AAC-LC as a whole.
-        if (profile == 0 || !attempt.libraryOpened)
+        if (profile == AacProfile::Lc || !attempt.libraryOpened)
             return false;
         LogEncoder("%s refused, falling back to AAC-LC", ProfileName(profile));
-        profile = 0;
+        profile = AacProfile::Lc;
         attempt = OpenProfile(profile, false);
         if (attempt.encoder == nullptr)
             return false; // the reason is AAC-LC's: the HE one is in the log
@@ -154,7 +149,7 @@ bool AacEncoder::Open(const EncoderConfig& newConfig)
 // Opens and configures a library instance for one profile and applies the
 // configuration. On failure nothing stays open and error says why. The configuration is
 // logged once, on the first attempt.
-AacEncoder::ProfileOpening AacEncoder::OpenProfile(uint32_t profile, bool firstAttempt)
+AacEncoder::ProfileOpening AacEncoder::OpenProfile(AacProfile profile, bool firstAttempt)
 {
     ProfileOpening result;
     AACENCODER* encoder = nullptr;
@@ -170,7 +165,7 @@ AacEncoder::ProfileOpening AacEncoder::OpenProfile(uint32_t profile, bool firstA
     }
     if (firstAttempt)
         LogEncoder("Config: rate=%u ch=%u bitrate=%u codec=%s", config.sampleRate,
-                   static_cast<unsigned>(config.channels), config.bitrate, ProfileName(config.heVersion));
+                   static_cast<unsigned>(config.channels), config.bitrate, ProfileName(config.profile));
     result.libraryOpened = true;
     if (!ConfigureLibrary(encoder, profile)) {
         CloseHandle(encoder);
@@ -193,7 +188,7 @@ AacEncoder::ProfileOpening AacEncoder::OpenProfile(uint32_t profile, bool firstA
 
 // Sets the parameters in the library's documented order. Only the mandatory ones (the
 // object type among them: Open falls back from a refused HE one) end the configuration.
-bool AacEncoder::ConfigureLibrary(AACENCODER* encoder, uint32_t profile)
+bool AacEncoder::ConfigureLibrary(AACENCODER* encoder, AacProfile profile)
 {
     const int aot = AudioObjectType(profile);
     AACENC_ERROR status = aacEncoder_SetParam(encoder, AACENC_AOT, static_cast<UINT>(aot));
@@ -336,7 +331,7 @@ void AacEncoder::Close()
     frameLength = 0;
     maxOutBytes = 0;
     delayFrames = 0;
-    activeProfile = 0;
+    activeProfile = AacProfile::Lc;
     fed = false;
     finished = false;
     opened = false;

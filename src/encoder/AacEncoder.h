@@ -47,8 +47,8 @@ public:
     uint32_t FrameLength() const { return frameLength; }       // samples per channel
     uint32_t MaxOutBytes() const { return maxOutBytes; }       // largest frame in bytes
     uint64_t BufferedSamples() const { return inputFill; }     // all channels counted
-    // The profile really encoded (heVersion numbering), after any fall-back.
-    uint32_t ActiveProfile() const { return activeProfile; }
+    // The profile really encoded, after any fall-back.
+    AacProfile ActiveProfile() const { return activeProfile; }
     // The library's delay in samples per channel: output lags input by this much.
     uint32_t DelayFrames() const { return delayFrames; }
 
@@ -66,8 +66,8 @@ private:
         int outBytes = 0;
     };
 
-    ProfileOpening OpenProfile(uint32_t profile, bool firstAttempt);
-    bool ConfigureLibrary(AACENCODER* encoder, uint32_t profile);
+    ProfileOpening OpenProfile(AacProfile profile, bool firstAttempt);
+    bool ConfigureLibrary(AACENCODER* encoder, AacProfile profile);
     bool EncodeFrame(const FrameSink& sink);
     void DrainDelayLine(const FrameSink& sink);
     LibraryResult CallLibrary(int numInSamples, const FrameSink& sink);
@@ -80,13 +80,10 @@ private:
     uint32_t frameLength = 0;
     uint32_t maxOutBytes = 0;
     uint32_t delayFrames = 0;
-    uint32_t activeProfile = 0;
+    AacProfile activeProfile = AacProfile::Lc;
     bool fed = false;      // samples were encoded since Open
     bool finished = false; // Flush has drained the library
     std::vector<int16_t> inputBuffer; // one frame, interleaved
     uint64_t inputFill = 0;
     std::vector<uint8_t> outputBuffer;
 };
-
-// Display name of a profile: "AAC-LC", "HE-AAC v1" or "HE-AAC v2".
-const char* ProfileName(uint32_t heVersion);

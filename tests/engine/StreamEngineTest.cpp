@@ -41,7 +41,7 @@ EngineConfig StreamConfig(const std::string& mount)
 {
     EngineConfig c;
     c.captureFormat = {44100, 2, 16};
-    c.encoder = {44100, 2, 0, 64000, 1};
+    c.encoder = {44100, 2, 0, 64000, AacProfile::HeV1};
     c.server.host = "127.0.0.1";
     c.server.port = static_cast<uint16_t>(std::stoi(EnvOr("KV_ICECAST_PORT", "8005")));
     c.server.mountPoint = mount;
@@ -251,7 +251,7 @@ TEST(StreamEngineTest, StreamsAtTheDeviceRateWhenNoRateIsConfigured)
     NEED_ENVIRONMENT();
     EngineConfig config = StreamConfig("/engine-native");
     config.encoder.sampleRate = 0;
-    config.encoder.heVersion = 0;
+    config.encoder.profile = AacProfile::Lc;
     config.server.contentCode = kContentCodeAac;
     StreamEngine engine;
     ASSERT_TRUE(engine.Initialize(config)) << engine.GetStatusMessage();
@@ -313,7 +313,7 @@ TEST(StreamEngineTest, ServerThatStopsReadingEndsTheStreamAndStopDoesNotHang)
         4096);
     EngineConfig config = StreamConfig("/stalled");
     config.server.port = server.Port();
-    config.encoder = {48000, 2, 0, 192000, 0};
+    config.encoder = {48000, 2, 0, 192000, AacProfile::Lc};
     StreamEngine engine;
     ASSERT_TRUE(engine.Initialize(config)) << engine.GetStatusMessage();
     ASSERT_TRUE(engine.Start());
@@ -362,7 +362,7 @@ TEST(StreamEngineTest, StateAndStatusLineAreSeenTogether)
         EngineConfig config = StreamConfig("/dropped");
         config.server.port = server.Port();
         config.server.streamName = "";
-        config.encoder = {48000, 2, 0, 192000, 0};
+        config.encoder = {48000, 2, 0, 192000, AacProfile::Lc};
         StreamEngine engine;
         ASSERT_TRUE(engine.Initialize(config)) << engine.GetStatusMessage();
         std::atomic<bool> done{false};
