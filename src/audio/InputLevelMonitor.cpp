@@ -114,10 +114,10 @@ void InputLevelMonitor::MonitorThread()
     while (running.load()) {
         session->Wait(kPassMs);
         pendingParams.TakeInto(chain.params);
-        LevelSums sums;
-        if (!Pass(sums))
+        const std::optional<LevelSums> sums = Pass();
+        if (!sums)
             return; // the device failed: the meters keep their last values
-        const PassRms rms = PassLevels(sums, deviceChannels);
+        const PassRms rms = PassLevels(*sums, deviceChannels);
         left = SmoothLevel(left, rms.left);
         right = SmoothLevel(right, rms.right);
         leftLevel.store(left);
@@ -125,10 +125,12 @@ void InputLevelMonitor::MonitorThread()
     }
 }
 
-// Drains the device through the chain into sums. False when the device failed.
-bool InputLevelMonitor::Pass(LevelSums& sums)
+// Drains the device through the chain and sums the processed sound; none when the
+// device failed.
+std::optional<LevelSums> InputLevelMonitor::Pass()
 {
-    return stream->DrainPackets([this, &sums](const CapturedPacket& packet) {
+    LevelSums sums;
+    const bool alive = stream->DrainPackets([this, &sums](const CapturedPacket& packet) {
         // Silence flagged by the device and empty packets are not counted: in silence
         // the meters fall by their decay, not at once.
         if (!packet.silent && packet.data != nullptr && packet.frames != 0 && deviceChannels != 0) {
@@ -140,4 +142,7 @@ bool InputLevelMonitor::Pass(LevelSums& sums)
         }
         return true;
     });
+    if (!alive)
+        return std::nullopt;
+    return sums;
 }

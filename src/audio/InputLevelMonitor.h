@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,7 +73,7 @@ private:
     bool StartDevice();
     void ReleaseDevice();
     void MonitorThread();
-    bool Pass(LevelSums& sums);
+    std::optional<LevelSums> Pass();
 
     std::atomic<bool> running{false};
     std::thread thread;
