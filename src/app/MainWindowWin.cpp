@@ -331,7 +331,8 @@ void ActOnStartupSettings(Application& app)
     if (app.store.GetBool("DSP", "previewEnabled", false)) {
         const int32_t output = app.store.GetInt("DSP", "previewOutputDevice", -1);
         app.preview.StopPreview();
-        app.preview.StartPreview(app.settings.stream.device, output, app.settings.stream.processing);
+        if (!app.preview.StartPreview(app.settings.stream.device, output, app.settings.stream.processing))
+            LogLine("UI", app.preview.LastError());
         app.previewActive = true;
     }
 }

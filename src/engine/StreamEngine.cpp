@@ -91,7 +91,7 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     capture = std::make_unique<AudioCapture>();
     capture->SetDevice(config.device);
     if (!capture->Initialize(config.captureFormat))
-        return Fail("Failed to initialize audio capture");
+        return Fail("Failed to initialize audio capture: " + capture->LastError());
 
     const uint32_t deviceRate = capture->DeviceRate();
     const uint32_t wanted = config.encoder.sampleRate;
@@ -112,7 +112,7 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     encoderConfig.sampleRate = streamRate;
     encoder = std::make_unique<AacEncoder>();
     if (!encoder->Open(encoderConfig))
-        return Fail("Failed to initialize AAC encoder");
+        return Fail("Failed to initialize AAC encoder: " + encoder->LastError());
 
     IcecastConfig server = config.server;
     server.streamSampleRate = static_cast<uint16_t>(streamRate);

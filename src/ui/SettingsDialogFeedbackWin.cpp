@@ -4,6 +4,7 @@
 
 #include "audio/InputLevelMonitor.h"
 #include "audio/PreviewOutput.h"
+#include "base/Log.h"
 #include "icecast/ConnectionTest.h"
 #include "settings/DialogProcessing.h"
 #include "settings/DialogValues.h"
@@ -66,7 +67,8 @@ void RestartPreview(const DeviceChoice& input)
     if (!state->preview)
         return;
     state->preview->StopPreview();
-    state->preview->StartPreview(input, SelectedOutput(), ParamsFromControls());
+    if (!state->preview->StartPreview(input, SelectedOutput(), ParamsFromControls()))
+        LogLine("UI", state->preview->LastError());
 }
 
 void RefreshMeters()
