@@ -34,14 +34,14 @@ std::vector<int16_t> MakeProgramme(uint32_t rate)
     return pcm;
 }
 
-EncoderConfig StreamConfig(uint32_t rate, uint32_t heVersion)
+EncoderConfig StreamConfig(uint32_t rate, AacProfile profile)
 {
     EncoderConfig config;
     config.sampleRate = rate;
     config.channels = 2;
     config.bitsPerSample = 16;
     config.bitrate = 64000;
-    config.heVersion = heVersion;
+    config.profile = profile;
     return config;
 }
 
@@ -51,13 +51,13 @@ void SetRealtimeCounter(benchmark::State& state)
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-// Arguments: heVersion, stream rate.
+// Arguments: profile (0 AAC-LC, 1 HE-AAC v1, 2 HE-AAC v2), stream rate.
 void BM_EncoderAlone(benchmark::State& state)
 {
-    const uint32_t heVersion = static_cast<uint32_t>(state.range(0));
+    const AacProfile profile = static_cast<AacProfile>(state.range(0));
     const uint32_t rate = static_cast<uint32_t>(state.range(1));
     AacEncoder encoder;
-    if (!encoder.Open(StreamConfig(rate, heVersion))) {
+    if (!encoder.Open(StreamConfig(rate, profile))) {
         state.SkipWithError("encoder refused the configuration");
         return;
     }
@@ -71,7 +71,7 @@ void BM_EncoderAlone(benchmark::State& state)
         benchmark::DoNotOptimize(bytes);
     }
     SetRealtimeCounter(state);
-    state.SetLabel(ProfileName(heVersion));
+    state.SetLabel(ProfileName(profile));
 }
 BENCHMARK(BM_EncoderAlone)
     ->Args({0, 48000})
@@ -110,7 +110,7 @@ void BM_WholeOfflinePath(benchmark::State& state)
 {
     OfflineProcessor processor(WholePathSetup());
     AacEncoder encoder;
-    if (!processor.Processing() || !encoder.Open(StreamConfig(processor.OutputRate(), 1))) {
+    if (!processor.Processing() || !encoder.Open(StreamConfig(processor.OutputRate(), AacProfile::HeV1))) {
         state.SkipWithError("pipeline not configured");
         return;
     }

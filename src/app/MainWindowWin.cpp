@@ -138,18 +138,21 @@ struct ButtonLook {
     wchar_t glyph;
 };
 
-// The look follows the caption the stream supervisor gave the button.
-ButtonLook StartButtonLook(const std::wstring& text)
+// The look follows the stream's phase, which the caption names.
+ButtonLook StartButtonLook(StreamPhase phase)
 {
-    const std::string caption = Narrow(text);
-    if (caption == kCaptionOnline)
+    switch (phase) {
+    case StreamPhase::Online:
         return {RGB(34, 160, 56), RGB(30, 140, 30), 0xE701};
-    if (caption == kCaptionReconnecting)
+    case StreamPhase::Reconnecting:
         return {RGB(210, 120, 20), RGB(180, 90, 10), 0xE895};
-    if (caption == kCaptionDisconnected)
+    case StreamPhase::Disconnected:
         return {RGB(200, 50, 50), RGB(160, 30, 30), 0xE871};
-    if (caption == kCaptionOffline)
+    case StreamPhase::Offline:
         return {RGB(200, 50, 50), RGB(160, 30, 30), 0xEB5E};
+    case StreamPhase::Idle:
+        break;
+    }
     return {RGB(60, 65, 80), RGB(50, 55, 68), 0xE768};
 }
 
@@ -170,7 +173,7 @@ void DrawButton(Application& app, const DRAWITEMSTRUCT& item)
     COLORREF fill = RGB(60, 65, 80);
     COLORREF textColour = ToColorref(colours::kWhite);
     if (item.CtlID == IDC_START) {
-        const ButtonLook look = StartButtonLook(text);
+        const ButtonLook look = StartButtonLook(app.supervision.state.phase);
         fill = pressed ? look.pressed : look.normal;
     } else if (item.CtlID == IDC_STOP && IsWindowEnabled(item.hwndItem)) {
         fill = RGB(80, 85, 100);
@@ -192,7 +195,7 @@ void DrawButton(Application& app, const DRAWITEMSTRUCT& item)
         DrawTextW(dc, text.c_str(), -1, &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         return;
     }
-    const std::wstring glyph(1, StartButtonLook(text).glyph);
+    const std::wstring glyph(1, StartButtonLook(app.supervision.state.phase).glyph);
     const SIZE glyphSize = TextSize(dc, app.resources.glyphFont.Get(), glyph);
     const SIZE textSize = TextSize(dc, app.resources.buttonFont.Get(), text);
     const int x0 = (r.left + r.right) / 2 - (glyphSize.cx + 6 + textSize.cx) / 2;
@@ -408,7 +411,8 @@ void ActOnStartupSettings(Application& app)
     if (app.store.GetBool("DSP", "previewEnabled", false)) {
         const int32_t output = app.store.GetInt("DSP", "previewOutputDevice", -1);
         app.preview.StopPreview();
-        app.preview.StartPreview(app.settings.stream.device, output, app.settings.stream.processing);
+        if (!app.preview.StartPreview(app.settings.stream.device, output, app.settings.stream.processing))
+            LogLine("UI", app.preview.LastError());
         app.previewActive = true;
     }
 }
@@ -465,7 +469,7 @@ SupervisionHooks MakeSupervisionHooks(Application& app)
 {
     Application* a = &app;
     SupervisionHooks hooks;
-    hooks.setCaption = [a](const std::string& caption) { SetCaption(*a, caption); };
+    hooks.setPhase = [a](StreamPhase phase) { SetCaption(*a, PhaseCaption(phase)); };
     hooks.enableStart = [a](bool enabled) { EnableWindow(a->startButton, enabled); };
     hooks.enableStop = [a](bool enabled) {
         EnableWindow(a->stopButton, enabled);

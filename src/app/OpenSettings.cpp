@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "audio/DeviceList.h"
+#include "base/Log.h"
 #include "settings/SettingsApply.h"
 #include "settings/StartWithWindows.h"
 #include "app/MainWindow.h"
@@ -21,7 +22,8 @@ bool EngineStreaming(const Application& app)
 void RetargetLevelMonitor(Application& app)
 {
     const EngineConfig& config = app.settings.stream;
-    app.levelMonitor.Start(config.device);
+    if (!app.levelMonitor.Start(config.device))
+        LogLine("UI", "Input level monitor: " + app.levelMonitor.LastError());
     app.levelMonitor.SetParams(config.processing);
 }
 

@@ -35,21 +35,15 @@ bool AudioCapture::Initialize(const CaptureFormat& streamFormat)
     session = std::make_unique<AudioSession>();
     stream = std::make_unique<CaptureStream>(*session);
     stream->SetFragmentDuration(kFragmentMs);
-    uint32_t errorCode = 0;
-    const StreamOpenStatus status = session->Open() ? stream->Open(device, kBufferMs, errorCode)
-                                                    : StreamOpenStatus::NoDevice;
-    if (status != StreamOpenStatus::Ok) {
-        if (status == StreamOpenStatus::NoDevice) {
-            LogLine("Audio", "No input device found. Check your microphone/line-in.");
-        } else if (status == StreamOpenStatus::InitializeFailed) {
-            char line[64];
-            std::snprintf(line, sizeof line, "Failed to initialize audio client: 0x%08lX",
-                          static_cast<unsigned long>(errorCode));
-            LogLine("Audio", line);
-        }
+    // No sound system to talk to is no device, for the user as for the log.
+    const bool opened = session->Open() && stream->Open(device, kBufferMs);
+    if (!opened) {
+        error = session->LastError().empty() ? stream->LastError() : kNoInputDeviceText;
+        LogLine("Audio", error);
         ReleaseDevice();
         return false;
     }
+    error.clear();
     const StreamFormat& format = stream->Format();
     deviceRate = format.rate;
     deviceChannels = format.channels;
@@ -67,10 +61,20 @@ bool AudioCapture::Initialize(const CaptureFormat& streamFormat)
 
 bool AudioCapture::Start(AudioSink newSink, CaptureEndedHandler ended)
 {
-    if (!initialized || running.load())
+    if (!initialized) {
+        error = "Audio capture is not initialized";
         return false;
-    if (!stream->Start())
+    }
+    if (running.load()) {
+        error = "Audio capture is already running";
         return false;
+    }
+    if (!stream->Start()) {
+        error = stream->LastError();
+        LogLine("Audio", error);
+        return false;
+    }
+    error.clear();
     sink = std::move(newSink);
     endedHandler = std::move(ended);
     running.store(true);

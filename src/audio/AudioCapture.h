@@ -37,11 +37,12 @@ public:
     // The device to open. Not while running.
     void SetDevice(const DeviceChoice& choice) { device = choice; }
 
-    // Chooses and opens the device, keeps the capture format. False (with a log
-    // line) when there is no device or it cannot be opened.
+    // Chooses and opens the device, keeps the capture format. False when there is no
+    // device or it cannot be opened; LastError says which, and the log has it too.
     bool Initialize(const CaptureFormat& format);
-    // Starts the device and the capture thread. False when not initialized, already
-    // running, or the device does not start; the sink is then dropped. ended is
+    // Starts the device and the capture thread. False (with LastError) when not
+    // initialized, already running, or the device does not start; the sink is then
+    // dropped. ended is
     // called on the capture thread if the device fails, goes away or delivers nothing
     // for kStallSeconds while running; no audio follows, and Stop is still needed.
     bool Start(AudioSink sink, CaptureEndedHandler ended = {});
@@ -54,6 +55,9 @@ public:
     uint16_t DeviceBits() const { return deviceBits; }
     const std::string& DeviceName() const { return deviceName; }
     bool Running() const { return running.load(); }
+    // Why the latest Initialize or Start failed. Not for the capture thread's own end,
+    // which only the log and ended report.
+    const std::string& LastError() const { return error; }
 
 private:
     void CaptureThread();
@@ -67,6 +71,7 @@ private:
     std::atomic<bool> running{false};
     DeviceChoice device;
     std::string deviceName;
+    std::string error;
     std::unique_ptr<AudioSession> session;
     std::unique_ptr<CaptureStream> stream;
     std::thread thread;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "audio/DeviceChoice.h"
@@ -28,8 +29,9 @@ struct CapturedPacket {
     bool silent = false; // the device marked it as silence (or, on Linux, a gap)
 };
 
-// Why opening a stream failed.
-enum class StreamOpenStatus { Ok, NoDevice, InitializeFailed, ServiceFailed };
+// The reason a capture stream gives when no device matches the choice; the capture
+// logs it as it stands.
+inline constexpr const char* kNoInputDeviceText = "No input device found. Check your microphone/line-in.";
 
 // A thread's link to the sound system. Windows: the multithreaded COM apartment, which
 // every thread using a stream joins once. Linux: the connection to the PulseAudio
@@ -42,8 +44,10 @@ public:
     AudioSession(const AudioSession&) = delete;
     AudioSession& operator=(const AudioSession&) = delete;
 
-    // Joins the apartment, or connects to the server. False when that fails.
+    // Joins the apartment, or connects to the server. False (with LastError) when that
+    // fails.
     bool Open();
+    const std::string& LastError() const { return error; }
     // Called first on every thread that touches this session's streams.
     void EnterThread();
     // Sleeps for about milliseconds; on Linux the connection is served meanwhile.
@@ -58,6 +62,7 @@ private:
     friend class RenderStream;
     struct Impl;
     std::unique_ptr<Impl> impl;
+    std::string error;
 };
 
 // A capture stream on the endpoint chosen by the device rule (identifier, else position,
@@ -73,12 +78,15 @@ public:
     // (default 10 ms); a longer one means fewer wake-ups, a shorter one less delay. Takes
     // effect at the next Open. Windows: no effect, the audio engine's period decides.
     void SetFragmentDuration(uint32_t milliseconds) { fragmentMs = milliseconds; }
-    // bufferMs is the shared-mode buffer duration. errorCode holds the system's code
-    // when the status is InitializeFailed.
-    StreamOpenStatus Open(const DeviceChoice& device, uint32_t bufferMs, uint32_t& errorCode);
+    // bufferMs is the shared-mode buffer duration. False with LastError when no device
+    // matches (kNoInputDeviceText) or the device cannot be opened ("Failed to initialize
+    // audio client: 0x%08lX" with the system's code, or the client service's failure).
+    bool Open(const DeviceChoice& device, uint32_t bufferMs);
     const StreamFormat& Format() const { return format; }
     // The endpoint's display name; "" when it could not be read.
     const std::string& DeviceName() const { return deviceName; }
+    // Why the latest Open or Start failed.
+    const std::string& LastError() const { return error; }
 
     bool Start();
     void Stop();
@@ -88,10 +96,11 @@ public:
     // serves the connection until the server hands over a fragment (or about 100 ms
     // pass), so a capture thread wakes once per fragment instead of once per poll.
     void WaitForPacket(uint32_t pollMs);
-    // Frames in the next packet (0: none yet). False when the stream has failed, for
+    // Frames in the next packet (0: none yet). None when the stream has failed, for
     // example because its device went away.
-    bool NextPacketFrames(uint32_t& frames);
-    bool GetPacket(CapturedPacket& packet);
+    std::optional<uint32_t> NextPacketFrames();
+    // The next packet, held until ReleasePacket; none when it cannot be taken.
+    std::optional<CapturedPacket> GetPacket();
     bool ReleasePacket(uint32_t frames);
     // Takes every packet the stream holds now (a device may hold several: ask again
     // after each one), hands each to take while it is held and gives it back. take
@@ -106,23 +115,25 @@ private:
     std::unique_ptr<Impl> impl;
     StreamFormat format;
     std::string deviceName;
+    std::string error;
     uint32_t fragmentMs = 10;
 };
 
 template <typename Take>
 bool CaptureStream::DrainPackets(Take&& take)
 {
-    uint32_t frames = 0;
-    if (!NextPacketFrames(frames))
+    std::optional<uint32_t> frames = NextPacketFrames();
+    if (!frames)
         return false;
-    while (frames != 0) {
-        CapturedPacket packet;
-        if (!GetPacket(packet))
+    while (*frames != 0) {
+        const std::optional<CapturedPacket> packet = GetPacket();
+        if (!packet)
             return true;
-        const bool more = take(static_cast<const CapturedPacket&>(packet));
-        if (!ReleasePacket(packet.frames) || !more)
+        const bool more = take(*packet);
+        if (!ReleasePacket(packet->frames) || !more)
             return true;
-        if (!NextPacketFrames(frames))
+        frames = NextPacketFrames();
+        if (!frames)
             return false;
     }
     return true;
@@ -136,15 +147,19 @@ public:
     RenderStream(const RenderStream&) = delete;
     RenderStream& operator=(const RenderStream&) = delete;
 
+    // False with LastError when there is no such device or it cannot be opened.
     bool Open(int32_t position, uint32_t bufferMs);
     const StreamFormat& Format() const { return format; }
+    // Why the latest Open or Start failed.
+    const std::string& LastError() const { return error; }
 
     bool Start();
     void Stop();
     void Close();
 
-    // Frames that fit now: the buffer size minus what is still queued.
-    bool FreeFrames(uint32_t& frames);
+    // Frames that fit now: the buffer size minus what is still queued. None when the
+    // stream has failed.
+    std::optional<uint32_t> FreeFrames();
     // Queues frames of 16-bit samples in the device's channel layout, converted to its
     // sample format (an unsupported format receives silence).
     bool Write(const int16_t* samples, uint32_t frames);
@@ -154,4 +169,5 @@ private:
     AudioSession& session;
     std::unique_ptr<Impl> impl;
     StreamFormat format;
+    std::string error;
 };

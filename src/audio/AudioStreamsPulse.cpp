@@ -1,6 +1,7 @@
 #include "audio/AudioStreams.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -22,19 +23,31 @@ constexpr pa_stream_flags_t kStreamFlags =
     static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE);
 
 // The device chosen by the rule, or none.
-const PulseDevice* ChooseDevice(PulseConnection& connection, DataFlow flow, int32_t position,
-                                const std::string& endpointId, std::vector<PulseDevice>& devices)
+std::optional<PulseDevice> ChooseDevice(PulseConnection& connection, DataFlow flow, int32_t position,
+                                        const std::string& endpointId)
 {
-    std::string defaultSource;
-    std::string defaultSink;
-    if (!connection.DefaultNames(defaultSource, defaultSink))
-        return nullptr;
-    const bool listed = flow == DataFlow::Capture ? connection.ListSources(devices) : connection.ListSinks(devices);
-    if (!listed)
-        return nullptr;
-    const std::optional<size_t> chosen = ChooseEndpoint(PulseEndpoints(devices), position, endpointId,
-                                                        flow == DataFlow::Capture ? defaultSource : defaultSink);
-    return chosen ? &devices[*chosen] : nullptr;
+    const std::optional<PulseDefaults> defaults = connection.DefaultNames();
+    if (!defaults)
+        return std::nullopt;
+    std::optional<std::vector<PulseDevice>> devices =
+        flow == DataFlow::Capture ? connection.ListSources() : connection.ListSinks();
+    if (!devices)
+        return std::nullopt;
+    const std::optional<size_t> chosen = ChooseEndpoint(PulseEndpoints(*devices), position, endpointId,
+                                                        flow == DataFlow::Capture ? defaults->source : defaults->sink);
+    if (!chosen)
+        return std::nullopt;
+    return std::move((*devices)[*chosen]);
+}
+
+// The reason texts name the server's error code as the Windows build names an HRESULT,
+// so that both builds log the same line for a device that does not open.
+std::string ClientFailure(PulseConnection& connection)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "Failed to initialize audio client: 0x%08lX",
+                  static_cast<unsigned long>(pa_context_errno(connection.Context())));
+    return std::string(text) + " (" + pa_strerror(pa_context_errno(connection.Context())) + ")";
 }
 
 StreamFormat FloatFormat(const pa_sample_spec& spec)
@@ -83,7 +96,10 @@ AudioSession::~AudioSession() = default;
 
 bool AudioSession::Open()
 {
-    return impl->connection.Connect();
+    if (impl->connection.Connect())
+        return true;
+    error = impl->connection.LastError();
+    return false;
 }
 
 void AudioSession::EnterThread() {}
@@ -139,24 +155,26 @@ CaptureStream::~CaptureStream()
     Close();
 }
 
-StreamOpenStatus CaptureStream::Open(const DeviceChoice& device, uint32_t bufferMs, uint32_t& errorCode)
+bool CaptureStream::Open(const DeviceChoice& device, uint32_t bufferMs)
 {
     Close();
-    errorCode = 0;
+    error.clear();
     PulseConnection& connection = session.impl->connection;
-    std::vector<PulseDevice> sources;
-    if (!connection.Connect())
-        return StreamOpenStatus::NoDevice;
-    const PulseDevice* source = ChooseDevice(connection, DataFlow::Capture, device.FallbackPosition(), device.endpointId, sources);
-    if (source == nullptr)
-        return StreamOpenStatus::NoDevice;
+    // Without a server there is no device either.
+    const std::optional<PulseDevice> source =
+        connection.Connect() ? ChooseDevice(connection, DataFlow::Capture, device.FallbackPosition(), device.endpointId)
+                             : std::nullopt;
+    if (!source) {
+        error = kNoInputDeviceText;
+        return false;
+    }
 
     format = FloatFormat(source->spec);
     deviceName = source->description;
     impl->stream = NewStream(connection, *source, "Kelm Vantoro capture");
     if (impl->stream == nullptr) {
-        errorCode = static_cast<uint32_t>(pa_context_errno(connection.Context()));
-        return StreamOpenStatus::InitializeFailed;
+        error = ClientFailure(connection);
+        return false;
     }
     const pa_sample_spec spec = *pa_stream_get_sample_spec(impl->stream);
     impl->frameSize = pa_frame_size(&spec);
@@ -178,18 +196,24 @@ StreamOpenStatus CaptureStream::Open(const DeviceChoice& device, uint32_t buffer
     pa_stream_set_state_callback(impl->stream, &Impl::OnState, impl.get());
     if (pa_stream_connect_record(impl->stream, source->name.c_str(), &attr, kStreamFlags) < 0 ||
         !WaitReady(connection, impl->stream)) {
-        errorCode = static_cast<uint32_t>(pa_context_errno(connection.Context()));
+        error = ClientFailure(connection);
         Release(impl->stream);
-        return StreamOpenStatus::InitializeFailed;
+        return false;
     }
-    return StreamOpenStatus::Ok;
+    return true;
 }
 
 bool CaptureStream::Start()
 {
-    if (!Ready(impl->stream))
+    if (!Ready(impl->stream)) {
+        error = "The capture stream is not open";
         return false;
-    return session.impl->connection.Complete(pa_stream_cork(impl->stream, 0, nullptr, nullptr));
+    }
+    if (!session.impl->connection.Complete(pa_stream_cork(impl->stream, 0, nullptr, nullptr))) {
+        error = "The sound server did not start the capture stream";
+        return false;
+    }
+    return true;
 }
 
 void CaptureStream::Stop()
@@ -232,18 +256,17 @@ void CaptureStream::WaitForPacket(uint32_t)
 
 // Everything the server has handed over becomes one packet: a fragment may come in
 // several pieces, and the caller should get it in one go.
-bool CaptureStream::NextPacketFrames(uint32_t& frames)
+std::optional<uint32_t> CaptureStream::NextPacketFrames()
 {
-    frames = 0;
     if (impl->stream == nullptr || impl->failed)
-        return false;
+        return std::nullopt;
     if (!impl->held) {
         std::vector<uint8_t>& gathered = impl->gathered; // may start with part of a frame
         for (;;) {
             const void* data = nullptr;
             size_t bytes = 0;
             if (pa_stream_peek(impl->stream, &data, &bytes) < 0)
-                return false;
+                return std::nullopt;
             if (bytes == 0)
                 break; // nothing more buffered
             const size_t at = gathered.size();
@@ -257,18 +280,14 @@ bool CaptureStream::NextPacketFrames(uint32_t& frames)
         impl->bytes = gathered.size() / impl->frameSize * impl->frameSize;
         impl->held = impl->bytes > 0;
     }
-    frames = static_cast<uint32_t>(impl->bytes / impl->frameSize);
-    return true;
+    return static_cast<uint32_t>(impl->bytes / impl->frameSize);
 }
 
-bool CaptureStream::GetPacket(CapturedPacket& packet)
+std::optional<CapturedPacket> CaptureStream::GetPacket()
 {
     if (!impl->held)
-        return false;
-    packet.data = impl->gathered.data();
-    packet.frames = static_cast<uint32_t>(impl->bytes / impl->frameSize);
-    packet.silent = false;
-    return true;
+        return std::nullopt;
+    return CapturedPacket{impl->gathered.data(), static_cast<uint32_t>(impl->bytes / impl->frameSize), false};
 }
 
 bool CaptureStream::ReleasePacket(uint32_t)
@@ -301,17 +320,20 @@ RenderStream::~RenderStream()
 bool RenderStream::Open(int32_t position, uint32_t bufferMs)
 {
     Close();
+    error.clear();
     PulseConnection& connection = session.impl->connection;
-    std::vector<PulseDevice> sinks;
-    if (!connection.Connect())
+    const std::optional<PulseDevice> sink =
+        connection.Connect() ? ChooseDevice(connection, DataFlow::Render, position, "") : std::nullopt;
+    if (!sink) {
+        error = "No output device found";
         return false;
-    const PulseDevice* sink = ChooseDevice(connection, DataFlow::Render, position, "", sinks);
-    if (sink == nullptr)
-        return false;
+    }
     format = FloatFormat(sink->spec);
     impl->stream = NewStream(connection, *sink, "Kelm Vantoro preview");
-    if (impl->stream == nullptr)
+    if (impl->stream == nullptr) {
+        error = ClientFailure(connection);
         return false;
+    }
     const pa_sample_spec spec = *pa_stream_get_sample_spec(impl->stream);
     impl->frameSize = pa_frame_size(&spec);
     pa_buffer_attr attr{};
@@ -319,6 +341,7 @@ bool RenderStream::Open(int32_t position, uint32_t bufferMs)
     attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = static_cast<uint32_t>(-1);
     if (pa_stream_connect_playback(impl->stream, sink->name.c_str(), &attr, kStreamFlags, nullptr, nullptr) < 0 ||
         !WaitReady(connection, impl->stream)) {
+        error = ClientFailure(connection);
         Release(impl->stream);
         return false;
     }
@@ -327,9 +350,15 @@ bool RenderStream::Open(int32_t position, uint32_t bufferMs)
 
 bool RenderStream::Start()
 {
-    if (!Ready(impl->stream))
+    if (!Ready(impl->stream)) {
+        error = "The output stream is not open";
         return false;
-    return session.impl->connection.Complete(pa_stream_cork(impl->stream, 0, nullptr, nullptr));
+    }
+    if (!session.impl->connection.Complete(pa_stream_cork(impl->stream, 0, nullptr, nullptr))) {
+        error = "The sound server did not start the output stream";
+        return false;
+    }
+    return true;
 }
 
 void RenderStream::Stop()
@@ -343,16 +372,14 @@ void RenderStream::Close()
     Release(impl->stream);
 }
 
-bool RenderStream::FreeFrames(uint32_t& frames)
+std::optional<uint32_t> RenderStream::FreeFrames()
 {
-    frames = 0;
     if (!Ready(impl->stream))
-        return false;
+        return std::nullopt;
     const size_t bytes = pa_stream_writable_size(impl->stream);
     if (bytes == static_cast<size_t>(-1))
-        return false;
-    frames = static_cast<uint32_t>(bytes / impl->frameSize);
-    return true;
+        return std::nullopt;
+    return static_cast<uint32_t>(bytes / impl->frameSize);
 }
 
 bool RenderStream::Write(const int16_t* samples, uint32_t frames)

@@ -1,5 +1,6 @@
 #include "audio/AudioStreams.h"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -31,6 +32,14 @@ HRESULT OpenSharedClient(IMMDevice* device, uint32_t bufferMs, ComPtr<IAudioClie
     hr = client->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, BufferDuration(bufferMs), 0, mix, nullptr);
     CoTaskMemFree(mix);
     return hr;
+}
+
+// "what: 0x%08lX" with the HRESULT, as the capture logs a device that does not open.
+std::string Failure(const char* what, HRESULT hr)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "%s: 0x%08lX", what, static_cast<unsigned long>(hr));
+    return text;
 }
 
 } // namespace
@@ -89,40 +98,55 @@ CaptureStream::~CaptureStream()
     Close();
 }
 
-StreamOpenStatus CaptureStream::Open(const DeviceChoice& device, uint32_t bufferMs, uint32_t& errorCode)
+bool CaptureStream::Open(const DeviceChoice& device, uint32_t bufferMs)
 {
     Close();
-    errorCode = 0;
+    error.clear();
     EnsureComApartment();
     impl->device = OpenEndpointDevice(eCapture, device.FallbackPosition(), device.endpointId);
-    if (!impl->device)
-        return StreamOpenStatus::NoDevice;
+    if (!impl->device) {
+        error = kNoInputDeviceText;
+        return false;
+    }
     HRESULT hr = OpenSharedClient(impl->device.Get(), bufferMs, impl->client, format);
     // An endpoint that went away may still resolve in this process without being able
     // to record: like an unknown identifier, it gives way to the default device.
     if (!device.endpointId.empty() && (hr == AUDCLNT_E_DEVICE_INVALIDATED || hr == AUDCLNT_E_ENDPOINT_CREATE_FAILED)) {
         Close();
         impl->device = OpenEndpointDevice(eCapture, -1, "");
-        if (!impl->device)
-            return StreamOpenStatus::NoDevice;
+        if (!impl->device) {
+            error = kNoInputDeviceText;
+            return false;
+        }
         hr = OpenSharedClient(impl->device.Get(), bufferMs, impl->client, format);
     }
     if (FAILED(hr)) {
-        errorCode = static_cast<uint32_t>(hr);
+        error = Failure("Failed to initialize audio client", hr);
         Close();
-        return StreamOpenStatus::InitializeFailed;
+        return false;
     }
-    if (FAILED(impl->client->GetService(kIidAudioCaptureClient, impl->capture.PutVoid()))) {
+    hr = impl->client->GetService(kIidAudioCaptureClient, impl->capture.PutVoid());
+    if (FAILED(hr)) {
+        error = Failure("Failed to get the audio capture client", hr);
         Close();
-        return StreamOpenStatus::ServiceFailed;
+        return false;
     }
     deviceName = ReadFriendlyName(impl->device.Get());
-    return StreamOpenStatus::Ok;
+    return true;
 }
 
 bool CaptureStream::Start()
 {
-    return impl->client && SUCCEEDED(impl->client->Start());
+    if (!impl->client) {
+        error = "The capture stream is not open";
+        return false;
+    }
+    const HRESULT hr = impl->client->Start();
+    if (FAILED(hr)) {
+        error = Failure("Failed to start audio capture device", hr);
+        return false;
+    }
+    return true;
 }
 
 void CaptureStream::Stop()
@@ -144,27 +168,22 @@ void CaptureStream::WaitForPacket(uint32_t pollMs)
     session.Wait(pollMs);
 }
 
-bool CaptureStream::NextPacketFrames(uint32_t& frames)
+std::optional<uint32_t> CaptureStream::NextPacketFrames()
 {
     UINT32 next = 0;
-    frames = 0;
     if (!impl->capture || FAILED(impl->capture->GetNextPacketSize(&next)))
-        return false;
-    frames = next;
-    return true;
+        return std::nullopt;
+    return next;
 }
 
-bool CaptureStream::GetPacket(CapturedPacket& packet)
+std::optional<CapturedPacket> CaptureStream::GetPacket()
 {
     BYTE* data = nullptr;
     UINT32 frames = 0;
     DWORD flags = 0;
     if (!impl->capture || FAILED(impl->capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr)))
-        return false;
-    packet.data = data;
-    packet.frames = frames;
-    packet.silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
-    return true;
+        return std::nullopt;
+    return CapturedPacket{data, frames, (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0};
 }
 
 bool CaptureStream::ReleasePacket(uint32_t frames)
@@ -192,11 +211,22 @@ RenderStream::~RenderStream()
 bool RenderStream::Open(int32_t position, uint32_t bufferMs)
 {
     Close();
+    error.clear();
     EnsureComApartment();
     impl->device = OpenEndpointDevice(eRender, position, "");
-    if (!impl->device || FAILED(OpenSharedClient(impl->device.Get(), bufferMs, impl->client, format)) ||
-        FAILED(impl->client->GetService(kIidAudioRenderClient, impl->render.PutVoid())) ||
-        FAILED(impl->client->GetBufferSize(&impl->bufferFrames))) {
+    if (!impl->device) {
+        error = "No output device found";
+        return false;
+    }
+    HRESULT hr = OpenSharedClient(impl->device.Get(), bufferMs, impl->client, format);
+    if (FAILED(hr)) {
+        error = Failure("Failed to initialize the output audio client", hr);
+    } else if (FAILED(hr = impl->client->GetService(kIidAudioRenderClient, impl->render.PutVoid()))) {
+        error = Failure("Failed to get the audio render client", hr);
+    } else if (FAILED(hr = impl->client->GetBufferSize(&impl->bufferFrames))) {
+        error = Failure("Failed to read the output buffer size", hr);
+    }
+    if (FAILED(hr)) {
         Close();
         return false;
     }
@@ -205,7 +235,16 @@ bool RenderStream::Open(int32_t position, uint32_t bufferMs)
 
 bool RenderStream::Start()
 {
-    return impl->client && SUCCEEDED(impl->client->Start());
+    if (!impl->client) {
+        error = "The output stream is not open";
+        return false;
+    }
+    const HRESULT hr = impl->client->Start();
+    if (FAILED(hr)) {
+        error = Failure("Failed to start the output device", hr);
+        return false;
+    }
+    return true;
 }
 
 void RenderStream::Stop()
@@ -221,14 +260,12 @@ void RenderStream::Close()
     impl->device.Reset();
 }
 
-bool RenderStream::FreeFrames(uint32_t& frames)
+std::optional<uint32_t> RenderStream::FreeFrames()
 {
     UINT32 padding = 0;
-    frames = 0;
     if (!impl->client || FAILED(impl->client->GetCurrentPadding(&padding)))
-        return false;
-    frames = padding < impl->bufferFrames ? impl->bufferFrames - padding : 0;
-    return true;
+        return std::nullopt;
+    return padding < impl->bufferFrames ? impl->bufferFrames - padding : 0;
 }
 
 bool RenderStream::Write(const int16_t* samples, uint32_t frames)

@@ -9,20 +9,22 @@
 std::vector<AudioDeviceInfo> ListCaptureDevices()
 {
     PulseConnection connection;
-    std::vector<PulseDevice> sources;
-    if (!connection.Connect() || !connection.ListSources(sources))
+    if (!connection.Connect())
         return {};
-    return PulseEndpoints(sources);
+    const std::optional<std::vector<PulseDevice>> sources = connection.ListSources();
+    return sources ? PulseEndpoints(*sources) : std::vector<AudioDeviceInfo>{};
 }
 
 std::vector<std::string> ListRenderDevices()
 {
     PulseConnection connection;
-    std::vector<PulseDevice> sinks;
-    if (!connection.Connect() || !connection.ListSinks(sinks))
+    if (!connection.Connect())
+        return {};
+    const std::optional<std::vector<PulseDevice>> sinks = connection.ListSinks();
+    if (!sinks)
         return {};
     std::vector<std::string> names;
-    for (const AudioDeviceInfo& endpoint : PulseEndpoints(sinks))
+    for (const AudioDeviceInfo& endpoint : PulseEndpoints(*sinks))
         names.push_back(endpoint.name);
     return names;
 }
@@ -30,17 +32,18 @@ std::vector<std::string> ListRenderDevices()
 std::optional<AudioDeviceInfo> OpenEndpoint(DataFlow flow, int32_t position, const std::string& endpointId)
 {
     PulseConnection connection;
-    std::vector<PulseDevice> devices;
-    std::string defaultSource;
-    std::string defaultSink;
-    if (!connection.Connect() || !connection.DefaultNames(defaultSource, defaultSink))
+    if (!connection.Connect())
         return std::nullopt;
-    const bool listed = flow == DataFlow::Capture ? connection.ListSources(devices) : connection.ListSinks(devices);
-    if (!listed)
+    const std::optional<PulseDefaults> defaults = connection.DefaultNames();
+    if (!defaults)
         return std::nullopt;
-    const std::vector<AudioDeviceInfo> endpoints = PulseEndpoints(devices);
+    const std::optional<std::vector<PulseDevice>> devices =
+        flow == DataFlow::Capture ? connection.ListSources() : connection.ListSinks();
+    if (!devices)
+        return std::nullopt;
+    const std::vector<AudioDeviceInfo> endpoints = PulseEndpoints(*devices);
     const std::optional<size_t> chosen =
-        ChooseEndpoint(endpoints, position, endpointId, flow == DataFlow::Capture ? defaultSource : defaultSink);
+        ChooseEndpoint(endpoints, position, endpointId, flow == DataFlow::Capture ? defaults->source : defaults->sink);
     if (!chosen)
         return std::nullopt;
     return endpoints[*chosen];

@@ -28,15 +28,13 @@ void AddLevelSums(const int16_t* samples, size_t frames, uint16_t channels, Leve
     }
 }
 
-void PassLevels(const LevelSums& sums, uint16_t channels, float& rmsLeft, float& rmsRight)
+PassRms PassLevels(const LevelSums& sums, uint16_t channels)
 {
-    if (sums.frames == 0) {
-        rmsLeft = rmsRight = 0.0f;
-        return;
-    }
+    if (sums.frames == 0)
+        return {};
     const double n = static_cast<double>(sums.frames);
-    rmsLeft = static_cast<float>(std::sqrt(sums.left / n));
-    rmsRight = channels >= 2 ? static_cast<float>(std::sqrt(sums.right / n)) : rmsLeft;
+    const float left = static_cast<float>(std::sqrt(sums.left / n));
+    return {left, channels >= 2 ? static_cast<float>(std::sqrt(sums.right / n)) : left};
 }
 
 float SmoothLevel(float level, float rms)
@@ -64,9 +62,14 @@ bool InputLevelMonitor::StartDevice()
 {
     session = std::make_unique<AudioSession>();
     stream = std::make_unique<CaptureStream>(*session);
-    uint32_t errorCode = 0;
-    if (!session->Open() || stream->Open(device, kBufferMs, errorCode) != StreamOpenStatus::Ok ||
-        !stream->Start()) {
+    if (!session->Open()) {
+        error = session->LastError();
+    } else if (!stream->Open(device, kBufferMs) || !stream->Start()) {
+        error = stream->LastError();
+    } else {
+        error.clear();
+    }
+    if (!error.empty()) {
         ReleaseDevice();
         return false;
     }
@@ -111,23 +114,23 @@ void InputLevelMonitor::MonitorThread()
     while (running.load()) {
         session->Wait(kPassMs);
         pendingParams.TakeInto(chain.params);
-        LevelSums sums;
-        if (!Pass(sums))
+        const std::optional<LevelSums> sums = Pass();
+        if (!sums)
             return; // the device failed: the meters keep their last values
-        float rmsLeft = 0.0f;
-        float rmsRight = 0.0f;
-        PassLevels(sums, deviceChannels, rmsLeft, rmsRight);
-        left = SmoothLevel(left, rmsLeft);
-        right = SmoothLevel(right, rmsRight);
+        const PassRms rms = PassLevels(*sums, deviceChannels);
+        left = SmoothLevel(left, rms.left);
+        right = SmoothLevel(right, rms.right);
         leftLevel.store(left);
         rightLevel.store(right);
     }
 }
 
-// Drains the device through the chain into sums. False when the device failed.
-bool InputLevelMonitor::Pass(LevelSums& sums)
+// Drains the device through the chain and sums the processed sound; none when the
+// device failed.
+std::optional<LevelSums> InputLevelMonitor::Pass()
 {
-    return stream->DrainPackets([this, &sums](const CapturedPacket& packet) {
+    LevelSums sums;
+    const bool alive = stream->DrainPackets([this, &sums](const CapturedPacket& packet) {
         // Silence flagged by the device and empty packets are not counted: in silence
         // the meters fall by their decay, not at once.
         if (!packet.silent && packet.data != nullptr && packet.frames != 0 && deviceChannels != 0) {
@@ -139,4 +142,7 @@ bool InputLevelMonitor::Pass(LevelSums& sums)
         }
         return true;
     });
+    if (!alive)
+        return std::nullopt;
+    return sums;
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,9 +28,15 @@ struct LevelSums {
 // channel 1 to right.
 void AddLevelSums(const int16_t* block, size_t frames, uint16_t channels, LevelSums& sums);
 
+// RMS of one pass per side, on the scale where full scale is 1.
+struct PassRms {
+    float left = 0.0f;
+    float right = 0.0f;
+};
+
 // RMS of a pass per side (0 without frames); a mono device shows its one channel on
 // both sides.
-void PassLevels(const LevelSums& sums, uint16_t channels, float& rmsLeft, float& rmsRight);
+PassRms PassLevels(const LevelSums& sums, uint16_t channels);
 
 // Meter ballistics per pass: a rise closes 35 % of the gap, a fall decays by 0.2 %.
 float SmoothLevel(float level, float rms);
@@ -45,7 +52,7 @@ public:
     InputLevelMonitor& operator=(const InputLevelMonitor&) = delete;
 
     // Restart on the chosen device; an identifier no device has opens the default
-    // device. False when it cannot be opened.
+    // device. False (with LastError) when it cannot be opened or started.
     bool Start(const DeviceChoice& choice);
     // Stops and releases the device; the levels drop to 0. Does nothing when stopped.
     void Stop();
@@ -53,6 +60,8 @@ public:
     void SetParams(const ProcessingParams& params) { pendingParams.Set(params); }
 
     bool Running() const { return running.load(); }
+    // Why the latest Start failed; "" after one that succeeded.
+    const std::string& LastError() const { return error; }
     // The chain's stage meters, for display.
     const ProcessingChain& Chain() const { return chain; }
 
@@ -64,13 +73,14 @@ private:
     bool StartDevice();
     void ReleaseDevice();
     void MonitorThread();
-    bool Pass(LevelSums& sums);
+    std::optional<LevelSums> Pass();
 
     std::atomic<bool> running{false};
     std::thread thread;
     std::unique_ptr<AudioSession> session;
     std::unique_ptr<CaptureStream> stream;
     DeviceChoice device;
+    std::string error;
     uint16_t deviceChannels = 0;
     uint16_t deviceBits = 0;
     uint32_t deviceRate = 0;

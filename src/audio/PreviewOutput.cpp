@@ -37,14 +37,23 @@ PreviewOutput::~PreviewOutput()
     StopPreview();
 }
 
-void PreviewOutput::StartPreview(const DeviceChoice& input, int32_t output, const ProcessingParams& params)
+bool PreviewOutput::StartPreview(const DeviceChoice& input, int32_t output, const ProcessingParams& params)
 {
     StopPreview();
     inputDevice = input;
     outputIndex = output;
     pendingParams.Set(params);
+    error.clear();
+    std::promise<bool> started;
+    std::future<bool> result = started.get_future();
     running.store(true);
-    thread = std::thread(&PreviewOutput::PreviewThread, this);
+    // The streams belong to the thread (a PulseAudio connection and a COM apartment are
+    // per thread), so it opens them and tells how that went.
+    thread = std::thread(&PreviewOutput::PreviewThread, this, std::move(started));
+    if (result.get())
+        return true;
+    StopPreview();
+    return false;
 }
 
 void PreviewOutput::StopPreview()
@@ -62,24 +71,32 @@ ProcessingMeters PreviewOutput::Meters() const
     return values;
 }
 
-void PreviewOutput::PreviewThread()
+void PreviewOutput::PreviewThread(std::promise<bool> started)
 {
     AudioSession session;
     session.EnterThread();
     CaptureStream input(session);
     RenderStream output(session);
-    uint32_t errorCode = 0;
-    const bool opened = session.Open() &&
-                        input.Open(inputDevice, kBufferMs, errorCode) == StreamOpenStatus::Ok &&
-                        output.Open(outputIndex, kBufferMs);
-    if (!opened) {
+    if (!session.Open())
+        error = "Preview: " + session.LastError();
+    else if (!input.Open(inputDevice, kBufferMs))
+        error = "Preview input: " + input.LastError();
+    else if (!output.Open(outputIndex, kBufferMs))
+        error = "Preview output: " + output.LastError();
+    if (!error.empty()) {
         running.store(false); // the streams release what they hold
+        started.set_value(false);
         return;
     }
     auto chain = std::make_unique<ProcessingChain>();
     pendingParams.TakeInto(chain->params);
     chain->Configure(input.Format().rate, input.Format().channels);
-    if (input.Start() && output.Start()) {
+    if (!input.Start())
+        error = "Preview input: " + input.LastError();
+    else if (!output.Start())
+        error = "Preview output: " + output.LastError();
+    if (error.empty()) {
+        started.set_value(true);
         Conversion work;
         auto lastPacket = std::chrono::steady_clock::now();
         while (running.load()) {
@@ -100,6 +117,8 @@ void PreviewOutput::PreviewThread()
     }
     input.Stop();
     output.Stop();
+    if (!error.empty())
+        started.set_value(false); // after the streams stopped: the caller joins at once
 }
 
 // One captured packet through the chain and the conversions into the output.
@@ -132,10 +151,10 @@ void PreviewOutput::PlayPacket(const CapturedPacket& packet, const CaptureStream
         ConvertPacketChannels(samples, frames, in.channels, out.channels, work.mapped);
         samples = work.mapped.data();
     }
-    uint32_t space = 0;
-    if (!output.FreeFrames(space))
+    const std::optional<uint32_t> space = output.FreeFrames();
+    if (!space)
         return;
-    const uint32_t m = static_cast<uint32_t>(std::min<size_t>(frames, space)); // the rest is dropped
+    const uint32_t m = static_cast<uint32_t>(std::min<size_t>(frames, *space)); // the rest is dropped
     if (m > 0)
         output.Write(samples, m);
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,8 +31,9 @@ public:
     PreviewOutput& operator=(const PreviewOutput&) = delete;
 
     // (Re)starts on the chosen input device and the output device at outputIndex (-1:
-    // the default). A device that cannot be opened ends the preview silently.
-    void StartPreview(const DeviceChoice& input, int32_t outputIndex, const ProcessingParams& params);
+    // the default), and returns once both play. False (with LastError, nothing running)
+    // when a device cannot be opened or started.
+    bool StartPreview(const DeviceChoice& input, int32_t outputIndex, const ProcessingParams& params);
     void StopPreview();
     // The parameters the chain takes before its next packet.
     void UpdatePreviewParams(const ProcessingParams& params) { pendingParams.Set(params); }
@@ -41,10 +43,12 @@ public:
     bool Running() const { return running.load(); }
     // The chain's twelve meters after the latest packet.
     ProcessingMeters Meters() const;
+    // Why the latest StartPreview failed; "" after one that succeeded.
+    const std::string& LastError() const { return error; }
 
 private:
     struct Conversion;
-    void PreviewThread();
+    void PreviewThread(std::promise<bool> started);
     void PlayPacket(const CapturedPacket& packet, const CaptureStream& input, RenderStream& output,
                     ProcessingChain& chain, Conversion& work);
 
@@ -53,5 +57,7 @@ private:
     DeviceChoice inputDevice;
     int32_t outputIndex = -1;
     PendingParams pendingParams;
+    // Written by the thread only until it reports the start, read by the caller after.
+    std::string error;
     std::array<std::atomic<float>, kMeterCount> meters;
 };

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,12 @@ struct PulseDevice {
     pa_channel_map map{};
 };
 
+// The server's default source and sink names.
+struct PulseDefaults {
+    std::string source;
+    std::string sink;
+};
+
 // One client connection with a main loop of its own, driven by whoever holds it (no
 // loop thread): Run serves it for a while, WaitUntil serves it until something happens.
 // Never spawns a server.
@@ -29,8 +36,10 @@ public:
     PulseConnection(const PulseConnection&) = delete;
     PulseConnection& operator=(const PulseConnection&) = delete;
 
+    // False with LastError when there is no server to talk to.
     bool Connect();
     bool Connected() const;
+    const std::string& LastError() const { return error; }
     pa_context* Context() const { return context; }
 
     // Serves the connection for about milliseconds.
@@ -47,17 +56,17 @@ public:
     // Waits for an operation and releases it; false when it did not complete.
     bool Complete(pa_operation* operation);
 
-    // Every source or sink in the server's order; false when the query failed.
-    bool ListSources(std::vector<PulseDevice>& devices);
-    bool ListSinks(std::vector<PulseDevice>& devices);
-    // The server's default source and sink names.
-    bool DefaultNames(std::string& source, std::string& sink);
+    // Every source or sink in the server's order; none when the query failed.
+    std::optional<std::vector<PulseDevice>> ListSources();
+    std::optional<std::vector<PulseDevice>> ListSinks();
+    std::optional<PulseDefaults> DefaultNames();
 
 private:
     bool Iterate(int timeoutMs);
 
     pa_mainloop* loop = nullptr;
     pa_context* context = nullptr;
+    std::string error;
 };
 
 // The devices as the lists show them: description as the name (a placeholder when it

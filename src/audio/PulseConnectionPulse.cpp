@@ -79,17 +79,24 @@ bool PulseConnection::Connect()
     // A retry after a failed context keeps the loop it already made.
     if (loop == nullptr)
         loop = pa_mainloop_new();
-    if (loop == nullptr)
+    if (loop == nullptr) {
+        error = "Cannot create the PulseAudio main loop";
         return false;
+    }
     pa_proplist* props = pa_proplist_new();
     pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Kelm Vantoro");
     context = pa_context_new_with_proplist(pa_mainloop_get_api(loop), "Kelm Vantoro", props);
     pa_proplist_free(props);
-    if (context == nullptr)
+    if (context == nullptr) {
+        error = "Cannot create a PulseAudio context";
         return false;
-    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+    }
+    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        !WaitUntil([this] { return pa_context_get_state(context) == PA_CONTEXT_READY; })) {
+        error = std::string("Cannot connect to the PulseAudio server: ") + pa_strerror(pa_context_errno(context));
         return false;
-    return WaitUntil([this] { return pa_context_get_state(context) == PA_CONTEXT_READY; });
+    }
+    return true;
 }
 
 bool PulseConnection::Connected() const
@@ -165,36 +172,38 @@ bool PulseConnection::Complete(pa_operation* operation)
     return done;
 }
 
-bool PulseConnection::ListSources(std::vector<PulseDevice>& devices)
+std::optional<std::vector<PulseDevice>> PulseConnection::ListSources()
 {
-    devices.clear();
     if (!Connected())
-        return false;
+        return std::nullopt;
+    std::vector<PulseDevice> devices;
     DeviceQuery query{&devices};
     pa_operation* operation = pa_context_get_source_info_list(context, OnSourceInfo, &query);
-    return Complete(operation) && query.finished && query.ok;
+    if (!Complete(operation) || !query.finished || !query.ok)
+        return std::nullopt;
+    return devices;
 }
 
-bool PulseConnection::ListSinks(std::vector<PulseDevice>& devices)
+std::optional<std::vector<PulseDevice>> PulseConnection::ListSinks()
 {
-    devices.clear();
     if (!Connected())
-        return false;
+        return std::nullopt;
+    std::vector<PulseDevice> devices;
     DeviceQuery query{&devices};
     pa_operation* operation = pa_context_get_sink_info_list(context, OnSinkInfo, &query);
-    return Complete(operation) && query.finished && query.ok;
+    if (!Complete(operation) || !query.finished || !query.ok)
+        return std::nullopt;
+    return devices;
 }
 
-bool PulseConnection::DefaultNames(std::string& source, std::string& sink)
+std::optional<PulseDefaults> PulseConnection::DefaultNames()
 {
     if (!Connected())
-        return false;
+        return std::nullopt;
     ServerQuery query;
     if (!Complete(pa_context_get_server_info(context, OnServerInfo, &query)) || !query.finished)
-        return false;
-    source = query.source;
-    sink = query.sink;
-    return true;
+        return std::nullopt;
+    return PulseDefaults{query.source, query.sink};
 }
 
 std::vector<AudioDeviceInfo> PulseEndpoints(const std::vector<PulseDevice>& devices)

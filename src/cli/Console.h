@@ -7,3 +7,6 @@ void PrepareConsole();
 // True when standard output is the systemd journal (a service's output), which keeps
 // every line: systemd names the stream's device and inode in JOURNAL_STREAM.
 bool OutputIsJournal();
+
+// True when standard output is a terminal (a reader who wants one updating line).
+bool OutputIsTerminal();

@@ -9,6 +9,11 @@ void PrepareConsole()
 {
 }
 
+bool OutputIsTerminal()
+{
+    return isatty(STDOUT_FILENO) != 0;
+}
+
 bool OutputIsJournal()
 {
     const char* stream = std::getenv("JOURNAL_STREAM");

@@ -10,6 +10,11 @@ void PrepareConsole()
     _setmode(_fileno(stderr), _O_BINARY);
 }
 
+bool OutputIsTerminal()
+{
+    return _isatty(_fileno(stdout)) != 0;
+}
+
 bool OutputIsJournal()
 {
     return false;

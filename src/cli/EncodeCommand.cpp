@@ -70,9 +70,9 @@ int RunEncodeCommand(const std::vector<std::string>& arguments)
     config.channels = job.processor->OutputChannels();
     AacEncoder encoder;
     if (!encoder.Open(config)) {
-        PrintError("Failed to initialize AAC encoder (" + std::string(ProfileName(config.heVersion)) + ", " +
+        PrintError("Failed to initialize AAC encoder (" + std::string(ProfileName(config.profile)) + ", " +
                    std::to_string(config.sampleRate) + " Hz, " + std::to_string(config.channels) + " channels, " +
-                   std::to_string(config.bitrate) + " bit/s)");
+                   std::to_string(config.bitrate) + " bit/s): " + encoder.LastError());
         return kExitUsage;
     }
 

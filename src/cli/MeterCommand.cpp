@@ -45,7 +45,7 @@ int RunMeterCommand(const std::vector<std::string>& arguments)
     InputLevelMonitor monitor;
     monitor.SetParams(settings.stream.processing);
     if (!monitor.Start(settings.stream.device)) {
-        PrintError("cannot open the input device: " + settings.inputDeviceName);
+        PrintError("cannot open the input device: " + settings.inputDeviceName + " (" + monitor.LastError() + ")");
         return kExitFailure;
     }
     std::printf("input=%s\n", settings.inputDeviceName.c_str());

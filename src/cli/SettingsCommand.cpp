@@ -77,7 +77,7 @@ int RunSettingsCommand(const std::vector<std::string>& arguments)
     PrintValue("sampleRate", static_cast<long long>(s.captureFormat.sampleRate));
     PrintValue("channels", static_cast<long long>(s.captureFormat.channels));
     PrintValue("bitrate", static_cast<long long>(s.encoder.bitrate));
-    PrintValue("heVersion", static_cast<long long>(s.encoder.heVersion));
+    PrintValue("heVersion", static_cast<long long>(StoredHeVersion(s.encoder.profile)));
     PrintValue("host", s.server.host);
     // As written: a port outside 1..65535 shows as such, not as its low 16 bits.
     PrintValue("port", static_cast<long long>(s.configuredPort));

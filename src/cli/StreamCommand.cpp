@@ -22,16 +22,6 @@
 #include "icecast/ServerAddress.h"
 #include "icecast/StatusPoller.h"
 
-#if defined(_WIN32)
-#include <io.h>
-#define KV_ISATTY _isatty
-#define KV_FILENO _fileno
-#else
-#include <unistd.h>
-#define KV_ISATTY isatty
-#define KV_FILENO fileno
-#endif
-
 namespace {
 
 std::atomic<bool> stopSignal{false};
@@ -79,7 +69,6 @@ std::string Meter(float level)
 }
 
 struct StreamView {
-    std::string caption = kCaptionStart;
     AudioQuality quality;
 };
 
@@ -95,19 +84,19 @@ std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const A
     const float left = levels.left;
     const float right = levels.right;
     const EngineConfig& c = settings.stream;
-    const Indicator internet = InternetIndicator(static_cast<int32_t>(s.internetState));
+    const Indicator internet = InternetIndicator(s.internetState);
     const Indicator encoder =
         LiveEncoderIndicator(s.attemptRunning, engine != nullptr, engine ? engine->GetState() : EngineState::Idle,
                              engine ? engine->ConsecutiveSendFailures() : 0);
     const Indicator audio = view.quality.Update(left, right);
-    std::string line = view.caption;
+    std::string line = PhaseCaption(s.phase);
     line += " | Internet: " + internet.text;
     line += " | Encoder: " + encoder.text;
     line += " | Audio: " + audio.text;
     line += " | Name: " + (s.serverName.empty() ? std::string("-") : s.serverName);
     line += " | Title: " + (s.streamTitle.empty() ? std::string("-") : s.streamTitle);
     line += " | Listeners: " + (s.listeners < 0 ? std::string("-") : std::to_string(s.listeners));
-    line += " | " + QualityText(c.encoder.bitrate, c.encoder.sampleRate, c.captureFormat.channels, c.encoder.heVersion);
+    line += " | " + QualityText(c.encoder.bitrate, c.encoder.sampleRate, c.captureFormat.channels, c.encoder.profile);
     line += " | " + ElapsedText(stats.elapsedSeconds);
     line += " | " + DataSentText(stats.bytesSent);
     line += " | L " + Meter(left) + " R " + Meter(right);
@@ -117,13 +106,11 @@ std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const A
     return line;
 }
 
-SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, StreamView& view,
-                           std::shared_ptr<Inbox> inbox, std::string& alertText, const ProbeTarget& probeTarget,
+SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, std::shared_ptr<Inbox> inbox, std::string& alertText, const ProbeTarget& probeTarget,
                            const std::function<void()>& repaintNow)
 {
     SupervisionHooks hooks;
-    hooks.setCaption = [&view](const std::string& caption) { view.caption = caption; };
-    // Before an attempt blocks, the line says so at once, as the window repaints.
+    // As an attempt begins, the line says so at once, as the window repaints.
     hooks.repaintNow = [&repaintNow] {
         if (repaintNow)
             repaintNow();
@@ -179,64 +166,98 @@ void Deliver(Inbox& inbox, StreamSupervisor<StreamEngine>& supervisor)
     }
 }
 
-} // namespace
+// The stream command's options.
+struct StreamOptions {
+    std::string dir;
+    bool hasSeconds = false;
+    long seconds = 0;
+    ProbeTarget probeTarget;
+};
 
-// The program's main job without a window: stream the configured input to the
-// configured server, keep it up, and show a live status line until Ctrl+C.
-int RunStreamCommand(const std::vector<std::string>& arguments)
+// Reads the options; false after printing why they cannot be used.
+bool ReadStreamOptions(const std::vector<std::string>& arguments, StreamOptions& options)
 {
     std::vector<std::string> args = arguments;
-    std::string dir;
     std::string error;
     std::string secondsText;
-    bool hasSeconds = false;
     std::string probeText;
     bool hasProbe = false;
-    if (!TakeConfigOption(args, dir, error) || !TakeValueOption(args, "seconds", secondsText, hasSeconds, error) ||
+    if (!TakeConfigOption(args, options.dir, error) ||
+        !TakeValueOption(args, "seconds", secondsText, options.hasSeconds, error) ||
         !TakeValueOption(args, "probe-target", probeText, hasProbe, error)) {
         PrintError(error);
-        return kExitUsage;
+        return false;
     }
     std::optional<ProbeTarget> probeTarget = DefaultProbeTarget();
     if (hasProbe)
         probeTarget = ParseProbeTarget(probeText, PortText::Whole);
     if (!probeTarget) {
         PrintError("--probe-target needs ADDRESS:PORT");
-        return kExitUsage;
+        return false;
     }
+    options.probeTarget = *probeTarget;
     if (!args.empty()) {
         PrintError("unexpected argument: " + args.front());
-        return kExitUsage;
+        return false;
     }
-    long seconds = 0;
-    if (hasSeconds && !ParseWholeSeconds(secondsText, kMaxStreamSeconds, seconds)) {
+    if (options.hasSeconds && !ParseWholeSeconds(secondsText, kMaxStreamSeconds, options.seconds)) {
         PrintError("--seconds needs a whole number from 1 to " + std::to_string(kMaxStreamSeconds));
-        return kExitUsage;
+        return false;
     }
+    return true;
+}
+
+// Writes the status line: in place on a terminal, one line each elsewhere.
+void PrintStatusLine(bool terminal, const std::string& line)
+{
+    if (terminal)
+        std::printf("\r%s\033[K", line.c_str());
+    else
+        std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+// A status poll still under way is inside libcurl: give it a moment to finish so the
+// process does not end beneath it (a normal poll takes milliseconds; a stuck one is
+// bounded by its own time-outs, which are not waited for in full).
+void SettleStatusPoll(Inbox& inbox, StreamSupervisor<StreamEngine>& supervisor)
+{
+    const auto settle = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (supervisor.state.statusPollInFlight && std::chrono::steady_clock::now() < settle) {
+        for (const Inbox::Event& event : inbox.TakeAll()) {
+            if (event.isStatus && !event.attempt)
+                supervisor.state.statusPollInFlight = false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+} // namespace
+
+// The program's main job without a window: stream the configured input to the
+// configured server, keep it up, and show a live status line until Ctrl+C.
+int RunStreamCommand(const std::vector<std::string>& arguments)
+{
+    StreamOptions options;
+    if (!ReadStreamOptions(arguments, options))
+        return kExitUsage;
 
     SettingsStore store;
     AppSettings settings;
-    LoadConfiguredSettings(dir, store, settings);
+    LoadConfiguredSettings(options.dir, store, settings);
 
     StreamView view;
     std::string alertText;
     auto inbox = std::make_shared<Inbox>();
     std::function<void()> repaintNow;
     StreamSupervisor<StreamEngine> supervisor(
-        Supervised(settings), MakeHooks(store, settings, view, inbox, alertText, *probeTarget, repaintNow),
+        Supervised(settings), MakeHooks(store, settings, inbox, alertText, options.probeTarget, repaintNow),
         MakeAttemptLauncher(inbox));
 
     InputLevelMonitor monitor;
     monitor.SetParams(settings.stream.processing);
-    const bool terminal = KV_ISATTY(KV_FILENO(stdout)) != 0;
-    const auto printLine = [&](const std::string& line) {
-        if (terminal)
-            std::printf("\r%s\033[K", line.c_str());
-        else
-            std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
-    };
-    repaintNow = [&] { printLine(StatusLine(supervisor, settings, monitor, view)); };
+    const bool terminal = OutputIsTerminal();
+    repaintNow = [&] { PrintStatusLine(terminal, StatusLine(supervisor, settings, monitor, view)); };
 
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
@@ -249,10 +270,10 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     const uint32_t lineTicks = OutputIsJournal() ? 50 : 10;
     const auto tick = std::chrono::milliseconds(100);
     auto next = std::chrono::steady_clock::now();
-    const auto deadline = next + std::chrono::seconds(seconds);
+    const auto deadline = next + std::chrono::seconds(options.seconds);
     int exitStatus = kExitOk;
     for (uint32_t ticks = 0;; ++ticks) {
-        if (stopSignal.load() || (hasSeconds && std::chrono::steady_clock::now() >= deadline))
+        if (stopSignal.load() || (options.hasSeconds && std::chrono::steady_clock::now() >= deadline))
             break;
         Deliver(*inbox, supervisor);
         if (!announced && !supervisor.AttemptRunning()) {
@@ -262,13 +283,13 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
                 exitStatus = kExitFailure;
                 break;
             }
-            std::printf("Streaming to %s:%u%s%s\n", settings.stream.server.host.c_str(), settings.stream.server.port,
-                        settings.stream.server.mountPoint.rfind('/', 0) == 0 ? "" : "/",
-                        settings.stream.server.mountPoint.c_str());
+            const IcecastConfig& server = settings.stream.server;
+            std::printf("Streaming to %s:%u%s%s\n", server.host.c_str(), server.port,
+                        server.mountPoint.rfind('/', 0) == 0 ? "" : "/", server.mountPoint.c_str());
             std::fflush(stdout);
         }
         supervisor.SupervisionTick();
-        const bool lost = view.caption == kCaptionOffline;
+        const bool lost = supervisor.state.phase == StreamPhase::Offline;
         // The meters follow the input while no engine streams, as the window's do; not
         // before the first attempt ends, so the device is opened once while it connects.
         if (!lost && announced)
@@ -276,7 +297,7 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
 
         // While the first attempt runs, the "Connecting..." line printed as it began stays.
         if (announced && (terminal || ticks % lineTicks == 0 || lost))
-            printLine(StatusLine(supervisor, settings, monitor, view));
+            PrintStatusLine(terminal, StatusLine(supervisor, settings, monitor, view));
         if (lost) {
             std::fprintf(stderr, "%sStream lost: %s\n", terminal ? "\n" : "", supervisor.state.statusText.c_str());
             exitStatus = kExitFailure;
@@ -296,16 +317,6 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
         supervisor.StopStreaming();
         std::printf("%sStopped\n", terminal ? "\n" : "");
     }
-    // A status poll still under way is inside libcurl: give it a moment to finish so the
-    // process does not end beneath it (a normal poll takes milliseconds; a stuck one is
-    // bounded by its own time-outs, which are not waited for in full).
-    const auto settle = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (supervisor.state.statusPollInFlight && std::chrono::steady_clock::now() < settle) {
-        for (const Inbox::Event& event : inbox->TakeAll()) {
-            if (event.isStatus && !event.attempt)
-                supervisor.state.statusPollInFlight = false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    SettleStatusPoll(*inbox, supervisor);
     return exitStatus;
 }

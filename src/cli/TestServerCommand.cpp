@@ -35,8 +35,8 @@ int RunTestServerCommand(const std::vector<std::string>& args)
         PrintError("the connection test did not finish");
         return kExitFailure;
     }
-    const int32_t server = ConnectionTestServerResult();
-    const int32_t auth = ConnectionTestAuthResult();
+    const int32_t server = static_cast<int32_t>(ConnectionTestServerResult());
+    const int32_t auth = static_cast<int32_t>(ConnectionTestAuthResult());
     std::printf("serverResult=%d\nauthResult=%d\n", static_cast<int>(server), static_cast<int>(auth));
     return server == 1 && auth != -1 ? kExitOk : kExitFailure;
 }

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <fdk-aac/aacenc_lib.h>
 
@@ -27,12 +28,43 @@ void LogEncoder(const char* format, ...)
     LogLine("Encoder", text);
 }
 
-int AudioObjectType(uint32_t heVersion)
+// The library's name for an error code, as its header spells it.
+const char* ErrorName(AACENC_ERROR error)
 {
-    if (heVersion == 2)
+    switch (error) {
+    case AACENC_OK: return "AACENC_OK";
+    case AACENC_INVALID_HANDLE: return "AACENC_INVALID_HANDLE";
+    case AACENC_MEMORY_ERROR: return "AACENC_MEMORY_ERROR";
+    case AACENC_UNSUPPORTED_PARAMETER: return "AACENC_UNSUPPORTED_PARAMETER";
+    case AACENC_INVALID_CONFIG: return "AACENC_INVALID_CONFIG";
+    case AACENC_INIT_ERROR: return "AACENC_INIT_ERROR";
+    case AACENC_INIT_AAC_ERROR: return "AACENC_INIT_AAC_ERROR";
+    case AACENC_INIT_SBR_ERROR: return "AACENC_INIT_SBR_ERROR";
+    case AACENC_INIT_TP_ERROR: return "AACENC_INIT_TP_ERROR";
+    case AACENC_INIT_META_ERROR: return "AACENC_INIT_META_ERROR";
+    case AACENC_INIT_MPS_ERROR: return "AACENC_INIT_MPS_ERROR";
+    case AACENC_ENCODE_ERROR: return "AACENC_ENCODE_ERROR";
+    case AACENC_ENCODE_EOF: return "AACENC_ENCODE_EOF";
+    }
+    return "unknown error";
+}
+
+// "what refused: NAME (code)"
+std::string Refusal(const std::string& what, AACENC_ERROR error)
+{
+    return what + " refused: " + ErrorName(error) + " (" + std::to_string(static_cast<int>(error)) + ")";
+}
+
+int AudioObjectType(AacProfile profile)
+{
+    switch (profile) {
+    case AacProfile::HeV2:
         return AOT_PS;
-    if (heVersion == 1)
+    case AacProfile::HeV1:
         return AOT_SBR;
+    case AacProfile::Lc:
+        break;
+    }
     return AOT_AAC_LC;
 }
 
@@ -44,15 +76,6 @@ uint32_t EncodedChannels(uint16_t channels)
 }
 
 } // namespace
-
-const char* ProfileName(uint32_t heVersion)
-{
-    if (heVersion == 2)
-        return "HE-AAC v2";
-    if (heVersion == 1)
-        return "HE-AAC v1";
-    return "AAC-LC";
-}
 
 AacEncoder::~AacEncoder()
 {
@@ -68,33 +91,40 @@ void AacEncoder::CloseHandle(AACENCODER*& encoder)
 
 bool AacEncoder::Open(const EncoderConfig& newConfig)
 {
-    if (opened)
+    if (opened) {
+        error = "The encoder is already open";
         return false;
+    }
     config = newConfig;
+    error.clear();
 
     // Parametric stereo needs two channels, and the library refuses it on one only at
     // the finalising call: a mono stream asked for HE-AAC v2 gets the same family
     // without it, which opens mono at these rates and beats AAC-LC at low bitrates.
-    uint32_t profile = config.heVersion == 2 || config.heVersion == 1 ? config.heVersion : 0;
-    if (profile == 2 && config.channels == 1) {
+    AacProfile profile = config.profile;
+    if (profile == AacProfile::HeV2 && config.channels == 1) {
         LogEncoder("HE-AAC v2 needs two channels, using HE-AAC v1 for this mono stream");
-        profile = 1;
+        profile = AacProfile::HeV1;
     }
-    HANDLE_AACENCODER encoder = nullptr;
-    bool libraryOpened = false;
-    if (!OpenProfile(profile, encoder, libraryOpened)) {
+    ProfileOpening attempt = OpenProfile(profile, true);
+    if (attempt.encoder == nullptr) {
         // An HE profile refused at any step falls back to AAC-LC as a whole.
-        if (profile == 0 || !libraryOpened)
+        if (profile == AacProfile::Lc || !attempt.libraryOpened)
             return false;
         LogEncoder("%s refused, falling back to AAC-LC", ProfileName(profile));
-        profile = 0;
-        if (!OpenProfile(profile, encoder, libraryOpened))
-            return false;
+        profile = AacProfile::Lc;
+        attempt = OpenProfile(profile, false);
+        if (attempt.encoder == nullptr)
+            return false; // the reason is AAC-LC's: the HE one is in the log
     }
+    HANDLE_AACENCODER encoder = attempt.encoder;
 
     AACENC_InfoStruct info;
     std::memset(&info, 0, sizeof info);
-    if (aacEncInfo(encoder, &info) != AACENC_OK || info.frameLength == 0 || info.maxOutBufBytes == 0) {
+    const AACENC_ERROR infoError = aacEncInfo(encoder, &info);
+    if (infoError != AACENC_OK || info.frameLength == 0 || info.maxOutBufBytes == 0) {
+        error = infoError != AACENC_OK ? Refusal("aacEncInfo", infoError)
+                                       : std::string("aacEncInfo reported no frame length or output size");
         CloseHandle(encoder);
         return false;
     }
@@ -110,90 +140,98 @@ bool AacEncoder::Open(const EncoderConfig& newConfig)
     outputBuffer.assign(maxOutBytes, 0);
     handle = encoder;
     opened = true;
+    error.clear(); // a refused HE attempt left its reason
     LogEncoder("FDK-AAC initialized: %s, %ukbps, frameSize=%u samples/ch", ProfileName(activeProfile),
                config.bitrate / 1000, frameLength);
     return true;
 }
 
 // Opens and configures a library instance for one profile and applies the
-// configuration. On failure nothing stays open; libraryOpened (false on the first
-// call) tells whether the library could be opened at all: when not, no other profile
-// will help.
-bool AacEncoder::OpenProfile(uint32_t profile, AACENCODER*& encoder, bool& libraryOpened)
+// configuration. On failure nothing stays open and error says why. The configuration is
+// logged once, on the first attempt.
+AacEncoder::ProfileOpening AacEncoder::OpenProfile(AacProfile profile, bool firstAttempt)
 {
-    encoder = nullptr;
-    AACENC_ERROR error = aacEncOpen(&encoder, kModulesAacSbrPs, config.channels);
-    if (error != AACENC_OK) {
+    ProfileOpening result;
+    AACENCODER* encoder = nullptr;
+    AACENC_ERROR status = aacEncOpen(&encoder, kModulesAacSbrPs, config.channels);
+    if (status != AACENC_OK) {
         encoder = nullptr;
-        error = aacEncOpen(&encoder, kAllModules, config.channels);
+        status = aacEncOpen(&encoder, kAllModules, config.channels);
     }
-    if (error != AACENC_OK) {
-        LogEncoder("aacEncOpen failed: %d", static_cast<int>(error));
-        encoder = nullptr;
-        return false;
+    if (status != AACENC_OK) {
+        LogEncoder("aacEncOpen failed: %d", static_cast<int>(status));
+        error = Refusal("aacEncOpen with " + std::to_string(config.channels) + " channels", status);
+        return result;
     }
-    if (!libraryOpened)
+    if (firstAttempt)
         LogEncoder("Config: rate=%u ch=%u bitrate=%u codec=%s", config.sampleRate,
-                   static_cast<unsigned>(config.channels), config.bitrate, ProfileName(config.heVersion));
-    libraryOpened = true;
+                   static_cast<unsigned>(config.channels), config.bitrate, ProfileName(config.profile));
+    result.libraryOpened = true;
     if (!ConfigureLibrary(encoder, profile)) {
         CloseHandle(encoder);
-        return false;
+        return result;
     }
     // An encode call without buffers applies the parameters.
-    error = aacEncEncode(encoder, nullptr, nullptr, nullptr, nullptr);
-    if (error != AACENC_OK) {
-        LogEncoder("Finalize failed: %d", static_cast<int>(error));
+    status = aacEncEncode(encoder, nullptr, nullptr, nullptr, nullptr);
+    if (status != AACENC_OK) {
+        LogEncoder("Finalize failed: %d", static_cast<int>(status));
+        error = Refusal(std::string(ProfileName(profile)) + " at " + std::to_string(config.sampleRate) + " Hz, " +
+                            std::to_string(config.bitrate) + " bit/s, " + std::to_string(config.channels) +
+                            " channel(s)",
+                        status);
         CloseHandle(encoder);
-        return false;
+        return result;
     }
-    return true;
+    result.encoder = encoder;
+    return result;
 }
 
 // Sets the parameters in the library's documented order. Only the mandatory ones (the
 // object type among them: Open falls back from a refused HE one) end the configuration.
-bool AacEncoder::ConfigureLibrary(AACENCODER* encoder, uint32_t profile)
+bool AacEncoder::ConfigureLibrary(AACENCODER* encoder, AacProfile profile)
 {
     const int aot = AudioObjectType(profile);
-    AACENC_ERROR error = aacEncoder_SetParam(encoder, AACENC_AOT, static_cast<UINT>(aot));
-    if (error != AACENC_OK) {
-        LogEncoder("AOT=%d failed: %d", aot, static_cast<int>(error));
+    AACENC_ERROR status = aacEncoder_SetParam(encoder, AACENC_AOT, static_cast<UINT>(aot));
+    if (status != AACENC_OK) {
+        LogEncoder("AOT=%d failed: %d", aot, static_cast<int>(status));
+        error = Refusal("AOT " + std::to_string(aot), status);
         return false;
     }
 
     struct Mandatory {
         AACENC_PARAM param;
         UINT value;
-        const char* failure;
+        const char* name;
     };
     const Mandatory mandatory[] = {
-        {AACENC_SAMPLERATE, config.sampleRate, "SAMPLERATE failed: %d"},
-        {AACENC_CHANNELMODE, config.channels == 1 ? UINT(MODE_1) : UINT(MODE_2), "CHANNELMODE failed: %d"},
-        {AACENC_BITRATE, config.bitrate, "BITRATE failed: %d"},
-        {AACENC_TRANSMUX, UINT(TT_MP4_ADTS), "TRANSMUX failed: %d"},
+        {AACENC_SAMPLERATE, config.sampleRate, "SAMPLERATE"},
+        {AACENC_CHANNELMODE, config.channels == 1 ? UINT(MODE_1) : UINT(MODE_2), "CHANNELMODE"},
+        {AACENC_BITRATE, config.bitrate, "BITRATE"},
+        {AACENC_TRANSMUX, UINT(TT_MP4_ADTS), "TRANSMUX"},
     };
     for (const Mandatory& m : mandatory) {
-        error = aacEncoder_SetParam(encoder, m.param, m.value);
-        if (error != AACENC_OK) {
-            LogEncoder(m.failure, static_cast<int>(error));
+        status = aacEncoder_SetParam(encoder, m.param, m.value);
+        if (status != AACENC_OK) {
+            LogEncoder("%s failed: %d", m.name, static_cast<int>(status));
+            error = Refusal(std::string(m.name) + " " + std::to_string(m.value), status);
             return false;
         }
     }
 
-    if ((error = aacEncoder_SetParam(encoder, AACENC_AFTERBURNER, 1)) != AACENC_OK)
-        LogEncoder("AFTERBURNER not available (%d), continuing without", static_cast<int>(error));
+    if ((status = aacEncoder_SetParam(encoder, AACENC_AFTERBURNER, 1)) != AACENC_OK)
+        LogEncoder("AFTERBURNER not available (%d), continuing without", static_cast<int>(status));
     if (aot == AOT_SBR || aot == AOT_PS) {
-        if ((error = aacEncoder_SetParam(encoder, AACENC_SBR_MODE, 1)) != AACENC_OK)
-            LogEncoder("SBR_MODE failed (%d)", static_cast<int>(error));
+        if ((status = aacEncoder_SetParam(encoder, AACENC_SBR_MODE, 1)) != AACENC_OK)
+            LogEncoder("SBR_MODE failed (%d)", static_cast<int>(status));
         // Dual-rate SBR: the core runs at half the stream rate.
-        if ((error = aacEncoder_SetParam(encoder, AACENC_SBR_RATIO, 2)) != AACENC_OK)
-            LogEncoder("SBR_RATIO failed (%d)", static_cast<int>(error));
+        if ((status = aacEncoder_SetParam(encoder, AACENC_SBR_RATIO, 2)) != AACENC_OK)
+            LogEncoder("SBR_RATIO failed (%d)", static_cast<int>(status));
         // Explicit, backward-compatible signalling, so plain AAC decoders still play the core.
-        if ((error = aacEncoder_SetParam(encoder, AACENC_SIGNALING_MODE, 1)) != AACENC_OK)
-            LogEncoder("SIGNALING_MODE failed (%d)", static_cast<int>(error));
+        if ((status = aacEncoder_SetParam(encoder, AACENC_SIGNALING_MODE, 1)) != AACENC_OK)
+            LogEncoder("SIGNALING_MODE failed (%d)", static_cast<int>(status));
     }
-    if ((error = aacEncoder_SetParam(encoder, AACENC_BITRATEMODE, 0)) != AACENC_OK)
-        LogEncoder("BITRATEMODE failed (%d)", static_cast<int>(error));
+    if ((status = aacEncoder_SetParam(encoder, AACENC_BITRATEMODE, 0)) != AACENC_OK)
+        LogEncoder("BITRATEMODE failed (%d)", static_cast<int>(status));
     return true;
 }
 
@@ -239,9 +277,9 @@ void AacEncoder::DrainDelayLine(const FrameSink& sink)
     finished = true;
     // A bound well past any delay line, in case the library never reports the end.
     for (int round = 0; round < 64; ++round) {
-        int outBytes = 0;
         // -1 samples flushes; AACENC_ENCODE_EOF once everything is out.
-        if (CallLibrary(-1, sink, outBytes) != AACENC_OK || outBytes == 0)
+        const LibraryResult result = CallLibrary(-1, sink);
+        if (result.error != AACENC_OK || result.outBytes == 0)
             return;
     }
 }
@@ -249,8 +287,7 @@ void AacEncoder::DrainDelayLine(const FrameSink& sink)
 // Encodes the full input buffer as one frame; on success the buffer is empty again.
 bool AacEncoder::EncodeFrame(const FrameSink& sink)
 {
-    int outBytes = 0;
-    if (CallLibrary(static_cast<int>(inputBuffer.size()), sink, outBytes) != AACENC_OK)
+    if (CallLibrary(static_cast<int>(inputBuffer.size()), sink).error != AACENC_OK)
         return false;
     inputFill = 0;
     return true;
@@ -258,7 +295,7 @@ bool AacEncoder::EncodeFrame(const FrameSink& sink)
 
 // One library call over the input buffer (numInSamples < 0 flushes the delay line); a
 // finished frame goes to sink. The first frames fill the look-ahead and produce nothing.
-int AacEncoder::CallLibrary(int numInSamples, const FrameSink& sink, int& outBytes)
+AacEncoder::LibraryResult AacEncoder::CallLibrary(int numInSamples, const FrameSink& sink)
 {
     void* inPointer = inputBuffer.data();
     INT inIdentifier = IN_AUDIO_DATA;
@@ -278,11 +315,11 @@ int AacEncoder::CallLibrary(int numInSamples, const FrameSink& sink, int& outByt
     AACENC_OutArgs outArgs;
     std::memset(&outArgs, 0, sizeof outArgs);
 
-    const AACENC_ERROR error = aacEncEncode(handle, &inDesc, &outDesc, &inArgs, &outArgs);
-    outBytes = error == AACENC_OK ? outArgs.numOutBytes : 0;
+    const AACENC_ERROR status = aacEncEncode(handle, &inDesc, &outDesc, &inArgs, &outArgs);
+    const int outBytes = status == AACENC_OK ? outArgs.numOutBytes : 0;
     if (outBytes > 0 && sink)
         sink(outputBuffer.data(), static_cast<uint64_t>(outBytes));
-    return error;
+    return {status, outBytes};
 }
 
 void AacEncoder::Close()
@@ -294,7 +331,7 @@ void AacEncoder::Close()
     frameLength = 0;
     maxOutBytes = 0;
     delayFrames = 0;
-    activeProfile = 0;
+    activeProfile = AacProfile::Lc;
     fed = false;
     finished = false;
     opened = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "encoder/EncoderConfig.h"
@@ -21,8 +22,12 @@ public:
     // Configures the library and sizes the buffers. A mono stream asked for HE-AAC v2
     // runs as HE-AAC v1; an HE profile the library refuses at any step falls back to
     // AAC-LC (both logged). False when already open (nothing changes) or when even
-    // that is refused (the handle is closed).
+    // that is refused (the handle is closed); LastError then names the step and the
+    // library's error.
     bool Open(const EncoderConfig& config);
+    // Why the latest Open failed, as "SAMPLERATE 7000 refused: AACENC_INVALID_CONFIG (35)";
+    // "" after one that succeeded.
+    const std::string& LastError() const { return error; }
 
     // Appends byteCount / 2 samples (interleaved left, right) and encodes every frame
     // that becomes full, handing each non-empty result to sink in order. False when
@@ -42,32 +47,43 @@ public:
     uint32_t FrameLength() const { return frameLength; }       // samples per channel
     uint32_t MaxOutBytes() const { return maxOutBytes; }       // largest frame in bytes
     uint64_t BufferedSamples() const { return inputFill; }     // all channels counted
-    // The profile really encoded (heVersion numbering), after any fall-back.
-    uint32_t ActiveProfile() const { return activeProfile; }
+    // The profile really encoded, after any fall-back.
+    AacProfile ActiveProfile() const { return activeProfile; }
     // The library's delay in samples per channel: output lags input by this much.
     uint32_t DelayFrames() const { return delayFrames; }
 
 private:
-    bool OpenProfile(uint32_t profile, AACENCODER*& encoder, bool& libraryOpened);
-    bool ConfigureLibrary(AACENCODER* encoder, uint32_t profile);
+    // One library instance opened for a profile: encoder is null when that failed, and
+    // libraryOpened tells whether the library opened at all (when not, no other profile
+    // will help).
+    struct ProfileOpening {
+        AACENCODER* encoder = nullptr;
+        bool libraryOpened = false;
+    };
+    // The library's answer to one encode call: its error code and the bytes it wrote.
+    struct LibraryResult {
+        int error = 0;
+        int outBytes = 0;
+    };
+
+    ProfileOpening OpenProfile(AacProfile profile, bool firstAttempt);
+    bool ConfigureLibrary(AACENCODER* encoder, AacProfile profile);
     bool EncodeFrame(const FrameSink& sink);
     void DrainDelayLine(const FrameSink& sink);
-    int CallLibrary(int numInSamples, const FrameSink& sink, int& outBytes);
+    LibraryResult CallLibrary(int numInSamples, const FrameSink& sink);
     void CloseHandle(AACENCODER*& encoder);
 
     EncoderConfig config;
+    std::string error;
     bool opened = false;
     AACENCODER* handle = nullptr;
     uint32_t frameLength = 0;
     uint32_t maxOutBytes = 0;
     uint32_t delayFrames = 0;
-    uint32_t activeProfile = 0;
+    AacProfile activeProfile = AacProfile::Lc;
     bool fed = false;      // samples were encoded since Open
     bool finished = false; // Flush has drained the library
     std::vector<int16_t> inputBuffer; // one frame, interleaved
     uint64_t inputFill = 0;
     std::vector<uint8_t> outputBuffer;
 };
-
-// Display name of a profile: "AAC-LC", "HE-AAC v1" or "HE-AAC v2".
-const char* ProfileName(uint32_t heVersion);

@@ -10,3 +10,6 @@ enum class EngineState : int32_t {
     Stopped = 3,    // Stop has finished
     Error = 4,      // initialisation, start or the connection failed; the status line says why
 };
+
+// Internet reachability as last probed.
+enum class InternetState : int32_t { Unknown = 0, Reachable = 1, Unreachable = 3 };

@@ -1,5 +1,9 @@
 #include "engine/InputMeters.h"
 
+#include <string>
+
+#include "base/Log.h"
+
 namespace {
 
 bool Streaming(const StreamEngine* engine)
@@ -23,7 +27,9 @@ void KeepInputMonitor(InputLevelMonitor& monitor, const EngineConfig& config, co
     const bool streaming = Streaming(engine);
     if (!streaming && !monitor.Running()) {
         monitor.SetParams(config.processing);
-        monitor.Start(config.device);
+        const std::string previous = monitor.LastError();
+        if (!monitor.Start(config.device) && monitor.LastError() != previous)
+            LogLine("Audio", "Input level monitor: " + monitor.LastError());
     } else if (streaming && monitor.Running()) {
         monitor.Stop();
     }

@@ -16,5 +16,6 @@ MeterLevels CurrentMeterLevels(const StreamEngine* engine, const InputLevelMonit
 
 // The input level monitor runs only while no engine streams: started on the configured
 // device (endpoint identifier, else position) with the configured processing when no
-// engine streams, stopped while one does, so the device is not captured twice.
+// engine streams, stopped while one does, so the device is not captured twice. A start
+// that fails is logged once per reason: both front ends call this on every tick.
 void KeepInputMonitor(InputLevelMonitor& monitor, const EngineConfig& config, const StreamEngine* engine);

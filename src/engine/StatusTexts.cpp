@@ -4,14 +4,15 @@
 #include <cmath>
 #include <cstdio>
 
-std::string QualityText(uint32_t bitrate, uint32_t sampleRate, uint16_t channels, uint32_t heVersion)
+std::string QualityText(uint32_t bitrate, uint32_t sampleRate, uint16_t channels, AacProfile profile)
 {
     char rate[32];
     if (sampleRate % 1000 == 0)
         std::snprintf(rate, sizeof(rate), "%u kHz", sampleRate / 1000);
     else
         std::snprintf(rate, sizeof(rate), "%.1f kHz", sampleRate / 1000.0);
-    const char* codec = heVersion == 0 ? "AAC-LC" : heVersion == 2 ? "aacPlus v2" : "aacPlus";
+    // Anything but the two named profiles is shown as HE-AAC v1, the default one.
+    const char* codec = profile == AacProfile::Lc ? "AAC-LC" : profile == AacProfile::HeV2 ? "aacPlus v2" : "aacPlus";
     char text[128];
     std::snprintf(text, sizeof(text), "%u kbps | %s | %s | %s", bitrate / 1000, rate, channels > 1 ? "Stereo" : "Mono",
                   codec);
@@ -32,12 +33,16 @@ std::string DataSentText(uint64_t bytes)
     return text;
 }
 
-Indicator InternetIndicator(int32_t internetState)
+Indicator InternetIndicator(InternetState internetState)
 {
-    if (internetState == 1)
+    switch (internetState) {
+    case InternetState::Reachable:
         return {"Stable", IndicatorColour::Green};
-    if (internetState == 3)
+    case InternetState::Unreachable:
         return {"No Internet", IndicatorColour::Red};
+    case InternetState::Unknown:
+        break;
+    }
     return {"Checking...", IndicatorColour::Neutral};
 }
 

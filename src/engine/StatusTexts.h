@@ -3,12 +3,13 @@
 #include <cstdint>
 #include <string>
 
+#include "encoder/AacProfile.h"
 #include "engine/EngineState.h"
 
 // The texts of the status panel, shared by the window and the command-line front end.
 
 // "64 kbps | 44.1 kHz | Stereo | aacPlus"
-std::string QualityText(uint32_t bitrate, uint32_t sampleRate, uint16_t channels, uint32_t heVersion);
+std::string QualityText(uint32_t bitrate, uint32_t sampleRate, uint16_t channels, AacProfile profile);
 // "1:02:05" (hours are not wrapped)
 std::string ElapsedText(uint32_t seconds);
 // "1.50 KB" (always kilobytes)
@@ -27,7 +28,7 @@ struct Indicator {
 };
 
 // Internet indicator from the probe's state (0 none yet, 1 reachable, 3 unreachable).
-Indicator InternetIndicator(int32_t internetState);
+Indicator InternetIndicator(InternetState internetState);
 // Encoder indicator; hasEngine false gives "Offline".
 Indicator EncoderIndicator(bool hasEngine, EngineState state, int32_t consecutiveSendFailures);
 // The encoder indicator as both front ends show it: "Connecting..." in yellow while a

@@ -91,7 +91,7 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     capture = std::make_unique<AudioCapture>();
     capture->SetDevice(config.device);
     if (!capture->Initialize(config.captureFormat))
-        return Fail("Failed to initialize audio capture");
+        return Fail("Failed to initialize audio capture: " + capture->LastError());
 
     const uint32_t deviceRate = capture->DeviceRate();
     const uint32_t wanted = config.encoder.sampleRate;
@@ -112,7 +112,7 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     encoderConfig.sampleRate = streamRate;
     encoder = std::make_unique<AacEncoder>();
     if (!encoder->Open(encoderConfig))
-        return Fail("Failed to initialize AAC encoder");
+        return Fail("Failed to initialize AAC encoder: " + encoder->LastError());
 
     IcecastConfig server = config.server;
     server.streamSampleRate = static_cast<uint16_t>(streamRate);
@@ -122,8 +122,9 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
             return Fail("Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.");
         return Fail("Failed to connect to Icecast server: " + client->LastError());
     }
-    if (!server.streamName.empty())
-        client->UpdateTitle(server.streamName);
+    // A title that does not arrive leaves the stream as it is; the log says why.
+    if (!server.streamName.empty() && !client->UpdateTitle(server.streamName))
+        LogLine("Engine", client->LastError());
 
     Publish(EngineState::Idle, "Engine initialized successfully");
     return true;
@@ -254,8 +255,10 @@ void StreamEngine::OnStreamFrame(const uint8_t* frame, uint64_t size)
 {
     if (queue.Write(frame, size))
         return;
+    // A send may hold the connection for seconds; the capture thread must never wait on
+    // the network, so it breaks the connection off and the sender closes it.
     if (state.load() == EngineState::Streaming) {
-        client->Disconnect();
+        client->Abort();
         FailWhileStreaming("Send buffer overflow (network too slow)");
     }
 }

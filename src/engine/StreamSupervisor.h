@@ -9,15 +9,14 @@
 #include "engine/EngineConfig.h"
 #include "engine/EngineState.h"
 
-// Internet reachability as last probed: 0 no result yet, 1 reachable, 3 unreachable.
-enum class InternetState : int32_t { Unknown = 0, Reachable = 1, Unreachable = 3 };
+// The user's view of the stream, which the Start button shows: Idle before a start and
+// after a stop, Online on air, Reconnecting and Disconnected alternating through a
+// reconnection countdown, Offline after a loss without reconnection.
+enum class StreamPhase { Idle, Online, Reconnecting, Disconnected, Offline };
 
-// Start button captions, the user's view of the stream state.
-inline constexpr const char* kCaptionStart = "Start";
-inline constexpr const char* kCaptionOnline = "Online";
-inline constexpr const char* kCaptionReconnecting = "Reconnecting";
-inline constexpr const char* kCaptionDisconnected = "Disconnected";
-inline constexpr const char* kCaptionOffline = "Offline";
+// The Start button's caption for a phase: "Start", "Online", "Reconnecting",
+// "Disconnected", "Offline".
+const char* PhaseCaption(StreamPhase phase);
 
 // Timing of supervision, in 100 ms ticks.
 inline constexpr int32_t kReconnectDelayTicks = 50;
@@ -27,6 +26,7 @@ inline constexpr int32_t kNetCheckTicks = 30;
 // The supervision fields of the application object.
 struct SupervisionState {
     bool streamingActive = false;
+    StreamPhase phase = StreamPhase::Idle;
     int32_t reconnectCountdown = 0;
     uint32_t tickCount = 0;
     int32_t statusPollTicks = 0;
@@ -46,7 +46,8 @@ struct SupervisionState {
 
 // What supervision asks of its front end (the main window or the command-line loop).
 struct SupervisionHooks {
-    std::function<void(const std::string& caption)> setCaption;
+    // The phase changed (state.phase holds it already).
+    std::function<void(StreamPhase phase)> setPhase;
     std::function<void(bool enabled)> enableStart;
     std::function<void(bool enabled)> enableStop;
     std::function<void(const std::string& title, const std::string& text)> alert;
@@ -142,6 +143,7 @@ private:
     void CompleteStart(ConnectionAttempt<Engine>& attempt);
     void CompleteReconnect(ConnectionAttempt<Engine>& attempt);
     void FailStart(const char* title);
+    void SetPhase(StreamPhase phase);
     void Hook(const std::function<void()>& f) { if (f) f(); }
 
     SupervisedSettings settings;

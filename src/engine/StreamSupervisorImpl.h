@@ -71,8 +71,7 @@ void StreamSupervisor<Engine>::CompleteStart(ConnectionAttempt<Engine>& attempt)
     state.streamingActive = true;
     state.reconnectCountdown = 0;
     state.startTimeText = hooks.localTimeText ? hooks.localTimeText() : LocalTimeText();
-    if (hooks.setCaption)
-        hooks.setCaption(kCaptionOnline);
+    SetPhase(StreamPhase::Online);
     if (hooks.enableStop)
         hooks.enableStop(true);
 }
@@ -105,8 +104,7 @@ void StreamSupervisor<Engine>::StopStreaming()
         engine.reset();
     }
     state.statusText = "Stopped";
-    if (hooks.setCaption)
-        hooks.setCaption(kCaptionStart);
+    SetPhase(StreamPhase::Idle);
     if (hooks.enableStart)
         hooks.enableStart(true);
     if (hooks.enableStop)
@@ -133,8 +131,7 @@ void StreamSupervisor<Engine>::CompleteReconnect(ConnectionAttempt<Engine>& atte
     if (attempt.initialized && engine->Start()) {
         state.statusText = "STREAMING";
         state.streamingActive = true;
-        if (hooks.setCaption)
-            hooks.setCaption(kCaptionOnline);
+        SetPhase(StreamPhase::Online);
         if (hooks.enableStop)
             hooks.enableStop(true);
         return;
@@ -143,8 +140,7 @@ void StreamSupervisor<Engine>::CompleteReconnect(ConnectionAttempt<Engine>& atte
     state.statusText = "Reconnect failed, retrying...";
     state.streamingActive = false;
     state.reconnectCountdown = kReconnectDelayTicks;
-    if (hooks.setCaption)
-        hooks.setCaption(kCaptionReconnecting);
+    SetPhase(StreamPhase::Reconnecting);
 }
 
 template <class Engine>
@@ -162,8 +158,7 @@ void StreamSupervisor<Engine>::SupervisionTick()
             state.statusText = engine->GetStatusMessage();
             engine->Stop();
             engine.reset();
-            if (hooks.setCaption)
-                hooks.setCaption(kCaptionOffline);
+            SetPhase(StreamPhase::Offline);
             if (hooks.enableStart)
                 hooks.enableStart(true);
             if (hooks.enableStop)
@@ -176,8 +171,7 @@ void StreamSupervisor<Engine>::SupervisionTick()
     if (settings.persistentEncoding && state.reconnectCountdown > 0 && !state.attemptRunning) {
         state.reconnectCountdown -= 1;
         state.statusText = ReconnectCountdownText(state.reconnectCountdown);
-        if (hooks.setCaption)
-            hooks.setCaption((state.tickCount / 10) % 2 == 0 ? kCaptionReconnecting : kCaptionDisconnected);
+        SetPhase((state.tickCount / 10) % 2 == 0 ? StreamPhase::Reconnecting : StreamPhase::Disconnected);
         if (state.reconnectCountdown == 0)
             AttemptReconnect();
     }
@@ -214,4 +208,12 @@ void StreamSupervisor<Engine>::OnNetCheck(bool reachable)
 {
     state.netCheckInFlight = false;
     state.internetState = reachable ? InternetState::Reachable : InternetState::Unreachable;
+}
+
+template <class Engine>
+void StreamSupervisor<Engine>::SetPhase(StreamPhase phase)
+{
+    state.phase = phase;
+    if (hooks.setPhase)
+        hooks.setPhase(phase);
 }

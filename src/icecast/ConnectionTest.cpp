@@ -10,8 +10,8 @@
 namespace {
 
 std::atomic<int32_t> testGeneration{0};
-std::atomic<int32_t> serverResult{0};
-std::atomic<int32_t> authResult{0};
+std::atomic<ServerVerdict> serverResult{ServerVerdict::NotKnown};
+std::atomic<AuthVerdict> authResult{AuthVerdict::NotTested};
 
 bool IsCurrent(int32_t generation)
 {
@@ -19,12 +19,12 @@ bool IsCurrent(int32_t generation)
 }
 
 // Stores the verdicts and notifies, unless a newer test has begun.
-void Report(int32_t generation, int32_t server, int32_t auth, const ConnectionTestDone& done)
+void Report(int32_t generation, ServerVerdict server, AuthVerdict auth, const ConnectionTestDone& done)
 {
     if (!IsCurrent(generation))
         return;
-    serverResult.exchange(server);
-    authResult.exchange(auth);
+    serverResult.store(server);
+    authResult.store(auth);
     if (done)
         done();
 }
@@ -34,8 +34,8 @@ void Report(int32_t generation, int32_t server, int32_t auth, const ConnectionTe
 int32_t BeginConnectionTest()
 {
     const int32_t generation = testGeneration.fetch_add(1) + 1;
-    serverResult.store(0);
-    authResult.store(0);
+    serverResult.store(ServerVerdict::NotKnown);
+    authResult.store(AuthVerdict::NotTested);
     return generation;
 }
 
@@ -44,12 +44,12 @@ void AbandonConnectionTests()
     testGeneration.fetch_add(1);
 }
 
-int32_t ConnectionTestServerResult()
+ServerVerdict ConnectionTestServerResult()
 {
     return serverResult.load();
 }
 
-int32_t ConnectionTestAuthResult()
+AuthVerdict ConnectionTestAuthResult()
 {
     return authResult.load();
 }
@@ -59,21 +59,21 @@ void RunConnectionTest(int32_t generation, const std::string& address, const std
 {
     const std::optional<ServerAddress> target = ParseServerAddress(address);
     if (!target) {
-        Report(generation, -1, 0, done);
+        Report(generation, ServerVerdict::Unreachable, AuthVerdict::NotTested, done);
         return;
     }
     TcpSocket socket;
     // Only a completed connection counts: a refused one must not read as reachable.
     const uint16_t port = static_cast<uint16_t>(target->port);
     if (socket.Connect(target->host, port, kConnectionTestTimeoutMs) != ConnectResult::Connected) {
-        Report(generation, -1, 0, done);
+        Report(generation, ServerVerdict::Unreachable, AuthVerdict::NotTested, done);
         return;
     }
     if (!IsCurrent(generation))
         return;
     if (password.empty()) {
         socket.Close();
-        Report(generation, 1, 0, done);
+        Report(generation, ServerVerdict::Reachable, AuthVerdict::NotTested, done);
         return;
     }
     socket.SetTimeouts(kConnectionTestTimeoutMs, kConnectionTestTimeoutMs);
@@ -85,7 +85,7 @@ void RunConnectionTest(int32_t generation, const std::string& address, const std
     const std::string_view text(answer, received > 0 ? static_cast<size_t>(received) : 0);
     const bool accepted = received > 0 && (text.find("200") != std::string_view::npos ||
                                            text.find("OK") != std::string_view::npos);
-    Report(generation, 1, accepted ? 1 : -1, done);
+    Report(generation, ServerVerdict::Reachable, accepted ? AuthVerdict::Accepted : AuthVerdict::Refused, done);
 }
 
 bool StartConnectionTest(int32_t generation, const std::string& address, const std::string& password,
@@ -93,5 +93,5 @@ bool StartConnectionTest(int32_t generation, const std::string& address, const s
 {
     return StartDetachedWorker([generation, address, password, done] {
         RunConnectionTest(generation, address, password, done);
-    }, [generation, &done] { Report(generation, -1, 0, done); });
+    }, [generation, &done] { Report(generation, ServerVerdict::Unreachable, AuthVerdict::NotTested, done); });
 }

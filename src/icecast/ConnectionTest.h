@@ -8,9 +8,12 @@
 // accept the password for the mount. Verdicts live in process-wide atomics; a test whose
 // generation has been superseded stays silent.
 
-// serverResult: 0 not known, 1 the server accepted the TCP connection, -1 it did not
-// (or the address was invalid). authResult: 0 not tested, 1 accepted, -1 refused or no
-// answer.
+// Whether the server accepted the TCP connection; Unreachable also for an address that
+// cannot be used. The numbers are those the command line prints.
+enum class ServerVerdict : int32_t { NotKnown = 0, Reachable = 1, Unreachable = -1 };
+// Whether the server accepted the password for the mount; Refused also for no answer.
+enum class AuthVerdict : int32_t { NotTested = 0, Accepted = 1, Refused = -1 };
+
 constexpr int kConnectionTestTimeoutMs = 4000;
 constexpr size_t kConnectionTestAnswerBytes = 511;
 
@@ -21,11 +24,11 @@ using ConnectionTestDone = std::function<void()>;
 int32_t BeginConnectionTest();
 // Advances the generation so that every running test stays silent (the dialog closes).
 void AbandonConnectionTests();
-int32_t ConnectionTestServerResult();
-int32_t ConnectionTestAuthResult();
+ServerVerdict ConnectionTestServerResult();
+AuthVerdict ConnectionTestAuthResult();
 
 // Runs RunConnectionTest on a detached thread with copies of its inputs. When no thread
-// can be started the test fails at once: serverResult -1, authResult 0, done called on
+// can be started the test fails at once: Unreachable, NotTested, done called on
 // the caller's thread (when generation is current); the answer is then false.
 bool StartConnectionTest(int32_t generation, const std::string& address, const std::string& password,
                          ConnectionTestDone done);

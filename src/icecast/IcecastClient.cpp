@@ -22,6 +22,16 @@ std::string HostPort(const IcecastConfig& config)
     return config.host + ":" + std::to_string(config.port);
 }
 
+std::string ClosedByServerText()
+{
+    return "Server closed connection";
+}
+
+std::string ConnectionLostText(int errorCode)
+{
+    return "Connection lost (error " + std::to_string(errorCode) + ")";
+}
+
 } // namespace
 
 IcecastClient::~IcecastClient()
@@ -108,30 +118,30 @@ bool IcecastClient::Send(const uint8_t* data, uint64_t size)
 
     // A send never reports the server's orderly close; only the reading side shows it.
     const PeerState peer = socket.CheckPeer();
-    int failure = 0;
+    // Why the connection is gone; empty while it holds.
+    std::string lost;
     if (peer == PeerState::Closed) {
-        failure = -1;
+        lost = ClosedByServerText();
     } else if (peer == PeerState::Failed && TcpSocket::IsConnectionLost(socket.ErrorCode())) {
-        failure = socket.ErrorCode();
+        lost = ConnectionLostText(socket.ErrorCode());
     }
-    for (uint64_t offset = 0; failure == 0 && offset < size;) {
+    for (uint64_t offset = 0; lost.empty() && offset < size;) {
         const int64_t sent = socket.Send(data + offset, size - offset);
         if (sent > 0) {
             offset += static_cast<uint64_t>(sent);
         } else if (sent == 0) {
-            failure = -1;
+            lost = ClosedByServerText();
         } else if (TcpSocket::IsConnectionLost(socket.ErrorCode())) {
-            failure = socket.ErrorCode();
+            lost = ConnectionLostText(socket.ErrorCode());
         } else {
             return false;
         }
     }
-    if (failure == 0)
+    if (lost.empty())
         return true;
     connected.store(false);
-    socket.Close();
-    lastError = failure < 0 ? std::string("Server closed connection")
-                            : "Connection lost (error " + std::to_string(failure) + ")";
+    CloseSocket();
+    lastError = lost;
     return false;
 }
 
@@ -143,9 +153,21 @@ void IcecastClient::Disconnect()
     if (!connected.load())
         return;
     socket.ShutdownSend();
-    socket.Close();
+    CloseSocket();
     connected.store(false);
     lastError = "Disconnected";
+}
+
+void IcecastClient::Abort()
+{
+    std::lock_guard<std::mutex> guard(socketLock);
+    socket.Interrupt();
+}
+
+void IcecastClient::CloseSocket()
+{
+    std::lock_guard<std::mutex> guard(socketLock);
+    socket.Close();
 }
 
 std::string IcecastClient::LastError() const
@@ -156,6 +178,7 @@ std::string IcecastClient::LastError() const
 
 bool IcecastClient::UpdateTitle(const std::string& title)
 {
+    // Without a source connection the last error already says why.
     if (!connected.load())
         return false;
     using Clock = std::chrono::steady_clock;
@@ -166,13 +189,18 @@ bool IcecastClient::UpdateTitle(const std::string& title)
         return static_cast<int>(std::clamp<long long>(left, 0, kTitleTimeoutMs));
     };
     TcpSocket titleSocket;
-    if (titleSocket.Connect(config.host, config.port, kTitleTimeoutMs) != ConnectResult::Connected)
+    if (titleSocket.Connect(config.host, config.port, kTitleTimeoutMs) != ConnectResult::Connected) {
+        SetLastError("Title not sent: cannot connect to " + HostPort(config));
         return false;
+    }
     const std::string request = BuildMetadataRequest(config, title);
     int left = remainingMs();
     if (left > 0) {
         titleSocket.SetTimeouts(left, left);
-        titleSocket.Send(request.data(), request.size());
+        if (titleSocket.Send(request.data(), request.size()) != static_cast<int64_t>(request.size())) {
+            SetLastError("Title not sent: the request could not be written to " + HostPort(config));
+            return false;
+        }
     }
     // The server closes after its answer (the request asks for it); the answer itself
     // is not read. Each read may wait only for what is left of the bound.

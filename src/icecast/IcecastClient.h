@@ -11,7 +11,7 @@
 // The source side of one Icecast v2 mount: one TCP connection announced with the SOURCE
 // request, then the raw ADTS byte stream on it. Keeps a human-readable last outcome.
 // Connect runs before any other thread uses the client; afterwards Send (sender thread),
-// Disconnect and LastError may come from different threads.
+// Disconnect, Abort and LastError may come from different threads.
 class IcecastClient {
 public:
     static constexpr int kConnectTimeoutMs = 10000;
@@ -30,11 +30,16 @@ public:
     // Writes all size bytes; false when not connected, nothing to write, or a write failed
     // (the rest of the buffer is then lost).
     bool Send(const uint8_t* data, uint64_t size);
-    // Half-closes and closes the connection; nothing when not connected.
+    // Half-closes and closes the connection; nothing when not connected. Waits for a
+    // send in progress.
     void Disconnect();
+    // Breaks the connection off from any thread without waiting for a send in progress,
+    // which then fails at once; the next Send or Disconnect closes it.
+    void Abort();
     std::string LastError() const;
     // Sets the mount's title through the admin interface on a second, short connection.
-    // True when the request went out and the answer was drained.
+    // True when the request went out and the answer was drained; otherwise false with
+    // the reason in LastError() (the source connection itself is not touched).
     bool UpdateTitle(const std::string& title);
 
     bool IsConnected() const { return connected.load(); }
@@ -44,6 +49,7 @@ private:
     bool FailConnect(const std::string& text);
     bool Handshake();
     void SetLastError(const std::string& text);
+    void CloseSocket();
 
     IcecastConfig config;
     std::atomic<bool> connected{false};
@@ -51,4 +57,7 @@ private:
     std::string lastError;
     uint32_t lastStatusCode = 0;
     mutable std::mutex sendLock;
+    // Held only to close the socket or to interrupt it, never across a network call, so
+    // Abort never waits on the network; a close takes it inside the send lock.
+    std::mutex socketLock;
 };

@@ -6,6 +6,18 @@
 // Content code of an AAC-LC stream ("audio/aac"); any other value is HE-AAC ("audio/aacp").
 constexpr uint32_t kContentCodeAac = 2;
 
+// How a connection to the server is secured. With enabled off, every connection is plain
+// TCP and the other fields are not used.
+struct TlsOptions {
+    bool enabled = false;
+    // A PEM file of certificates trusted beside the system's roots; "" for none.
+    std::string caFile;
+    // The SHA-256 of the server certificate's DER encoding, in hex, with or without
+    // colons, any case. When set, exactly that certificate is accepted, whatever its
+    // chain and names; "" verifies the chain and the host name.
+    std::string fingerprint;
+};
+
 // Server parameters of one stream.
 struct IcecastConfig {
     std::string host;
@@ -20,4 +32,5 @@ struct IcecastConfig {
     uint16_t streamSampleRate = 0; // Hz
     uint16_t streamChannels = 0;
     bool isPublic = true;
+    TlsOptions tls;
 };

@@ -50,6 +50,9 @@ public:
     PeerState CheckPeer();
 
     void ShutdownSend();
+    // Shuts both directions down without closing: a send or receive blocked on the
+    // socket in another thread returns at once. Close still frees the socket.
+    void Interrupt();
     void Close();
     bool IsOpen() const;
     int ErrorCode() const;

@@ -193,6 +193,12 @@ void TcpSocket::ShutdownSend()
         shutdown(impl->fd, SHUT_WR);
 }
 
+void TcpSocket::Interrupt()
+{
+    if (impl->fd >= 0)
+        shutdown(impl->fd, SHUT_RDWR);
+}
+
 void TcpSocket::Close()
 {
     if (impl->fd >= 0) {

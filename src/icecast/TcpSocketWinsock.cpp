@@ -193,6 +193,12 @@ void TcpSocket::ShutdownSend()
         shutdown(impl->socket, SD_SEND);
 }
 
+void TcpSocket::Interrupt()
+{
+    if (impl->socket != INVALID_SOCKET)
+        shutdown(impl->socket, SD_BOTH);
+}
+
 void TcpSocket::Close()
 {
     if (impl->socket != INVALID_SOCKET) {

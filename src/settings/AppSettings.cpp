@@ -6,16 +6,38 @@
 
 namespace {
 
-uint32_t ParseHeVersion(const std::string& text)
+AacProfile ParseHeVersion(const std::string& text)
 {
     if (text == "2")
-        return 2;
+        return AacProfile::HeV2;
     if (text == "1")
-        return 1;
-    return 0;
+        return AacProfile::HeV1;
+    return AacProfile::Lc;
 }
 
 } // namespace
+
+AacProfile ProfileFromHeVersion(uint32_t heVersion)
+{
+    if (heVersion == 2)
+        return AacProfile::HeV2;
+    if (heVersion == 1)
+        return AacProfile::HeV1;
+    return AacProfile::Lc;
+}
+
+uint32_t StoredHeVersion(AacProfile profile)
+{
+    switch (profile) {
+    case AacProfile::HeV2:
+        return 2;
+    case AacProfile::HeV1:
+        return 1;
+    case AacProfile::Lc:
+        break;
+    }
+    return 0;
+}
 
 void ResolveInputDevice(const DeviceChoice& stored, const std::vector<AudioDeviceInfo>& devices,
                         const std::string& defaultId, AppSettings& settings)
@@ -83,14 +105,14 @@ void DeriveStreamSettings(AppSettings& settings)
     server.streamBitrate = stream.encoder.bitrate;
     server.streamSampleRate = static_cast<uint16_t>(capture.sampleRate);
     server.streamChannels = capture.channels;
-    server.contentCode = stream.encoder.heVersion > 0 ? 0 : kContentCodeAac;
+    server.contentCode = stream.encoder.profile != AacProfile::Lc ? 0 : kContentCodeAac;
     settings.statusAddress = MakeStatusAddress(server.host, server.port, server.mountPoint);
 
     ProcessingParams& p = stream.processing;
     p.agcTargetDb = kAgcTargetDb;
     p.agcMaxGainDb = kAgcMaxGainDb;
     p.codecBitrate = stream.encoder.bitrate;
-    p.codecHeVersion = stream.encoder.heVersion;
+    p.codecHeVersion = StoredHeVersion(stream.encoder.profile);
     p.mono = capture.channels < 2;
     DeriveCompressorTiming(p);
 }
@@ -106,7 +128,7 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
     capture.bitsPerSample = static_cast<uint16_t>(store.GetInt("Audio", "bitsPerSample", 16));
 
     stream.encoder.bitrate = static_cast<uint32_t>(store.GetInt("Encoder", "bitrate", 64000));
-    stream.encoder.heVersion = ParseHeVersion(store.GetString("Encoder", "heVersion", "1"));
+    stream.encoder.profile = ParseHeVersion(store.GetString("Encoder", "heVersion", "1"));
 
     IcecastConfig& server = stream.server;
     server.host = store.GetString("Icecast", "host", "");

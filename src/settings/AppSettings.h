@@ -32,6 +32,12 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
 // The same against a fresh list of the capture devices and the current default.
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings);
 
+// The settings file's numbering of the encoder profile (key "heVersion"), which the
+// processing's codecHeVersion shares: 0 AAC-LC, 1 HE-AAC v1, 2 HE-AAC v2. Any other
+// number is AAC-LC.
+AacProfile ProfileFromHeVersion(uint32_t heVersion);
+uint32_t StoredHeVersion(AacProfile profile);
+
 // The stream rates a stored sample rate may name; 0 keeps the device's rate.
 constexpr int32_t kMinStreamSampleRate = 8000;
 constexpr int32_t kMaxStreamSampleRate = 192000;

@@ -6,11 +6,6 @@
 
 namespace {
 
-uint32_t HeVersionOf(uint32_t value)
-{
-    return value == 2 || value == 1 ? value : 0;
-}
-
 void WriteStore(const SettingsDialogData& d, SettingsStore& store)
 {
     store.SetString("Icecast", "host", DialogText(d.host));
@@ -59,7 +54,7 @@ void FillDialogData(const SettingsStore& store, const AppSettings& settings, Set
     d.sampleRate = stream.captureFormat.sampleRate;
     d.channels = stream.captureFormat.channels;
     d.bitrate = stream.encoder.bitrate / 1000;
-    d.heVersion = HeVersionOf(stream.encoder.heVersion);
+    d.heVersion = StoredHeVersion(stream.encoder.profile);
     CopyDialogText(d.host, server.host);
     d.port = server.port;
     CopyDialogText(d.mountPoint, server.mountPoint);
@@ -93,7 +88,7 @@ void ReadBackDialogData(const SettingsDialogData& d, SettingsStore& store, AppSe
     stream.captureFormat.sampleRate = d.sampleRate;
     stream.captureFormat.channels = static_cast<uint16_t>(d.channels);
     stream.encoder.bitrate = d.bitrate * 1000;
-    stream.encoder.heVersion = HeVersionOf(d.heVersion);
+    stream.encoder.profile = ProfileFromHeVersion(d.heVersion);
 
     IcecastConfig& server = stream.server;
     server.host = DialogText(d.host);

@@ -4,6 +4,7 @@
 
 #include "audio/InputLevelMonitor.h"
 #include "audio/PreviewOutput.h"
+#include "base/Log.h"
 #include "base/Utf8.h"
 #include "settings/DialogValues.h"
 #include "ui/Popups.h"
@@ -75,8 +76,9 @@ void ToggleListen()
         s.preview->StopPreview();
         return;
     }
-    s.preview->StartPreview(DeviceChoice{s.data->deviceIndex, DialogText(s.data->deviceEndpointId)}, SelectedOutput(),
-                            ParamsFromControls());
+    const DeviceChoice input{s.data->deviceIndex, DialogText(s.data->deviceEndpointId)};
+    if (!s.preview->StartPreview(input, SelectedOutput(), ParamsFromControls()))
+        LogLine("UI", s.preview->LastError());
 }
 
 void InputChanged()
@@ -85,7 +87,8 @@ void InputChanged()
     const DeviceChoice input = SelectedInput();
     if (s.monitor) {
         s.monitor->Stop();
-        s.monitor->Start(input);
+        if (!s.monitor->Start(input))
+            LogLine("UI", "Input level monitor: " + s.monitor->LastError());
         s.monitor->SetParams(ParamsFromControls());
     }
     if (s.preview && s.preview->Running())

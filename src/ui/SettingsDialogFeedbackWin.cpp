@@ -4,6 +4,7 @@
 
 #include "audio/InputLevelMonitor.h"
 #include "audio/PreviewOutput.h"
+#include "base/Log.h"
 #include "icecast/ConnectionTest.h"
 #include "settings/DialogProcessing.h"
 #include "settings/DialogValues.h"
@@ -66,7 +67,8 @@ void RestartPreview(const DeviceChoice& input)
     if (!state->preview)
         return;
     state->preview->StopPreview();
-    state->preview->StartPreview(input, SelectedOutput(), ParamsFromControls());
+    if (!state->preview->StartPreview(input, SelectedOutput(), ParamsFromControls()))
+        LogLine("UI", state->preview->LastError());
 }
 
 void RefreshMeters()
@@ -140,9 +142,14 @@ void FieldCheck()
     RepaintDots();
 }
 
-int DotState(int32_t result)
+int DotState(ServerVerdict verdict)
 {
-    return result > 0 ? 2 : (result < 0 ? 1 : 0);
+    return verdict == ServerVerdict::Reachable ? 2 : (verdict == ServerVerdict::Unreachable ? 1 : 0);
+}
+
+int DotState(AuthVerdict verdict)
+{
+    return verdict == AuthVerdict::Accepted ? 2 : (verdict == AuthVerdict::Refused ? 1 : 0);
 }
 
 // ---- sliders -------------------------------------------------------------------------

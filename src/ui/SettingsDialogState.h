@@ -14,6 +14,7 @@
 #include "audio/DeviceChoice.h"
 #include "audio/DeviceList.h"
 #include "audio/ProcessingParams.h"
+#include "icecast/ConnectionTest.h"
 #include "settings/SettingsDialogData.h"
 #include "ui/Controls.h"
 #include "ui/Gdi.h"
@@ -113,7 +114,8 @@ void RestartPreview(const DeviceChoice& input);
 void RefreshMeters();
 void RepaintDots();
 void FieldCheck();
-int DotState(int32_t result);
+int DotState(ServerVerdict verdict);
+int DotState(AuthVerdict verdict);
 void ShowGain();
 void ShowAgcSpeed();
 void ShowCompressor();

@@ -136,7 +136,7 @@ void DrawServerBox(HDC dc, const PanelView& view, float left, float right)
 
     const uint32_t phase = IndicatorPhase(s.tickCount);
     const StreamEngine* engine = view.engine;
-    DrawIndicator(dc, view, 53, InternetIndicator(static_cast<int32_t>(s.internetState)), phase == 0, "Internet");
+    DrawIndicator(dc, view, 53, InternetIndicator(s.internetState), phase == 0, "Internet");
     DrawIndicator(dc, view, 71,
                   LiveEncoderIndicator(s.attemptRunning, engine != nullptr,
                                        engine ? engine->GetState() : EngineState::Idle,
@@ -163,7 +163,7 @@ void DrawStreamBox(HDC dc, const PanelView& view, const StreamStats& stats)
     const EngineConfig& c = view.stream;
     FillBox(dc, 8, 108, kMainWidth - 16, 66, ToColorref(colours::kPanel));
     DrawStreamRow(dc, view, 114, "Quality:",
-                  QualityText(c.encoder.bitrate, c.encoder.sampleRate, c.captureFormat.channels, c.encoder.heVersion),
+                  QualityText(c.encoder.bitrate, c.encoder.sampleRate, c.captureFormat.channels, c.encoder.profile),
                   "Start:", s.startTimeText.empty() ? "-" : s.startTimeText, view.resources.labelFont.Get());
     DrawStreamRow(dc, view, 132, "Server:", c.server.host + ":" + std::to_string(c.server.port) + c.server.mountPoint,
                   "Elapse:", ElapsedText(stats.elapsedSeconds), view.resources.buttonFont.Get());

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "DeviceTestSupport.h"
+#include "audio/AudioStreams.h"
 #include "base/Platform.h"
 #include "settings/AppSettings.h"
 #include "support/TempDir.h"
@@ -117,17 +118,21 @@ TEST(AudioCapture, StartsOnceAndOnlyWhenInitialized)
     const AudioSink ignore = [](const uint8_t*, uint64_t) {};
     AudioCapture capture;
     EXPECT_FALSE(capture.Start(ignore)); // not initialized
+    EXPECT_EQ(capture.LastError(), "Audio capture is not initialized");
 
     capture.SetDevice({1000, ""});
     const CaptureFormat format{48000, 2, 16};
     EXPECT_FALSE(capture.Initialize(format)); // no device at that position
+    EXPECT_EQ(capture.LastError(), kNoInputDeviceText);
 
     capture.SetDevice({});
-    ASSERT_TRUE(capture.Initialize(format));
+    ASSERT_TRUE(capture.Initialize(format)) << capture.LastError();
+    EXPECT_EQ(capture.LastError(), "");
     EXPECT_GT(capture.DeviceRate(), 0u);
     EXPECT_GT(capture.DeviceChannels(), 0u);
     ASSERT_TRUE(capture.Start(ignore));
     EXPECT_FALSE(capture.Start(ignore)); // already running
+    EXPECT_EQ(capture.LastError(), "Audio capture is already running");
     EXPECT_TRUE(capture.Running());
     capture.Stop();
     EXPECT_FALSE(capture.Running());

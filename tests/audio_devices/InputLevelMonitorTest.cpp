@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "DeviceTestSupport.h"
+#include "audio/AudioStreams.h"
 #include "audio/InputLevelMonitor.h"
 
 namespace {
@@ -67,9 +68,11 @@ TEST(InputLevelMonitor, UnknownIdentifierMonitorsTheDefaultDeviceAndBadPositionF
     REQUIRE_TEST_DEVICES();
     InputLevelMonitor monitor;
     EXPECT_FALSE(monitor.Start({1000, ""}));
+    EXPECT_EQ(monitor.LastError(), kNoInputDeviceText);
     EXPECT_FALSE(monitor.Running());
     monitor.Stop(); // harmless when stopped
     ASSERT_TRUE(monitor.Start({-1, "{0.0.1.00000000}.{no-such-device}"}));
+    EXPECT_EQ(monitor.LastError(), "");
     EXPECT_TRUE(monitor.Running());
     // The default device is the stereo tone.
     EXPECT_TRUE(WaitForLevels(monitor, kToneRms, 8s)) << monitor.leftLevel.load();

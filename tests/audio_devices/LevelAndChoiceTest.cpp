@@ -14,12 +14,10 @@ TEST(MonitorLevels, PassRmsPerSide)
     const std::vector<int16_t> block = {-32768, 16384, 999, -32768, -16384, 999};
     LevelSums sums;
     AddLevelSums(block.data(), 2, 3, sums);
-    float left = 0.0f;
-    float right = 0.0f;
-    PassLevels(sums, 3, left, right);
+    PassRms rms = PassLevels(sums, 3);
     EXPECT_EQ(sums.frames, 2u);
-    EXPECT_FLOAT_EQ(left, 1.0f);
-    EXPECT_FLOAT_EQ(right, 0.5f);
+    EXPECT_FLOAT_EQ(rms.left, 1.0f);
+    EXPECT_FLOAT_EQ(rms.right, 0.5f);
 
     // Several packets add up within one pass.
     LevelSums twoPackets;
@@ -27,9 +25,9 @@ TEST(MonitorLevels, PassRmsPerSide)
     const std::vector<int16_t> quiet = {0, 0};
     AddLevelSums(loud.data(), 1, 2, twoPackets);
     AddLevelSums(quiet.data(), 1, 2, twoPackets);
-    PassLevels(twoPackets, 2, left, right);
-    EXPECT_FLOAT_EQ(left, static_cast<float>(std::sqrt(0.125)));
-    EXPECT_FLOAT_EQ(right, left);
+    rms = PassLevels(twoPackets, 2);
+    EXPECT_FLOAT_EQ(rms.left, static_cast<float>(std::sqrt(0.125)));
+    EXPECT_FLOAT_EQ(rms.right, rms.left);
 }
 
 TEST(MonitorLevels, MonoDeviceShowsItsChannelOnBothSides)
@@ -37,18 +35,14 @@ TEST(MonitorLevels, MonoDeviceShowsItsChannelOnBothSides)
     const std::vector<int16_t> block = {8192, -8192, 8192, -8192};
     LevelSums sums;
     AddLevelSums(block.data(), 4, 1, sums);
-    float left = 0.0f;
-    float right = 1.0f;
-    PassLevels(sums, 1, left, right);
+    const auto [left, right] = PassLevels(sums, 1);
     EXPECT_FLOAT_EQ(left, 0.25f);
     EXPECT_FLOAT_EQ(right, 0.25f);
 }
 
 TEST(MonitorLevels, PassWithoutFramesGivesZero)
 {
-    float left = 1.0f;
-    float right = 1.0f;
-    PassLevels(LevelSums{}, 2, left, right);
+    const auto [left, right] = PassLevels(LevelSums{}, 2);
     EXPECT_EQ(left, 0.0f);
     EXPECT_EQ(right, 0.0f);
 }

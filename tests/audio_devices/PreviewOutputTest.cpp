@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "DeviceTestSupport.h"
+#include "audio/AudioStreams.h"
 #include "base/Platform.h"
 #include "audio/PreviewOutput.h"
 
@@ -37,14 +38,20 @@ TEST(PreviewOutput, PlaysTheProcessedInputOnTheOutputDevice)
     ASSERT_GE(output, 0);
 
     PreviewOutput preview;
-    // An output device that does not exist ends the preview quietly.
-    preview.StartPreview({-1, tone->id}, 1000, ProcessingParams{});
+    // An output device that does not exist: the start fails, says why, and nothing runs.
+    EXPECT_FALSE(preview.StartPreview({-1, tone->id}, 1000, ProcessingParams{}));
+    EXPECT_EQ(preview.LastError(), "Preview output: No output device found");
     EXPECT_TRUE(WaitUntilStopped(preview, 5s));
+    // The same for the input.
+    EXPECT_FALSE(preview.StartPreview({1000, ""}, output, ProcessingParams{}));
+    EXPECT_EQ(preview.LastError(), std::string("Preview input: ") + kNoInputDeviceText);
+    EXPECT_FALSE(preview.Running());
 
     ProcessingParams params;
     params.gainEnabled = true;
     params.gainDb = 6.0f;
-    preview.StartPreview({-1, tone->id}, output, params); // starts again after the failure
+    ASSERT_TRUE(preview.StartPreview({-1, tone->id}, output, params)) << preview.LastError(); // again after failures
+    EXPECT_EQ(preview.LastError(), "");
     // Listen once the preview has input, for a steady stretch of its output.
     const auto deadline = std::chrono::steady_clock::now() + 8s;
     while (preview.Meters().inputLevel == 0.0f && std::chrono::steady_clock::now() < deadline)
@@ -95,7 +102,7 @@ TEST(PreviewOutput, StopsRunningWhenItsInputGoesAway)
         RunShell("pactl load-module module-remap-source source_name=" + source + " master=kv_feed_stereo.monitor");
     ASSERT_FALSE(module.empty());
     PreviewOutput preview;
-    preview.StartPreview({-1, source}, FindRenderPosition(kOutputName), ProcessingParams{});
+    EXPECT_TRUE(preview.StartPreview({-1, source}, FindRenderPosition(kOutputName), ProcessingParams{}));
     const auto deadline = std::chrono::steady_clock::now() + 8s;
     while (preview.Meters().inputLevel == 0.0f && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(10ms);

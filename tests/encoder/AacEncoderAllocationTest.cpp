@@ -10,10 +10,10 @@ namespace {
 
 TEST(AacEncoderAllocationTest, EncodeAndFlushAllocateNothing)
 {
-    for (uint32_t heVersion : {0u, 1u, 2u}) {
-        SCOPED_TRACE(heVersion);
+    for (AacProfile profile : {AacProfile::Lc, AacProfile::HeV1, AacProfile::HeV2}) {
+        SCOPED_TRACE(ProfileName(profile));
         AacEncoder encoder;
-        ASSERT_TRUE(encoder.Open(MakeConfig(48000, 2, 64000, heVersion)));
+        ASSERT_TRUE(encoder.Open(MakeConfig(48000, 2, 64000, profile)));
         const std::vector<int16_t> pcm = MakeTones(48000, 2, 1.0);
         uint64_t bytes = 0;
         // The sink fits in the function object's small buffer, so building it allocates nothing.

@@ -10,7 +10,7 @@
 namespace {
 
 struct ProfileCase {
-    uint32_t heVersion;
+    AacProfile profile;
     uint32_t rate;
     uint16_t channels;
     uint32_t frameLength;   // input samples per channel per frame
@@ -26,7 +26,7 @@ TEST_P(AacEncoderProfileTest, HandsOutWholeAdtsFrames)
 {
     const ProfileCase& p = GetParam();
     AacEncoder encoder;
-    ASSERT_TRUE(encoder.Open(MakeConfig(p.rate, p.channels, 48000, p.heVersion)));
+    ASSERT_TRUE(encoder.Open(MakeConfig(p.rate, p.channels, 48000, p.profile)));
     EXPECT_EQ(encoder.FrameLength(), p.frameLength);
     EXPECT_GT(encoder.MaxOutBytes(), 0u);
 
@@ -51,18 +51,21 @@ TEST_P(AacEncoderProfileTest, HandsOutWholeAdtsFrames)
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, AacEncoderProfileTest,
-                         testing::Values(ProfileCase{0, 48000, 2, 1024, 3, 2}, ProfileCase{0, 44100, 1, 1024, 4, 1},
-                                         ProfileCase{0, 32000, 2, 1024, 5, 2}, ProfileCase{1, 48000, 2, 2048, 6, 2},
-                                         ProfileCase{1, 32000, 1, 2048, 8, 1}, ProfileCase{2, 44100, 2, 2048, 7, 1},
-                                         ProfileCase{2, 48000, 2, 2048, 6, 1}));
+                         testing::Values(ProfileCase{AacProfile::Lc, 48000, 2, 1024, 3, 2},
+                                         ProfileCase{AacProfile::Lc, 44100, 1, 1024, 4, 1},
+                                         ProfileCase{AacProfile::Lc, 32000, 2, 1024, 5, 2},
+                                         ProfileCase{AacProfile::HeV1, 48000, 2, 2048, 6, 2},
+                                         ProfileCase{AacProfile::HeV1, 32000, 1, 2048, 8, 1},
+                                         ProfileCase{AacProfile::HeV2, 44100, 2, 2048, 7, 1},
+                                         ProfileCase{AacProfile::HeV2, 48000, 2, 2048, 6, 1}));
 
 // Frame boundaries come from the encoder, not from the callers' block sizes: any
 // split of the same input, odd ones included, gives the same bytes.
 TEST(AacEncoderTest, OutputDoesNotDependOnBlockSizes)
 {
-    for (uint32_t heVersion : {0u, 1u, 2u}) {
-        SCOPED_TRACE(heVersion);
-        const EncoderConfig config = MakeConfig(44100, 2, 64000, heVersion);
+    for (AacProfile profile : {AacProfile::Lc, AacProfile::HeV1, AacProfile::HeV2}) {
+        SCOPED_TRACE(ProfileName(profile));
+        const EncoderConfig config = MakeConfig(44100, 2, 64000, profile);
         const std::vector<int16_t> pcm = MakeTones(44100, 2, 0.5);
         std::string reference;
         for (size_t block : {pcm.size(), size_t{1}, size_t{127}, size_t{4095}, size_t{10000}}) {
@@ -81,7 +84,7 @@ TEST(AacEncoderTest, OutputDoesNotDependOnBlockSizes)
 // A trailing odd byte is not a sample: 2n + 1 bytes take exactly n samples.
 TEST(AacEncoderTest, OddByteCountsIgnoreTheLastByte)
 {
-    const EncoderConfig config = MakeConfig(48000, 2, 64000, 0);
+    const EncoderConfig config = MakeConfig(48000, 2, 64000, AacProfile::Lc);
     const std::vector<int16_t> pcm = MakeTones(48000, 2, 0.3);
     AacEncoder even;
     ASSERT_TRUE(even.Open(config));
@@ -101,10 +104,10 @@ TEST(AacEncoderTest, OddByteCountsIgnoreTheLastByte)
 
 TEST(AacEncoderTest, SmallBlocksWaitAndLargeBlocksYieldOneFramePerFrame)
 {
-    for (uint32_t heVersion : {0u, 1u}) {
-        SCOPED_TRACE(heVersion);
+    for (AacProfile profile : {AacProfile::Lc, AacProfile::HeV1}) {
+        SCOPED_TRACE(ProfileName(profile));
         AacEncoder encoder;
-        ASSERT_TRUE(encoder.Open(MakeConfig(48000, 2, 64000, heVersion)));
+        ASSERT_TRUE(encoder.Open(MakeConfig(48000, 2, 64000, profile)));
         const size_t frameSamples = size_t{encoder.FrameLength()} * 2;
         const std::vector<int16_t> pcm = MakeTones(48000, 2, 1.0);
 
@@ -124,7 +127,7 @@ TEST(AacEncoderTest, SmallBlocksWaitAndLargeBlocksYieldOneFramePerFrame)
 TEST(AacEncoderTest, FlushPadsThePartialFrameAndEndsTheStream)
 {
     AacEncoder encoder;
-    ASSERT_TRUE(encoder.Open(MakeConfig(44100, 1, 48000, 0)));
+    ASSERT_TRUE(encoder.Open(MakeConfig(44100, 1, 48000, AacProfile::Lc)));
     CollectedFrames out;
     encoder.Flush(out.Sink());
     EXPECT_TRUE(out.frames.empty()) << "nothing fed, nothing to flush";
@@ -147,11 +150,11 @@ TEST(AacEncoderTest, FlushPadsThePartialFrameAndEndsTheStream)
 // plus the codec delay, so the last 27 ms (AAC-LC) to 101 ms (HE-AAC v2) are not lost.
 TEST(AacEncoderTest, FlushDeliversTheWholeDelayLine)
 {
-    for (uint32_t heVersion : {0u, 1u, 2u}) {
+    for (AacProfile profile : {AacProfile::Lc, AacProfile::HeV1, AacProfile::HeV2}) {
         for (size_t inputFrames : {size_t{44100}, size_t{44100 + 700}}) {
-            SCOPED_TRACE(testing::Message() << "profile " << heVersion << ", " << inputFrames << " frames");
+            SCOPED_TRACE(testing::Message() << ProfileName(profile) << ", " << inputFrames << " frames");
             AacEncoder encoder;
-            ASSERT_TRUE(encoder.Open(MakeConfig(44100, 2, 64000, heVersion)));
+            ASSERT_TRUE(encoder.Open(MakeConfig(44100, 2, 64000, profile)));
             ASSERT_GT(encoder.DelayFrames(), 0u);
             std::vector<int16_t> pcm = MakeTones(44100, 2, 1.1);
             pcm.resize(inputFrames * 2);
@@ -168,15 +171,16 @@ TEST(AacEncoderTest, FlushDeliversTheWholeDelayLine)
 TEST(AacEncoderTest, SecondOpenIsRefusedAndChangesNothing)
 {
     AacEncoder encoder;
-    ASSERT_TRUE(encoder.Open(MakeConfig(48000, 2, 64000, 1)));
+    ASSERT_TRUE(encoder.Open(MakeConfig(48000, 2, 64000, AacProfile::HeV1)));
     const std::vector<int16_t> pcm = MakeTones(48000, 2, 0.1);
     CollectedFrames out;
     ASSERT_TRUE(encoder.Encode(pcm.data(), 1000 * 2, out.Sink()));
 
-    EXPECT_FALSE(encoder.Open(MakeConfig(44100, 1, 32000, 0)));
+    EXPECT_FALSE(encoder.Open(MakeConfig(44100, 1, 32000, AacProfile::Lc)));
+    EXPECT_EQ(encoder.LastError(), "The encoder is already open");
     EXPECT_TRUE(encoder.IsOpen());
     EXPECT_EQ(encoder.Config().sampleRate, 48000u);
-    EXPECT_EQ(encoder.Config().heVersion, 1u);
+    EXPECT_EQ(encoder.Config().profile, AacProfile::HeV1);
     EXPECT_EQ(encoder.FrameLength(), 2048u);
     EXPECT_EQ(encoder.BufferedSamples(), 1000u);
     ASSERT_TRUE(encoder.Encode(pcm.data() + 1000, 4096 * 2, out.Sink()));
@@ -194,7 +198,7 @@ TEST(AacEncoderTest, EncodeRefusesClosedEncoderAndEmptyInput)
     EXPECT_FALSE(encoder.Encode(pcm.data(), pcm.size() * 2, sink));
     encoder.Flush(sink);
 
-    ASSERT_TRUE(encoder.Open(MakeConfig(48000, 2, 64000, 0)));
+    ASSERT_TRUE(encoder.Open(MakeConfig(48000, 2, 64000, AacProfile::Lc)));
     ASSERT_TRUE(encoder.Encode(pcm.data(), 10 * 2, sink));
     EXPECT_FALSE(encoder.Encode(nullptr, 4096, sink));
     EXPECT_FALSE(encoder.Encode(pcm.data(), 0, sink));
@@ -208,7 +212,7 @@ TEST(AacEncoderTest, EncodeRefusesClosedEncoderAndEmptyInput)
     EXPECT_EQ(calls, 0);
 
     // Closed, it opens again with another profile.
-    ASSERT_TRUE(encoder.Open(MakeConfig(32000, 1, 32000, 1)));
+    ASSERT_TRUE(encoder.Open(MakeConfig(32000, 1, 32000, AacProfile::HeV1)));
     EXPECT_EQ(encoder.FrameLength(), 2048u);
 }
 
@@ -216,7 +220,7 @@ TEST(AacEncoderTest, EncodeRefusesClosedEncoderAndEmptyInput)
 TEST(AacEncoderTest, ChannelCountZeroIsEncodedAsStereo)
 {
     AacEncoder encoder;
-    ASSERT_TRUE(encoder.Open(MakeConfig(48000, 0, 64000, 0)));
+    ASSERT_TRUE(encoder.Open(MakeConfig(48000, 0, 64000, AacProfile::Lc)));
     const std::vector<int16_t> pcm = MakeTones(48000, 2, 0.2);
     CollectedFrames out;
     ASSERT_TRUE(encoder.Encode(pcm.data(), pcm.size() * 2, out.Sink()));
@@ -243,6 +247,7 @@ struct RefusedCase {
     const char* name;
     EncoderConfig config;
     const char* logLine; // the last line Open writes
+    const char* reason;  // LastError
 };
 
 // Configurations the library refuses end Open cleanly: closed, nothing encodes, and a
@@ -250,9 +255,13 @@ struct RefusedCase {
 TEST(AacEncoderTest, RefusedConfigurationsFailCleanly)
 {
     const RefusedCase cases[] = {
-        {"unsupported rate", MakeConfig(7000, 2, 64000, 0), "[Encoder] SAMPLERATE failed: 35\n"},
-        {"unsupported rate, HE-AAC asked", MakeConfig(7000, 2, 64000, 1), "[Encoder] SAMPLERATE failed: 35\n"},
-        {"more than eight channels", MakeConfig(48000, 9, 64000, 0), "[Encoder] aacEncOpen failed: 35\n"},
+        {"unsupported rate", MakeConfig(7000, 2, 64000, AacProfile::Lc), "[Encoder] SAMPLERATE failed: 35\n",
+         "SAMPLERATE 7000 refused: AACENC_INVALID_CONFIG (35)"},
+        {"unsupported rate, HE-AAC asked", MakeConfig(7000, 2, 64000, AacProfile::HeV1),
+         "[Encoder] SAMPLERATE failed: 35\n",
+         "SAMPLERATE 7000 refused: AACENC_INVALID_CONFIG (35)"},
+        {"more than eight channels", MakeConfig(48000, 9, 64000, AacProfile::Lc), "[Encoder] aacEncOpen failed: 35\n",
+         "aacEncOpen with 9 channels refused: AACENC_INVALID_CONFIG (35)"},
     };
     for (const RefusedCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -263,17 +272,19 @@ TEST(AacEncoderTest, RefusedConfigurationsFailCleanly)
         ASSERT_GE(log.size(), std::string(c.logLine).size());
         EXPECT_EQ(log.substr(log.size() - std::string(c.logLine).size()), c.logLine) << log;
 #endif
+        EXPECT_EQ(encoder.LastError(), c.reason);
         EXPECT_FALSE(encoder.IsOpen());
         const std::vector<int16_t> pcm(4096);
         EXPECT_FALSE(encoder.Encode(pcm.data(), pcm.size() * 2, FrameSink()));
-        ASSERT_TRUE(encoder.Open(MakeConfig(48000, 2, 64000, 1)));
+        ASSERT_TRUE(encoder.Open(MakeConfig(48000, 2, 64000, AacProfile::HeV1)));
+        EXPECT_EQ(encoder.LastError(), "");
     }
 }
 
 struct FallbackCase {
     const char* name;
     EncoderConfig config;
-    uint32_t activeProfile;
+    AacProfile activeProfile;
     int channelConfig; // ADTS
     const char* logLine;
 };
@@ -283,11 +294,11 @@ struct FallbackCase {
 TEST(AacEncoderTest, RefusedHeProfilesFallBack)
 {
     const FallbackCase cases[] = {
-        {"parametric stereo on one channel", MakeConfig(48000, 1, 32000, 2), 1, 1,
+        {"parametric stereo on one channel", MakeConfig(48000, 1, 32000, AacProfile::HeV2), AacProfile::HeV1, 1,
          "[Encoder] HE-AAC v2 needs two channels, using HE-AAC v1 for this mono stream\n"},
-        {"no SBR at 8 kHz", MakeConfig(8000, 2, 24000, 1), 0, 2,
+        {"no SBR at 8 kHz", MakeConfig(8000, 2, 24000, AacProfile::HeV1), AacProfile::Lc, 2,
          "[Encoder] HE-AAC v1 refused, falling back to AAC-LC\n"},
-        {"no parametric stereo at 8 kHz", MakeConfig(8000, 2, 16000, 2), 0, 2,
+        {"no parametric stereo at 8 kHz", MakeConfig(8000, 2, 16000, AacProfile::HeV2), AacProfile::Lc, 2,
          "[Encoder] HE-AAC v2 refused, falling back to AAC-LC\n"},
     };
     for (const FallbackCase& c : cases) {
@@ -298,6 +309,7 @@ TEST(AacEncoderTest, RefusedHeProfilesFallBack)
 #if KV_OS_POSIX
         EXPECT_NE(log.find(c.logLine), std::string::npos) << log;
 #endif
+        EXPECT_EQ(encoder.LastError(), "") << "the refused HE attempt is not the outcome";
         EXPECT_EQ(encoder.ActiveProfile(), c.activeProfile);
         const std::vector<int16_t> pcm = MakeTones(c.config.sampleRate, c.config.channels, 1.0);
         CollectedFrames out;
@@ -315,19 +327,21 @@ TEST(AacEncoderTest, EverySettingsDialogCombinationOpens)
 {
     for (uint32_t kbps : {16u, 24u, 32u, 40u, 48u, 64u, 80u, 96u, 128u, 160u, 192u}) {
         for (uint16_t channels : {uint16_t{2}, uint16_t{1}}) {
-            const uint32_t heVersion = kbps <= 48 ? 2 : (kbps <= 96 ? 1 : 0);
+            const AacProfile profile =
+                kbps <= 48 ? AacProfile::HeV2 : (kbps <= 96 ? AacProfile::HeV1 : AacProfile::Lc);
             const uint32_t rate = kbps > 32 ? 44100 : 32000;
             SCOPED_TRACE(testing::Message() << kbps << " kbit/s, " << channels << " channel(s)");
             AacEncoder encoder;
 #if KV_OS_POSIX
             testing::internal::CaptureStderr();
 #endif
-            const bool opened = encoder.Open(MakeConfig(rate, channels, kbps * 1000, heVersion));
+            const bool opened = encoder.Open(MakeConfig(rate, channels, kbps * 1000, profile));
 #if KV_OS_POSIX
             testing::internal::GetCapturedStderr();
 #endif
             ASSERT_TRUE(opened);
-            EXPECT_EQ(encoder.ActiveProfile(), heVersion == 2 && channels == 1 ? 1u : heVersion);
+            EXPECT_EQ(encoder.ActiveProfile(),
+                      profile == AacProfile::HeV2 && channels == 1 ? AacProfile::HeV1 : profile);
             const std::vector<int16_t> pcm = MakeTones(rate, channels, 0.5);
             CollectedFrames out;
             ASSERT_TRUE(encoder.Encode(pcm.data(), pcm.size() * 2, out.Sink()));
@@ -344,18 +358,18 @@ TEST(AacEncoderTest, OpenLogsConfigurationAndResult)
 {
     AacEncoder encoder;
     testing::internal::CaptureStderr();
-    ASSERT_TRUE(encoder.Open(MakeConfig(44100, 2, 96000, 2)));
+    ASSERT_TRUE(encoder.Open(MakeConfig(44100, 2, 96000, AacProfile::HeV2)));
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "[Encoder] Config: rate=44100 ch=2 bitrate=96000 codec=HE-AAC v2\n"
               "[Encoder] FDK-AAC initialized: HE-AAC v2, 96kbps, frameSize=2048 samples/ch\n");
 
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(encoder.Open(MakeConfig(48000, 2, 64000, 0)));
+    EXPECT_FALSE(encoder.Open(MakeConfig(48000, 2, 64000, AacProfile::Lc)));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "a refused second Open logs nothing";
 
     AacEncoder lc;
     testing::internal::CaptureStderr();
-    ASSERT_TRUE(lc.Open(MakeConfig(32000, 1, 40500, 0)));
+    ASSERT_TRUE(lc.Open(MakeConfig(32000, 1, 40500, AacProfile::Lc)));
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "[Encoder] Config: rate=32000 ch=1 bitrate=40500 codec=AAC-LC\n"
               "[Encoder] FDK-AAC initialized: AAC-LC, 40kbps, frameSize=1024 samples/ch\n");
@@ -363,7 +377,7 @@ TEST(AacEncoderTest, OpenLogsConfigurationAndResult)
     // The result line names the profile really encoded, not the one asked for.
     AacEncoder mono;
     testing::internal::CaptureStderr();
-    ASSERT_TRUE(mono.Open(MakeConfig(44100, 1, 32000, 2)));
+    ASSERT_TRUE(mono.Open(MakeConfig(44100, 1, 32000, AacProfile::HeV2)));
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "[Encoder] HE-AAC v2 needs two channels, using HE-AAC v1 for this mono stream\n"
               "[Encoder] Config: rate=44100 ch=1 bitrate=32000 codec=HE-AAC v2\n"

@@ -57,14 +57,14 @@ inline std::string EncodeInBlocks(AacEncoder& encoder, const std::vector<int16_t
     return out.Joined();
 }
 
-inline EncoderConfig MakeConfig(uint32_t rate, uint16_t channels, uint32_t bitrate, uint32_t heVersion)
+inline EncoderConfig MakeConfig(uint32_t rate, uint16_t channels, uint32_t bitrate, AacProfile profile)
 {
     EncoderConfig config;
     config.sampleRate = rate;
     config.channels = channels;
     config.bitsPerSample = 16;
     config.bitrate = bitrate;
-    config.heVersion = heVersion;
+    config.profile = profile;
     return config;
 }
 

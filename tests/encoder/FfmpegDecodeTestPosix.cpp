@@ -55,7 +55,7 @@ double ToneDb(const Decoded& d, int channel, size_t from, size_t count, double f
 }
 
 struct DecodeCase {
-    uint32_t heVersion;
+    AacProfile encoded;
     uint32_t rate;
     uint16_t channels;
     uint32_t bitrate;
@@ -77,7 +77,7 @@ TEST_P(FfmpegDecodeTest, DecoderSeesConfiguredStream)
     const DecodeCase& p = GetParam();
     const double seconds = 3.0;
     AacEncoder encoder;
-    ASSERT_TRUE(encoder.Open(MakeConfig(p.rate, p.channels, p.bitrate, p.heVersion)));
+    ASSERT_TRUE(encoder.Open(MakeConfig(p.rate, p.channels, p.bitrate, p.encoded)));
     const std::vector<int16_t> pcm = MakeTones(p.rate, p.channels, seconds);
     const std::string stream = EncodeInBlocks(encoder, pcm, 441 * p.channels);
     ASSERT_FALSE(stream.empty());
@@ -123,10 +123,15 @@ TEST_P(FfmpegDecodeTest, DecoderSeesConfiguredStream)
 // may and decodes two (equal) channels, reporting HE-AACv2.
 INSTANTIATE_TEST_SUITE_P(
     Profiles, FfmpegDecodeTest,
-    testing::Values(DecodeCase{0, 48000, 2, 64000, "LC", 2}, DecodeCase{0, 44100, 1, 48000, "LC", 1},
-                    DecodeCase{0, 32000, 2, 96000, "LC", 2}, DecodeCase{1, 48000, 2, 64000, "HE-AAC", 2},
-                    DecodeCase{1, 44100, 2, 48000, "HE-AAC", 2}, DecodeCase{1, 32000, 2, 32000, "HE-AAC", 2},
-                    DecodeCase{1, 48000, 1, 32000, "HE-AACv2", 2}, DecodeCase{2, 48000, 2, 64000, "HE-AACv2", 2},
-                    DecodeCase{2, 44100, 2, 32000, "HE-AACv2", 2}, DecodeCase{2, 32000, 2, 24000, "HE-AACv2", 2}));
+    testing::Values(DecodeCase{AacProfile::Lc, 48000, 2, 64000, "LC", 2},
+                    DecodeCase{AacProfile::Lc, 44100, 1, 48000, "LC", 1},
+                    DecodeCase{AacProfile::Lc, 32000, 2, 96000, "LC", 2},
+                    DecodeCase{AacProfile::HeV1, 48000, 2, 64000, "HE-AAC", 2},
+                    DecodeCase{AacProfile::HeV1, 44100, 2, 48000, "HE-AAC", 2},
+                    DecodeCase{AacProfile::HeV1, 32000, 2, 32000, "HE-AAC", 2},
+                    DecodeCase{AacProfile::HeV1, 48000, 1, 32000, "HE-AACv2", 2},
+                    DecodeCase{AacProfile::HeV2, 48000, 2, 64000, "HE-AACv2", 2},
+                    DecodeCase{AacProfile::HeV2, 44100, 2, 32000, "HE-AACv2", 2},
+                    DecodeCase{AacProfile::HeV2, 32000, 2, 24000, "HE-AACv2", 2}));
 
 } // namespace

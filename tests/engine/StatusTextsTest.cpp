@@ -6,10 +6,11 @@ namespace {
 
 TEST(StatusTextsTest, QualityText)
 {
-    EXPECT_EQ(QualityText(64000, 44100, 2, 1), "64 kbps | 44.1 kHz | Stereo | aacPlus");
-    EXPECT_EQ(QualityText(128000, 32000, 1, 0), "128 kbps | 32 kHz | Mono | AAC-LC");
-    EXPECT_EQ(QualityText(48000, 48000, 2, 2), "48 kbps | 48 kHz | Stereo | aacPlus v2");
-    EXPECT_EQ(QualityText(64999, 22050, 2, 7), "64 kbps | 22.1 kHz | Stereo | aacPlus");
+    EXPECT_EQ(QualityText(64000, 44100, 2, AacProfile::HeV1), "64 kbps | 44.1 kHz | Stereo | aacPlus");
+    EXPECT_EQ(QualityText(128000, 32000, 1, AacProfile::Lc), "128 kbps | 32 kHz | Mono | AAC-LC");
+    EXPECT_EQ(QualityText(48000, 48000, 2, AacProfile::HeV2), "48 kbps | 48 kHz | Stereo | aacPlus v2");
+    // A value outside the enumeration (as a corrupt record could carry) reads as HE-AAC.
+    EXPECT_EQ(QualityText(64999, 22050, 2, static_cast<AacProfile>(7)), "64 kbps | 22.1 kHz | Stereo | aacPlus");
 }
 
 TEST(StatusTextsTest, ElapsedAndDataTexts)
@@ -24,9 +25,9 @@ TEST(StatusTextsTest, ElapsedAndDataTexts)
 
 TEST(StatusTextsTest, Indicators)
 {
-    EXPECT_EQ(InternetIndicator(0).text, "Checking...");
-    EXPECT_EQ(InternetIndicator(1).text, "Stable");
-    EXPECT_EQ(InternetIndicator(3).text, "No Internet");
+    EXPECT_EQ(InternetIndicator(InternetState::Unknown).text, "Checking...");
+    EXPECT_EQ(InternetIndicator(InternetState::Reachable).text, "Stable");
+    EXPECT_EQ(InternetIndicator(InternetState::Unreachable).text, "No Internet");
     EXPECT_EQ(EncoderIndicator(false, EngineState::Streaming, 0).text, "Offline");
     EXPECT_EQ(EncoderIndicator(true, EngineState::Streaming, 0).text, "Connected");
     EXPECT_EQ(EncoderIndicator(true, EngineState::Streaming, 1).text, "Buffering");

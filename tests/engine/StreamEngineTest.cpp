@@ -41,7 +41,7 @@ EngineConfig StreamConfig(const std::string& mount)
 {
     EngineConfig c;
     c.captureFormat = {44100, 2, 16};
-    c.encoder = {44100, 2, 0, 64000, 1};
+    c.encoder = {44100, 2, 0, 64000, AacProfile::HeV1};
     c.server.host = "127.0.0.1";
     c.server.port = static_cast<uint16_t>(std::stoi(EnvOr("KV_ICECAST_PORT", "8005")));
     c.server.mountPoint = mount;
@@ -218,12 +218,40 @@ TEST(StreamEngineTest, ConnectionFailuresGiveTheExactStatusLines)
     }
 }
 
+// A capture or encoder that cannot open fails the start with its own reason after the
+// line users know, before any connection is made.
+TEST(StreamEngineTest, CaptureAndEncoderFailuresSayWhy)
+{
+    NEED_ENVIRONMENT();
+    struct Case {
+        const char* what;
+        std::function<void(EngineConfig&)> change;
+        std::string status;
+    };
+    const Case cases[] = {
+        {"no device at that position", [](EngineConfig& c) { c.device = {1000, ""}; },
+         "Failed to initialize audio capture: No input device found. Check your microphone/line-in."},
+        {"a rate the library refuses", [](EngineConfig& c) { c.encoder.sampleRate = 7000; },
+         "Failed to initialize AAC encoder: SAMPLERATE 7000 refused: AACENC_INVALID_CONFIG (35)"},
+    };
+    for (const Case& c : cases) {
+        EngineConfig config = StreamConfig("/engine-init-fail");
+        c.change(config);
+        StreamEngine engine;
+        EXPECT_FALSE(engine.Initialize(config)) << c.what;
+        EXPECT_EQ(engine.GetState(), EngineState::Error) << c.what;
+        EXPECT_EQ(engine.GetStatusMessage(), c.status) << c.what;
+        EXPECT_FALSE(engine.Start()) << c.what;
+        EXPECT_EQ(engine.GetStatusMessage(), c.status) << c.what << ": the first failure's line stays";
+    }
+}
+
 TEST(StreamEngineTest, StreamsAtTheDeviceRateWhenNoRateIsConfigured)
 {
     NEED_ENVIRONMENT();
     EngineConfig config = StreamConfig("/engine-native");
     config.encoder.sampleRate = 0;
-    config.encoder.heVersion = 0;
+    config.encoder.profile = AacProfile::Lc;
     config.server.contentCode = kContentCodeAac;
     StreamEngine engine;
     ASSERT_TRUE(engine.Initialize(config)) << engine.GetStatusMessage();
@@ -285,7 +313,7 @@ TEST(StreamEngineTest, ServerThatStopsReadingEndsTheStreamAndStopDoesNotHang)
         4096);
     EngineConfig config = StreamConfig("/stalled");
     config.server.port = server.Port();
-    config.encoder = {48000, 2, 0, 192000, 0};
+    config.encoder = {48000, 2, 0, 192000, AacProfile::Lc};
     StreamEngine engine;
     ASSERT_TRUE(engine.Initialize(config)) << engine.GetStatusMessage();
     ASSERT_TRUE(engine.Start());
@@ -334,7 +362,7 @@ TEST(StreamEngineTest, StateAndStatusLineAreSeenTogether)
         EngineConfig config = StreamConfig("/dropped");
         config.server.port = server.Port();
         config.server.streamName = "";
-        config.encoder = {48000, 2, 0, 192000, 0};
+        config.encoder = {48000, 2, 0, 192000, AacProfile::Lc};
         StreamEngine engine;
         ASSERT_TRUE(engine.Initialize(config)) << engine.GetStatusMessage();
         std::atomic<bool> done{false};

@@ -155,7 +155,10 @@ protected:
     SupervisionHooks Hooks()
     {
         SupervisionHooks h;
-        h.setCaption = [this](const std::string& c) { rec.captions.push_back(c); };
+        h.setPhase = [this](StreamPhase p) {
+            EXPECT_EQ(supervisor->state.phase, p) << "the state holds the phase before the hook runs";
+            rec.captions.push_back(PhaseCaption(p));
+        };
         h.enableStart = [this](bool e) { rec.startEnabled = e; };
         h.enableStop = [this](bool e) { rec.stopEnabled = e; };
         h.alert = [this](const std::string& title, const std::string& text) { rec.alerts.push_back(title + "|" + text); };

@@ -22,8 +22,8 @@ std::string Address(uint16_t port, const std::string& mount = "/live")
 }
 
 struct Verdicts {
-    int32_t server;
-    int32_t auth;
+    ServerVerdict server;
+    AuthVerdict auth;
     int notified;
 };
 
@@ -41,14 +41,14 @@ TEST(ConnectionTestTest, VerdictsAgainstScriptedServers)
     const struct {
         const char* answer;
         const char* password;
-        int32_t server;
-        int32_t auth;
+        ServerVerdict server;
+        AuthVerdict auth;
     } cases[] = {
-        {"HTTP/1.0 200 OK\r\n\r\n", "pw", 1, 1},
-        {"ICY OK\r\n", "pw", 1, 1},
-        {"HTTP/1.0 401 Authentication Required\r\n\r\n", "pw", 1, -1},
-        {"", "pw", 1, -1}, // closed without an answer
-        {"HTTP/1.0 200 OK\r\n\r\n", "", 1, 0},
+        {"HTTP/1.0 200 OK\r\n\r\n", "pw", ServerVerdict::Reachable, AuthVerdict::Accepted},
+        {"ICY OK\r\n", "pw", ServerVerdict::Reachable, AuthVerdict::Accepted},
+        {"HTTP/1.0 401 Authentication Required\r\n\r\n", "pw", ServerVerdict::Reachable, AuthVerdict::Refused},
+        {"", "pw", ServerVerdict::Reachable, AuthVerdict::Refused}, // closed without an answer
+        {"HTTP/1.0 200 OK\r\n\r\n", "", ServerVerdict::Reachable, AuthVerdict::NotTested},
     };
     for (const auto& c : cases) {
         LoopbackServer server(ServeAndClose(c.answer));
@@ -76,8 +76,8 @@ TEST(ConnectionTestTest, UnreachableOrInvalidAddresses)
     for (const std::string& address : addresses) {
         const Clock::time_point start = Clock::now();
         const Verdicts v = RunTest(address, "pw");
-        EXPECT_EQ(v.server, -1) << address;
-        EXPECT_EQ(v.auth, 0) << address;
+        EXPECT_EQ(v.server, ServerVerdict::Unreachable) << address;
+        EXPECT_EQ(v.auth, AuthVerdict::NotTested) << address;
         EXPECT_EQ(v.notified, 1) << address;
         // A refused connection is no success, and it is known at once.
         EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 3.0) << address;
@@ -108,8 +108,8 @@ TEST(ConnectionTestTest, SupersededTestNeverReports)
     firstTest.join();
     EXPECT_EQ(firstDone.Count(), 0);
     EXPECT_EQ(second.notified, 1);
-    EXPECT_EQ(ConnectionTestServerResult(), 1);
-    EXPECT_EQ(ConnectionTestAuthResult(), -1) << "the stale test's 200 must not count";
+    EXPECT_EQ(ConnectionTestServerResult(), ServerVerdict::Reachable);
+    EXPECT_EQ(ConnectionTestAuthResult(), AuthVerdict::Refused) << "the stale test's 200 must not count";
 
     // Closing the dialog silences a running test as well.
     const int32_t third = BeginConnectionTest();
@@ -117,7 +117,7 @@ TEST(ConnectionTestTest, SupersededTestNeverReports)
     Completion thirdDone;
     RunConnectionTest(third, Address(refusing.Port()), "", [thirdDone] { thirdDone.Signal(); });
     EXPECT_EQ(thirdDone.Count(), 0);
-    EXPECT_EQ(ConnectionTestServerResult(), 0);
+    EXPECT_EQ(ConnectionTestServerResult(), ServerVerdict::NotKnown);
 }
 
 TEST(ConnectionTestTest, DetachedTestReportsOnce)
@@ -127,8 +127,8 @@ TEST(ConnectionTestTest, DetachedTestReportsOnce)
     const int32_t generation = BeginConnectionTest();
     EXPECT_TRUE(StartConnectionTest(generation, Address(server.Port()), "pw", [done] { done.Signal(); }));
     ASSERT_TRUE(done.WaitFor(1, 15000));
-    EXPECT_EQ(ConnectionTestServerResult(), 1);
-    EXPECT_EQ(ConnectionTestAuthResult(), 1);
+    EXPECT_EQ(ConnectionTestServerResult(), ServerVerdict::Reachable);
+    EXPECT_EQ(ConnectionTestAuthResult(), AuthVerdict::Accepted);
     ASSERT_TRUE(server.WaitFinished(1, 5000));
     EXPECT_EQ(done.Count(), 1);
 }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/LoopbackServer.h"
@@ -169,6 +171,33 @@ TEST(IcecastClientLoopbackTest, PeerThatStopsReadingEndsInTheSendTimeOut)
     EXPECT_FALSE(client.IsConnected());
 }
 
+// A send blocked on a server that stopped reading: Abort from another thread returns at
+// once instead of waiting for the send, and the send fails well before its time-out.
+TEST(IcecastClientLoopbackTest, AbortBreaksOffABlockedSend)
+{
+    LoopbackServer server([](LoopbackPeer& peer, int) {
+        peer.ReadRequest();
+        peer.Write("HTTP/1.0 200 OK\r\n\r\n");
+        peer.Idle(60000);
+    }, 4096);
+    IcecastClient client;
+    ASSERT_TRUE(client.Connect(LoopbackConfig(server.Port())));
+    std::atomic<double> sendSeconds{-1.0};
+    std::thread sender([&] { sendSeconds.store(SendUntilFailure(client, 40)); });
+    // Until the buffers are full and the sender waits inside a send.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const Clock::time_point start = Clock::now();
+    client.Abort();
+    const double abortSeconds = SecondsSince(start);
+    sender.join();
+    EXPECT_LT(abortSeconds, 1.0) << "Abort waited for the blocked send";
+    EXPECT_LT(SecondsSince(start), 4.0) << "the blocked send waited for its time-out";
+    EXPECT_GE(sendSeconds.load(), 1.0);
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_EQ(client.LastError().rfind("Connection lost (error ", 0), 0u) << client.LastError();
+    client.Disconnect(); // nothing left to do, and no crash
+}
+
 TEST(IcecastClientLoopbackTest, SilentServerEndsInTheReceiveTimeOut)
 {
     LoopbackServer server([](LoopbackPeer& peer, int) {
@@ -225,7 +254,9 @@ TEST(IcecastClientLoopbackTest, TitleUpdateNeedsTheSourceConnection)
     IcecastClient client;
     EXPECT_FALSE(client.UpdateTitle("x"));
     EXPECT_FALSE(client.Connect(LoopbackConfig(server.Port())));
+    const std::string refusal = client.LastError();
     EXPECT_FALSE(client.UpdateTitle("x"));
+    EXPECT_EQ(client.LastError(), refusal) << "the reason the source connection is down stays";
     EXPECT_TRUE(server.WaitFinished(1, 5000));
     EXPECT_EQ(server.Requests().size(), 1u) << "no title connection was made";
 }

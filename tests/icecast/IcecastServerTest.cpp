@@ -269,14 +269,14 @@ TEST(IcecastServerTest, ConnectionTestVerdicts)
     const struct {
         std::string address;
         std::string password;
-        int32_t server;
-        int32_t auth;
+        ServerVerdict server;
+        AuthVerdict auth;
     } cases[] = {
-        {hostPort + Mount("check-1"), server.password, 1, 1},
-        {"http://" + hostPort + Mount("check-2"), server.password, 1, 1},
-        {hostPort + Mount("check-3"), server.password + "-not", 1, -1},
-        {hostPort + Mount("check-4"), "", 1, 0},
-        {hostPort, server.password, -1, 0},
+        {hostPort + Mount("check-1"), server.password, ServerVerdict::Reachable, AuthVerdict::Accepted},
+        {"http://" + hostPort + Mount("check-2"), server.password, ServerVerdict::Reachable, AuthVerdict::Accepted},
+        {hostPort + Mount("check-3"), server.password + "-not", ServerVerdict::Reachable, AuthVerdict::Refused},
+        {hostPort + Mount("check-4"), "", ServerVerdict::Reachable, AuthVerdict::NotTested},
+        {hostPort, server.password, ServerVerdict::Unreachable, AuthVerdict::NotTested},
     };
     for (const auto& c : cases) {
         Completion done;
@@ -300,8 +300,8 @@ TEST(IcecastServerTest, SupersededConnectionTestStaysSilent)
     ASSERT_TRUE(StartConnectionTest(second, address, server.password + "-not", [current] { current.Signal(); }));
     ASSERT_TRUE(current.WaitFor(1, 20000));
     EXPECT_FALSE(stale.WaitFor(1, 2000));
-    EXPECT_EQ(ConnectionTestServerResult(), 1);
-    EXPECT_EQ(ConnectionTestAuthResult(), -1);
+    EXPECT_EQ(ConnectionTestServerResult(), ServerVerdict::Reachable);
+    EXPECT_EQ(ConnectionTestAuthResult(), AuthVerdict::Refused);
 }
 
 } // namespace

@@ -31,7 +31,7 @@ TEST(AppSettingsTest, EmptyStoreGivesTheDefaults)
     EXPECT_EQ(e.encoder.channels, 2u);
     EXPECT_EQ(e.encoder.bitsPerSample, 0u);
     EXPECT_EQ(e.encoder.bitrate, 64000u);
-    EXPECT_EQ(e.encoder.heVersion, 1u);
+    EXPECT_EQ(e.encoder.profile, AacProfile::HeV1);
     EXPECT_EQ(e.server.host, "");
     EXPECT_EQ(e.server.port, 0u);
     EXPECT_EQ(e.server.contentCode, 0u);
@@ -111,10 +111,23 @@ TEST(AppSettingsTest, ProfileAndContentCode)
     };
     for (const Case& c : cases) {
         const AppSettings s = Apply(c.ini);
-        EXPECT_EQ(s.stream.encoder.heVersion, c.heVersion) << c.ini;
+        EXPECT_EQ(StoredHeVersion(s.stream.encoder.profile), c.heVersion) << c.ini;
         EXPECT_EQ(s.stream.server.contentCode, c.contentCode) << c.ini;
         EXPECT_EQ(s.stream.processing.codecHeVersion, c.heVersion) << c.ini;
     }
+}
+
+// The stored numbering of the profile, both ways; a number the file should not hold
+// reads as AAC-LC, as the text does.
+TEST(AppSettingsTest, ProfileNumbering)
+{
+    EXPECT_EQ(ProfileFromHeVersion(0), AacProfile::Lc);
+    EXPECT_EQ(ProfileFromHeVersion(1), AacProfile::HeV1);
+    EXPECT_EQ(ProfileFromHeVersion(2), AacProfile::HeV2);
+    EXPECT_EQ(ProfileFromHeVersion(7), AacProfile::Lc);
+    for (AacProfile profile : {AacProfile::Lc, AacProfile::HeV1, AacProfile::HeV2})
+        EXPECT_EQ(ProfileFromHeVersion(StoredHeVersion(profile)), profile) << ProfileName(profile);
+    EXPECT_EQ(StoredHeVersion(AacProfile::HeV2), 2u);
 }
 
 TEST(AppSettingsTest, StatusAddressUsesThePortBelowTheSourcePort)

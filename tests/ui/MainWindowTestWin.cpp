@@ -430,18 +430,20 @@ TEST_F(MainWindowTest, ButtonFillsFollowTheCaption)
 {
     Canvas canvas(128, 28);
     struct Case {
+        StreamPhase phase;
         const wchar_t* caption;
         COLORREF normal;
         COLORREF pressed;
     };
     const Case cases[] = {
-        {L"Start", RGB(60, 65, 80), RGB(50, 55, 68)},
-        {L"Online", RGB(34, 160, 56), RGB(30, 140, 30)},
-        {L"Reconnecting", RGB(210, 120, 20), RGB(180, 90, 10)},
-        {L"Disconnected", RGB(200, 50, 50), RGB(160, 30, 30)},
-        {L"Offline", RGB(200, 50, 50), RGB(160, 30, 30)},
+        {StreamPhase::Idle, L"Start", RGB(60, 65, 80), RGB(50, 55, 68)},
+        {StreamPhase::Online, L"Online", RGB(34, 160, 56), RGB(30, 140, 30)},
+        {StreamPhase::Reconnecting, L"Reconnecting", RGB(210, 120, 20), RGB(180, 90, 10)},
+        {StreamPhase::Disconnected, L"Disconnected", RGB(200, 50, 50), RGB(160, 30, 30)},
+        {StreamPhase::Offline, L"Offline", RGB(200, 50, 50), RGB(160, 30, 30)},
     };
     for (const Case& c : cases) {
+        app->supervision.state.phase = c.phase;
         SetWindowTextW(app->startButton, c.caption);
         DrawButtonInto(canvas, app->startButton, IDC_START, 0);
         EXPECT_COLOUR(canvas.At(2, 14), c.normal) << c.caption;
@@ -476,7 +478,18 @@ TEST_F(MainWindowTest, StartWithoutServerAlertsAndStopResets)
 {
     const UINT_PTR timer = PopupHandler::Arm(kAlertClass, PressEscape);
     SendMessageW(app->window, WM_COMMAND, MAKEWPARAM(IDC_START, 0), 0);
+    // The attempt runs on its own thread: the click returns at once, Stop answers, and
+    // the result comes back as a message, which brings the alert.
+    EXPECT_TRUE(app->supervision.AttemptRunning());
+    EXPECT_TRUE(IsWindowEnabled(app->stopButton));
+    for (int i = 0; i < 500 && app->supervision.AttemptRunning(); ++i) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        Sleep(20);
+    }
     KillTimer(nullptr, timer);
+    EXPECT_FALSE(app->supervision.AttemptRunning());
     EXPECT_TRUE(PopupHandler::seen);
     EXPECT_EQ(app->engine(), nullptr);
     EXPECT_EQ(app->supervision.state.statusText, "Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.");
