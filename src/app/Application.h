@@ -39,6 +39,9 @@ public:
     // The Start button's tooltip; startTipText is what it says now.
     HWND startTip = nullptr;
     std::wstring startTipText;
+    // The phase the window shows, to tell a stream just lost from the blinking that
+    // follows.
+    StreamPhase shownPhase = StreamPhase::Idle;
     // Present only while the window is hidden in the tray.
     TrayIcon tray;
 

@@ -33,10 +33,10 @@ std::wstring WindowText(HWND window)
     return text;
 }
 
-// The captions of a stream that ended: failed for good, or waiting to reconnect.
-bool IsEndedCaption(const std::string& caption)
+// The phases of a stream that ended: failed for good, or waiting to reconnect.
+bool HasEnded(StreamPhase phase)
 {
-    return caption == kCaptionOffline || caption == kCaptionReconnecting || caption == kCaptionDisconnected;
+    return phase == StreamPhase::Offline || phase == StreamPhase::Reconnecting || phase == StreamPhase::Disconnected;
 }
 
 TOOLINFOW StartTool(const Application& app)
@@ -71,8 +71,8 @@ void RefreshStartTip(Application& app)
 {
     if (!app.startTip)
         return;
-    const std::string caption = Narrow(WindowText(app.startButton));
-    const std::wstring text = IsEndedCaption(caption) ? Widen(app.supervision.state.statusText) : std::wstring();
+    const std::wstring text =
+        HasEnded(app.supervision.state.phase) ? Widen(app.supervision.state.statusText) : std::wstring();
     if (text == app.startTipText)
         return;
     app.startTipText = text;
@@ -99,14 +99,20 @@ void OnStreamLost(Application& app)
 
 void SetCaption(Application& app, const std::string& caption)
 {
-    const std::string previous = Narrow(WindowText(app.startButton));
     SetWindowTextW(app.startButton, Widen(caption).c_str());
     InvalidateRect(app.startButton, nullptr, TRUE);
-    // "Offline" comes only from a stream lost without Auto reconnect: its start time no
+}
+
+void OnPhase(Application& app, StreamPhase phase)
+{
+    const StreamPhase previous = app.shownPhase;
+    app.shownPhase = phase;
+    SetCaption(app, PhaseCaption(phase));
+    // Offline comes only from a stream lost without Auto reconnect: its start time no
     // longer describes anything on air. A reconnection keeps the first start's time.
-    if (caption == kCaptionOffline)
+    if (phase == StreamPhase::Offline)
         app.supervision.state.startTimeText.clear();
-    if (previous == kCaptionOnline && IsEndedCaption(caption))
+    if (previous == StreamPhase::Online && HasEnded(phase))
         OnStreamLost(app);
     RefreshStartTip(app);
 }
@@ -469,7 +475,7 @@ SupervisionHooks MakeSupervisionHooks(Application& app)
 {
     Application* a = &app;
     SupervisionHooks hooks;
-    hooks.setPhase = [a](StreamPhase phase) { SetCaption(*a, PhaseCaption(phase)); };
+    hooks.setPhase = [a](StreamPhase phase) { OnPhase(*a, phase); };
     hooks.enableStart = [a](bool enabled) { EnableWindow(a->startButton, enabled); };
     hooks.enableStop = [a](bool enabled) {
         EnableWindow(a->stopButton, enabled);

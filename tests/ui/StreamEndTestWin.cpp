@@ -102,8 +102,8 @@ bool HaveAudio()
     return std::getenv("PULSE_SERVER") != nullptr;
 }
 
-// The tooltip says the last status line exactly while the caption says the stream has
-// ended, and nothing otherwise.
+// The tooltip says the last status line exactly while the phase (and the caption) says
+// the stream has ended, and nothing otherwise.
 TEST_F(StreamEndTest, StartTooltipCarriesTheStatusLineWhileTheStreamHasEnded)
 {
     ASSERT_NE(app->startTip, nullptr);
@@ -113,12 +113,15 @@ TEST_F(StreamEndTest, StartTooltipCarriesTheStatusLineWhileTheStreamHasEnded)
     EXPECT_EQ(TipText(), L"");
 
     struct Case {
-        const wchar_t* caption;
+        StreamPhase phase;
+        const char* caption;
         bool showsStatus;
     };
-    for (const Case& c : {Case{L"Offline", true}, Case{L"Online", false}, Case{L"Reconnecting", true},
-                          Case{L"Start", false}, Case{L"Disconnected", true}}) {
-        SetWindowTextW(app->startButton, c.caption);
+    for (const Case& c : {Case{StreamPhase::Offline, "Offline", true}, Case{StreamPhase::Online, "Online", false},
+                          Case{StreamPhase::Reconnecting, "Reconnecting", true}, Case{StreamPhase::Idle, "Start", false},
+                          Case{StreamPhase::Disconnected, "Disconnected", true}}) {
+        app->supervision.state.phase = c.phase;
+        SetWindowTextW(app->startButton, Widen(c.caption).c_str());
         app->supervision.state.statusText = "Connection lost (send timeout)";
         Tick();
         EXPECT_EQ(TipText(), c.showsStatus ? L"Connection lost (send timeout)" : L"") << c.caption;
@@ -128,8 +131,10 @@ TEST_F(StreamEndTest, StartTooltipCarriesTheStatusLineWhileTheStreamHasEnded)
         EXPECT_EQ(TipText(), c.showsStatus ? L"Reconnecting in 3s...\nM\u00FCnchen" : L"") << c.caption;
     }
     // Stop sets "Start" itself: the tip empties at once.
+    app->supervision.state.phase = StreamPhase::Offline;
     SetWindowTextW(app->startButton, L"Offline");
     Tick();
+    ASSERT_NE(TipText(), L"");
     SendMessageW(app->window, WM_COMMAND, MAKEWPARAM(IDC_STOP, 0), 0);
     EXPECT_EQ(Caption(), L"Start");
     EXPECT_EQ(TipText(), L"");
