@@ -119,6 +119,9 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
     server.streamGenre = store.GetString("Icecast", "streamGenre", "");
 
     server.isPublic = store.GetBool("Icecast", "isPublic", true);
+    server.tls.enabled = store.GetBool("Icecast", "tlsEnabled", false);
+    server.tls.caFile = store.GetString("Icecast", "tlsCaFile", "");
+    server.tls.fingerprint = store.GetString("Icecast", "tlsFingerprint", "");
 
     ResolveInputDevice({store.GetInt("Audio", "deviceIndex", -1), store.GetString("Audio", "deviceEndpointId", "")},
                        devices, defaultId, settings);
