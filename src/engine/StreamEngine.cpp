@@ -1,7 +1,6 @@
 #include "engine/StreamEngine.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <system_error>
@@ -14,25 +13,13 @@
 #include "audio/DynamicsStages.h"
 #include "encoder/AacEncoder.h"
 #include "icecast/IcecastClient.h"
+#include "icecast/TlsSession.h"
 
 namespace {
 
 // Per capture thread, only ever grown: a steady stream allocates nothing per block.
 thread_local std::vector<int16_t> processScratch;
 thread_local std::vector<int16_t> resampleScratch;
-
-// 32 bytes in hex: digits in either case, colons anywhere between them.
-bool IsSha256Text(std::string_view text)
-{
-    size_t digits = 0;
-    for (const char c : text) {
-        if (std::isxdigit(static_cast<unsigned char>(c)))
-            ++digits;
-        else if (c != ':')
-            return false;
-    }
-    return digits == 64;
-}
 
 } // namespace
 
@@ -254,7 +241,7 @@ std::string ServerPortProblem(int64_t configuredPort)
 
 std::string ServerTlsProblem(const TlsOptions& tls)
 {
-    if (!tls.enabled || tls.fingerprint.empty() || IsSha256Text(tls.fingerprint))
+    if (!tls.enabled || tls.fingerprint.empty() || NormaliseFingerprint(tls.fingerprint))
         return {};
     // The value as written, shortened: a pasted certificate must not fill the alert.
     constexpr size_t kShown = 100;

@@ -29,8 +29,9 @@ void UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, s
 std::string ServerPortProblem(int64_t configuredPort);
 
 // The status line that refuses TLS settings no connection could use, naming the key: with
-// TLS on, a tlsFingerprint that is not a SHA-256 (64 hex digits, colons allowed, any
-// case). "" when the options can be tried; with TLS off they are not looked at.
+// TLS on, a tlsFingerprint that is not a SHA-256 (NormaliseFingerprint: 64 hex digits,
+// colons allowed, any case). "" when the options can be tried; with TLS off they are
+// not looked at.
 std::string ServerTlsProblem(const TlsOptions& tls);
 
 class AacEncoder;
