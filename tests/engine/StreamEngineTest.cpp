@@ -182,8 +182,11 @@ TEST(StreamEngineTest, TlsFingerprintThatIsNoSha256IsRefused)
 {
     const std::string hex = "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF";
     std::string colons;
-    for (size_t i = 0; i < hex.size(); i += 2)
-        colons += (i ? ":" : "") + hex.substr(i, 2);
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        if (i > 0)
+            colons += ':';
+        colons.append(hex, i, 2);
+    }
     const struct {
         std::string fingerprint;
         bool refused;

@@ -142,8 +142,10 @@ TEST(ServerAddressTest, ShownAddressRoundTrips)
         const ServerAddress back = SplitServerAddress(text);
         EXPECT_EQ(back.host, c.host) << text;
         EXPECT_EQ(back.port, c.port) << text;
-        EXPECT_EQ(back.mountPoint, std::string(c.mount).empty() || c.mount[0] == '/' ? c.mount : "/" + std::string(c.mount))
-            << text;
+        std::string mount = c.mount;
+        if (!mount.empty() && mount.front() != '/')
+            mount.insert(mount.begin(), '/');
+        EXPECT_EQ(back.mountPoint, mount) << text;
         EXPECT_EQ(back.secure, c.secure) << text;
         EXPECT_EQ(back.bracketed, std::string(c.host).find(':') != std::string::npos) << text;
     }
