@@ -490,7 +490,7 @@ SupervisionHooks MakeSupervisionHooks(Application& app)
     hooks.applySettings = [a] { ApplyStoredSettings(a->store, a->settings); };
     hooks.startStatusPoll = [a](const std::string& address, const std::string& mount) {
         const HWND window = a->window;
-        StartStatusPoll(address, mount, a->settings.stream.server.port,
+        StartStatusPoll(address, mount, a->settings.stream.server.port, a->settings.stream.server.tls,
                         [window](const StatusResult& result) { PostStatusResult(window, result); });
     };
     hooks.startProbe = [a] {

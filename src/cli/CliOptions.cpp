@@ -35,12 +35,15 @@ bool TakeConfigOption(std::vector<std::string>& args, std::string& dir, std::str
     bool found = false;
     if (!TakeValueOption(args, "config", dir, found, error))
         return false;
-    if (!found) {
-        dir = ExecutableDirectory();
-    } else if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') {
-        dir += '/';
-    }
+    dir = found ? ConfigFolder(dir) : ExecutableDirectory();
     return true;
+}
+
+std::string ConfigFolder(const std::string& dir)
+{
+    if (dir.empty() || dir.back() == '/' || dir.back() == '\\')
+        return dir;
+    return dir + '/';
 }
 
 bool ParseWholeSeconds(const std::string& text, long maxSeconds, long& seconds)

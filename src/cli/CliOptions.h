@@ -14,6 +14,9 @@ bool TakeConfigOption(std::vector<std::string>& args, std::string& dir, std::str
 bool TakeValueOption(std::vector<std::string>& args, const std::string& name, std::string& value, bool& found,
                      std::string& error);
 
+// DIR as a folder path ending in a separator ("" stays "", the current folder).
+std::string ConfigFolder(const std::string& dir);
+
 // A whole number of seconds from 1 to maxSeconds, digits only.
 bool ParseWholeSeconds(const std::string& text, long maxSeconds, long& seconds);
 

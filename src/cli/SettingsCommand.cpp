@@ -86,6 +86,9 @@ int RunSettingsCommand(const std::vector<std::string>& arguments)
     PrintValue("streamName", s.server.streamName);
     PrintValue("streamGenre", s.server.streamGenre);
     PrintValue("isPublic", s.server.isPublic);
+    PrintValue("tlsEnabled", s.server.tls.enabled);
+    PrintValue("tlsCaFile", s.server.tls.caFile);
+    PrintValue("tlsFingerprint", s.server.tls.fingerprint);
     PrintValue("contentCode", static_cast<long long>(s.server.contentCode));
     PrintValue("streamBitrate", static_cast<long long>(s.server.streamBitrate));
     PrintValue("streamSampleRate", static_cast<long long>(s.server.streamSampleRate));

@@ -18,14 +18,31 @@ constexpr std::chrono::seconds kPollWait{60};
 } // namespace
 
 // Runs one status poll for ADDRESS (host:port[/mount], the server's status port) and
-// prints what it found. Exit 1 when nothing was found.
-int RunStatusCommand(const std::vector<std::string>& args)
+// prints what it found. Exit 1 when nothing was found. With --config, the poll takes the
+// stream's transport as the window's does: https:// first when tlsEnabled is on, and the
+// CA file trusted.
+int RunStatusCommand(const std::vector<std::string>& arguments)
 {
+    std::vector<std::string> args = arguments;
+    std::string dir;
+    bool hasConfig = false;
+    std::string error;
+    if (!TakeValueOption(args, "config", dir, hasConfig, error)) {
+        PrintError(error);
+        return kExitUsage;
+    }
     if (args.empty() || args.size() > 2) {
-        PrintError("usage: status ADDRESS [MOUNT]");
+        PrintError("usage: status [--config DIR] ADDRESS [MOUNT]");
         return kExitUsage;
     }
     const std::string mount = args.size() > 1 ? args[1] : std::string();
+    TlsOptions tls;
+    if (hasConfig) {
+        SettingsStore store;
+        AppSettings settings;
+        LoadConfiguredSettings(ConfigFolder(dir), store, settings);
+        tls = settings.stream.server.tls;
+    }
 
     // The poll runs on a thread of its own as in the window, but one that is joined:
     // a thread still inside the HTTP library when the program exits leaves that
@@ -33,9 +50,10 @@ int RunStatusCommand(const std::vector<std::string>& args)
     BackgroundResult<StatusResult> poll;
     std::thread worker;
     try {
-        worker = std::thread([address = args[0], mount, deliver = poll.Deliverer()] {
+        worker = std::thread([address = args[0], mount, tls, deliver = poll.Deliverer()] {
             StatusResult found;
-            PollStatus(address, mount, found);
+            StatusPortMemory memory;
+            PollStatus(address, mount, 0, tls.enabled, StatusFetcher(tls), memory, found);
             deliver(found);
         });
     } catch (const std::system_error&) {

@@ -118,7 +118,8 @@ SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, std::sha
     hooks.alert = [&alertText](const std::string& title, const std::string& text) { alertText = title + ": " + text; };
     hooks.applySettings = [&store, &settings] { ApplyStoredSettings(store, settings); };
     hooks.startStatusPoll = [inbox, &settings](const std::string& address, const std::string& mount) {
-        StartStatusPoll(address, mount, settings.stream.server.port, [inbox](const StatusResult& result) {
+        const IcecastConfig& server = settings.stream.server;
+        StartStatusPoll(address, mount, server.port, server.tls, [inbox](const StatusResult& result) {
             Inbox::Event event;
             event.isStatus = true;
             event.status = result;

@@ -17,8 +17,8 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"settings", "settings [--config DIR]", RunSettingsCommand},
-    {"test-server", "test-server ADDRESS [PASSWORD]", RunTestServerCommand},
-    {"status", "status ADDRESS [MOUNT]", RunStatusCommand},
+    {"test-server", "test-server [--config DIR] ADDRESS [PASSWORD]", RunTestServerCommand},
+    {"status", "status [--config DIR] ADDRESS [MOUNT]", RunStatusCommand},
     {"process", "process [--config DIR] IN.wav OUT.wav", RunProcessCommand},
     {"encode", "encode [--config DIR] IN.wav OUT.aac", RunEncodeCommand},
     {"devices", "devices", RunDevicesCommand},

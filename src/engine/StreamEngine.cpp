@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "base/Log.h"
+#include "base/Utf8.h"
 #include "audio/AudioCapture.h"
 #include "audio/BlockLevel.h"
 #include "audio/DynamicsStages.h"
 #include "encoder/AacEncoder.h"
 #include "icecast/IcecastClient.h"
+#include "icecast/TlsSession.h"
 
 namespace {
 
@@ -87,6 +89,9 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     const std::string portProblem = ServerPortProblem(config.configuredPort);
     if (!portProblem.empty())
         return Fail(portProblem);
+    const std::string tlsProblem = ServerTlsProblem(config.server.tls);
+    if (!tlsProblem.empty())
+        return Fail(tlsProblem);
 
     capture = std::make_unique<AudioCapture>();
     capture->SetDevice(config.device);
@@ -232,6 +237,20 @@ std::string ServerPortProblem(int64_t configuredPort)
         return {};
     return "Server port " + std::to_string(configuredPort) +
            " is out of range (1-65535).\nGo to Settings \xe2\x86\x92 Server.";
+}
+
+std::string ServerTlsProblem(const TlsOptions& tls)
+{
+    if (!tls.enabled || tls.fingerprint.empty() || NormaliseFingerprint(tls.fingerprint))
+        return {};
+    // The value as written, shortened: a pasted certificate must not fill the alert.
+    constexpr size_t kShown = 100;
+    std::string shown(Utf8Prefix(tls.fingerprint, kShown));
+    if (shown.size() < tls.fingerprint.size())
+        shown += "...";
+    return "The setting tlsFingerprint \"" + shown +
+           "\" is not a SHA-256 fingerprint (64 hex digits, colons allowed).\n"
+           "Give the server certificate's SHA-256 there, or leave it empty.";
 }
 
 void UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, std::atomic<float>& left,

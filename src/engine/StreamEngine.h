@@ -28,6 +28,12 @@ void UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, s
 // port that can be used (0 included, which the connection refuses by the usual rule).
 std::string ServerPortProblem(int64_t configuredPort);
 
+// The status line that refuses TLS settings no connection could use, naming the key: with
+// TLS on, a tlsFingerprint that is not a SHA-256 (NormaliseFingerprint: 64 hex digits,
+// colons allowed, any case). "" when the options can be tried; with TLS off they are
+// not looked at.
+std::string ServerTlsProblem(const TlsOptions& tls);
+
 class AacEncoder;
 class IcecastClient;
 

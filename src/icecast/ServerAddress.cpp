@@ -39,9 +39,23 @@ ServerAddress SplitAtFirstSlash(std::string_view s)
     address.host = std::move(hostPort.host);
     address.port = hostPort.port;
     address.hasPort = hostPort.hasColon;
+    address.bracketed = hostPort.bracketed;
     if (hostPort.hasColon)
         address.portText = hostAndPort.substr(hostAndPort.rfind(':') + 1);
     return address;
+}
+
+bool IsHttpsScheme(std::string_view scheme)
+{
+    constexpr std::string_view kHttps = "https";
+    if (scheme.size() != kHttps.size())
+        return false;
+    for (size_t i = 0; i < scheme.size(); ++i) {
+        const char c = scheme[i] >= 'A' && scheme[i] <= 'Z' ? static_cast<char>(scheme[i] - 'A' + 'a') : scheme[i];
+        if (c != kHttps[i])
+            return false;
+    }
+    return true;
 }
 
 bool InPortRange(uint32_t port)
@@ -54,6 +68,16 @@ bool InPortRange(uint32_t port)
 HostPort SplitHostPort(std::string_view text)
 {
     HostPort out;
+    // "[v6]" or "[v6]:port": the colons inside the brackets belong to the address. Any
+    // other text after "]" is no such form and is split as it stands.
+    const size_t close = text.find(']');
+    if (!text.empty() && text.front() == '[' && close != std::string_view::npos &&
+        (close + 1 == text.size() || text[close + 1] == ':')) {
+        HostPort inner = close + 1 == text.size() ? HostPort{} : SplitHostPort(text.substr(close));
+        inner.host = text.substr(1, close - 1);
+        inner.bracketed = true;
+        return inner;
+    }
     const size_t colon = text.rfind(':');
     if (colon == std::string_view::npos) {
         out.host = text;
@@ -71,12 +95,38 @@ HostPort SplitHostPort(std::string_view text)
 
 ServerAddress SplitServerAddress(std::string_view text)
 {
+    bool secure = false;
     const size_t scheme = text.find("://");
-    if (scheme != std::string_view::npos)
+    if (scheme != std::string_view::npos) {
+        secure = IsHttpsScheme(text.substr(0, scheme));
         text.remove_prefix(scheme + 3);
+    }
     while (!text.empty() && text.back() == '/')
         text.remove_suffix(1);
-    return SplitAtFirstSlash(text);
+    ServerAddress address = SplitAtFirstSlash(text);
+    address.secure = secure;
+    return address;
+}
+
+std::string CombineServerAddress(const std::string& host, uint32_t port, const std::string& mountPoint, bool secure)
+{
+    if (host.empty())
+        return {};
+    std::string address = secure ? "https://" : "";
+    if (host.find(':') != std::string::npos)
+        address += '[' + host + ']';
+    else
+        address += host;
+    if (port > 0) {
+        address += ':';
+        address += std::to_string(port);
+    }
+    if (!mountPoint.empty()) {
+        if (mountPoint.front() != '/')
+            address += '/';
+        address += mountPoint;
+    }
+    return address;
 }
 
 std::optional<ServerAddress> ParseServerAddress(std::string_view text)

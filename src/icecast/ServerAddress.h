@@ -10,14 +10,16 @@
 // The one reading of "host:port/mount" texts typed by users: the settings dialog stores
 // it, the connection test connects to it, and the probe target is its "host:port" part.
 
-// Split at the last colon. The port is read as the C library reads a number (leading
-// blanks and a sign accepted, reading stops at the first non-digit); it is 0 without a
-// colon or a number, and when the number is negative or beyond 32 bits.
+// Split at the last colon, or after "]" for an IPv6 address in brackets ("[::1]:8000",
+// host "::1"). The port is read as the C library reads a number (leading blanks and a
+// sign accepted, reading stops at the first non-digit); it is 0 without a colon or a
+// number, and when the number is negative or beyond 32 bits.
 struct HostPort {
     std::string host; // the whole text when there is no colon
     uint32_t port = 0;
     bool hasColon = false;
     bool portIsWholeText = false; // the text after the colon is the number and nothing more
+    bool bracketed = false;       // the host was written in brackets, which are not part of it
 };
 HostPort SplitHostPort(std::string_view text);
 
@@ -28,11 +30,19 @@ struct ServerAddress {
     std::string mountPoint;
     bool hasPort = false; // a ":" follows the host
     std::string portText; // what follows it, as typed
+    bool bracketed = false; // the host was written in brackets ("[::1]")
+    bool secure = false;    // the text began with "https://" (any case)
 };
 
 // The dialog's stored form: everything up to a "://" and trailing slashes are dropped;
-// port and mount may be missing.
+// port and mount may be missing. secure tells whether the dropped scheme was https.
 ServerAddress SplitServerAddress(std::string_view text);
+
+// The address as the dialog shows it: "https://" when secure, then host (in brackets
+// when it holds a colon, an IPv6 address), ":port" when port > 0, and the mount point
+// with a leading "/"; "" when host is empty.
+std::string CombineServerAddress(const std::string& host, uint32_t port, const std::string& mountPoint,
+                                 bool secure = false);
 
 // The connection test's form, "[http://|https://]host:port/mount": nothing unless host is
 // not empty, port is in 1..65535 and the mount is more than a bare "/". The mount keeps

@@ -324,12 +324,15 @@ std::string WithPort(const std::string& hostPort, uint16_t port)
     return (hasPort ? hostPort.substr(0, colon) : hostPort) + ":" + std::to_string(port);
 }
 
-// The document at hostPort, with the secure scheme tried when the address named none.
-std::string FetchDocument(const StatusTarget& target, const std::string& hostPort, const UrlFetcher& fetch)
+// The document at hostPort, with the other scheme tried when the address named none:
+// http then https, or https then http with secureFirst.
+std::string FetchDocument(const StatusTarget& target, const std::string& hostPort, bool secureFirst,
+                          const UrlFetcher& fetch)
 {
-    std::string body = fetch(target.scheme + hostPort + std::string(kStatusPath));
+    const bool swap = target.implicitScheme && secureFirst;
+    std::string body = fetch((swap ? "https://" : target.scheme) + hostPort + std::string(kStatusPath));
     if (body.empty() && target.implicitScheme)
-        body = fetch("https://" + hostPort + std::string(kStatusPath));
+        body = fetch((swap ? "http://" : "https://") + hostPort + std::string(kStatusPath));
     return body;
 }
 
@@ -357,6 +360,12 @@ StatusPortMemory& SharedStatusPortMemory()
 bool PollStatus(const std::string& address, const std::string& mount, uint16_t sourcePort, const UrlFetcher& fetch,
                 StatusPortMemory& memory, StatusResult& result)
 {
+    return PollStatus(address, mount, sourcePort, false, fetch, memory, result);
+}
+
+bool PollStatus(const std::string& address, const std::string& mount, uint16_t sourcePort, bool secureFirst,
+                const UrlFetcher& fetch, StatusPortMemory& memory, StatusResult& result)
+{
     if (address.empty())
         return false;
     const StatusTarget target = SplitStatusAddress(address);
@@ -377,7 +386,7 @@ bool PollStatus(const std::string& address, const std::string& mount, uint16_t s
         }
     }
     for (const std::string& hostPort : hostPorts) {
-        const std::string body = FetchDocument(target, hostPort, fetch);
+        const std::string body = FetchDocument(target, hostPort, secureFirst, fetch);
         const size_t source = body.empty() ? std::string::npos : LocateSource(body, wanted);
         if (source == std::string::npos)
             continue;
@@ -410,9 +419,22 @@ bool StartStatusPoll(const std::string& address, const std::string& mount, Statu
 
 bool StartStatusPoll(const std::string& address, const std::string& mount, uint16_t sourcePort, StatusCallback done)
 {
-    return StartDetachedWorker([address, mount, sourcePort, done] {
+    return StartStatusPoll(address, mount, sourcePort, TlsOptions{}, std::move(done));
+}
+
+UrlFetcher StatusFetcher(const TlsOptions& tls)
+{
+    if (tls.caFile.empty())
+        return FetchUrl;
+    return [caFile = tls.caFile](const std::string& url) { return FetchUrlTrusting(url, caFile); };
+}
+
+bool StartStatusPoll(const std::string& address, const std::string& mount, uint16_t sourcePort,
+                     const TlsOptions& tls, StatusCallback done)
+{
+    return StartDetachedWorker([address, mount, sourcePort, tls, done] {
         StatusResult result;
-        PollStatus(address, mount, sourcePort, FetchUrl, SharedStatusPortMemory(), result);
+        PollStatus(address, mount, sourcePort, tls.enabled, StatusFetcher(tls), SharedStatusPortMemory(), result);
         if (done)
             done(result);
     }, [&done] {

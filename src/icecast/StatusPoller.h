@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "icecast/IcecastConfig.h"
+
 // What one status poll found for the mount: empty texts and -1 when unknown.
 struct StatusResult {
     std::string serverName;
@@ -29,6 +31,13 @@ bool StartStatusPoll(const std::string& address, const std::string& mount, Statu
 // The same with the server's source port, asked when the status port gives no usable
 // document (PollStatus below), the answering port remembered process-wide.
 bool StartStatusPoll(const std::string& address, const std::string& mount, uint16_t sourcePort, StatusCallback done);
+// The same over the stream's transport: with tls.enabled an address without scheme is
+// asked over https:// first, then http://; tls.caFile is trusted for https (FetchUrlTrusting).
+bool StartStatusPoll(const std::string& address, const std::string& mount, uint16_t sourcePort,
+                     const TlsOptions& tls, StatusCallback done);
+
+// FetchUrl trusting tls.caFile as well.
+UrlFetcher StatusFetcher(const TlsOptions& tls);
 
 // Which host:port last gave a usable status document for a status host:port, so that
 // later polls ask it first. Shared by the poll threads.
@@ -55,6 +64,10 @@ bool PollStatus(const std::string& address, const std::string& mount, const UrlF
 // Each port gets the scheme fallback of an address without scheme.
 bool PollStatus(const std::string& address, const std::string& mount, uint16_t sourcePort, const UrlFetcher& fetch,
                 StatusPortMemory& memory, StatusResult& result);
+// The same; with secureFirst an address without scheme is asked over https:// first and
+// http:// second (the stream runs over TLS, so the server surely speaks it).
+bool PollStatus(const std::string& address, const std::string& mount, uint16_t sourcePort, bool secureFirst,
+                const UrlFetcher& fetch, StatusPortMemory& memory, StatusResult& result);
 
 // Where the object of the source with mount (starting with "/"; empty for any) begins in
 // body, or npos. A mount the document does not name gives the first source.

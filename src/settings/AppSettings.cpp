@@ -70,23 +70,6 @@ std::string DefaultDeviceName(const std::vector<AudioDeviceInfo>& devices, const
     return name + " - " + (found != devices.end() ? found->name : devices.front().name);
 }
 
-std::string CombineServerAddress(const std::string& host, uint32_t port, const std::string& mountPoint)
-{
-    if (host.empty())
-        return {};
-    std::string address = host;
-    if (port > 0) {
-        address += ':';
-        address += std::to_string(port);
-    }
-    if (!mountPoint.empty()) {
-        if (mountPoint.front() != '/')
-            address += '/';
-        address += mountPoint;
-    }
-    return address;
-}
-
 std::string MakeStatusAddress(const std::string& host, uint16_t port, const std::string& mountPoint)
 {
     if (port < 6)
@@ -141,6 +124,9 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
     server.streamGenre = store.GetString("Icecast", "streamGenre", "");
 
     server.isPublic = store.GetBool("Icecast", "isPublic", true);
+    server.tls.enabled = store.GetBool("Icecast", "tlsEnabled", false);
+    server.tls.caFile = store.GetString("Icecast", "tlsCaFile", "");
+    server.tls.fingerprint = store.GetString("Icecast", "tlsFingerprint", "");
 
     ResolveInputDevice({store.GetInt("Audio", "deviceIndex", -1), store.GetString("Audio", "deviceEndpointId", "")},
                        devices, defaultId, settings);

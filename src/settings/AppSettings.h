@@ -6,6 +6,7 @@
 #include "audio/DeviceList.h"
 #include "engine/EngineConfig.h"
 #include "engine/StreamSupervisor.h"
+#include "icecast/ServerAddress.h"
 #include "settings/SettingsStore.h"
 
 // The typed settings the engine, the status poller and the front ends read. The
@@ -59,12 +60,9 @@ void ResolveInputDevice(const DeviceChoice& stored, const std::vector<AudioDevic
 // the processing's codec values, fixed AGC levels and compressor timing.
 void DeriveStreamSettings(AppSettings& settings);
 
-// "host", then ":port" when port > 0, then the mount point with a leading "/"; "" when
-// host is empty.
-std::string CombineServerAddress(const std::string& host, uint32_t port, const std::string& mountPoint);
-
-// "host:port-5" plus the mount point with a leading "/", or "" when host is empty or
-// port is 5 or less.
+// "host:port-5" plus the mount point with a leading "/" (CombineServerAddress, so an IPv6
+// host is in brackets), or "" when host is empty or port is 5 or less. No scheme: the
+// poll chooses it (StatusPoller).
 std::string MakeStatusAddress(const std::string& host, uint16_t port, const std::string& mountPoint);
 
 // Name shown for the default input device: "(Default)", plus " - " and the name of the

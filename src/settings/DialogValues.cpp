@@ -27,15 +27,14 @@ bool HostNameCharacter(char c)
            c == '_';
 }
 
-bool HostCharactersAllowed(const std::string& host)
+// A host name, or an IPv6 address in brackets (hex digits, colons, and dots of an
+// embedded IPv4 address). A colon outside brackets would be read as the port's.
+bool HostCharactersAllowed(const ServerAddress& address)
 {
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-        for (size_t i = 1; i + 1 < host.size(); ++i) {
-            const char c = host[i];
-            if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.')
-                return false;
-        }
-        return true;
+    const std::string& host = address.host;
+    if (address.bracketed) {
+        const auto v6 = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.'; };
+        return host.find(':') != std::string::npos && std::all_of(host.begin(), host.end(), v6);
     }
     return std::all_of(host.begin(), host.end(), HostNameCharacter);
 }
@@ -52,8 +51,9 @@ bool CheckServerAddress(const std::string& text, std::string& reason)
         reason = "The address has no host name (host:port/mount).";
         return false;
     }
-    if (!HostCharactersAllowed(address.host)) {
-        reason = "The host name \"" + address.host + "\" holds characters a host name cannot hold.";
+    if (!HostCharactersAllowed(address)) {
+        const std::string shown = address.bracketed ? "[" + address.host + "]" : address.host;
+        reason = "The host name \"" + shown + "\" holds characters a host name cannot hold.";
         return false;
     }
     if (address.host.size() > kHostBytes || address.mountPoint.size() > kMountPointBytes) {
@@ -78,6 +78,15 @@ bool CheckServerAddress(const std::string& text, std::string& reason)
         return false;
     }
     return true;
+}
+
+TlsOptions ConnectionTestTls(const std::string& addressText, const SettingsDialogData& data)
+{
+    TlsOptions tls;
+    tls.enabled = SplitServerAddress(addressText).secure;
+    tls.caFile = DialogText(data.tlsCaFile);
+    tls.fingerprint = DialogText(data.tlsFingerprint);
+    return tls;
 }
 
 size_t NearestBitrateChoice(uint32_t kbps)

@@ -6,18 +6,25 @@
 #include <string>
 
 // The address edit's text is stored as SplitServerAddress reads it.
+#include "icecast/IcecastConfig.h"
 #include "icecast/ServerAddress.h"
+#include "settings/SettingsDialogData.h"
 
 // Value rules of the settings dialog's controls, apart from any window.
 
 
 // Whether OK may store the address edit's text; when not, reason says why in one line.
 // Refused: text without a host, a port that is not a number in 1..65535, and a host
-// with characters no host name holds (a bracketed IPv6 address is allowed). Accepted:
+// with characters no host name holds (an IPv6 address must be in brackets). Accepted:
 // an empty text (no server yet) and an address without a port, stored with port 0 as
 // always, which the start then refuses with the usual "Check your Icecast server
 // configuration." line.
 bool CheckServerAddress(const std::string& text, std::string& reason);
+
+// The transport the connection test uses for the address edit's text, the one the stream
+// will use after OK: TLS with "https://", verified with the record's CA file and
+// fingerprint.
+TlsOptions ConnectionTestTls(const std::string& addressText, const SettingsDialogData& data);
 
 // The bitrate choices in kbit/s, in list order.
 inline constexpr std::array<uint32_t, 11> kBitrateChoices = {16, 24, 32, 40, 48, 64, 80, 96, 128, 160, 192};

@@ -15,6 +15,8 @@ void WriteStore(const SettingsDialogData& d, SettingsStore& store)
     store.SetString("Icecast", "password", DialogText(d.password));
     store.SetString("Icecast", "streamName", DialogText(d.streamName));
     // The dialog does not edit the genre (its record carries it empty): the stored one stays.
+    // Nor the CA file and the fingerprint, which only a settings file sets.
+    store.SetBool("Icecast", "tlsEnabled", d.tlsEnabled);
     store.SetInt("Audio", "sampleRate", static_cast<int32_t>(d.sampleRate));
     store.SetInt("Audio", "channels", static_cast<int32_t>(d.channels));
     store.SetInt("Audio", "deviceIndex", d.deviceIndex);
@@ -62,7 +64,10 @@ void FillDialogData(const SettingsStore& store, const AppSettings& settings, Set
     CopyDialogText(d.password, server.password);
     CopyDialogText(d.streamName, server.streamName);
     CopyDialogText(d.streamGenre, server.streamGenre);
-    CopyDialogText(d.address, CombineServerAddress(server.host, server.port, server.mountPoint));
+    CopyDialogText(d.address, CombineServerAddress(server.host, server.port, server.mountPoint, server.tls.enabled));
+    d.tlsEnabled = server.tls.enabled;
+    CopyDialogText(d.tlsCaFile, server.tls.caFile);
+    CopyDialogText(d.tlsFingerprint, server.tls.fingerprint);
     d.deviceIndex = stream.device.position;
     CopyDialogText(d.deviceEndpointId, stream.device.endpointId);
 
@@ -98,6 +103,7 @@ void ReadBackDialogData(const SettingsDialogData& d, SettingsStore& store, AppSe
     server.username = DialogText(d.username);
     server.password = DialogText(d.password);
     server.streamName = DialogText(d.streamName);
+    server.tls.enabled = d.tlsEnabled;
 
     ResolveInputDevice({d.deviceIndex, DialogText(d.deviceEndpointId)}, devices, defaultId, settings);
 

@@ -22,7 +22,11 @@ struct SettingsDialogData {
     char password[128];
     char streamName[128];
     char streamGenre[64];
-    char address[512]; // "host:port/mount" as shown in the address edit
+    char address[512]; // "[https://]host:port/mount" as shown in the address edit
+    bool tlsEnabled;   // set on OK from the address: on with "https://", off without
+    // Not edited, kept in the store on OK; the connection test verifies with them.
+    char tlsCaFile[512];
+    char tlsFingerprint[192];
     int32_t deviceIndex;
     char deviceEndpointId[256];
     bool startWithWindows;

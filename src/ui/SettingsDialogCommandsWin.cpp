@@ -18,6 +18,7 @@ void SaveInto(SettingsDialogData& d)
     CopyDialogText(d.host, address.host);
     d.port = address.port;
     CopyDialogText(d.mountPoint, address.mountPoint);
+    d.tlsEnabled = address.secure;
     CopyDialogText(d.username, "source");
     CopyDialogText(d.password, WindowTextUtf8(s.password));
     CopyDialogText(d.streamName, WindowTextUtf8(s.metadata));

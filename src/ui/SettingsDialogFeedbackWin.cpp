@@ -135,9 +135,11 @@ void FieldCheck()
         const int32_t generation = BeginConnectionTest();
         s.testGeneration = generation;
         HWND target = s.window;
-        StartConnectionTest(generation, address, password, [target, generation] {
-            PostMessageW(target, WM_APP_TEST_DONE, static_cast<WPARAM>(generation), 0);
-        });
+        // The dots answer for the transport the stream will take: TLS for "https://".
+        StartConnectionTest(
+            generation, address, password,
+            [target, generation] { PostMessageW(target, WM_APP_TEST_DONE, static_cast<WPARAM>(generation), 0); },
+            ConnectionTestTls(address, *s.data));
     }
     RepaintDots();
 }

@@ -176,6 +176,57 @@ TEST(StreamEngineTest, ConfiguredPortOutsideTheRangeIsRefused)
     EXPECT_EQ(ServerPortProblem(0), "");
 }
 
+// A fingerprint that cannot be a SHA-256 is refused before anything opens, with a line
+// that names the key; with TLS off nothing reads it.
+TEST(StreamEngineTest, TlsFingerprintThatIsNoSha256IsRefused)
+{
+    const std::string hex = "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF";
+    std::string colons;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        if (i > 0)
+            colons += ':';
+        colons.append(hex, i, 2);
+    }
+    const struct {
+        std::string fingerprint;
+        bool refused;
+    } cases[] = {
+        {"", false},
+        {hex, false},
+        {colons, false},
+        {hex.substr(0, 62), true},       // 31 bytes
+        {hex + "00", true},              // 33 bytes
+        {hex.substr(0, 63) + "g", true}, // not hex
+        {"sha256 Fingerprint=" + colons, false}, // as openssl prints it
+        {colons + ":00", true},
+    };
+    for (const auto& c : cases) {
+        TlsOptions tls;
+        tls.enabled = true;
+        tls.fingerprint = c.fingerprint;
+        const std::string problem = ServerTlsProblem(tls);
+        EXPECT_EQ(!problem.empty(), c.refused) << c.fingerprint;
+        if (c.refused) {
+            EXPECT_NE(problem.find("tlsFingerprint"), std::string::npos) << problem;
+        }
+        tls.enabled = false;
+        EXPECT_EQ(ServerTlsProblem(tls), "") << c.fingerprint;
+    }
+
+    EngineConfig config;
+    config.server.host = "127.0.0.1";
+    config.configuredPort = 8005;
+    config.server.port = 8005;
+    config.server.tls.enabled = true;
+    config.server.tls.fingerprint = "12:34";
+    StreamEngine engine;
+    EXPECT_FALSE(engine.Initialize(config));
+    EXPECT_EQ(engine.GetState(), EngineState::Error);
+    EXPECT_EQ(engine.GetStatusMessage(),
+              "The setting tlsFingerprint \"12:34\" is not a SHA-256 fingerprint (64 hex digits, colons allowed).\n"
+              "Give the server certificate's SHA-256 there, or leave it empty.");
+}
+
 TEST(StreamEngineTest, FreshEngineStopsQuietlyAndCannotStartWithoutInitialize)
 {
     StreamEngine engine;

@@ -61,6 +61,10 @@ TEST(ServerAddressTest, EachFormReadsHostPortAndMount)
         {Form::Stored, "HTTP://h:4294967295/m", true, "h", 4294967295u, "/m"},
         {Form::Stored, "h:4294967296/m", true, "h", 0, "/m"},
         {Form::Stored, "h:-80/m", true, "h", 0, "/m"},
+        {Form::Stored, "[::1]:8000/live", true, "::1", 8000, "/live"},
+        {Form::Stored, "https://[2001:db8::5]/live/", true, "2001:db8::5", 0, "/live"},
+        {Form::Stored, "[::1]", true, "::1", 0, ""},
+        {Form::Stored, "[::1]x:8000/m", true, "[::1]x", 8000, "/m"}, // no bracket form: split as it stands
         // Connect: host, port 1..65535 and a mount past "/" are required.
         {Form::Connect, "h:8000/live", true, "h", 8000, "/live"},
         {Form::Connect, "http://h:8000/live", true, "h", 8000, "/live"},
@@ -70,6 +74,10 @@ TEST(ServerAddressTest, EachFormReadsHostPortAndMount)
         {Form::Connect, "HTTP://h:8000/live", false, "", 0, ""},
         {Form::Connect, "a:b:65535/m", true, "a:b", 65535, "/m"},
         {Form::Connect, "h: +80x/m", true, "h", 80, "/m"},
+        {Form::Connect, "[::1]:8000/live", true, "::1", 8000, "/live"},
+        {Form::Connect, "https://[fe80::1%25]:8443/live", true, "fe80::1%25", 8443, "/live"},
+        {Form::Connect, "[::1]/live", false, "", 0, ""},
+        {Form::Connect, "[::1]:/live", false, "", 0, ""},
         {Form::Connect, "h:8000", false, "", 0, ""},
         {Form::Connect, "h/live", false, "", 0, ""},
         {Form::Connect, "h:0/live", false, "", 0, ""},
@@ -84,6 +92,8 @@ TEST(ServerAddressTest, EachFormReadsHostPortAndMount)
         {Form::ProbeLeading, "127.0.0.1:80x", true, "127.0.0.1", 80, ""},
         {Form::ProbeLeading, "a:b: 65535", true, "a:b", 65535, ""},
         {Form::ProbeLeading, ":8000", false, "", 0, ""},
+        {Form::ProbeLeading, "[::1]:53", true, "::1", 53, ""},
+        {Form::ProbeLeading, "[]:53", false, "", 0, ""},
         {Form::ProbeLeading, "127.0.0.1", false, "", 0, ""},
         {Form::ProbeLeading, "127.0.0.1:0", false, "", 0, ""},
         {Form::ProbeLeading, "127.0.0.1:65536", false, "", 0, ""},
@@ -106,6 +116,52 @@ TEST(ServerAddressTest, EachFormReadsHostPortAndMount)
             EXPECT_EQ(p.mount, c.mount) << c.text;
         }
     }
+}
+
+// What the dialog shows is read back as it was: the scheme carries the TLS switch, and
+// an IPv6 host is written in brackets and read without them.
+TEST(ServerAddressTest, ShownAddressRoundTrips)
+{
+    const struct {
+        const char* host;
+        uint32_t port;
+        const char* mount;
+        bool secure;
+        const char* text;
+    } cases[] = {
+        {"radio.example", 8000, "/live", false, "radio.example:8000/live"},
+        {"radio.example", 8443, "live", true, "https://radio.example:8443/live"},
+        {"radio.example", 0, "", true, "https://radio.example"},
+        {"::1", 8000, "/live", false, "[::1]:8000/live"},
+        {"2001:db8::5", 8443, "/live", true, "https://[2001:db8::5]:8443/live"},
+        {"127.0.0.1", 8005, "/a/b", false, "127.0.0.1:8005/a/b"},
+    };
+    for (const auto& c : cases) {
+        const std::string text = CombineServerAddress(c.host, c.port, c.mount, c.secure);
+        EXPECT_EQ(text, c.text);
+        const ServerAddress back = SplitServerAddress(text);
+        EXPECT_EQ(back.host, c.host) << text;
+        EXPECT_EQ(back.port, c.port) << text;
+        std::string mount = c.mount;
+        if (!mount.empty() && mount.front() != '/')
+            mount.insert(mount.begin(), '/');
+        EXPECT_EQ(back.mountPoint, mount) << text;
+        EXPECT_EQ(back.secure, c.secure) << text;
+        EXPECT_EQ(back.bracketed, std::string(c.host).find(':') != std::string::npos) << text;
+    }
+    EXPECT_EQ(CombineServerAddress("", 8000, "/live", true), "");
+
+    // Only an https scheme, in any case, is secure; any other scheme or none is plain.
+    const struct {
+        const char* text;
+        bool secure;
+    } schemes[] = {
+        {"HTTPS://h:8443/live", true}, {"Https://h/live", true}, {"http://h:8000/live", false},
+        {"h:8000/live", false},        {"icecast://h/live", false}, {"httpss://h/live", false},
+        {"https:/h/live", false},
+    };
+    for (const auto& c : schemes)
+        EXPECT_EQ(SplitServerAddress(c.text).secure, c.secure) << c.text;
 }
 
 } // namespace

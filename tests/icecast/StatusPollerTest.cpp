@@ -187,6 +187,49 @@ TEST(StatusPollerTest, FetchesPlainThenSecure)
     }, result));
 }
 
+// A stream over TLS: the status address (no scheme) is asked over https first, plain
+// second; an address that names its scheme keeps it. An IPv6 host stays in brackets.
+TEST(StatusPollerTest, TlsStreamAsksSecureFirst)
+{
+    const struct {
+        const char* address;
+        bool firstEmpty;
+        std::vector<std::string> urls;
+    } cases[] = {
+        {"h:8000/live", false, {"https://h:8000/status-json.xsl"}},
+        {"h:8000/live", true, {"https://h:8000/status-json.xsl", "http://h:8000/status-json.xsl"}},
+        {"[::1]:8000/live", true, {"https://[::1]:8000/status-json.xsl", "http://[::1]:8000/status-json.xsl"}},
+        {"http://h:8000/live", true, {"http://h:8000/status-json.xsl"}},
+        {"https://h:8443", true, {"https://h:8443/status-json.xsl"}},
+    };
+    const std::string doc = Document({Source("/live", "Live", "Now", 2)});
+    for (const auto& c : cases) {
+        std::vector<std::string> urls;
+        const bool firstEmpty = c.firstEmpty;
+        const UrlFetcher fetch = [&](const std::string& url) {
+            urls.push_back(url);
+            return firstEmpty && urls.size() == 1 ? std::string() : doc;
+        };
+        StatusPortMemory memory;
+        StatusResult result;
+        PollStatus(c.address, "", 0, true, fetch, memory, result);
+        EXPECT_EQ(urls, c.urls) << c.address;
+    }
+
+    // With the source port fallback, each port gets the secure-first order.
+    std::vector<std::string> urls;
+    const UrlFetcher fetch = [&](const std::string& url) {
+        urls.push_back(url);
+        return url == "http://h:8005/status-json.xsl" ? doc : std::string();
+    };
+    StatusPortMemory memory;
+    StatusResult result;
+    ASSERT_TRUE(PollStatus("h:8000/live", "", 8005, true, fetch, memory, result));
+    EXPECT_EQ(result.serverName, "Live");
+    EXPECT_EQ(urls, (std::vector<std::string>{"https://h:8000/status-json.xsl", "http://h:8000/status-json.xsl",
+                                              "https://h:8005/status-json.xsl", "http://h:8005/status-json.xsl"}));
+}
+
 TEST(StatusPollerTest, AddressPathWinsOverMountArgument)
 {
     const std::string doc = Document({Source("/a", "A", "", 1), Source("/b", "B", "", 2)});

@@ -28,6 +28,19 @@ expect_run 1 $'serverResult=1\nauthResult=-1' test-server "http://$source_host$m
 expect_run 0 $'serverResult=1\nauthResult=0' test-server "$source_host$mount-c"
 expect_run 1 $'serverResult=-1\nauthResult=0' test-server "$source_host" "$KV_ICECAST_SOURCE_PASSWORD"
 expect_run 2 "" test-server
+
+# The transport is the stream's: https:// means TLS, which the plain source port cannot
+# complete; without a scheme the settings of --config decide, and an explicit http://
+# wins over them. A fingerprint no handshake could use is bad input.
+tlsdir="$(mktemp -d)"
+trap 'rm -rf "$tlsdir"' EXIT
+printf '[Icecast]\ntlsEnabled=true\n' >"$tlsdir/config.ini"
+expect_run 1 $'serverResult=-1\nauthResult=0' test-server "https://$source_host$mount-d" "$KV_ICECAST_SOURCE_PASSWORD"
+expect_run 1 $'serverResult=-1\nauthResult=0' test-server --config "$tlsdir" "$source_host$mount-e" "$KV_ICECAST_SOURCE_PASSWORD"
+expect_run 0 $'serverResult=1\nauthResult=1' test-server --config "$tlsdir" "http://$source_host$mount-f" "$KV_ICECAST_SOURCE_PASSWORD"
+printf '[Icecast]\ntlsEnabled=true\ntlsFingerprint=12:34\n' >"$tlsdir/config.ini"
+rm -f "$tlsdir/config.dat"
+expect_run 2 "" test-server --config "$tlsdir" "$source_host$mount-g"
 expect_run 1 $'serverName=\ntitle=\nlisteners=-1' status "$KV_ICECAST_HOST:9" "$mount"
 expect_run 2 "" status
 
@@ -54,7 +67,7 @@ for _ in range(600):
     time.sleep(0.1)
 PY
 feeder=$!
-trap 'kill $feeder 2>/dev/null || true' EXIT
+trap 'kill $feeder 2>/dev/null || true; rm -rf "$tlsdir"' EXIT
 
 want="serverName=Kelm \"CLI\" Source"$'\n'"title=$title"$'\n'"listeners=0"
 for _ in $(seq 50); do
@@ -64,5 +77,9 @@ for _ in $(seq 50); do
 done
 [ "$out" = "$want" ] || fail "status printed:"$'\n'"$out"$'\n'"instead of:"$'\n'"$want"
 expect_run 0 "$want" status "$status_host${mount}"
+# A TLS stream's poll asks https first; this plain status port then answers over http.
+printf '[Icecast]\ntlsEnabled=true\n' >"$tlsdir/config.ini"
+rm -f "$tlsdir/config.dat"
+expect_run 0 "$want" status --config "$tlsdir" "$status_host${mount}"
 grep -q $'\r' <<<"$out" && fail "carriage returns in the output"
 echo "icecast_cli: ok"

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "settings/AppSettings.h"
 #include "settings/IniFile.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -39,6 +42,9 @@ TEST(AppSettingsTest, EmptyStoreGivesTheDefaults)
     EXPECT_EQ(e.server.streamSampleRate, 48000u);
     EXPECT_EQ(e.server.streamChannels, 2u);
     EXPECT_TRUE(e.server.isPublic);
+    EXPECT_FALSE(e.server.tls.enabled);
+    EXPECT_EQ(e.server.tls.caFile, "");
+    EXPECT_EQ(e.server.tls.fingerprint, "");
     EXPECT_EQ(e.device.position, -1);
     EXPECT_EQ(s.inputDeviceName, "(Default)");
     EXPECT_EQ(s.statusAddress, "");
@@ -219,6 +225,61 @@ TEST(AppSettingsTest, ServerValuesAndSystemSwitchesAreCopied)
     EXPECT_EQ(s.stream.processing.codecBitrate, 128000u);
     EXPECT_TRUE(s.persistentEncoding);
     EXPECT_TRUE(s.minimizeToTray);
+}
+
+// The three TLS keys of [Icecast], as a hand-written config.ini gives them, reach the
+// server parameters; a file from before them (no keys) connects in plain as it did.
+TEST(AppSettingsTest, TlsKeysReachTheServerParameters)
+{
+    const std::string fingerprint = "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:"
+                                    "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89";
+    const struct {
+        const char* ini;
+        bool enabled;
+        const char* caFile;
+        const char* fingerprint;
+    } cases[] = {
+        {"[Icecast]\nhost=h\nport=8005\n", false, "", ""},
+        {"[Icecast]\ntlsEnabled = true\n", true, "", ""},
+        {"[Icecast]\ntlsEnabled=YES\ntlsCaFile = C:\\Radio\\our ca.pem\n", true, "C:\\Radio\\our ca.pem", ""},
+        {"[Icecast]\ntlsEnabled=on\ntlsCaFile=/etc/kelm-vantoro/ca.pem\n", false, "/etc/kelm-vantoro/ca.pem", ""},
+        {"[Icecast]\ntlsEnabled=1\ntlsFingerprint=abcdef\n", true, "", "abcdef"},
+        // Keys of another section are not the server's.
+        {"[System]\ntlsEnabled=true\ntlsCaFile=x.pem\n", false, "", ""},
+    };
+    for (const auto& c : cases) {
+        const TlsOptions tls = Apply(c.ini).stream.server.tls;
+        EXPECT_EQ(tls.enabled, c.enabled) << c.ini;
+        EXPECT_EQ(tls.caFile, c.caFile) << c.ini;
+        EXPECT_EQ(tls.fingerprint, c.fingerprint) << c.ini;
+    }
+
+    // Imported from config.ini, saved as config.dat, and read back from config.dat alone.
+    TempDir dir;
+    WriteFileBytes(dir.File("config.ini"), "[Icecast]\nhost=radio.example\ntlsEnabled=true\n"
+                                           "tlsCaFile=/srv/ca.pem\ntlsFingerprint=" + fingerprint + "\n");
+    SettingsStore imported;
+    ASSERT_TRUE(imported.LoadSettingsFile(dir.File("config.dat")));
+    std::filesystem::remove(dir.File("config.ini"));
+    SettingsStore reloaded;
+    ASSERT_TRUE(reloaded.LoadSettingsFile(dir.File("config.dat")));
+    AppSettings settings;
+    ApplyStoredSettings(reloaded, settings, {});
+    EXPECT_TRUE(settings.stream.server.tls.enabled);
+    EXPECT_EQ(settings.stream.server.tls.caFile, "/srv/ca.pem");
+    EXPECT_EQ(settings.stream.server.tls.fingerprint, fingerprint);
+
+    // Set through the store (as a program writes them) and saved: the same again.
+    reloaded.SetBool("Icecast", "tlsEnabled", false);
+    reloaded.SetString("Icecast", "tlsFingerprint", "");
+    ASSERT_TRUE(reloaded.SaveSettingsFile(dir.File("config.dat")));
+    SettingsStore again;
+    ASSERT_TRUE(again.LoadSettingsFile(dir.File("config.dat")));
+    EXPECT_EQ(again.GetString("Icecast", "tlsEnabled", ""), "false");
+    ApplyStoredSettings(again, settings, {});
+    EXPECT_FALSE(settings.stream.server.tls.enabled);
+    EXPECT_EQ(settings.stream.server.tls.caFile, "/srv/ca.pem");
+    EXPECT_EQ(settings.stream.server.tls.fingerprint, "");
 }
 
 } // namespace

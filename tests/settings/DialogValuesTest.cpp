@@ -31,12 +31,39 @@ TEST(DialogValuesTest, AddressCheckRefusesWhatCannotBeUsed)
         {"http://my_radio-1.example:65535/live/", ""},
         {"h:1", ""},
         {"[::1]:8000/live", ""},
+        {"https://[2001:db8::5]:8443/live", ""},
+        {"[::1]", ""},
+        {"::1:8000/live", "The host name \"::1\" holds characters a host name cannot hold."},
+        {"[radio.example]:8000", "The host name \"[radio.example]\" holds characters a host name cannot hold."},
+        {"[::1:8000/live", "The host name \"[::1\" holds characters a host name cannot hold."},
+        {"https://radio.example:8443/live", ""},
         {"h:8000/" + std::string(126, 'm'), ""},
     };
     for (const auto& c : cases) {
         std::string reason = "stale";
         EXPECT_EQ(CheckServerAddress(c.text, reason), std::string(c.reason).empty()) << c.text;
         EXPECT_EQ(reason, c.reason) << c.text;
+    }
+}
+
+// The dots test the transport the stream will take after OK.
+TEST(DialogValuesTest, ConnectionTestTakesTheAddressSchemeAndTheStoredCertificates)
+{
+    SettingsDialogData d;
+    ClearDialogData(d);
+    CopyDialogText(d.tlsCaFile, "/srv/ca.pem");
+    CopyDialogText(d.tlsFingerprint, "ab:cd");
+    d.tlsEnabled = true; // what the dialog opened with; the text typed since decides
+    const struct {
+        const char* text;
+        bool enabled;
+    } cases[] = {{"https://h:8443/live", true}, {"HTTPS://h:8443/live", true}, {"http://h:8000/live", false},
+                 {"h:8000/live", false},       {"", false}};
+    for (const auto& c : cases) {
+        const TlsOptions tls = ConnectionTestTls(c.text, d);
+        EXPECT_EQ(tls.enabled, c.enabled) << c.text;
+        EXPECT_EQ(tls.caFile, "/srv/ca.pem");
+        EXPECT_EQ(tls.fingerprint, "ab:cd");
     }
 }
 

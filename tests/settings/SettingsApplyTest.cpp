@@ -277,4 +277,46 @@ TEST(SettingsApplyTest, HandWrittenPortOutsideTheRangeIsKeptRaw)
     EXPECT_STREQ(d.address, "h/live");
 }
 
+// TLS through the dialog: the address shows "https://" while it is on, OK stores what the
+// address says, and the CA file and fingerprint, which no control edits, stay stored.
+TEST(SettingsApplyTest, TlsSurvivesTheDialogThroughTheAddress)
+{
+    const std::string fingerprint(64, 'a');
+    Loaded l = Load("[Icecast]\nhost=radio.example\nport=8443\nmountPoint=live\ntlsEnabled=true\n"
+                    "tlsCaFile=/srv/ca.pem\ntlsFingerprint=" + fingerprint + "\n");
+    SettingsDialogData d;
+    FillDialogData(l.store, l.settings, d);
+    EXPECT_STREQ(d.address, "https://radio.example:8443/live");
+    EXPECT_TRUE(d.tlsEnabled);
+    EXPECT_STREQ(d.tlsCaFile, "/srv/ca.pem");
+    EXPECT_EQ(DialogText(d.tlsFingerprint), fingerprint);
+
+    // Confirmed unchanged: still on, nothing lost.
+    ReadBackDialogData(d, l.store, l.settings, kDevices);
+    EXPECT_TRUE(l.store.GetBool("Icecast", "tlsEnabled", false));
+    EXPECT_EQ(l.store.GetString("Icecast", "tlsCaFile", ""), "/srv/ca.pem");
+    EXPECT_EQ(l.store.GetString("Icecast", "tlsFingerprint", ""), fingerprint);
+    EXPECT_TRUE(l.settings.stream.server.tls.enabled);
+    FillDialogData(l.store, l.settings, d);
+    EXPECT_STREQ(d.address, "https://radio.example:8443/live");
+
+    // The address typed without the scheme (as the dialog's OK reads it): TLS goes off,
+    // the certificates stay for when it comes back.
+    d.tlsEnabled = SplitServerAddress("radio.example:8000/live").secure;
+    ReadBackDialogData(d, l.store, l.settings, kDevices);
+    EXPECT_FALSE(l.store.GetBool("Icecast", "tlsEnabled", true));
+    EXPECT_FALSE(l.settings.stream.server.tls.enabled);
+    EXPECT_EQ(l.settings.stream.server.tls.caFile, "/srv/ca.pem");
+    EXPECT_EQ(l.store.GetString("Icecast", "tlsFingerprint", ""), fingerprint);
+    FillDialogData(l.store, l.settings, d);
+    EXPECT_STREQ(d.address, "radio.example:8443/live");
+
+    // An IPv6 host is shown in brackets, also in the status address.
+    const Loaded v6 = Load("[Icecast]\nhost=::1\nport=8005\nmountPoint=/live\n");
+    FillDialogData(v6.store, v6.settings, d);
+    EXPECT_STREQ(d.address, "[::1]:8005/live");
+    EXPECT_FALSE(d.tlsEnabled);
+    EXPECT_EQ(v6.settings.statusAddress, "[::1]:8000/live");
+}
+
 } // namespace

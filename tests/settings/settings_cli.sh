@@ -13,6 +13,8 @@ port = 8005
 mountPoint = live
 password = top-secret-word
 streamName = Morning Show
+tlsEnabled = yes
+tlsCaFile = /srv/our ca.pem
 [Encoder]
 heVersion = 0
 bitrate = 128000
@@ -48,8 +50,11 @@ expect "compAttackMs=27.5"
 expect "compReleaseMs=247.5"
 expect "isPublic=true"
 expect "deviceIndex=-1"
+expect "tlsEnabled=true"
+expect "tlsCaFile=/srv/our ca.pem"
+expect "tlsFingerprint="
 [ "$(head -n 1 <<<"$out")" = "sampleRate=48000" ] || fail "first line is not sampleRate"
-[ "$(wc -l <<<"$out")" -eq 43 ] || fail "expected 43 lines, got $(wc -l <<<"$out")"
+[ "$(wc -l <<<"$out")" -eq 46 ] || fail "expected 46 lines, got $(wc -l <<<"$out")"
 grep -q $'\r' <<<"$out" && fail "carriage returns in the output"
 
 # Later edits of config.ini are ignored while config.dat reads.

@@ -18,6 +18,7 @@
 #include "audio/InputLevelMonitor.h"
 #include "icecast/Base64.h"
 #include "icecast/ConnectionTest.h"
+#include "settings/IniFile.h"
 #include "settings/SettingsApply.h"
 #include "support/LoopbackServer.h"
 #include "ui/Controls.h"
@@ -386,6 +387,63 @@ TEST_F(SettingsDialogTest, OkFillsTheRecord)
     EXPECT_FALSE(data.previewEnabled);
     EXPECT_EQ(data.previewOutputDevice, -1);
     EXPECT_EQ(data.deviceIndex, -1);
+}
+
+// A TLS server: the address opens with "https://", OK without an edit keeps TLS on and
+// the certificates, and the scheme typed into the address switches TLS.
+TEST_F(SettingsDialogTest, HttpsAddressSurvivesOpenAndOk)
+{
+    const std::string fingerprint(64, 'c');
+    SettingsStore store;
+    IniFile::ParseText("[Icecast]\nhost=127.0.0.1\nport=8443\nmountPoint=live\ntlsEnabled=true\n"
+                       "tlsCaFile=C:\\radio\\ca.pem\ntlsFingerprint=" + fingerprint + "\n",
+                       store);
+    AppSettings settings;
+    ApplyStoredSettings(store, settings, {});
+    SettingsDialogData data;
+    FillDialogData(store, settings, data);
+
+    std::string shown;
+    ASSERT_TRUE(RunDialog(data, [&](HWND dialog) {
+        ClickTab(dialog, 1);
+        shown = WindowTextUtf8(GetDlgItem(dialog, IDC_ADDRESS));
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OK, BN_CLICKED), 0);
+    }));
+    EXPECT_EQ(shown, "https://127.0.0.1:8443/live");
+    EXPECT_TRUE(data.tlsEnabled);
+    EXPECT_STREQ(data.host, "127.0.0.1");
+    EXPECT_EQ(data.port, 8443u);
+    ReadBackDialogData(data, store, settings, {});
+    EXPECT_TRUE(store.GetBool("Icecast", "tlsEnabled", false));
+    EXPECT_EQ(store.GetString("Icecast", "tlsCaFile", ""), "C:\\radio\\ca.pem");
+    EXPECT_EQ(store.GetString("Icecast", "tlsFingerprint", ""), fingerprint);
+
+    // Reopened: still https. Typed without a scheme: off, certificates kept.
+    FillDialogData(store, settings, data);
+    ASSERT_TRUE(RunDialog(data, [&](HWND dialog) {
+        shown = WindowTextUtf8(GetDlgItem(dialog, IDC_ADDRESS));
+        Type(dialog, IDC_ADDRESS, L"127.0.0.1:8000/live");
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OK, BN_CLICKED), 0);
+    }));
+    EXPECT_EQ(shown, "https://127.0.0.1:8443/live");
+    EXPECT_FALSE(data.tlsEnabled);
+    ReadBackDialogData(data, store, settings, {});
+    EXPECT_FALSE(store.GetBool("Icecast", "tlsEnabled", true));
+    EXPECT_EQ(store.GetString("Icecast", "tlsFingerprint", ""), fingerprint);
+
+    // An IPv6 host over TLS, typed in brackets.
+    FillDialogData(store, settings, data);
+    ASSERT_TRUE(RunDialog(data, [&](HWND dialog) {
+        shown = WindowTextUtf8(GetDlgItem(dialog, IDC_ADDRESS));
+        Type(dialog, IDC_ADDRESS, L"HTTPS://[::1]:8443/live");
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OK, BN_CLICKED), 0);
+    }));
+    EXPECT_EQ(shown, "127.0.0.1:8000/live");
+    EXPECT_TRUE(data.tlsEnabled);
+    EXPECT_STREQ(data.host, "::1");
+    ReadBackDialogData(data, store, settings, {});
+    FillDialogData(store, settings, data);
+    EXPECT_STREQ(data.address, "https://[::1]:8443/live");
 }
 
 TEST_F(SettingsDialogTest, LiveChangesReachTheLevelMonitorAndItsMeters)
