@@ -1,13 +1,13 @@
 # Helpers shared by the project's targets.
 
-# Keeps only the platform files of this build: "Win", "Wasapi", "WinInet" and
-# "Winsock" suffixes are Windows files, "Posix", "Pulse" and "Curl" Linux files.
+# Keeps only the platform files of this build: "Win", "Wasapi", "WinInet", "Winsock"
+# and "Schannel" suffixes are Windows files, "Posix", "Pulse" and "Curl" Linux files.
 function(kv_select_platform_sources var)
   set(files ${${var}})
   if(WIN32)
     list(FILTER files EXCLUDE REGEX "(Posix|Pulse|Curl)\\.cpp$")
   else()
-    list(FILTER files EXCLUDE REGEX "(Win|Wasapi|WinInet|Winsock)\\.cpp$")
+    list(FILTER files EXCLUDE REGEX "(Win|Wasapi|WinInet|Winsock|Schannel)\\.cpp$")
   endif()
   set(${var} ${files} PARENT_SCOPE)
 endfunction()
