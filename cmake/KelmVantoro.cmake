@@ -1,11 +1,12 @@
 # Helpers shared by the project's targets.
 
 # Keeps only the platform files of this build: "Win", "Wasapi", "WinInet", "Winsock"
-# and "Schannel" suffixes are Windows files, "Posix", "Pulse" and "Curl" Linux files.
+# and "Schannel" suffixes are Windows files, "Posix", "Pulse", "Curl" and "OpenSsl"
+# Linux files.
 function(kv_select_platform_sources var)
   set(files ${${var}})
   if(WIN32)
-    list(FILTER files EXCLUDE REGEX "(Posix|Pulse|Curl)\\.cpp$")
+    list(FILTER files EXCLUDE REGEX "(Posix|Pulse|Curl|OpenSsl)\\.cpp$")
   else()
     list(FILTER files EXCLUDE REGEX "(Win|Wasapi|WinInet|Winsock|Schannel)\\.cpp$")
   endif()

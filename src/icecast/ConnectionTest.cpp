@@ -5,7 +5,7 @@
 #include "base/DetachedWorker.h"
 #include "icecast/IcecastProtocol.h"
 #include "icecast/ServerAddress.h"
-#include "icecast/TcpSocket.h"
+#include "icecast/ServerLink.h"
 
 namespace {
 
@@ -55,17 +55,17 @@ AuthVerdict ConnectionTestAuthResult()
 }
 
 void RunConnectionTest(int32_t generation, const std::string& address, const std::string& password,
-                       const ConnectionTestDone& done)
+                       const ConnectionTestDone& done, const TlsOptions& tls)
 {
     const std::optional<ServerAddress> target = ParseServerAddress(address);
     if (!target) {
         Report(generation, ServerVerdict::Unreachable, AuthVerdict::NotTested, done);
         return;
     }
-    TcpSocket socket;
+    ServerLink socket;
     // Only a completed connection counts: a refused one must not read as reachable.
     const uint16_t port = static_cast<uint16_t>(target->port);
-    if (socket.Connect(target->host, port, kConnectionTestTimeoutMs) != ConnectResult::Connected) {
+    if (!socket.Open(target->host, port, tls, kConnectionTestTimeoutMs)) {
         Report(generation, ServerVerdict::Unreachable, AuthVerdict::NotTested, done);
         return;
     }
@@ -89,9 +89,9 @@ void RunConnectionTest(int32_t generation, const std::string& address, const std
 }
 
 bool StartConnectionTest(int32_t generation, const std::string& address, const std::string& password,
-                         ConnectionTestDone done)
+                         ConnectionTestDone done, const TlsOptions& tls)
 {
-    return StartDetachedWorker([generation, address, password, done] {
-        RunConnectionTest(generation, address, password, done);
+    return StartDetachedWorker([generation, address, password, done, tls] {
+        RunConnectionTest(generation, address, password, done, tls);
     }, [generation, &done] { Report(generation, ServerVerdict::Unreachable, AuthVerdict::NotTested, done); });
 }

@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+#include "icecast/IcecastConfig.h"
+
 // The settings dialog's server check: can the address be reached, and does the server
 // accept the password for the mount. Verdicts live in process-wide atomics; a test whose
 // generation has been superseded stays silent.
@@ -31,8 +33,10 @@ AuthVerdict ConnectionTestAuthResult();
 // can be started the test fails at once: Unreachable, NotTested, done called on
 // the caller's thread (when generation is current); the answer is then false.
 bool StartConnectionTest(int32_t generation, const std::string& address, const std::string& password,
-                         ConnectionTestDone done);
+                         ConnectionTestDone done, const TlsOptions& tls = {});
 
-// The test itself, on the calling thread.
+// The test itself, on the calling thread, over the stream's transport: with tls.enabled
+// the server is Reachable only when the TLS handshake completes as well (a server whose
+// certificate is refused cannot carry the stream), all within the test's time limit.
 void RunConnectionTest(int32_t generation, const std::string& address, const std::string& password,
-                       const ConnectionTestDone& done);
+                       const ConnectionTestDone& done, const TlsOptions& tls = {});

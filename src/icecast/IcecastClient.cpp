@@ -29,6 +29,9 @@ std::string ClosedByServerText()
 
 std::string ConnectionLostText(int errorCode)
 {
+    // -1 is no socket error: the TLS layer broke (a bad record, an alert).
+    if (errorCode == -1)
+        return "Connection lost (TLS failure)";
     return "Connection lost (error " + std::to_string(errorCode) + ")";
 }
 
@@ -46,20 +49,23 @@ bool IcecastClient::Connect(const IcecastConfig& configuration)
     config = configuration;
     lastStatusCode = 0;
 
-    switch (socket.Connect(config.host, config.port, kConnectTimeoutMs)) {
-    case ConnectResult::Connected:
-        break;
-    case ConnectResult::ResolveFailed:
-        return FailConnect("Failed to resolve host: " + config.host);
-    case ConnectResult::SocketFailed:
-        return FailConnect("Failed to create socket");
-    case ConnectResult::Refused:
-        return FailConnect("Connection refused: " + HostPort(config) + " (error " +
-                           std::to_string(socket.ErrorCode()) + ")");
-    case ConnectResult::TimedOut:
-        return FailConnect("Connection timed out: " + HostPort(config));
-    case ConnectResult::Failed:
-        return FailConnect("Failed to connect to " + HostPort(config));
+    // The TLS handshake counts inside the connect limit.
+    if (!socket.Open(config.host, config.port, config.tls, kConnectTimeoutMs)) {
+        switch (socket.TcpResult()) {
+        case ConnectResult::Connected:
+            return FailConnect(socket.TlsError());
+        case ConnectResult::ResolveFailed:
+            return FailConnect("Failed to resolve host: " + config.host);
+        case ConnectResult::SocketFailed:
+            return FailConnect("Failed to create socket");
+        case ConnectResult::Refused:
+            return FailConnect("Connection refused: " + HostPort(config) + " (error " +
+                               std::to_string(socket.ErrorCode()) + ")");
+        case ConnectResult::TimedOut:
+            return FailConnect("Connection timed out: " + HostPort(config));
+        case ConnectResult::Failed:
+            return FailConnect("Failed to connect to " + HostPort(config));
+        }
     }
     socket.SetKeepAlive(kKeepAliveIdleMs, kKeepAliveIntervalMs);
     socket.SetNoDelay();
@@ -81,6 +87,11 @@ bool IcecastClient::Handshake()
 
     const std::string_view text(answer, static_cast<size_t>(received));
     const std::string mount = WireMountPoint(config.mountPoint);
+    if (!socket.IsSecure() && IsTlsAnswer(text)) {
+        FailConnect(TlsExpectedText(HostPort(config)));
+        LogLine("Icecast", TlsExpectedText(HostPort(config)));
+        return false;
+    }
     lastStatusCode = ParseStatusCode(text);
     if (lastStatusCode == 200) {
         connected.store(true);
@@ -122,7 +133,7 @@ bool IcecastClient::Send(const uint8_t* data, uint64_t size)
     std::string lost;
     if (peer == PeerState::Closed) {
         lost = ClosedByServerText();
-    } else if (peer == PeerState::Failed && TcpSocket::IsConnectionLost(socket.ErrorCode())) {
+    } else if (peer == PeerState::Failed && socket.IsLost(socket.ErrorCode())) {
         lost = ConnectionLostText(socket.ErrorCode());
     }
     for (uint64_t offset = 0; lost.empty() && offset < size;) {
@@ -131,7 +142,7 @@ bool IcecastClient::Send(const uint8_t* data, uint64_t size)
             offset += static_cast<uint64_t>(sent);
         } else if (sent == 0) {
             lost = ClosedByServerText();
-        } else if (TcpSocket::IsConnectionLost(socket.ErrorCode())) {
+        } else if (socket.IsLost(socket.ErrorCode())) {
             lost = ConnectionLostText(socket.ErrorCode());
         } else {
             return false;
@@ -188,9 +199,12 @@ bool IcecastClient::UpdateTitle(const std::string& title)
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         return static_cast<int>(std::clamp<long long>(left, 0, kTitleTimeoutMs));
     };
-    TcpSocket titleSocket;
-    if (titleSocket.Connect(config.host, config.port, kTitleTimeoutMs) != ConnectResult::Connected) {
-        SetLastError("Title not sent: cannot connect to " + HostPort(config));
+    ServerLink titleSocket;
+    if (!titleSocket.Open(config.host, config.port, config.tls, kTitleTimeoutMs)) {
+        if (titleSocket.TcpResult() == ConnectResult::Connected)
+            SetLastError("Title not sent: " + titleSocket.TlsError());
+        else
+            SetLastError("Title not sent: cannot connect to " + HostPort(config));
         return false;
     }
     const std::string request = BuildMetadataRequest(config, title);

@@ -6,10 +6,11 @@
 #include <string>
 
 #include "icecast/IcecastConfig.h"
-#include "icecast/TcpSocket.h"
+#include "icecast/ServerLink.h"
 
-// The source side of one Icecast v2 mount: one TCP connection announced with the SOURCE
-// request, then the raw ADTS byte stream on it. Keeps a human-readable last outcome.
+// The source side of one Icecast v2 mount: one TCP connection (with TLS over it when
+// config.tls says so) announced with the SOURCE request, then the raw ADTS byte stream
+// on it. Keeps a human-readable last outcome.
 // Connect runs before any other thread uses the client; afterwards Send (sender thread),
 // Disconnect, Abort and LastError may come from different threads.
 class IcecastClient {
@@ -53,7 +54,7 @@ private:
 
     IcecastConfig config;
     std::atomic<bool> connected{false};
-    TcpSocket socket;
+    ServerLink socket;
     std::string lastError;
     uint32_t lastStatusCode = 0;
     mutable std::mutex sendLock;

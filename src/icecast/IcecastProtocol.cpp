@@ -148,3 +148,14 @@ std::string HandshakeFailureText(uint32_t status, std::string_view answer, std::
         return "Server rejected: HTTP " + std::to_string(status);
     return "Unexpected server response";
 }
+
+bool IsTlsAnswer(std::string_view answer)
+{
+    // Record type 21 (alert) or 22 (handshake), then major version 3.
+    return answer.size() >= 2 && (answer[0] == 21 || answer[0] == 22) && answer[1] == 3;
+}
+
+std::string TlsExpectedText(const std::string& hostPort)
+{
+    return "The server " + hostPort + " answers with TLS: turn TLS on for this server";
+}

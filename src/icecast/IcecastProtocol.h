@@ -43,3 +43,10 @@ uint32_t ParseStatusCode(std::string_view answer);
 // lastError for a handshake answered with a status other than 200. mountPoint is the
 // requested one.
 std::string HandshakeFailureText(uint32_t status, std::string_view answer, std::string_view mountPoint);
+
+// True when an answer is a TLS record (an alert or a handshake) rather than HTTP: the
+// server expects TLS on this port and the request went out in plain.
+bool IsTlsAnswer(std::string_view answer);
+
+// lastError for a plain request answered with TLS.
+std::string TlsExpectedText(const std::string& hostPort);

@@ -1,0 +1,73 @@
+#include "icecast/ServerLink.h"
+
+#include <algorithm>
+#include <chrono>
+
+bool ServerLink::Open(const std::string& host, uint16_t port, const TlsOptions& options, int timeoutMs)
+{
+    Close();
+    tlsError.clear();
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    tcpResult = socket.Connect(host, port, timeoutMs);
+    if (tcpResult != ConnectResult::Connected) {
+        errorCode = socket.ErrorCode();
+        return false;
+    }
+    if (!options.enabled)
+        return true;
+    // The handshake gets what the connect left of the limit.
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    const int left = static_cast<int>(std::max<long long>(timeoutMs - spent, 1));
+    auto session = std::make_unique<TlsSession>();
+    if (!session->Handshake(socket, host, options, left)) {
+        tlsError = session->LastError();
+        socket.Close();
+        return false;
+    }
+    tls = std::move(session);
+    return true;
+}
+
+int64_t ServerLink::Send(const void* data, size_t size)
+{
+    const int64_t sent = tls ? tls->Send(data, size) : socket.Send(data, size);
+    if (sent < 0)
+        errorCode = tls ? tls->ErrorCode() : socket.ErrorCode();
+    return sent;
+}
+
+int64_t ServerLink::Receive(void* buffer, size_t size)
+{
+    const int64_t received = tls ? tls->Receive(buffer, size) : socket.Receive(buffer, size);
+    if (received < 0)
+        errorCode = tls ? tls->ErrorCode() : socket.ErrorCode();
+    return received;
+}
+
+PeerState ServerLink::CheckPeer()
+{
+    const PeerState state = socket.CheckPeer();
+    if (state == PeerState::Failed)
+        errorCode = socket.ErrorCode();
+    return state;
+}
+
+bool ServerLink::IsLost(int code) const
+{
+    // A TLS session whose record layer failed cannot carry another byte.
+    return (tls && code == -1) || TcpSocket::IsConnectionLost(code);
+}
+
+void ServerLink::ShutdownSend()
+{
+    if (tls)
+        tls->Shutdown();
+    socket.ShutdownSend();
+}
+
+void ServerLink::Close()
+{
+    tls.reset();
+    socket.Close();
+}
