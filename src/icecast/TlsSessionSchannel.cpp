@@ -143,6 +143,31 @@ std::string Reason(long status)
     return words ? std::string(words) + ", " + StatusCode(status) : "error " + StatusCode(status);
 }
 
+constexpr unsigned char kAlertRecord = 21;
+
+// Revocation is not asked for, so its status is unknown by design.
+constexpr DWORD kUncheckedRevocation = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+
+// Words for the chain's error bits, the weightiest first.
+std::string ChainReason(DWORD errors)
+{
+    if (errors & CERT_TRUST_IS_PARTIAL_CHAIN)
+        return Reason(static_cast<long>(CERT_E_CHAINING));
+    if (errors & CERT_TRUST_IS_UNTRUSTED_ROOT)
+        return Reason(static_cast<long>(CERT_E_UNTRUSTEDROOT));
+    if (errors & CERT_TRUST_IS_REVOKED)
+        return Reason(static_cast<long>(CERT_E_REVOKED));
+    if (errors & CERT_TRUST_IS_NOT_SIGNATURE_VALID)
+        return Reason(static_cast<long>(TRUST_E_CERT_SIGNATURE));
+    if (errors & CERT_TRUST_IS_NOT_TIME_VALID)
+        return Reason(static_cast<long>(CERT_E_EXPIRED));
+    if (errors & CERT_TRUST_IS_NOT_VALID_FOR_USAGE)
+        return Reason(static_cast<long>(CERT_E_WRONG_USAGE));
+    char text[48];
+    std::snprintf(text, sizeof text, "its chain is not valid, status 0x%08lX", static_cast<unsigned long>(errors));
+    return text;
+}
+
 // TLS records begin with a content type from 20 (change cipher spec) to 24 (heartbeat);
 // an HTTP answer begins with a letter.
 bool LooksLikeTls(unsigned char firstByte)
@@ -487,6 +512,14 @@ bool TlsSession::Impl::VerifyChain(PCCERT_CONTEXT cert, HCERTSTORE caStore)
         }
     }
 
+    // The chain's own verdict first: Wine's SSL policy passes a chain that ends short of
+    // any root, so the policy alone is not enough.
+    DWORD errors = chain->TrustStatus.dwErrorStatus & ~kUncheckedRevocation;
+    if (rootFromCaFile)
+        errors &= ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT);
+    if (errors != 0)
+        return Fail(TlsFailure::Untrusted, ChainReason(errors));
+
     // An IP literal is matched against the certificate's IP addresses here, a DNS name
     // by the policy.
     const std::vector<unsigned char> address = IpLiteral(host);
@@ -645,6 +678,7 @@ int64_t TlsSession::Receive(void* buffer, size_t size)
                 {0, SECBUFFER_EMPTY, nullptr},
             };
             SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+            const unsigned char recordType = static_cast<unsigned char>(impl->incoming[0]);
             const SECURITY_STATUS status = DecryptMessage(&impl->context, &desc, 0, nullptr);
             if (status != SEC_E_INCOMPLETE_MESSAGE) {
                 if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED) {
@@ -655,17 +689,23 @@ int64_t TlsSession::Receive(void* buffer, size_t size)
                 // The data is decrypted in place inside incoming: copy it out before
                 // incoming is cut down to the bytes of the next record.
                 std::vector<char> extra;
+                bool gotData = false;
                 for (const SecBuffer& part : buffers) {
                     if (part.BufferType == SECBUFFER_DATA && part.cbBuffer > 0) {
                         const char* from = static_cast<const char*>(part.pvBuffer);
                         impl->plain.insert(impl->plain.end(), from, from + part.cbBuffer);
+                        gotData = true;
                     } else if (part.BufferType == SECBUFFER_EXTRA && part.cbBuffer > 0) {
                         const char* from = static_cast<const char*>(part.pvBuffer);
                         extra.assign(from, from + part.cbBuffer);
                     }
                 }
                 impl->incoming.swap(extra);
-                if (status == SEC_I_CONTEXT_EXPIRED) {
+                // Wine hands the server's close_notify over as an empty record; in TLS 1.2 its
+                // outer type still says alert (TLS 1.3 hides it, and the end of the stream
+                // that follows tells instead).
+                const bool closeAlert = status == SEC_E_OK && !gotData && recordType == kAlertRecord;
+                if (status == SEC_I_CONTEXT_EXPIRED || closeAlert) {
                     // The server's close_notify.
                     impl->peerClosed = true;
                     impl->incoming.clear();
