@@ -53,6 +53,7 @@ bool IcecastClient::Connect(const IcecastConfig& configuration)
     if (!socket.Open(config.host, config.port, config.tls, kConnectTimeoutMs)) {
         switch (socket.TcpResult()) {
         case ConnectResult::Connected:
+            LogLine("Icecast", socket.TlsError());
             return FailConnect(socket.TlsError());
         case ConnectResult::ResolveFailed:
             return FailConnect("Failed to resolve host: " + config.host);

@@ -8,7 +8,7 @@
 // How an attempt to open a connection ended.
 enum class ConnectResult {
     Connected,
-    ResolveFailed, // no IPv4 address for the host
+    ResolveFailed, // no address for the host
     SocketFailed,  // no socket could be created
     Refused,       // the attempt failed after waiting; ErrorCode() holds the reason
     TimedOut,      // no answer within the time limit
@@ -18,7 +18,7 @@ enum class ConnectResult {
 // What a look at the connection without waiting found.
 enum class PeerState { Open, Closed, Failed };
 
-// One IPv4 TCP stream socket over the platform's sockets (Winsock 2.2, started once per
+// One TCP stream socket (IPv4 or IPv6) over the platform's sockets (Winsock 2.2, started once per
 // process on first use, or POSIX). The socket is closed when the object goes. Error
 // codes are the platform's own (WSAGetLastError or errno values).
 class TcpSocket {
@@ -28,9 +28,11 @@ public:
     TcpSocket(const TcpSocket&) = delete;
     TcpSocket& operator=(const TcpSocket&) = delete;
 
-    // Resolves host (IPv4; only the first address is tried), creates a socket and
-    // connects without waiting longer than timeoutMs. Connected only when the connection
-    // really completed; the socket is then blocking. Any other result leaves it closed.
+    // Resolves host (any family: a name, a dotted address or an IPv6 literal such as
+    // "::1") and tries each address in the resolver's order until one connects; the
+    // whole attempt waits no longer than timeoutMs. Connected only when a connection
+    // really completed; the socket is then blocking. Any other result, that of the last
+    // address tried, leaves it closed.
     ConnectResult Connect(const std::string& host, uint16_t port, int timeoutMs);
 
     // Socket options; failures are ignored, as no caller can do better without them.

@@ -1,5 +1,6 @@
 #include "icecast/TcpSocket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -50,6 +51,16 @@ timeval ToTimeval(int ms)
 struct TcpSocket::Impl {
     int fd = -1;
     int errorCode = 0;
+
+    // One address: a socket, a connect within timeoutMs; closed again unless Connected.
+    ConnectResult ConnectTo(const addrinfo& address, int timeoutMs);
+    void CloseFd()
+    {
+        if (fd >= 0) {
+            close(fd);
+            fd = -1;
+        }
+    }
 };
 
 TcpSocket::TcpSocket() : impl(std::make_unique<Impl>())
@@ -67,8 +78,9 @@ ConnectResult TcpSocket::Connect(const std::string& host, uint16_t port, int tim
     // Winsock resolves an empty name to this machine; no name is no server, on both.
     if (host.empty())
         return ConnectResult::ResolveFailed;
+    // Any family, and no AI_ADDRCONFIG: with only loopback up it hides every address.
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     addrinfo* addresses = nullptr;
@@ -76,41 +88,60 @@ ConnectResult TcpSocket::Connect(const std::string& host, uint16_t port, int tim
     if (getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses) != 0 || addresses == nullptr)
         return ConnectResult::ResolveFailed;
 
-    impl->fd = socket(addresses->ai_family, addresses->ai_socktype | SOCK_CLOEXEC, addresses->ai_protocol);
-    if (impl->fd < 0) {
-        impl->errorCode = errno;
-        freeaddrinfo(addresses);
+    // Each address in the resolver's order, all within one limit; the last failure is
+    // the answer when none connects.
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    ConnectResult result = ConnectResult::SocketFailed;
+    for (const addrinfo* address = addresses; address != nullptr; address = address->ai_next) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0 && address != addresses) {
+            result = ConnectResult::TimedOut;
+            impl->errorCode = ETIMEDOUT;
+            break;
+        }
+        result = impl->ConnectTo(*address, static_cast<int>(std::max<long long>(left, 0)));
+        if (result == ConnectResult::Connected || result == ConnectResult::TimedOut)
+            break;
+    }
+    freeaddrinfo(addresses);
+    return result;
+}
+
+ConnectResult TcpSocket::Impl::ConnectTo(const addrinfo& address, int timeoutMs)
+{
+    fd = socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol);
+    if (fd < 0) {
+        errorCode = errno;
         return ConnectResult::SocketFailed;
     }
-    SetBlocking(impl->fd, false);
-    const int started = connect(impl->fd, addresses->ai_addr, addresses->ai_addrlen);
+    SetBlocking(fd, false);
+    const int started = connect(fd, address.ai_addr, address.ai_addrlen);
     const int startError = errno;
-    freeaddrinfo(addresses);
 
     if (started != 0) {
         if (startError != EINPROGRESS && startError != EINTR) {
-            impl->errorCode = startError;
-            Close();
+            errorCode = startError;
+            CloseFd();
             return ConnectResult::Failed;
         }
         short revents = 0;
-        if (PollFor(impl->fd, POLLOUT, timeoutMs, revents) <= 0) {
-            impl->errorCode = ETIMEDOUT;
-            Close();
+        if (PollFor(fd, POLLOUT, timeoutMs, revents) <= 0) {
+            errorCode = ETIMEDOUT;
+            CloseFd();
             return ConnectResult::TimedOut;
         }
         // A refused connection is writable too: only SO_ERROR tells whether it completed.
         int soError = 0;
         socklen_t length = sizeof soError;
-        if (getsockopt(impl->fd, SOL_SOCKET, SO_ERROR, &soError, &length) != 0)
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &length) != 0)
             soError = errno;
         if (soError != 0) {
-            impl->errorCode = soError;
-            Close();
+            errorCode = soError;
+            CloseFd();
             return ConnectResult::Refused;
         }
     }
-    SetBlocking(impl->fd, true);
+    SetBlocking(fd, true);
     return ConnectResult::Connected;
 }
 

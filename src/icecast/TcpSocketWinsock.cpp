@@ -1,8 +1,11 @@
 #include "icecast/TcpSocket.h"
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <mutex>
+#include <vector>
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <mstcpip.h>
@@ -25,26 +28,41 @@ void SetBlocking(SOCKET s, bool blocking)
     ioctlsocket(s, FIONBIO, &nonBlocking);
 }
 
-// The first IPv4 address of host. One lookup at a time: Wine's resolver corrupted the
+// One address the resolver gave.
+struct Endpoint {
+    sockaddr_storage address{};
+    int length = 0;
+    int family = AF_INET;
+};
+
+// Every address of host, any family, in the resolver's order (no AI_ADDRCONFIG: with only
+// loopback up it hides every address). One lookup at a time: Wine's resolver corrupted the
 // heap when a connection test and a stream resolved at once (crashes in the allocator
 // and in the thread library), and lookups are rare enough that waiting costs nothing.
-bool Resolve(const std::string& host, uint16_t port, sockaddr_in& address)
+std::vector<Endpoint> Resolve(const std::string& host, uint16_t port)
 {
     static std::mutex lookups;
     std::lock_guard<std::mutex> guard(lookups);
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     addrinfo* addresses = nullptr;
     const std::string service = std::to_string(port);
+    std::vector<Endpoint> endpoints;
     if (getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses) != 0 || addresses == nullptr)
-        return false;
-    const bool found = addresses->ai_addrlen >= sizeof address;
-    if (found)
-        std::memcpy(&address, addresses->ai_addr, sizeof address);
+        return endpoints;
+    for (const addrinfo* entry = addresses; entry != nullptr; entry = entry->ai_next) {
+        if (entry->ai_addrlen == 0 || entry->ai_addrlen > sizeof(sockaddr_storage))
+            continue;
+        Endpoint endpoint;
+        std::memcpy(&endpoint.address, entry->ai_addr, entry->ai_addrlen);
+        endpoint.length = static_cast<int>(entry->ai_addrlen);
+        endpoint.family = entry->ai_family;
+        endpoints.push_back(endpoint);
+    }
     freeaddrinfo(addresses);
-    return found;
+    return endpoints;
 }
 
 int ChunkLength(size_t size)
@@ -57,7 +75,61 @@ int ChunkLength(size_t size)
 struct TcpSocket::Impl {
     SOCKET socket = INVALID_SOCKET;
     int errorCode = 0;
+
+    // One address: a socket, a connect within timeoutMs; closed again unless Connected.
+    ConnectResult ConnectTo(const Endpoint& endpoint, int timeoutMs);
+    void CloseSocket()
+    {
+        if (socket != INVALID_SOCKET) {
+            closesocket(socket);
+            socket = INVALID_SOCKET;
+        }
+    }
 };
+
+ConnectResult TcpSocket::Impl::ConnectTo(const Endpoint& endpoint, int timeoutMs)
+{
+    socket = ::socket(endpoint.family, SOCK_STREAM, IPPROTO_TCP);
+    if (socket == INVALID_SOCKET) {
+        errorCode = WSAGetLastError();
+        return ConnectResult::SocketFailed;
+    }
+    SetBlocking(socket, false);
+    const int started = connect(socket, reinterpret_cast<const sockaddr*>(&endpoint.address), endpoint.length);
+    const int startError = WSAGetLastError();
+
+    if (started != 0) {
+        if (startError != WSAEWOULDBLOCK) {
+            errorCode = startError;
+            CloseSocket();
+            return ConnectResult::Failed;
+        }
+        // Windows reports a failed attempt in the exception set, so both are watched.
+        fd_set writable;
+        fd_set failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(socket, &writable);
+        FD_SET(socket, &failed);
+        timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+        if (select(0, nullptr, &writable, &failed, &wait) <= 0) {
+            errorCode = WSAETIMEDOUT;
+            CloseSocket();
+            return ConnectResult::TimedOut;
+        }
+        int soError = 0;
+        int length = sizeof soError;
+        if (getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &length) != 0)
+            soError = WSAGetLastError();
+        if (soError != 0) {
+            errorCode = soError;
+            CloseSocket();
+            return ConnectResult::Refused;
+        }
+    }
+    SetBlocking(socket, true);
+    return ConnectResult::Connected;
+}
 
 TcpSocket::TcpSocket() : impl(std::make_unique<Impl>())
 {
@@ -75,50 +147,27 @@ ConnectResult TcpSocket::Connect(const std::string& host, uint16_t port, int tim
     // Winsock resolves an empty name to this machine; no name is no server, on both.
     if (host.empty())
         return ConnectResult::ResolveFailed;
-    sockaddr_in address{};
-    if (!Resolve(host, port, address))
+    const std::vector<Endpoint> endpoints = Resolve(host, port);
+    if (endpoints.empty())
         return ConnectResult::ResolveFailed;
 
-    impl->socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (impl->socket == INVALID_SOCKET) {
-        impl->errorCode = WSAGetLastError();
-        return ConnectResult::SocketFailed;
-    }
-    SetBlocking(impl->socket, false);
-    const int started = connect(impl->socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    const int startError = WSAGetLastError();
-
-    if (started != 0) {
-        if (startError != WSAEWOULDBLOCK) {
-            impl->errorCode = startError;
-            Close();
-            return ConnectResult::Failed;
-        }
-        // Windows reports a failed attempt in the exception set, so both are watched.
-        fd_set writable;
-        fd_set failed;
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        FD_SET(impl->socket, &writable);
-        FD_SET(impl->socket, &failed);
-        timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-        if (select(0, nullptr, &writable, &failed, &wait) <= 0) {
+    // Each address in the resolver's order, all within one limit; the last failure is
+    // the answer when none connects.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    ConnectResult result = ConnectResult::SocketFailed;
+    for (size_t i = 0; i < endpoints.size(); ++i) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0 && i > 0) {
             impl->errorCode = WSAETIMEDOUT;
-            Close();
-            return ConnectResult::TimedOut;
+            result = ConnectResult::TimedOut;
+            break;
         }
-        int soError = 0;
-        int length = sizeof soError;
-        if (getsockopt(impl->socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &length) != 0)
-            soError = WSAGetLastError();
-        if (soError != 0) {
-            impl->errorCode = soError;
-            Close();
-            return ConnectResult::Refused;
-        }
+        result = impl->ConnectTo(endpoints[i], static_cast<int>(std::max<long long>(left, 0)));
+        if (result == ConnectResult::Connected || result == ConnectResult::TimedOut)
+            break;
     }
-    SetBlocking(impl->socket, true);
-    return ConnectResult::Connected;
+    return result;
 }
 
 void TcpSocket::SetKeepAlive(int idleMs, int intervalMs)
