@@ -40,7 +40,7 @@ endfunction()
 # Platform files share their portable header's layer: AudioCaptureWasapi -> AudioCapture.
 function(kv_stem_of path out)
   get_filename_component(stem ${path} NAME_WE)
-  string(REGEX REPLACE "(Posix|Pulse|Curl|Win|Wasapi|WinInet|Winsock)$" "" stem "${stem}")
+  string(REGEX REPLACE "(Posix|Pulse|Curl|Win|Wasapi|WinInet|Winsock|Schannel|OpenSsl)$" "" stem "${stem}")
   set(${out} ${stem} PARENT_SCOPE)
 endfunction()
 
