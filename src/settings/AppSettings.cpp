@@ -100,6 +100,16 @@ void DeriveStreamSettings(AppSettings& settings)
     DeriveCompressorTiming(p);
 }
 
+int32_t SettleSilenceSeconds(int32_t stored)
+{
+    return std::max<int32_t>(stored, 0);
+}
+
+int32_t SettleSilenceThresholdDb(int32_t stored)
+{
+    return std::clamp<int32_t>(stored, -120, 0);
+}
+
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
                          const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId)
 {
@@ -133,6 +143,8 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
 
     settings.persistentEncoding = store.GetBool("System", "persistentEncoding", false);
     settings.minimizeToTray = store.GetBool("System", "minimizeToTray", false);
+    settings.silenceSeconds = SettleSilenceSeconds(store.GetInt("System", "silenceSeconds", 20));
+    settings.silenceThresholdDb = SettleSilenceThresholdDb(store.GetInt("System", "silenceThresholdDb", -50));
 
     ReadStoredProcessing(store, stream.processing);
     DeriveStreamSettings(settings);

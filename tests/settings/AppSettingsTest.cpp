@@ -50,6 +50,8 @@ TEST(AppSettingsTest, EmptyStoreGivesTheDefaults)
     EXPECT_EQ(s.statusAddress, "");
     EXPECT_FALSE(s.persistentEncoding);
     EXPECT_FALSE(s.minimizeToTray);
+    EXPECT_EQ(s.silenceSeconds, 20);
+    EXPECT_EQ(s.silenceThresholdDb, -50);
 
     const ProcessingParams& p = e.processing;
     EXPECT_FALSE(p.hpfEnabled || p.gateEnabled || p.gainEnabled || p.agcEnabled || p.compEnabled ||
@@ -280,6 +282,53 @@ TEST(AppSettingsTest, TlsKeysReachTheServerParameters)
     EXPECT_FALSE(settings.stream.server.tls.enabled);
     EXPECT_EQ(settings.stream.server.tls.caFile, "/srv/ca.pem");
     EXPECT_EQ(settings.stream.server.tls.fingerprint, "");
+}
+
+// The dead-air keys of [System]: hand-written values as read, numbers out of range held,
+// a file from before them (no keys) sounds the alarm at the defaults.
+TEST(AppSettingsTest, DeadAirKeysAreReadHeldAndKeptInTheSettingsFile)
+{
+    const struct {
+        const char* ini;
+        int32_t seconds;
+        int32_t thresholdDb;
+    } cases[] = {
+        {"[System]\npersistentEncoding=true\n", 20, -50},
+        {"[System]\nsilenceSeconds=5\nsilenceThresholdDb=-40\n", 5, -40},
+        {"[System]\nsilenceSeconds = 0\n", 0, -50},
+        {"[System]\nsilenceSeconds=-3\nsilenceThresholdDb=6\n", 0, 0},
+        {"[System]\nsilenceThresholdDb=-500\n", 20, -120},
+        {"[System]\nsilenceSeconds=soon\nsilenceThresholdDb=\n", 20, -50},
+        {"[Audio]\nsilenceSeconds=5\n", 20, -50},
+    };
+    for (const auto& c : cases) {
+        const AppSettings s = Apply(c.ini);
+        EXPECT_EQ(s.silenceSeconds, c.seconds) << c.ini;
+        EXPECT_EQ(s.silenceThresholdDb, c.thresholdDb) << c.ini;
+    }
+
+    // Imported from config.ini, saved as config.dat, and read back from config.dat alone.
+    TempDir dir;
+    WriteFileBytes(dir.File("config.ini"), "[System]\nsilenceSeconds=7\nsilenceThresholdDb=-60\n");
+    SettingsStore imported;
+    ASSERT_TRUE(imported.LoadSettingsFile(dir.File("config.dat")));
+    std::filesystem::remove(dir.File("config.ini"));
+    SettingsStore reloaded;
+    ASSERT_TRUE(reloaded.LoadSettingsFile(dir.File("config.dat")));
+    AppSettings settings;
+    ApplyStoredSettings(reloaded, settings, {});
+    EXPECT_EQ(settings.silenceSeconds, 7);
+    EXPECT_EQ(settings.silenceThresholdDb, -60);
+
+    // Set through the store and saved: the same again.
+    reloaded.SetInt("System", "silenceSeconds", 0);
+    reloaded.SetInt("System", "silenceThresholdDb", -45);
+    ASSERT_TRUE(reloaded.SaveSettingsFile(dir.File("config.dat")));
+    SettingsStore again;
+    ASSERT_TRUE(again.LoadSettingsFile(dir.File("config.dat")));
+    ApplyStoredSettings(again, settings, {});
+    EXPECT_EQ(settings.silenceSeconds, 0);
+    EXPECT_EQ(settings.silenceThresholdDb, -45);
 }
 
 } // namespace

@@ -24,6 +24,8 @@ agcSpeed = 125
 agcEnabled = YES
 [Audio]
 channels = 1
+[System]
+silenceSeconds = 8
 INI
 
 out="$("${cli[@]}" settings --config "$dir")"
@@ -53,8 +55,10 @@ expect "deviceIndex=-1"
 expect "tlsEnabled=true"
 expect "tlsCaFile=/srv/our ca.pem"
 expect "tlsFingerprint="
+expect "silenceSeconds=8"
+expect "silenceThresholdDb=-50"
 [ "$(head -n 1 <<<"$out")" = "sampleRate=48000" ] || fail "first line is not sampleRate"
-[ "$(wc -l <<<"$out")" -eq 46 ] || fail "expected 46 lines, got $(wc -l <<<"$out")"
+[ "$(wc -l <<<"$out")" -eq 48 ] || fail "expected 48 lines, got $(wc -l <<<"$out")"
 grep -q $'\r' <<<"$out" && fail "carriage returns in the output"
 
 # Later edits of config.ini are ignored while config.dat reads.
