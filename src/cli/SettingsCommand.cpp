@@ -99,8 +99,8 @@ int RunSettingsCommand(const std::vector<std::string>& arguments)
     PrintValue("statusAddress", settings.statusAddress);
     PrintValue("persistentEncoding", settings.persistentEncoding);
     PrintValue("minimizeToTray", settings.minimizeToTray);
-    PrintValue("silenceSeconds", static_cast<long long>(settings.silenceSeconds));
-    PrintValue("silenceThresholdDb", static_cast<long long>(settings.silenceThresholdDb));
+    PrintValue("silenceSeconds", static_cast<long long>(s.silenceSeconds));
+    PrintValue("silenceThresholdDb", static_cast<long long>(s.silenceThresholdDb));
     PrintProcessing(s.processing);
     return kExitOk;
 }

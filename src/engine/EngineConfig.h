@@ -20,4 +20,8 @@ struct EngineConfig {
     // 0 when none is given. Outside 1..65535 the start is refused (ServerPortProblem),
     // so that a hand-written 99999 never connects to some other port.
     int64_t configuredPort = 0;
+    // Dead-air alarm: seconds of sound below the threshold before it sounds (0 turns it
+    // off), and the threshold in whole dBFS.
+    int32_t silenceSeconds = 20;
+    int32_t silenceThresholdDb = -50;
 };

@@ -11,6 +11,7 @@
 #include "audio/AudioCapture.h"
 #include "audio/BlockLevel.h"
 #include "audio/DynamicsStages.h"
+#include "engine/DeadAirAlarm.h"
 #include "encoder/AacEncoder.h"
 #include "icecast/IcecastClient.h"
 #include "icecast/TlsSession.h"
@@ -148,6 +149,8 @@ bool StreamEngine::Start()
     stopRequested = false;
     consecutiveSendFailures.store(0);
     startTime = std::chrono::steady_clock::now();
+    lastSound.store(startTime.time_since_epoch().count());
+    soundThreshold = DeadAirThreshold(config.silenceThresholdDb);
     queue.Reset();
     try {
         sender = std::thread([this] { SenderLoop(); });
@@ -222,7 +225,8 @@ void StreamEngine::OnAudio(const uint8_t* data, uint64_t size)
         chain.Process(processScratch.data(), count * 2);
         block = processScratch.data();
     }
-    UpdatePeakMeters(block, count, config.captureFormat.channels, levelLeft, levelRight);
+    if (UpdatePeakMeters(block, count, config.captureFormat.channels, levelLeft, levelRight) > soundThreshold)
+        lastSound.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
     if (resampler.InRate() != resampler.OutRate()) {
         resampler.SetCeiling(limited ? kLimiterCeiling : 0.0f); // the limiter's ceiling holds at the stream rate
         count = resampler.Process(block, count, resampleScratch);
@@ -253,8 +257,8 @@ std::string ServerTlsProblem(const TlsOptions& tls)
            "Give the server certificate's SHA-256 there, or leave it empty.";
 }
 
-void UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, std::atomic<float>& left,
-                      std::atomic<float>& right)
+float UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, std::atomic<float>& left,
+                       std::atomic<float>& right)
 {
     const size_t c = std::max<size_t>(channels, 1);
     float peakLeft = 0.0f;
@@ -268,6 +272,7 @@ void UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, s
         peakRight = peakLeft;
     left.store(FallingPeak(left.load(), peakLeft, StreamEngine::kMeterFall));
     right.store(FallingPeak(right.load(), peakRight, StreamEngine::kMeterFall));
+    return std::max(peakLeft, peakRight);
 }
 
 void StreamEngine::OnStreamFrame(const uint8_t* frame, uint64_t size)

@@ -20,8 +20,8 @@ class AudioCapture;
 
 // Peak meters of one block of interleaved samples with channels per frame: a side takes
 // the larger of the block's peak and its stored level less 15 % (FallingPeak). A mono
-// block shows its one channel on both sides.
-void UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, std::atomic<float>& left,
+// block shows its one channel on both sides. Returns the block's peak over all channels.
+float UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, std::atomic<float>& left,
                       std::atomic<float>& right);
 
 // The status line that refuses a configured port outside 1..65535, naming it; "" for a
@@ -75,6 +75,12 @@ public:
     std::string GetStatusMessage() const;
     StreamStats GetStats() const;
     int32_t ConsecutiveSendFailures() const { return consecutiveSendFailures.load(); }
+    // When the last processed block with a peak above the dead-air threshold reached the
+    // encoder; the start while none has yet.
+    std::chrono::steady_clock::time_point LastSoundTime() const
+    {
+        return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(lastSound.load()));
+    }
     // Replaces the processing parameters of a running stream; filter states carry on.
     void UpdateProcessing(const ProcessingParams& params);
 
@@ -116,6 +122,9 @@ private:
     std::atomic<float> levelRight{0.0f};
     std::atomic<int32_t> consecutiveSendFailures{0};
     std::chrono::steady_clock::time_point startTime;
+    // Written on the capture thread: a comparison and this store per block.
+    std::atomic<std::chrono::steady_clock::rep> lastSound{0};
+    float soundThreshold = 0.0f;
     uint32_t streamRate = 0;
     FrameSink streamFrameSink;
 };

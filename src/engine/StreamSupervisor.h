@@ -5,7 +5,9 @@
 #include <memory>
 #include <string>
 
+#include "base/Log.h"
 #include "engine/ConnectionAttempt.h"
+#include "engine/DeadAirAlarm.h"
 #include "engine/EngineConfig.h"
 #include "engine/EngineState.h"
 
@@ -42,6 +44,8 @@ struct SupervisionState {
     std::string serverName;
     std::string streamTitle;
     int32_t listeners = -1;
+    // The dead-air alarm stands (DeadAirAlarm on the engine's last sound).
+    bool deadAir = false;
 };
 
 // What supervision asks of its front end (the main window or the command-line loop).
@@ -61,6 +65,8 @@ struct SupervisionHooks {
     // OnStatusResult / OnNetCheck on the supervising thread.
     std::function<void(const std::string& statusAddress, const std::string& mountPoint)> startStatusPoll;
     std::function<void()> startProbe;
+    // The dead-air alarm started (true) or ended (false); state.deadAir holds it already.
+    std::function<void(bool sounding)> deadAirChanged;
     // Local time as "YYYY.MM.DD.hh:mm:ss".
     std::function<std::string()> localTimeText;
 };
@@ -144,12 +150,14 @@ private:
     void CompleteReconnect(ConnectionAttempt<Engine>& attempt);
     void FailStart(const char* title);
     void SetPhase(StreamPhase phase);
+    void UpdateDeadAir();
     void Hook(const std::function<void()>& f) { if (f) f(); }
 
     SupervisedSettings settings;
     SupervisionHooks hooks;
     AttemptLauncher<Engine> launcher;
     std::unique_ptr<Engine> engine;
+    DeadAirAlarm deadAirAlarm;
     // The generation of the attempt that is awaited; shared with the attempt threads,
     // which check it to learn that they were abandoned.
     std::shared_ptr<std::atomic<uint64_t>> generation = std::make_shared<std::atomic<uint64_t>>(0);

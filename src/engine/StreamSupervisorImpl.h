@@ -104,6 +104,7 @@ void StreamSupervisor<Engine>::StopStreaming()
         engine.reset();
     }
     state.statusText = "Stopped";
+    UpdateDeadAir();
     SetPhase(StreamPhase::Idle);
     if (hooks.enableStart)
         hooks.enableStart(true);
@@ -176,6 +177,8 @@ void StreamSupervisor<Engine>::SupervisionTick()
             AttemptReconnect();
     }
 
+    UpdateDeadAir();
+
     if (state.statusResultArrived) {
         state.statusResultArrived = false;
         state.statusPollInFlight = false;
@@ -216,4 +219,24 @@ void StreamSupervisor<Engine>::SetPhase(StreamPhase phase)
     state.phase = phase;
     if (hooks.setPhase)
         hooks.setPhase(phase);
+}
+
+template <class Engine>
+void StreamSupervisor<Engine>::UpdateDeadAir()
+{
+    const bool onAir = engine && state.streamingActive && state.reconnectCountdown == 0 &&
+                       engine->GetState() == EngineState::Streaming;
+    const auto now = DeadAirAlarm::Clock::now();
+    const DeadAirAlarm::Change change =
+        deadAirAlarm.Update(now, onAir ? engine->LastSoundTime() : now, onAir, settings.stream.silenceSeconds);
+    if (change == DeadAirAlarm::Change::Started)
+        LogLine("Engine", DeadAirStartedText(settings.stream.silenceThresholdDb, settings.stream.silenceSeconds));
+    else if (change == DeadAirAlarm::Change::Ended)
+        LogLine("Engine", DeadAirEndedText(deadAirAlarm.SilenceSeconds()));
+    const bool sounding = deadAirAlarm.Sounding();
+    if (sounding == state.deadAir)
+        return;
+    state.deadAir = sounding;
+    if (hooks.deadAirChanged)
+        hooks.deadAirChanged(sounding);
 }

@@ -143,8 +143,8 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
 
     settings.persistentEncoding = store.GetBool("System", "persistentEncoding", false);
     settings.minimizeToTray = store.GetBool("System", "minimizeToTray", false);
-    settings.silenceSeconds = SettleSilenceSeconds(store.GetInt("System", "silenceSeconds", 20));
-    settings.silenceThresholdDb = SettleSilenceThresholdDb(store.GetInt("System", "silenceThresholdDb", -50));
+    stream.silenceSeconds = SettleSilenceSeconds(store.GetInt("System", "silenceSeconds", 20));
+    stream.silenceThresholdDb = SettleSilenceThresholdDb(store.GetInt("System", "silenceThresholdDb", -50));
 
     ReadStoredProcessing(store, stream.processing);
     DeriveStreamSettings(settings);

@@ -17,10 +17,6 @@ struct AppSettings {
     std::string statusAddress; // "host:port-5/mount", or "" for no status polling
     bool persistentEncoding = false;
     bool minimizeToTray = false;
-    // Dead-air alarm: seconds of sound below the threshold before it sounds (0 turns it
-    // off), and the threshold in whole dBFS.
-    int32_t silenceSeconds = 20;
-    int32_t silenceThresholdDb = -50;
 };
 
 // A hand-edited file may hold any number: a negative time turns the alarm off, the

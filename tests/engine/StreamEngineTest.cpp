@@ -76,11 +76,11 @@ TEST(PeakMeterTest, JumpsUpAtOnceAndFallsFifteenPercentPerBlock)
     std::atomic<float> left{0.0f};
     std::atomic<float> right{0.0f};
     const int16_t loud[] = {-32768, 100, 5, -16384};
-    UpdatePeakMeters(loud, 4, 2, left, right);
+    EXPECT_FLOAT_EQ(UpdatePeakMeters(loud, 4, 2, left, right), 1.0f) << "the block's peak, not the meter's";
     EXPECT_FLOAT_EQ(left.load(), 1.0f);
     EXPECT_FLOAT_EQ(right.load(), 0.5f);
     const int16_t silent[] = {0, 0, 0, 0};
-    UpdatePeakMeters(silent, 4, 2, left, right);
+    EXPECT_FLOAT_EQ(UpdatePeakMeters(silent, 4, 2, left, right), 0.0f);
     EXPECT_FLOAT_EQ(left.load(), 0.85f);
     UpdatePeakMeters(silent, 4, 2, left, right);
     EXPECT_FLOAT_EQ(left.load(), 0.7225f);
@@ -96,9 +96,12 @@ TEST(PeakMeterTest, JumpsUpAtOnceAndFallsFifteenPercentPerBlock)
     std::atomic<float> oddLeft{0.0f};
     std::atomic<float> oddRight{0.0f};
     const int16_t odd[] = {16384, 8192, -32768};
-    UpdatePeakMeters(odd, 3, 2, oddLeft, oddRight);
+    EXPECT_FLOAT_EQ(UpdatePeakMeters(odd, 3, 2, oddLeft, oddRight), 1.0f);
     EXPECT_FLOAT_EQ(oddLeft.load(), 1.0f);
     EXPECT_FLOAT_EQ(oddRight.load(), 0.25f);
+    // Either channel above counts: the right one alone.
+    const int16_t rightOnly[] = {0, 12, 0, -20};
+    EXPECT_FLOAT_EQ(UpdatePeakMeters(rightOnly, 4, 2, oddLeft, oddRight), 20.0f / 32768.0f);
 }
 
 // What the panel makes of the peak meters block after block: the lit dots and the

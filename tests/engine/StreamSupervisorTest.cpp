@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -93,6 +94,10 @@ public:
     }
     EngineState GetState() const { return state; }
     std::string GetStatusMessage() const { return message; }
+    std::chrono::steady_clock::time_point LastSoundTime() const { return lastSound; }
+
+    // The last block above the dead-air threshold; sound at construction.
+    std::chrono::steady_clock::time_point lastSound = std::chrono::steady_clock::now();
 
     void Fail(const std::string& reason)
     {
@@ -643,6 +648,64 @@ TEST(LocalTimeTextTest, HasTheDottedLayout)
     EXPECT_EQ(text[10], '.');
     EXPECT_EQ(text[13], ':');
     EXPECT_EQ(text[16], ':');
+}
+
+// The alarm follows the engine's last sound on the tick, tells its front end once per
+// change, and ends without a "back" when the stream stops under it.
+TEST_F(StreamSupervisorTest, DeadAirFollowsTheEnginesLastSound)
+{
+    settings.stream.silenceSeconds = 20;
+    std::vector<bool> changes;
+    SupervisionHooks hooks = Hooks();
+    hooks.deadAirChanged = [this, &changes](bool sounding) {
+        EXPECT_EQ(supervisor->state.deadAir, sounding) << "the state holds the alarm before the hook runs";
+        changes.push_back(sounding);
+    };
+    Supervisor& s = Make(hooks);
+    s.StartStreaming();
+    s.SupervisionTick();
+    EXPECT_FALSE(s.state.deadAir);
+
+    const auto now = std::chrono::steady_clock::now();
+    s.CurrentEngine()->lastSound = now - std::chrono::seconds(19);
+    s.SupervisionTick();
+    EXPECT_FALSE(s.state.deadAir) << "19 s of silence is not yet dead air";
+
+    s.CurrentEngine()->lastSound = now - std::chrono::seconds(25);
+    s.SupervisionTick();
+    s.SupervisionTick();
+    EXPECT_TRUE(s.state.deadAir);
+    EXPECT_EQ(changes, (std::vector<bool>{true}));
+
+    s.CurrentEngine()->lastSound = std::chrono::steady_clock::now();
+    s.SupervisionTick();
+    EXPECT_FALSE(s.state.deadAir);
+    EXPECT_EQ(changes, (std::vector<bool>{true, false}));
+
+    // Silent again, then stopped: the alarm goes with the stream.
+    s.CurrentEngine()->lastSound = now - std::chrono::seconds(60);
+    s.SupervisionTick();
+    ASSERT_TRUE(s.state.deadAir);
+    s.StopStreaming();
+    EXPECT_FALSE(s.state.deadAir);
+    EXPECT_EQ(changes, (std::vector<bool>{true, false, true, false}));
+}
+
+TEST_F(StreamSupervisorTest, DeadAirNeverSoundsWhenOffOrWhileReconnecting)
+{
+    settings.stream.silenceSeconds = 0;
+    settings.persistentEncoding = true;
+    Supervisor& s = Make();
+    s.StartStreaming();
+    s.CurrentEngine()->lastSound = std::chrono::steady_clock::now() - std::chrono::hours(1);
+    s.SupervisionTick();
+    EXPECT_FALSE(s.state.deadAir) << "silenceSeconds 0 turns the alarm off";
+
+    settings.stream.silenceSeconds = 5;
+    s.CurrentEngine()->Fail("Server closed connection");
+    s.SupervisionTick();
+    ASSERT_GT(s.state.reconnectCountdown, 0);
+    EXPECT_FALSE(s.state.deadAir) << "a lost stream sends no silence";
 }
 
 } // namespace

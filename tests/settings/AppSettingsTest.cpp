@@ -50,8 +50,8 @@ TEST(AppSettingsTest, EmptyStoreGivesTheDefaults)
     EXPECT_EQ(s.statusAddress, "");
     EXPECT_FALSE(s.persistentEncoding);
     EXPECT_FALSE(s.minimizeToTray);
-    EXPECT_EQ(s.silenceSeconds, 20);
-    EXPECT_EQ(s.silenceThresholdDb, -50);
+    EXPECT_EQ(s.stream.silenceSeconds, 20);
+    EXPECT_EQ(s.stream.silenceThresholdDb, -50);
 
     const ProcessingParams& p = e.processing;
     EXPECT_FALSE(p.hpfEnabled || p.gateEnabled || p.gainEnabled || p.agcEnabled || p.compEnabled ||
@@ -303,8 +303,8 @@ TEST(AppSettingsTest, DeadAirKeysAreReadHeldAndKeptInTheSettingsFile)
     };
     for (const auto& c : cases) {
         const AppSettings s = Apply(c.ini);
-        EXPECT_EQ(s.silenceSeconds, c.seconds) << c.ini;
-        EXPECT_EQ(s.silenceThresholdDb, c.thresholdDb) << c.ini;
+        EXPECT_EQ(s.stream.silenceSeconds, c.seconds) << c.ini;
+        EXPECT_EQ(s.stream.silenceThresholdDb, c.thresholdDb) << c.ini;
     }
 
     // Imported from config.ini, saved as config.dat, and read back from config.dat alone.
@@ -317,8 +317,8 @@ TEST(AppSettingsTest, DeadAirKeysAreReadHeldAndKeptInTheSettingsFile)
     ASSERT_TRUE(reloaded.LoadSettingsFile(dir.File("config.dat")));
     AppSettings settings;
     ApplyStoredSettings(reloaded, settings, {});
-    EXPECT_EQ(settings.silenceSeconds, 7);
-    EXPECT_EQ(settings.silenceThresholdDb, -60);
+    EXPECT_EQ(settings.stream.silenceSeconds, 7);
+    EXPECT_EQ(settings.stream.silenceThresholdDb, -60);
 
     // Set through the store and saved: the same again.
     reloaded.SetInt("System", "silenceSeconds", 0);
@@ -327,8 +327,8 @@ TEST(AppSettingsTest, DeadAirKeysAreReadHeldAndKeptInTheSettingsFile)
     SettingsStore again;
     ASSERT_TRUE(again.LoadSettingsFile(dir.File("config.dat")));
     ApplyStoredSettings(again, settings, {});
-    EXPECT_EQ(settings.silenceSeconds, 0);
-    EXPECT_EQ(settings.silenceThresholdDb, -45);
+    EXPECT_EQ(settings.stream.silenceSeconds, 0);
+    EXPECT_EQ(settings.stream.silenceThresholdDb, -45);
 }
 
 } // namespace
