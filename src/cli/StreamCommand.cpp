@@ -92,7 +92,8 @@ std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const A
     std::string line = PhaseCaption(s.phase);
     line += " | Internet: " + internet.text;
     line += " | Encoder: " + encoder.text;
-    line += " | Audio: " + audio.text;
+    // The quality text gives way to the alarm while it stands.
+    line += " | Audio: " + (s.deadAir ? std::string("Dead air") : audio.text);
     line += " | Name: " + (s.serverName.empty() ? std::string("-") : s.serverName);
     line += " | Title: " + (s.streamTitle.empty() ? std::string("-") : s.streamTitle);
     line += " | Listeners: " + (s.listeners < 0 ? std::string("-") : std::to_string(s.listeners));
