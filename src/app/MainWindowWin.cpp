@@ -97,6 +97,26 @@ void OnStreamLost(Application& app)
     app.tray.ShowBalloon(L"Stream lost", Widen(text));
 }
 
+// The tray icon's tip: the program's name, and the alarm while it stands.
+void RefreshTrayTip(Application& app)
+{
+    std::wstring tip = L"Kelm Vantoro";
+    if (app.supervision.state.deadAir)
+        tip += L" - " + Widen(DeadAirOnText(app.settings.stream.server.mountPoint));
+    app.tray.SetTip(tip);
+}
+
+// The alarm started or ended. Hidden in the tray, a start is told by a balloon.
+void OnDeadAir(Application& app, bool sounding)
+{
+    RefreshTrayTip(app);
+    if (sounding && !IsWindowVisible(app.window) && app.tray.Present())
+        app.tray.ShowBalloon(Widen(DeadAirOnText(app.settings.stream.server.mountPoint)),
+                             Widen(DeadAirStartedText(app.settings.stream.silenceThresholdDb,
+                                                      app.settings.stream.silenceSeconds)));
+    InvalidateRect(app.window, nullptr, FALSE);
+}
+
 void SetCaption(Application& app, const std::string& caption)
 {
     SetWindowTextW(app.startButton, Widen(caption).c_str());
@@ -476,6 +496,7 @@ SupervisionHooks MakeSupervisionHooks(Application& app)
     Application* a = &app;
     SupervisionHooks hooks;
     hooks.setPhase = [a](StreamPhase phase) { OnPhase(*a, phase); };
+    hooks.deadAirChanged = [a](bool sounding) { OnDeadAir(*a, sounding); };
     hooks.enableStart = [a](bool enabled) { EnableWindow(a->startButton, enabled); };
     hooks.enableStop = [a](bool enabled) {
         EnableWindow(a->stopButton, enabled);
@@ -532,6 +553,8 @@ void MinimiseMainWindow(Application& app)
 {
     if (app.settings.minimizeToTray) {
         app.tray.Add(app.resources.trayIcon ? app.resources.trayIcon.Get() : app.resources.smallIcon.Get());
+        if (app.supervision.state.deadAir)
+            RefreshTrayTip(app);
         ShowWindow(app.window, SW_HIDE);
     } else {
         ShowWindow(app.window, SW_MINIMIZE);

@@ -88,12 +88,11 @@ std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const A
     const Indicator encoder =
         LiveEncoderIndicator(s.attemptRunning, engine != nullptr, engine ? engine->GetState() : EngineState::Idle,
                              engine ? engine->ConsecutiveSendFailures() : 0);
-    const Indicator audio = view.quality.Update(left, right);
+    const Indicator audio = AudioIndicator(view.quality.Update(left, right), s.deadAir);
     std::string line = PhaseCaption(s.phase);
     line += " | Internet: " + internet.text;
     line += " | Encoder: " + encoder.text;
-    // The quality text gives way to the alarm while it stands.
-    line += " | Audio: " + (s.deadAir ? std::string("Dead air") : audio.text);
+    line += " | Audio: " + audio.text;
     line += " | Name: " + (s.serverName.empty() ? std::string("-") : s.serverName);
     line += " | Title: " + (s.streamTitle.empty() ? std::string("-") : s.streamTitle);
     line += " | Listeners: " + (s.listeners < 0 ? std::string("-") : std::to_string(s.listeners));

@@ -38,3 +38,8 @@ std::string DeadAirEndedText(int64_t seconds)
 {
     return "Sound is back after " + std::to_string(seconds) + " s";
 }
+
+std::string DeadAirOnText(const std::string& mountPoint)
+{
+    return "Dead air on " + std::string(mountPoint.rfind('/', 0) == 0 ? "" : "/") + mountPoint;
+}

@@ -31,5 +31,7 @@ float DeadAirThreshold(int32_t thresholdDb);
 
 // "Dead air: no sound above -50 dBFS for 20 s"
 std::string DeadAirStartedText(int32_t thresholdDb, int32_t silenceSeconds);
+// "Dead air on MOUNT" (the mount point as configured, with a leading "/")
+std::string DeadAirOnText(const std::string& mountPoint);
 // "Sound is back after N s"
 std::string DeadAirEndedText(int64_t seconds);

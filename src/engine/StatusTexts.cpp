@@ -107,3 +107,10 @@ uint32_t IndicatorPhase(uint32_t tickCount)
 {
     return (tickCount / 20) % 6;
 }
+
+Indicator AudioIndicator(const Indicator& quality, bool deadAir)
+{
+    if (deadAir)
+        return {"Dead air", IndicatorColour::Red};
+    return quality;
+}

@@ -48,6 +48,10 @@ private:
     int32_t holdTicks = 0;
 };
 
+// The audio indicator as both front ends show it: "Dead air" in red while the alarm
+// stands, otherwise the quality.
+Indicator AudioIndicator(const Indicator& quality, bool deadAir);
+
 // The rotation phase of the indicator captions: (tickCount / 20) mod 6. At phase 0 the
 // internet indicator reads "Internet", at 2 the encoder "Encoder", at 4 the audio "Audio".
 uint32_t IndicatorPhase(uint32_t tickCount);

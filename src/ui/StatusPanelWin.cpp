@@ -142,7 +142,8 @@ void DrawServerBox(HDC dc, const PanelView& view, float left, float right)
                                        engine ? engine->GetState() : EngineState::Idle,
                                        engine ? engine->ConsecutiveSendFailures() : 0),
                   phase == 2, "Encoder");
-    DrawIndicator(dc, view, 89, view.audioQuality.Update(left, right), phase == 4, "Audio");
+    DrawIndicator(dc, view, 89, AudioIndicator(view.audioQuality.Update(left, right), s.deadAir), phase == 4,
+                  "Audio");
 }
 
 // One row of the stream box: a label and value on the left, shortened to end 10

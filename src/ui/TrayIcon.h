@@ -25,6 +25,8 @@ public:
     // Deletes the icon; nothing when it is not there.
     void Remove();
     bool Present() const { return present; }
+    // The icon's tip ("Kelm Vantoro" when added); false when the icon is not there.
+    bool SetTip(const std::wstring& tip);
     // A notification balloon over the icon; false when the icon is not there.
     bool ShowBalloon(const std::wstring& title, const std::wstring& text);
 

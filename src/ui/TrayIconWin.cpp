@@ -52,3 +52,12 @@ bool TrayIcon::ShowBalloon(const std::wstring& title, const std::wstring& text)
     data.dwInfoFlags = NIIF_WARNING;
     return shell(NIM_MODIFY, &data) != FALSE;
 }
+
+bool TrayIcon::SetTip(const std::wstring& tip)
+{
+    if (!present)
+        return false;
+    NOTIFYICONDATAW data = Record(NIF_TIP);
+    lstrcpynW(data.szTip, tip.c_str(), ARRAYSIZE(data.szTip));
+    return shell(NIM_MODIFY, &data) != FALSE;
+}

@@ -73,6 +73,8 @@ TEST(DeadAirAlarmTest, TextsAndThreshold)
 {
     EXPECT_EQ(DeadAirStartedText(-50, 20), "Dead air: no sound above -50 dBFS for 20 s");
     EXPECT_EQ(DeadAirEndedText(12), "Sound is back after 12 s");
+    EXPECT_EQ(DeadAirOnText("/live"), "Dead air on /live");
+    EXPECT_EQ(DeadAirOnText("live"), "Dead air on /live");
     EXPECT_NEAR(DeadAirThreshold(-50), 0.0031623f, 1e-6f);
     EXPECT_FLOAT_EQ(DeadAirThreshold(0), 1.0f);
     // The -40 dBFS of a quiet program is above the default threshold, the -60 of hiss below.
