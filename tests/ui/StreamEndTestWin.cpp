@@ -29,10 +29,16 @@ using Clock = std::chrono::steady_clock;
 // The balloons the window asked the shell for; every call still reaches the shell.
 struct ShellRecorder {
     static inline std::vector<std::wstring> balloons;
+    static inline std::vector<std::wstring> balloonTitles;
+    static inline std::vector<std::wstring> tips;
     static BOOL WINAPI Call(DWORD message, PNOTIFYICONDATAW data)
     {
-        if (message == NIM_MODIFY && (data->uFlags & NIF_INFO))
+        if (message == NIM_MODIFY && (data->uFlags & NIF_INFO)) {
             balloons.push_back(data->szInfo);
+            balloonTitles.push_back(data->szInfoTitle);
+        }
+        if (message == NIM_MODIFY && (data->uFlags & NIF_TIP))
+            tips.push_back(data->szTip);
         return Shell_NotifyIconW(message, data);
     }
 };
@@ -222,6 +228,43 @@ TEST_F(StreamEndTest, ALostStreamSaysWhyAndForgetsItsStartTimeUnlessItReconnects
         EXPECT_EQ(TipText(), L"");
         ShowWindow(app->window, SW_SHOW);
     }
+}
+
+// Hidden in the tray, the alarm's start is told once by a balloon naming the mount, and
+// the icon's tip says so until it ends; shown, the panel alone tells it.
+TEST_F(StreamEndTest, DeadAirBalloonAndTrayTipWhileHidden)
+{
+    app->settings.minimizeToTray = true;
+    app->settings.stream.server.mountPoint = "/live";
+    app->settings.stream.silenceSeconds = 20;
+    app->settings.stream.silenceThresholdDb = -50;
+    const SupervisionHooks hooks = MakeSupervisionHooks(*app);
+    ASSERT_TRUE(hooks.deadAirChanged);
+    ShellRecorder::balloonTitles.clear();
+    ShellRecorder::tips.clear();
+
+    // Shown: no icon, no balloon.
+    app->supervision.state.deadAir = true;
+    hooks.deadAirChanged(true);
+    EXPECT_TRUE(ShellRecorder::balloons.empty());
+    app->supervision.state.deadAir = false;
+    hooks.deadAirChanged(false);
+
+    MinimiseMainWindow(*app);
+    ASSERT_FALSE(IsWindowVisible(app->window));
+    ASSERT_TRUE(app->tray.Present());
+    app->supervision.state.deadAir = true;
+    hooks.deadAirChanged(true);
+    ASSERT_EQ(ShellRecorder::balloonTitles, std::vector<std::wstring>{L"Dead air on /live"});
+    EXPECT_EQ(ShellRecorder::balloons[0], L"Dead air: no sound above -50 dBFS for 20 s");
+    ASSERT_FALSE(ShellRecorder::tips.empty());
+    EXPECT_EQ(ShellRecorder::tips.back(), L"Kelm Vantoro - Dead air on /live");
+
+    app->supervision.state.deadAir = false;
+    hooks.deadAirChanged(false);
+    EXPECT_EQ(ShellRecorder::balloons.size(), 1u) << "the end brings no balloon";
+    EXPECT_EQ(ShellRecorder::tips.back(), L"Kelm Vantoro");
+    ShowWindow(app->window, SW_SHOW);
 }
 
 } // namespace
