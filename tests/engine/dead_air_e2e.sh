@@ -3,13 +3,14 @@
 # for about 12 s and opened again. The alarm starts 5-7 s into the silence with its
 # line, the status line says "Audio: Dead air" meanwhile, and the sound coming back
 # ends it within 2 s with the length of the silence. Natively only: under Wine the
-# same supervisor decides on the same levels.
+# diagnostic lines go to the debugger output rather than standard error, and the same
+# supervisor decides on the same levels (StreamSupervisorTest, DeadAirAlarmTest).
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/stream_common.bash"
 need_environment
 if [ -n "${KV_EMULATOR:-}" ]; then
-  echo "skipped: the alarm's timing is tested natively"
+  echo "skipped: the alarm's lines are read from standard error, natively"
   exit 0
 fi
 build="${KV_BUILD:-linux}"
