@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The dead-air alarm end to end: the stereo tone goes on air, then its source is muted
-# for about 12 s and opened again. The alarm starts 5-7 s into the silence with its
-# line, the status line says "Audio: Dead air" meanwhile, and the sound coming back
-# ends it within 2 s with the length of the silence. Natively only: under Wine the
+# The dead-air alarm end to end: the stereo tone goes on air, plays 28 dB down (a quiet
+# program, which never sounds the alarm), then its source is muted for about 12 s and
+# opened again. The alarm starts 5-7 s into the silence with its line, the status line
+# says "Audio: Dead air" meanwhile, and the sound coming back ends it within 2 s with
+# the length of the silence. Natively only: under Wine the
 # diagnostic lines go to the debugger output rather than standard error, and the same
 # supervisor decides on the same levels (StreamSupervisorTest, DeadAirAlarmTest).
 set -uo pipefail
@@ -49,6 +50,13 @@ grep -q 'Dead air' "$d/out.txt" "$d/err.txt" && fail "dead air while the tone pl
 # seconds_since START: elapsed seconds, two decimals.
 seconds_since() { python3 -c "import sys; print('%.2f' % (float(sys.argv[2]) - float(sys.argv[1])))" "$1" "$EPOCHREALTIME"; }
 within() { python3 -c "import sys; sys.exit(0 if float(sys.argv[2]) <= float(sys.argv[1]) <= float(sys.argv[3]) else 1)" "$@"; }
+
+# A quiet program is no dead air: the tone 28 dB down (-40 dBFS) for longer than the
+# alarm's time.
+pactl set-source-volume "$source_name" -28dB || fail "cannot turn the source down"
+sleep 7
+grep -q 'Dead air' "$d/out.txt" "$d/err.txt" && fail "dead air on a quiet (-40 dBFS) program"
+pactl set-source-volume "$source_name" 0dB || fail "cannot turn the source up"
 
 pactl set-source-mute "$source_name" 1 || fail "cannot mute the source"
 muted=$EPOCHREALTIME
