@@ -23,7 +23,23 @@ def serve(conn, context):
                 except (OSError, ssl.SSLError):
                     pass
             return
+        # Read the request first and close in order: closing with unread bytes would reset
+        # the connection, and a reset may overtake the alert at the client.
+        conn.settimeout(0.5)
+        try:
+            request = b""
+            while b"\r\n\r\n" not in request and len(request) < 65536:
+                piece = conn.recv(4096)
+                if not piece:
+                    break
+                request += piece
+        except OSError:
+            pass
         conn.sendall(ALERT)
+        conn.shutdown(socket.SHUT_WR)
+        conn.settimeout(5)
+        while conn.recv(4096):
+            pass
     except (OSError, ssl.SSLError):
         pass
     finally:
