@@ -59,15 +59,19 @@ bool ServerLink::IsLost(int code) const
     return (tls && code == -1) || TcpSocket::IsConnectionLost(code);
 }
 
+// Icecast 2.4 never sees the end of a TLS connection that closes in order (close_notify
+// or a bare FIN): it keeps the mount "in use" and spins on the dead connection. A reset
+// is the one end it notices, so a TLS link ends with a reset and nothing before it.
 void ServerLink::ShutdownSend()
 {
-    if (tls)
-        tls->Shutdown();
-    socket.ShutdownSend();
+    if (!tls)
+        socket.ShutdownSend();
 }
 
 void ServerLink::Close()
 {
+    if (tls)
+        socket.ResetOnClose();
     tls.reset();
     socket.Close();
 }

@@ -55,6 +55,9 @@ public:
     // Shuts both directions down without closing: a send or receive blocked on the
     // socket in another thread returns at once. Close still frees the socket.
     void Interrupt();
+    // Makes the next Close reset the connection (a zero linger time) instead of ending
+    // it in order.
+    void ResetOnClose();
     void Close();
     bool IsOpen() const;
     int ErrorCode() const;

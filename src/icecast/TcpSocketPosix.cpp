@@ -161,6 +161,13 @@ void TcpSocket::SetNoDelay()
     setsockopt(impl->fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
+void TcpSocket::ResetOnClose()
+{
+    const linger reset{1, 0};
+    if (impl->fd >= 0)
+        setsockopt(impl->fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+}
+
 void TcpSocket::SetTimeouts(int sendMs, int receiveMs)
 {
     const timeval send = ToTimeval(sendMs);

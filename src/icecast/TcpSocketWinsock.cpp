@@ -186,6 +186,13 @@ void TcpSocket::SetNoDelay()
     setsockopt(impl->socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
+void TcpSocket::ResetOnClose()
+{
+    const linger reset{1, 0};
+    if (impl->socket != INVALID_SOCKET)
+        setsockopt(impl->socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
+}
+
 void TcpSocket::SetTimeouts(int sendMs, int receiveMs)
 {
     const DWORD send = static_cast<DWORD>(sendMs);

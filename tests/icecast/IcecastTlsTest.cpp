@@ -130,6 +130,17 @@ TEST(IcecastTlsTest, OnAirOverTlsAndTheTitleReadsBack)
     EXPECT_TRUE(client.IsConnected());
     client.Disconnect();
     EXPECT_EQ(client.LastError(), "Disconnected");
+
+    // The server lets the mount go, so a new start (a reconnection) gets it again.
+    bool again = false;
+    IcecastClient next;
+    for (int i = 0; i < 20 && !again; ++i) {
+        again = next.Connect(TlsConfig(server, "localhost", mount));
+        if (!again)
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    EXPECT_TRUE(again) << next.LastError();
+    next.Disconnect();
 }
 
 TEST(IcecastTlsTest, CertificateCases)
