@@ -60,6 +60,22 @@ void LoadConfiguredSettings(const std::string& dir, SettingsStore& store, AppSet
     ApplyStoredSettings(store, settings);
 }
 
+bool TakeConfiguredTls(std::vector<std::string>& args, TlsOptions& tls, std::string& error)
+{
+    std::string dir;
+    bool hasConfig = false;
+    if (!TakeValueOption(args, "config", dir, hasConfig, error))
+        return false;
+    tls = TlsOptions{};
+    if (hasConfig) {
+        SettingsStore store;
+        AppSettings settings;
+        LoadConfiguredSettings(ConfigFolder(dir), store, settings);
+        tls = settings.stream.server.tls;
+    }
+    return true;
+}
+
 void PrintError(const std::string& text)
 {
     std::fprintf(stderr, "kelm-vantoro-cli: %s\n", text.c_str());

@@ -24,5 +24,9 @@ bool ParseWholeSeconds(const std::string& text, long maxSeconds, long& seconds);
 // unreadable) and resolves the typed settings.
 void LoadConfiguredSettings(const std::string& dir, SettingsStore& store, AppSettings& settings);
 
+// Takes an optional "--config DIR" out of args and gives the TLS options its settings
+// hold (TLS off without the option). False with a message in error as TakeValueOption.
+bool TakeConfiguredTls(std::vector<std::string>& args, TlsOptions& tls, std::string& error);
+
 // Prints "kelm-vantoro-cli: TEXT" on standard error.
 void PrintError(const std::string& text);

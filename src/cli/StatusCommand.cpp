@@ -24,10 +24,9 @@ constexpr std::chrono::seconds kPollWait{60};
 int RunStatusCommand(const std::vector<std::string>& arguments)
 {
     std::vector<std::string> args = arguments;
-    std::string dir;
-    bool hasConfig = false;
+    TlsOptions tls;
     std::string error;
-    if (!TakeValueOption(args, "config", dir, hasConfig, error)) {
+    if (!TakeConfiguredTls(args, tls, error)) {
         PrintError(error);
         return kExitUsage;
     }
@@ -36,13 +35,6 @@ int RunStatusCommand(const std::vector<std::string>& arguments)
         return kExitUsage;
     }
     const std::string mount = args.size() > 1 ? args[1] : std::string();
-    TlsOptions tls;
-    if (hasConfig) {
-        SettingsStore store;
-        AppSettings settings;
-        LoadConfiguredSettings(ConfigFolder(dir), store, settings);
-        tls = settings.stream.server.tls;
-    }
 
     // The poll runs on a thread of its own as in the window, but one that is joined:
     // a thread still inside the HTTP library when the program exits leaves that

@@ -26,10 +26,9 @@ constexpr std::chrono::seconds kTestWait{60};
 int RunTestServerCommand(const std::vector<std::string>& arguments)
 {
     std::vector<std::string> args = arguments;
-    std::string dir;
-    bool hasConfig = false;
+    TlsOptions tls;
     std::string error;
-    if (!TakeValueOption(args, "config", dir, hasConfig, error)) {
+    if (!TakeConfiguredTls(args, tls, error)) {
         PrintError(error);
         return kExitUsage;
     }
@@ -40,13 +39,6 @@ int RunTestServerCommand(const std::vector<std::string>& arguments)
     const std::string& address = args[0];
     const std::string password = args.size() > 1 ? args[1] : std::string();
 
-    TlsOptions tls;
-    if (hasConfig) {
-        SettingsStore store;
-        AppSettings settings;
-        LoadConfiguredSettings(ConfigFolder(dir), store, settings);
-        tls = settings.stream.server.tls;
-    }
     if (address.find("://") != std::string::npos)
         tls.enabled = SplitServerAddress(address).secure;
     // The line a start would show: no handshake could use such a fingerprint.
