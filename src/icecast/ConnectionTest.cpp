@@ -66,6 +66,8 @@ void RunConnectionTest(int32_t generation, const std::string& address, const std
     // Only a completed connection counts: a refused one must not read as reachable.
     const uint16_t port = static_cast<uint16_t>(target->port);
     if (!socket.Open(target->host, port, tls, kConnectionTestTimeoutMs)) {
+        // Freed before the verdict: a command that ends on it must not leave a session behind.
+        socket.Close();
         Report(generation, ServerVerdict::Unreachable, AuthVerdict::NotTested, done);
         return;
     }
