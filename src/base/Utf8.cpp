@@ -80,3 +80,85 @@ std::string_view Utf8Prefix(std::string_view text, size_t maxBytes)
         return text.substr(0, maxBytes);
     return text.substr(0, cut);
 }
+
+namespace {
+
+// The code points of bytes 0x80-0x9F in Windows-1252; the unassigned five keep their value.
+constexpr uint16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// Decodes the sequence at text[i] (valid UTF-8) and moves i past it.
+uint32_t NextCodePoint(std::string_view text, size_t& i)
+{
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t length = SequenceLength(lead);
+    uint32_t u = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k)
+        u = (u << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    i += length;
+    return u;
+}
+
+bool IsControl(uint32_t u)
+{
+    return u < 0x20 || (u >= 0x7F && u <= 0x9F);
+}
+
+// Unicode's white space that is not a control character.
+bool IsSpace(uint32_t u)
+{
+    return u == 0x20 || u == 0xA0 || u == 0x1680 || (u >= 0x2000 && u <= 0x200A) || u == 0x2028 || u == 0x2029 ||
+           u == 0x202F || u == 0x205F || u == 0x3000;
+}
+
+// The UTF-8 text without its leading and trailing white space.
+std::string_view TrimSpace(std::string_view text)
+{
+    size_t begin = 0;
+    size_t end = 0; // just past the last character that is not white space
+    for (size_t i = 0; i < text.size();) {
+        const size_t at = i;
+        if (!IsSpace(NextCodePoint(text, i))) {
+            if (end == 0)
+                begin = at;
+            end = i;
+        }
+    }
+    return end == 0 ? std::string_view() : text.substr(begin, end - begin);
+}
+
+} // namespace
+
+std::string Windows1252ToUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        AppendUtf8(out, byte >= 0x80 && byte <= 0x9F ? kWindows1252High[byte - 0x80] : byte);
+    }
+    return out;
+}
+
+std::string TitleLine(std::string_view fileText, size_t maxBytes)
+{
+    if (fileText.substr(0, kUtf8Bom.size()) == kUtf8Bom)
+        fileText.remove_prefix(kUtf8Bom.size());
+    const std::string_view line = fileText.substr(0, fileText.find_first_of("\r\n"));
+    const std::string decoded = IsValidUtf8(line) ? std::string(line) : Windows1252ToUtf8(line);
+
+    std::string kept;
+    kept.reserve(decoded.size());
+    for (size_t i = 0; i < decoded.size();) {
+        const size_t at = i;
+        if (!IsControl(NextCodePoint(decoded, i)))
+            kept.append(decoded, at, i - at);
+    }
+    // Trimmed again after the cut, which may end on a space.
+    return std::string(TrimSpace(Utf8Prefix(TrimSpace(kept), maxBytes)));
+}

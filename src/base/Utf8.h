@@ -18,3 +18,15 @@ void AppendUtf8(std::string& out, uint32_t codePoint);
 // a UTF-8 sequence: what a fixed field of maxBytes bytes (its terminator not counted)
 // can take without cutting a character in two.
 std::string_view Utf8Prefix(std::string_view text, size_t maxBytes);
+
+// Windows-1252 text as UTF-8. Every byte is mapped: 0x80-0x9F by the Windows table (0x80
+// the euro sign, 0x92 the right single quote, ...), the five it leaves unassigned (0x81,
+// 0x8D, 0x8F, 0x90, 0x9D) to the C1 control of the same number, as Windows converts
+// them; every other byte to the code point of its value.
+std::string Windows1252ToUtf8(std::string_view text);
+
+// The title a playout program's text file names: its first line (up to the first CR or
+// LF), read as UTF-8, or as Windows-1252 when it is not valid UTF-8; a leading BOM
+// dropped, control characters (C0, DEL, C1) removed, surrounding white space trimmed, and
+// cut to at most maxBytes bytes on a character boundary. "" when nothing is left.
+std::string TitleLine(std::string_view fileText, size_t maxBytes);
