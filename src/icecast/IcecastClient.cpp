@@ -12,9 +12,9 @@ namespace {
 constexpr size_t kAnswerBytes = 2047;
 constexpr size_t kLoggedAnswerBytes = 200;
 constexpr size_t kTitleReadBytes = 1024;
-// The title connection runs on the caller's (GUI) thread: the whole exchange, from the
-// connect to the last byte of the answer, ends within this, so neither a silent server
-// nor one that trickles its answer can hold the window.
+// The whole title exchange, from the connect to the last byte of the answer, ends within
+// this, so neither a silent server nor one that trickles its answer can hold its caller
+// (a connection attempt, the title file's watcher, the title command).
 constexpr int kTitleTimeoutMs = 10000;
 
 std::string HostPort(const IcecastConfig& config)
@@ -193,6 +193,14 @@ bool IcecastClient::UpdateTitle(const std::string& title)
     // Without a source connection the last error already says why.
     if (!connected.load())
         return false;
+    const TitleUpdateResult result = SendTitleUpdate(config, title);
+    if (!result.sent)
+        SetLastError(result.reason);
+    return result.sent;
+}
+
+TitleUpdateResult SendTitleUpdate(const IcecastConfig& config, const std::string& title)
+{
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kTitleTimeoutMs);
     // What is left of the exchange's time, at least 1 ms (0 would mean no limit).
@@ -200,30 +208,42 @@ bool IcecastClient::UpdateTitle(const std::string& title)
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         return static_cast<int>(std::clamp<long long>(left, 0, kTitleTimeoutMs));
     };
+    TitleUpdateResult result;
     ServerLink titleSocket;
     if (!titleSocket.Open(config.host, config.port, config.tls, kTitleTimeoutMs)) {
         if (titleSocket.TcpResult() == ConnectResult::Connected)
-            SetLastError("Title not sent: " + titleSocket.TlsError());
+            result.reason = "Title not sent: " + titleSocket.TlsError();
         else
-            SetLastError("Title not sent: cannot connect to " + HostPort(config));
-        return false;
+            result.reason = "Title not sent: cannot connect to " + HostPort(config);
+        return result;
     }
     const std::string request = BuildMetadataRequest(config, title);
     int left = remainingMs();
     if (left > 0) {
         titleSocket.SetTimeouts(left, left);
         if (titleSocket.Send(request.data(), request.size()) != static_cast<int64_t>(request.size())) {
-            SetLastError("Title not sent: the request could not be written to " + HostPort(config));
-            return false;
+            result.reason = "Title not sent: the request could not be written to " + HostPort(config);
+            return result;
         }
     }
-    // The server closes after its answer (the request asks for it); the answer itself
-    // is not read. Each read may wait only for what is left of the bound.
-    char discard[kTitleReadBytes];
+    result.sent = true;
+    // The server closes after its answer (the request asks for it). Its start gives the
+    // verdict; the rest is drained. Each read may wait only for what is left of the bound.
+    std::string answer;
+    char chunk[kTitleReadBytes];
     while ((left = remainingMs()) > 0) {
         titleSocket.SetTimeouts(left, left);
-        if (titleSocket.Receive(discard, sizeof discard) <= 0)
+        const int64_t n = titleSocket.Receive(chunk, sizeof chunk);
+        if (n <= 0)
             break;
+        if (answer.size() < kAnswerBytes)
+            answer.append(chunk, static_cast<size_t>(std::min<int64_t>(n, kAnswerBytes - answer.size())));
     }
-    return true;
+    if (answer.empty()) {
+        result.reason = "Title update unanswered by " + HostPort(config);
+        return result;
+    }
+    result.status = ParseStatusCode(answer);
+    result.reason = TitleRefusalText(result.status, answer, WireMountPoint(config.mountPoint));
+    return result;
 }

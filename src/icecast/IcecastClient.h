@@ -8,6 +8,23 @@
 #include "icecast/IcecastConfig.h"
 #include "icecast/ServerLink.h"
 
+// How one title update ended.
+struct TitleUpdateResult {
+    // The request went out (and its answer was read until the server closed or the
+    // exchange's time was up).
+    bool sent = false;
+    // The answer's status, 0 when none came.
+    uint32_t status = 0;
+    // Why the title did not arrive ("Title not sent: ..." or "Title refused: ..."), or
+    // "" when the server took it (200).
+    std::string reason;
+};
+
+// Sets config's mount title through the admin interface on a short connection of its own
+// (TLS as config.tls says), with the source credentials; the whole exchange ends within
+// 10 s. It needs no source connection of ours: any source may hold the mount.
+TitleUpdateResult SendTitleUpdate(const IcecastConfig& config, const std::string& title);
+
 // The source side of one Icecast v2 mount: one TCP connection (with TLS over it when
 // config.tls says so) announced with the SOURCE request, then the raw ADTS byte stream
 // on it. Keeps a human-readable last outcome.

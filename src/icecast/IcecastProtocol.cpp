@@ -149,6 +149,20 @@ std::string HandshakeFailureText(uint32_t status, std::string_view answer, std::
     return "Unexpected server response";
 }
 
+std::string TitleRefusalText(uint32_t status, std::string_view answer, std::string_view mountPoint)
+{
+    if (status == 200)
+        return {};
+    if (status == 401 || status == 403)
+        return "Title refused: authentication failed (wrong username/password)";
+    // Icecast 2.4 answers an update for a mount without a source so.
+    if (status == 400 && answer.find("Source does not exist") != std::string_view::npos)
+        return "Title refused: no stream on " + std::string(mountPoint);
+    if (status != 0)
+        return "Title refused: HTTP " + std::to_string(status);
+    return "Title refused: unexpected server response";
+}
+
 bool IsTlsAnswer(std::string_view answer)
 {
     // Record type 21 (alert) or 22 (handshake), then major version 3.

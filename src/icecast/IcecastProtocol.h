@@ -32,6 +32,10 @@ std::string EncodeTitle(std::string_view title);
 // Icecast 2.4 takes the UTF-8 bytes for Latin-1.
 std::string BuildMetadataRequest(const IcecastConfig& config, std::string_view title);
 
+// Why the server did not take a title update, from its answer's status (ParseStatusCode)
+// and text: "" for 200. mountPoint is the requested one (WireMountPoint).
+std::string TitleRefusalText(uint32_t status, std::string_view answer, std::string_view mountPoint);
+
 // The connection test's reduced SOURCE request (user "source", no stream headers).
 std::string BuildTestRequest(std::string_view mount, std::string_view password);
 

@@ -261,6 +261,42 @@ TEST(IcecastClientLoopbackTest, TitleUpdateNeedsTheSourceConnection)
     EXPECT_EQ(server.Requests().size(), 1u) << "no title connection was made";
 }
 
+// A title update of its own (the title command's): no source connection needed, and
+// the server's verdict read from its answer.
+TEST(IcecastClientLoopbackTest, TitleUpdateReadsTheVerdict)
+{
+    const struct {
+        const char* answer;
+        uint32_t status;
+        const char* reason;
+    } cases[] = {
+        {"HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<iceresponse><return>1</return></iceresponse>", 200, ""},
+        {"HTTP/1.0 401 Authentication Required\r\n\r\nYou need to authenticate\r\n", 401,
+         "Title refused: authentication failed (wrong username/password)"},
+        {"HTTP/1.0 400 Bad Request\r\n\r\n<b>Source does not exist</b>", 400, "Title refused: no stream on /live"},
+    };
+    for (const auto& c : cases) {
+        LoopbackServer server(ServeAndClose(c.answer));
+        const IcecastConfig config = LoopbackConfig(server.Port(), "live");
+        const TitleUpdateResult result = SendTitleUpdate(config, "Caf\u00E9");
+        EXPECT_TRUE(result.sent);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.reason, c.reason);
+        ASSERT_TRUE(server.WaitFinished(1, 5000));
+        EXPECT_EQ(server.Requests().at(0), BuildMetadataRequest(config, "Caf\u00E9"));
+    }
+
+    LoopbackServer silent([](LoopbackPeer& peer, int) { peer.ReadRequest(); });
+    const TitleUpdateResult unanswered = SendTitleUpdate(LoopbackConfig(silent.Port()), "x");
+    EXPECT_TRUE(unanswered.sent);
+    EXPECT_EQ(unanswered.reason, "Title update unanswered by 127.0.0.1:" + std::to_string(silent.Port()));
+
+    const uint16_t closed = ClosedLoopbackPort();
+    const TitleUpdateResult refused = SendTitleUpdate(LoopbackConfig(closed), "x");
+    EXPECT_FALSE(refused.sent);
+    EXPECT_EQ(refused.reason, "Title not sent: cannot connect to 127.0.0.1:" + std::to_string(closed));
+}
+
 TEST(IcecastClientLoopbackTest, RefusedAndUnresolvable)
 {
     IcecastClient client;

@@ -212,4 +212,24 @@ TEST(IcecastProtocolTest, HandshakeFailureTexts)
         EXPECT_EQ(HandshakeFailureText(c.status, c.answer, "/live"), c.text) << c.answer;
 }
 
+// The title command prints these; the engine logs them.
+TEST(IcecastProtocolTest, TitleRefusalTexts)
+{
+    const struct {
+        uint32_t status;
+        const char* answer;
+        const char* text;
+    } cases[] = {
+        {200, "HTTP/1.0 200 OK\r\n\r\n<iceresponse><return>1</return></iceresponse>", ""},
+        {401, "HTTP/1.0 401 Authentication Required\r\n\r\n",
+         "Title refused: authentication failed (wrong username/password)"},
+        {403, "HTTP/1.0 403 Forbidden\r\n\r\n", "Title refused: authentication failed (wrong username/password)"},
+        {400, "HTTP/1.0 400 Bad Request\r\n\r\n<b>Source does not exist</b>", "Title refused: no stream on /live"},
+        {400, "HTTP/1.0 400 Bad Request\r\n\r\n<b>Source is not available</b>", "Title refused: HTTP 400"},
+        {0, "HHHH", "Title refused: unexpected server response"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TitleRefusalText(c.status, c.answer, "/live"), c.text) << c.answer;
+}
+
 } // namespace
