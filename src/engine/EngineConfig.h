@@ -16,6 +16,9 @@ struct EngineConfig {
     IcecastConfig server;
     ProcessingParams processing;
     DeviceChoice device;
+    // A playout program's text file whose first line is the stream's title; "" for the
+    // stream name alone.
+    std::string titleFile;
     // The server port as the settings hold it, before it is narrowed into server.port;
     // 0 when none is given. Outside 1..65535 the start is refused (ServerPortProblem),
     // so that a hand-written 99999 never connects to some other port.

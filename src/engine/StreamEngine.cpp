@@ -32,6 +32,7 @@ StreamEngine::StreamEngine()
 
 StreamEngine::~StreamEngine()
 {
+    titleWatcher.Stop();
     Stop();
     // A failed start leaves the sender parked on the open queue: Stop joins it
     // whenever it runs; an engine that never reached Stop joins it here.
@@ -129,8 +130,14 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
         return Fail("Failed to connect to Icecast server: " + client->LastError());
     }
     // A title that does not arrive leaves the stream as it is; the log says why.
-    if (!server.streamName.empty() && !client->UpdateTitle(server.streamName))
-        LogLine("Engine", client->LastError());
+    titleFollower = TitleFollower(server.streamName);
+    const std::string title =
+        config.titleFile.empty() ? server.streamName : titleFollower.First(ReadTitleFile(config.titleFile));
+    if (!title.empty()) {
+        const TitleUpdateResult sent = SendTitleUpdate(server, title);
+        if (!sent.reason.empty())
+            LogLine("Engine", sent.reason);
+    }
 
     Publish(EngineState::Idle, "Engine initialized successfully");
     return true;
@@ -164,7 +171,22 @@ bool StreamEngine::Start()
                                         [this] { OnCaptureEnded(); });
     if (!started)
         return Fail("Failed to start audio capture");
+    if (!config.titleFile.empty())
+        StartTitleWatcher();
     return true;
+}
+
+void StreamEngine::StartTitleWatcher()
+{
+    // The watcher's sends may outlive this engine by a few seconds (TitleWatcher::Stop):
+    // they own a copy of the server's parameters.
+    const auto send = [server = config.server](const std::string& title) {
+        const TitleUpdateResult sent = SendTitleUpdate(server, title);
+        LogLine("Engine", sent.reason.empty() ? "Title: " + title : sent.reason);
+    };
+    const auto onAir = [this] { return state.load() == EngineState::Streaming; };
+    if (!titleWatcher.Start(config.titleFile, titleFollower, send, onAir))
+        LogLine("Engine", "The title file is not followed: no thread for it");
 }
 
 void StreamEngine::Stop()
@@ -173,6 +195,7 @@ void StreamEngine::Stop()
     if (current == EngineState::Idle || current == EngineState::Stopped)
         return;
     stopRequested = true;
+    titleWatcher.Stop();
     if (capture && capture->Running())
         capture->Stop();
     if (encoder) {

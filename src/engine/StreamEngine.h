@@ -14,6 +14,7 @@
 #include "encoder/FrameSink.h"
 #include "engine/EngineConfig.h"
 #include "engine/EngineState.h"
+#include "engine/TitleWatcher.h"
 #include "icecast/SendQueue.h"
 
 class AudioCapture;
@@ -101,6 +102,7 @@ private:
     void OnStreamFrame(const uint8_t* frame, uint64_t size);
     void OnCaptureEnded();
     void SenderLoop();
+    void StartTitleWatcher();
 
     EngineConfig config;
     std::atomic<EngineState> state{EngineState::Idle};
@@ -127,4 +129,8 @@ private:
     float soundThreshold = 0.0f;
     uint32_t streamRate = 0;
     FrameSink streamFrameSink;
+    // With a title file: what the connection's title was, and the file's watcher, which
+    // sends the later ones.
+    TitleFollower titleFollower;
+    TitleWatcher titleWatcher;
 };
