@@ -89,6 +89,7 @@ int RunSettingsCommand(const std::vector<std::string>& arguments)
     PrintValue("tlsEnabled", s.server.tls.enabled);
     PrintValue("tlsCaFile", s.server.tls.caFile);
     PrintValue("tlsFingerprint", s.server.tls.fingerprint);
+    PrintValue("titleFile", s.titleFile);
     PrintValue("contentCode", static_cast<long long>(s.server.contentCode));
     PrintValue("streamBitrate", static_cast<long long>(s.server.streamBitrate));
     PrintValue("streamSampleRate", static_cast<long long>(s.server.streamSampleRate));

@@ -137,6 +137,7 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
     server.tls.enabled = store.GetBool("Icecast", "tlsEnabled", false);
     server.tls.caFile = store.GetString("Icecast", "tlsCaFile", "");
     server.tls.fingerprint = store.GetString("Icecast", "tlsFingerprint", "");
+    stream.titleFile = store.GetString("Icecast", "titleFile", "");
 
     ResolveInputDevice({store.GetInt("Audio", "deviceIndex", -1), store.GetString("Audio", "deviceEndpointId", "")},
                        devices, defaultId, settings);

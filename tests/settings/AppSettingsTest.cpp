@@ -45,6 +45,7 @@ TEST(AppSettingsTest, EmptyStoreGivesTheDefaults)
     EXPECT_FALSE(e.server.tls.enabled);
     EXPECT_EQ(e.server.tls.caFile, "");
     EXPECT_EQ(e.server.tls.fingerprint, "");
+    EXPECT_EQ(e.titleFile, "");
     EXPECT_EQ(e.device.position, -1);
     EXPECT_EQ(s.inputDeviceName, "(Default)");
     EXPECT_EQ(s.statusAddress, "");
@@ -329,6 +330,33 @@ TEST(AppSettingsTest, DeadAirKeysAreReadHeldAndKeptInTheSettingsFile)
     ApplyStoredSettings(again, settings, {});
     EXPECT_EQ(settings.stream.silenceSeconds, 0);
     EXPECT_EQ(settings.stream.silenceThresholdDb, -45);
+}
+
+// titleFile under [Icecast], as written (spaces and non-ASCII kept), through the import
+// and config.dat; a file from before it follows no file.
+TEST(AppSettingsTest, TitleFileIsReadAndKeptInTheSettingsFile)
+{
+    EXPECT_EQ(Apply("[Icecast]\nhost=radio.example\n").stream.titleFile, "");
+    EXPECT_EQ(Apply("[Icecast]\ntitleFile = C:\\Play Out\\now.txt\n").stream.titleFile, "C:\\Play Out\\now.txt");
+    EXPECT_EQ(Apply("[System]\ntitleFile=/tmp/x\n").stream.titleFile, "");
+
+    TempDir dir;
+    WriteFileBytes(dir.File("config.ini"), "[Icecast]\ntitleFile=/srv/m\xC3\xBCsik/now playing.txt\n");
+    SettingsStore imported;
+    ASSERT_TRUE(imported.LoadSettingsFile(dir.File("config.dat")));
+    std::filesystem::remove(dir.File("config.ini"));
+    SettingsStore reloaded;
+    ASSERT_TRUE(reloaded.LoadSettingsFile(dir.File("config.dat")));
+    AppSettings settings;
+    ApplyStoredSettings(reloaded, settings, {});
+    EXPECT_EQ(settings.stream.titleFile, "/srv/m\xC3\xBCsik/now playing.txt");
+
+    reloaded.SetString("Icecast", "titleFile", "");
+    ASSERT_TRUE(reloaded.SaveSettingsFile(dir.File("config.dat")));
+    SettingsStore again;
+    ASSERT_TRUE(again.LoadSettingsFile(dir.File("config.dat")));
+    ApplyStoredSettings(again, settings, {});
+    EXPECT_EQ(settings.stream.titleFile, "");
 }
 
 } // namespace

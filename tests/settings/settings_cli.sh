@@ -15,6 +15,7 @@ password = top-secret-word
 streamName = Morning Show
 tlsEnabled = yes
 tlsCaFile = /srv/our ca.pem
+titleFile = /srv/play out/now playing.txt
 [Encoder]
 heVersion = 0
 bitrate = 128000
@@ -55,10 +56,11 @@ expect "deviceIndex=-1"
 expect "tlsEnabled=true"
 expect "tlsCaFile=/srv/our ca.pem"
 expect "tlsFingerprint="
+expect "titleFile=/srv/play out/now playing.txt"
 expect "silenceSeconds=8"
 expect "silenceThresholdDb=-50"
 [ "$(head -n 1 <<<"$out")" = "sampleRate=48000" ] || fail "first line is not sampleRate"
-[ "$(wc -l <<<"$out")" -eq 48 ] || fail "expected 48 lines, got $(wc -l <<<"$out")"
+[ "$(wc -l <<<"$out")" -eq 49 ] || fail "expected 49 lines, got $(wc -l <<<"$out")"
 grep -q $'\r' <<<"$out" && fail "carriage returns in the output"
 
 # Later edits of config.ini are ignored while config.dat reads.
