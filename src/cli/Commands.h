@@ -17,3 +17,4 @@ int RunEncodeCommand(const std::vector<std::string>& args);
 int RunDevicesCommand(const std::vector<std::string>& args);
 int RunMeterCommand(const std::vector<std::string>& args);
 int RunStreamCommand(const std::vector<std::string>& args);
+int RunTitleCommand(const std::vector<std::string>& args);

@@ -24,6 +24,7 @@ constexpr Command kCommands[] = {
     {"devices", "devices", RunDevicesCommand},
     {"meter", "meter [--config DIR] [--seconds N]", RunMeterCommand},
     {"stream", "stream [--config DIR] [--seconds N] [--probe-target ADDRESS:PORT]", RunStreamCommand},
+    {"title", "title [--config DIR] TEXT", RunTitleCommand},
 };
 
 void PrintUsage(FILE* out)
