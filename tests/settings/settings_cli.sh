@@ -26,6 +26,8 @@ agcEnabled = YES
 channels = 1
 [System]
 silenceSeconds = 8
+recordEnabled = yes
+recordFolder = /srv/the archive
 INI
 
 out="$("${cli[@]}" settings --config "$dir")"
@@ -57,8 +59,11 @@ expect "tlsCaFile=/srv/our ca.pem"
 expect "tlsFingerprint="
 expect "silenceSeconds=8"
 expect "silenceThresholdDb=-50"
+expect "recordEnabled=true"
+expect "recordFolder=/srv/the archive"
+expect "recordSplitMinutes=60"
 [ "$(head -n 1 <<<"$out")" = "sampleRate=48000" ] || fail "first line is not sampleRate"
-[ "$(wc -l <<<"$out")" -eq 48 ] || fail "expected 48 lines, got $(wc -l <<<"$out")"
+[ "$(wc -l <<<"$out")" -eq 51 ] || fail "expected 51 lines, got $(wc -l <<<"$out")"
 grep -q $'\r' <<<"$out" && fail "carriage returns in the output"
 
 # Later edits of config.ini are ignored while config.dat reads.
