@@ -210,7 +210,13 @@ bool ArchiveRecorder::OpenFile()
                                    std::chrono::duration<double>(streamSeconds));
     const std::string stem = ArchiveFileStem(options.mountPoint, LocalCalendarTime(std::chrono::system_clock::to_time_t(start)));
     for (int attempt = 1; attempt <= kNameAttempts; ++attempt) {
-        const std::string name = stem + (attempt == 1 ? "" : "_" + std::to_string(attempt)) + ".aac";
+        // Appended piece by piece: GCC 12 warns falsely about operator+ here at -O3.
+        std::string name = stem;
+        if (attempt > 1) {
+            name += '_';
+            name += std::to_string(attempt);
+        }
+        name += ".aac";
         if (file.Create(folder / Utf8Path(name))) {
             fileSeconds = 0.0;
             LogLine("Engine", "Recording to " + name);

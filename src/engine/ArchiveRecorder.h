@@ -69,7 +69,6 @@ public:
     // After the last frame: writes what is buffered, closes the file, ends the thread.
     void Finish();
 
-    bool Recording() const { return running && !stopped.load(); }
     // "" while recording goes well, else the RecordingStoppedText.
     std::string Problem() const;
 
