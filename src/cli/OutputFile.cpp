@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "base/ExecutablePath.h"
+#include "base/NewFile.h"
 
 namespace {
 
@@ -68,4 +69,12 @@ bool CreateTemporaryBeside(const std::filesystem::path& target, std::filesystem:
     }
     error = "cannot create a temporary file beside it";
     return false;
+}
+
+bool CreateNewFile(const std::filesystem::path& path, bool& alreadyExists)
+{
+    NewFile file;
+    const bool created = file.Create(path);
+    alreadyExists = file.AlreadyExisted();
+    return created;
 }

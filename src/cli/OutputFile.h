@@ -18,5 +18,5 @@ bool ResolveOutputFile(const std::string& out, std::filesystem::path& target, st
 bool CreateTemporaryBeside(const std::filesystem::path& target, std::filesystem::path& temporary, std::string& error);
 
 // Creates path as a new empty file, failing when anything exists there already.
-// alreadyExists tells that case apart from other failures. Platform file.
+// alreadyExists tells that case apart from other failures.
 bool CreateNewFile(const std::filesystem::path& path, bool& alreadyExists);

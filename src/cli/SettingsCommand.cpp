@@ -102,6 +102,10 @@ int RunSettingsCommand(const std::vector<std::string>& arguments)
     PrintValue("minimizeToTray", settings.minimizeToTray);
     PrintValue("silenceSeconds", static_cast<long long>(s.silenceSeconds));
     PrintValue("silenceThresholdDb", static_cast<long long>(s.silenceThresholdDb));
+    PrintValue("recordEnabled", s.recordEnabled);
+    // As stored: the default, "", follows the settings file wherever it is copied.
+    PrintValue("recordFolder", store.GetString("System", "recordFolder", ""));
+    PrintValue("recordSplitMinutes", static_cast<long long>(s.recordSplitMinutes));
     PrintProcessing(s.processing);
     return kExitOk;
 }

@@ -103,6 +103,12 @@ std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const A
     // While the stream is being built or rebuilt, say so and when.
     if (s.reconnectCountdown > 0 || s.statusText.rfind("Reconnect", 0) == 0 || s.statusText == "Connecting...")
         line += " | " + s.statusText;
+    // The stream goes on when its archive fails; the line says that recording stopped.
+    if (engine) {
+        const std::string recording = engine->RecordingProblem();
+        if (!recording.empty())
+            line += " | " + recording;
+    }
     return line;
 }
 

@@ -27,4 +27,9 @@ struct EngineConfig {
     // off), and the threshold in whole dBFS.
     int32_t silenceSeconds = 20;
     int32_t silenceThresholdDb = -50;
+    // Archive recording: on or off, the folder (UTF-8, resolved: never empty while on)
+    // and the minutes of sound per file (0: one file per connection).
+    bool recordEnabled = false;
+    std::string recordFolder;
+    int32_t recordSplitMinutes = 60;
 };

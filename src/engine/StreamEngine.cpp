@@ -40,6 +40,8 @@ StreamEngine::~StreamEngine()
         queue.Close();
         sender.join();
     }
+    if (recorder)
+        recorder->Finish();
     capture.reset();
     encoder.reset();
     client.reset();
@@ -159,6 +161,12 @@ bool StreamEngine::Start()
     lastSound.store(startTime.time_since_epoch().count());
     soundThreshold = DeadAirThreshold(config.silenceThresholdDb);
     queue.Reset();
+    // A file per connection: this engine's recorder starts with its first frame.
+    if (config.recordEnabled) {
+        recorder = std::make_unique<ArchiveRecorder>();
+        recorder->Start({config.recordFolder, config.server.mountPoint,
+                        static_cast<int64_t>(std::max<int32_t>(config.recordSplitMinutes, 0)) * 60});
+    }
     try {
         sender = std::thread([this] { SenderLoop(); });
     } catch (const std::system_error&) {
@@ -200,9 +208,15 @@ void StreamEngine::Stop()
         capture->Stop();
     if (encoder) {
         // The capture thread has ended, so this is the only writer left.
-        encoder->Flush([this](const uint8_t* frame, uint64_t size) { queue.Write(frame, size); });
+        encoder->Flush([this](const uint8_t* frame, uint64_t size) {
+            if (queue.Write(frame, size) && recorder)
+                recorder->Write(frame, size);
+        });
     }
     queue.Close();
+    // The archive ends with the encoder's last frame, as the listeners hear it.
+    if (recorder)
+        recorder->Finish();
     if (sender.joinable())
         sender.join();
     if (client)
@@ -300,8 +314,11 @@ float UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, 
 
 void StreamEngine::OnStreamFrame(const uint8_t* frame, uint64_t size)
 {
-    if (queue.Write(frame, size))
+    if (queue.Write(frame, size)) {
+        if (recorder)
+            recorder->Write(frame, size);
         return;
+    }
     // A send may hold the connection for seconds; the capture thread must never wait on
     // the network, so it breaks the connection off and the sender closes it.
     if (state.load() == EngineState::Streaming) {

@@ -11,6 +11,7 @@
 #include "audio/PendingParams.h"
 #include "audio/ProcessingChain.h"
 #include "audio/Resampler.h"
+#include "engine/ArchiveRecorder.h"
 #include "encoder/FrameSink.h"
 #include "engine/EngineConfig.h"
 #include "engine/EngineState.h"
@@ -49,7 +50,7 @@ struct StreamStats {
 
 // The pipeline of one stream attempt: capture, processing, meters, resampling, AAC
 // encoding, the send queue and a sender thread writing to the Icecast source
-// connection. It never reconnects by itself; supervision makes a new engine instead.
+// connection, and the archive recorder beside it. It never reconnects by itself; supervision makes a new engine instead.
 class StreamEngine {
 public:
     static constexpr uint64_t kSendChunkBytes = 4096;
@@ -82,6 +83,8 @@ public:
     {
         return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(lastSound.load()));
     }
+    // Why the archive recording of this stream stopped; "" while it records or is off.
+    std::string RecordingProblem() const { return recorder ? recorder->Problem() : std::string(); }
     // Replaces the processing parameters of a running stream; filter states carry on.
     void UpdateProcessing(const ProcessingParams& params);
 
@@ -133,4 +136,7 @@ private:
     // sends the later ones.
     TitleFollower titleFollower;
     TitleWatcher titleWatcher;
+    // The frames that went into the send queue, archived when recording is on; made by
+    // Start, before the capture thread runs.
+    std::unique_ptr<ArchiveRecorder> recorder;
 };

@@ -4,7 +4,8 @@
 #include <chrono>
 #include <cstring>
 
-SendQueue::SendQueue() : storage(new uint8_t[kCapacity]())
+SendQueue::SendQueue(uint64_t capacityBytes)
+    : storage(new uint8_t[capacityBytes]()), capacity(capacityBytes)
 {
 }
 

@@ -8,13 +8,13 @@
 // Byte ring between the audio thread, which appends whole ADTS frames, and the sender
 // thread, which takes chunks for the socket. The producer never waits: a frame that
 // does not fit is refused whole. The consumer waits in bounded steps so that it can
-// notice a stop.
+// notice a stop. The archive recorder keeps a larger one of its own.
 class SendQueue {
 public:
     static constexpr uint64_t kCapacity = 40960;
     static constexpr int kTakeWaitMs = 50;
 
-    SendQueue();
+    explicit SendQueue(uint64_t capacityBytes = kCapacity);
     SendQueue(const SendQueue&) = delete;
     SendQueue& operator=(const SendQueue&) = delete;
 
@@ -32,7 +32,7 @@ public:
 
 private:
     std::unique_ptr<uint8_t[]> storage;
-    uint64_t capacity = kCapacity;
+    uint64_t capacity;
     uint64_t readIndex = 0;
     uint64_t writeIndex = 0;
     uint64_t count = 0;

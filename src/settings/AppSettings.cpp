@@ -110,6 +110,11 @@ int32_t SettleSilenceThresholdDb(int32_t stored)
     return std::clamp<int32_t>(stored, -120, 0);
 }
 
+std::string RecordFolder(const std::string& stored, const std::string& settingsFolder)
+{
+    return stored.empty() ? settingsFolder + "recordings" : stored;
+}
+
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
                          const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId)
 {
@@ -146,6 +151,10 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
     settings.minimizeToTray = store.GetBool("System", "minimizeToTray", false);
     stream.silenceSeconds = SettleSilenceSeconds(store.GetInt("System", "silenceSeconds", 20));
     stream.silenceThresholdDb = SettleSilenceThresholdDb(store.GetInt("System", "silenceThresholdDb", -50));
+    stream.recordEnabled = store.GetBool("System", "recordEnabled", false);
+    stream.recordFolder = RecordFolder(store.GetString("System", "recordFolder", ""), store.Folder());
+    // A negative length, which no file can have, is read as one file per connection.
+    stream.recordSplitMinutes = std::max<int32_t>(store.GetInt("System", "recordSplitMinutes", 60), 0);
 
     ReadStoredProcessing(store, stream.processing);
     DeriveStreamSettings(settings);

@@ -24,6 +24,10 @@ struct AppSettings {
 int32_t SettleSilenceSeconds(int32_t stored);
 int32_t SettleSilenceThresholdDb(int32_t stored);
 
+// The archive's folder: the stored recordFolder, or "" for the folder "recordings"
+// beside the settings file (settingsFolder ends with its separator, or is "").
+std::string RecordFolder(const std::string& stored, const std::string& settingsFolder);
+
 // The part of settings that stream supervision reads.
 inline SupervisedSettings Supervised(const AppSettings& settings)
 {

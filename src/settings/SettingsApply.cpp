@@ -28,6 +28,8 @@ void WriteStore(const SettingsDialogData& d, SettingsStore& store)
     store.SetBool("System", "autoStartEncode", d.autoStartEncode);
     store.SetBool("System", "persistentEncoding", d.persistentEncoding);
     store.SetBool("System", "minimizeToTray", d.minimizeToTray);
+    store.SetBool("System", "recordEnabled", d.recordEnabled);
+    store.SetString("System", "recordFolder", DialogText(d.recordFolder));
     ForEachStoredProcessingField(
         [&store](const StoredProcessingField& field, const auto& value) {
             if constexpr (std::is_same_v<std::remove_cvref_t<decltype(value)>, bool>)
@@ -76,6 +78,8 @@ void FillDialogData(const SettingsStore& store, const AppSettings& settings, Set
     d.autoStartEncode = store.GetBool("System", "autoStartEncode", false);
     d.persistentEncoding = store.GetBool("System", "persistentEncoding", false);
     d.minimizeToTray = store.GetBool("System", "minimizeToTray", false);
+    d.recordEnabled = store.GetBool("System", "recordEnabled", false);
+    CopyDialogText(d.recordFolder, store.GetString("System", "recordFolder", ""));
 
     ReadStoredProcessing(store, d);
     d.agcTargetDb = kAgcTargetDb;
@@ -114,5 +118,7 @@ void ReadBackDialogData(const SettingsDialogData& d, SettingsStore& store, AppSe
                                  stream.processing, d);
     settings.persistentEncoding = d.persistentEncoding;
     settings.minimizeToTray = d.minimizeToTray;
+    stream.recordEnabled = d.recordEnabled;
+    stream.recordFolder = RecordFolder(DialogText(d.recordFolder), store.Folder());
     DeriveStreamSettings(settings);
 }

@@ -55,6 +55,10 @@ struct SettingsDialogData {
     bool codecPreEnabled;
     bool previewEnabled;
     int32_t previewOutputDevice;
+    // Archive recording: the switch and the folder as stored ("" for the folder
+    // "recordings" beside the settings file).
+    bool recordEnabled;
+    char recordFolder[512];
 };
 
 // Every byte zero, padding included, so that two records compare with memcmp.
@@ -71,6 +75,7 @@ inline constexpr size_t kMountPointBytes = sizeof(SettingsDialogData::mountPoint
 inline constexpr size_t kPasswordBytes = sizeof(SettingsDialogData::password) - 1;
 inline constexpr size_t kStreamNameBytes = sizeof(SettingsDialogData::streamName) - 1;
 inline constexpr size_t kAddressBytes = sizeof(SettingsDialogData::address) - 1;
+inline constexpr size_t kRecordFolderBytes = sizeof(SettingsDialogData::recordFolder) - 1;
 
 // Copies at most N - 1 bytes, never cutting a UTF-8 character in two, and terminates.
 template <size_t N>

@@ -49,11 +49,12 @@ int32_t ParseStoredInt(const std::string& text, int32_t fallback)
 
 bool SettingsStore::LoadSettingsFile(const std::string& path)
 {
+    folder = DirectoryOf(path);
     std::string image;
     if (ReadRegularFile(path, image) && image.size() > kSettingsHeaderSize && DecodeSettingsFile(image, *this))
         return true;
 
-    const std::string iniPath = DirectoryOf(path) + "config.ini";
+    const std::string iniPath = folder + "config.ini";
     if (!IniFile::Parse(iniPath, *this))
         return false;
     SaveSettingsFile(path);

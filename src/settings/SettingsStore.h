@@ -28,11 +28,14 @@ public:
     const Sections& GetSections() const { return sections; }
     Sections& GetSections() { return sections; }
     void Clear() { sections.clear(); }
+    // The folder of the settings file last loaded, with its separator ("" before any).
+    const std::string& Folder() const { return folder; }
 
 private:
     const std::string* Find(const std::string& section, const std::string& key) const;
 
     Sections sections;
+    std::string folder;
 };
 
 // The whole content of the regular file at path. False, without waiting and without

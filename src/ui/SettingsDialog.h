@@ -28,6 +28,7 @@ constexpr int IDC_START_MINIMIZED = 1017;
 constexpr int IDC_ENCODE_ON_LAUNCH = 1018;
 constexpr int IDC_AUTO_RECONNECT = 1019;
 constexpr int IDC_MINIMIZE_TO_TRAY = 1020;
+constexpr int IDC_RECORD = 1021;
 constexpr int IDC_SHOW_PASSWORD = 1023;
 constexpr int IDC_GAIN_SWITCH = 1024;
 constexpr int IDC_AGC_SWITCH = 1025;
@@ -46,6 +47,7 @@ constexpr int IDC_AGC_SLIDER = 1037;
 constexpr int IDC_COMP_SLIDER = 1038;
 constexpr int IDC_LAMPS_INPUT = 1039;
 constexpr int IDC_LAMPS_OUTPUT = 1040;
+constexpr int IDC_RECORD_FOLDER = 1052;
 
 // Runs the dialog modally over owner on data. True when the user pressed OK (data then
 // holds the new values); false for Cancel, Escape or closing. The dialog live-applies

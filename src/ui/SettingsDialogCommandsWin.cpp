@@ -23,6 +23,7 @@ void SaveInto(SettingsDialogData& d)
     CopyDialogText(d.password, WindowTextUtf8(s.password));
     CopyDialogText(d.streamName, WindowTextUtf8(s.metadata));
     CopyDialogText(d.streamGenre, "");
+    CopyDialogText(d.recordFolder, WindowTextUtf8(s.recordFolder));
 
     const int choice = ComboIndex(s.bitrate);
     const uint32_t kbps = choice >= 0 && static_cast<size_t>(choice) < kBitrateChoices.size()
@@ -101,8 +102,11 @@ void InputChanged()
 void LimitToField(int id)
 {
     DialogState& s = *state;
-    HWND edit = id == IDC_ADDRESS ? s.address : id == IDC_PASSWORD ? s.password : s.metadata;
-    const size_t limit = id == IDC_ADDRESS ? kAddressBytes : id == IDC_PASSWORD ? kPasswordBytes : kStreamNameBytes;
+    HWND edit = id == IDC_ADDRESS ? s.address : id == IDC_PASSWORD ? s.password : id == IDC_RECORD_FOLDER ? s.recordFolder : s.metadata;
+    const size_t limit = id == IDC_ADDRESS           ? kAddressBytes
+                         : id == IDC_PASSWORD        ? kPasswordBytes
+                         : id == IDC_RECORD_FOLDER ? kRecordFolderBytes
+                                                   : kStreamNameBytes;
     const std::string text = WindowTextUtf8(edit);
     if (text.size() <= limit)
         return;
@@ -183,6 +187,10 @@ void OnCommand(HWND window, int id, int code)
             LimitToField(id);
             FieldCheck();
         }
+        break;
+    case IDC_RECORD_FOLDER:
+        if (code == EN_CHANGE)
+            LimitToField(id);
         break;
     case IDC_OK:
         if (!AddressUsable())

@@ -43,6 +43,7 @@ inline constexpr SwitchField kSwitchFields[] = {
     {IDC_ENCODE_ON_LAUNCH, &SettingsDialogData::autoStartEncode},
     {IDC_AUTO_RECONNECT, &SettingsDialogData::persistentEncoding},
     {IDC_MINIMIZE_TO_TRAY, &SettingsDialogData::minimizeToTray},
+    {IDC_RECORD, &SettingsDialogData::recordEnabled},
     {IDC_GAIN_SWITCH, &SettingsDialogData::gainEnabled},
     {IDC_AGC_SWITCH, &SettingsDialogData::agcEnabled},
     {IDC_COMP_SWITCH, &SettingsDialogData::compEnabled},
@@ -79,6 +80,7 @@ struct DialogState {
     bool result = false;
 
     HWND address = nullptr, password = nullptr, metadata = nullptr, showPassword = nullptr;
+    HWND recordFolder = nullptr;
     HWND bitrate = nullptr, channels = nullptr, input = nullptr, output = nullptr, formatLine = nullptr;
     HWND gainLabel = nullptr, agcLabel = nullptr, compLabel = nullptr, aboutCaption = nullptr;
     std::array<HWND, 3> dotWindows{};

@@ -31,6 +31,14 @@ void CreateSystemTab()
     AddSwitch(0, IDC_START_MINIMIZED, 32, 112, L"Start minimized", 74, 150);
     AddSwitch(0, IDC_AUTO_RECONNECT, 240, 112, L"Auto reconnect", 282, 150);
     AddSwitch(0, IDC_MINIMIZE_TO_TRAY, 32, 142, L"Minimize to tray", 74, 150);
+    // Archive recording: the switch in the free place beside the tray's, the folder on a
+    // row of its own below, as wide as the server tab's edits.
+    AddSwitch(0, IDC_RECORD, 240, 142, L"Record", 282, 150);
+    DialogState& s = *state;
+    AddTo(0, MakeLabel(s.window, L"Folder:", 32, 180, 60, 18));
+    s.recordFolder = MakeEdit(s.window, IDC_RECORD_FOLDER, DialogText(s.data->recordFolder), 100, 178, 316, 22, false);
+    SetPlaceholder(s.recordFolder, L"recordings beside the settings");
+    AddTo(0, s.recordFolder);
 }
 
 // A server tab row at y: caption, an edit with its placeholder, and the status dot

@@ -53,6 +53,9 @@ TEST(AppSettingsTest, EmptyStoreGivesTheDefaults)
     EXPECT_FALSE(s.minimizeToTray);
     EXPECT_EQ(s.stream.silenceSeconds, 20);
     EXPECT_EQ(s.stream.silenceThresholdDb, -50);
+    EXPECT_FALSE(e.recordEnabled);
+    EXPECT_EQ(e.recordFolder, "recordings"); // no settings file: beside the working folder
+    EXPECT_EQ(e.recordSplitMinutes, 60);
 
     const ProcessingParams& p = e.processing;
     EXPECT_FALSE(p.hpfEnabled || p.gateEnabled || p.gainEnabled || p.agcEnabled || p.compEnabled ||
@@ -357,6 +360,44 @@ TEST(AppSettingsTest, TitleFileIsReadAndKeptInTheSettingsFile)
     ASSERT_TRUE(again.LoadSettingsFile(dir.File("config.dat")));
     ApplyStoredSettings(again, settings, {});
     EXPECT_EQ(settings.stream.titleFile, "");
+}
+
+// The recording keys of [System]: as read, the folder beside the settings file when none
+// is given, a negative split read as one file per connection; kept through config.dat.
+TEST(AppSettingsTest, RecordingKeysAreReadAndTheDefaultFolderFollowsTheSettingsFile)
+{
+    const struct {
+        const char* ini;
+        bool enabled;
+        const char* folder;
+        int32_t splitMinutes;
+    } cases[] = {
+        {"[System]\npersistentEncoding=true\n", false, "recordings", 60},
+        {"[System]\nrecordEnabled=true\nrecordFolder=D:\\Archive\nrecordSplitMinutes=15\n", true, "D:\\Archive", 15},
+        {"[System]\nrecordEnabled = yes\nrecordFolder =\nrecordSplitMinutes = 0\n", true, "recordings", 0},
+        {"[System]\nrecordSplitMinutes=-5\n", false, "recordings", 0},
+        {"[System]\nrecordSplitMinutes=hourly\n", false, "recordings", 60},
+        {"[DSP]\nrecordEnabled=true\n", false, "recordings", 60},
+    };
+    for (const auto& c : cases) {
+        const EngineConfig s = Apply(c.ini).stream;
+        EXPECT_EQ(s.recordEnabled, c.enabled) << c.ini;
+        EXPECT_EQ(s.recordFolder, c.folder) << c.ini;
+        EXPECT_EQ(s.recordSplitMinutes, c.splitMinutes) << c.ini;
+    }
+
+    TempDir dir;
+    WriteFileBytes(dir.File("config.ini"), "[System]\nrecordEnabled=true\nrecordSplitMinutes=30\n");
+    SettingsStore imported;
+    ASSERT_TRUE(imported.LoadSettingsFile(dir.File("config.dat")));
+    std::filesystem::remove(dir.File("config.ini"));
+    SettingsStore reloaded;
+    ASSERT_TRUE(reloaded.LoadSettingsFile(dir.File("config.dat")));
+    AppSettings settings;
+    ApplyStoredSettings(reloaded, settings, {});
+    EXPECT_TRUE(settings.stream.recordEnabled);
+    EXPECT_EQ(settings.stream.recordFolder, dir.File("recordings"));
+    EXPECT_EQ(settings.stream.recordSplitMinutes, 30);
 }
 
 } // namespace

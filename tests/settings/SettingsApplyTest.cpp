@@ -319,4 +319,37 @@ TEST(SettingsApplyTest, TlsSurvivesTheDialogThroughTheAddress)
     EXPECT_EQ(v6.settings.statusAddress, "[::1]:8000/live");
 }
 
+// The dialog's "Record" switch and folder: filled from the store as written (an empty
+// folder stays empty, meaning the default), taken back into the store and into the
+// stream, the default resolved beside the settings file; the split length, which the
+// dialog does not show, stays as stored.
+TEST(SettingsApplyTest, RecordingSwitchAndFolderRoundTrip)
+{
+    Loaded l = Load("[System]\nrecordSplitMinutes=15\n");
+    SettingsDialogData d;
+    FillDialogData(l.store, l.settings, d);
+    EXPECT_FALSE(d.recordEnabled);
+    EXPECT_STREQ(d.recordFolder, "");
+
+    d.recordEnabled = true;
+    CopyDialogText(d.recordFolder, "E:\\Archiv \xc3\xbc");
+    ReadBackDialogData(d, l.store, l.settings, kDevices);
+    EXPECT_TRUE(l.store.GetBool("System", "recordEnabled", false));
+    EXPECT_EQ(l.store.GetString("System", "recordFolder", ""), "E:\\Archiv \xc3\xbc");
+    EXPECT_TRUE(l.settings.stream.recordEnabled);
+    EXPECT_EQ(l.settings.stream.recordFolder, "E:\\Archiv \xc3\xbc");
+    EXPECT_EQ(l.settings.stream.recordSplitMinutes, 15);
+    SettingsDialogData again;
+    FillDialogData(l.store, l.settings, again);
+    EXPECT_TRUE(again.recordEnabled);
+    EXPECT_STREQ(again.recordFolder, "E:\\Archiv \xc3\xbc");
+
+    // Emptied again: the folder beside the settings file.
+    CopyDialogText(again.recordFolder, "");
+    ReadBackDialogData(again, l.store, l.settings, kDevices);
+    EXPECT_EQ(l.store.GetString("System", "recordFolder", "x"), "");
+    EXPECT_EQ(l.settings.stream.recordFolder, l.store.Folder() + "recordings");
+    EXPECT_EQ(l.store.GetInt("System", "recordSplitMinutes", 0), 15);
+}
+
 } // namespace

@@ -27,6 +27,8 @@ agcEnabled = YES
 channels = 1
 [System]
 silenceSeconds = 8
+recordEnabled = yes
+recordFolder = /srv/the archive
 INI
 
 out="$("${cli[@]}" settings --config "$dir")"
@@ -59,8 +61,11 @@ expect "tlsFingerprint="
 expect "titleFile=/srv/play out/now playing.txt"
 expect "silenceSeconds=8"
 expect "silenceThresholdDb=-50"
+expect "recordEnabled=true"
+expect "recordFolder=/srv/the archive"
+expect "recordSplitMinutes=60"
 [ "$(head -n 1 <<<"$out")" = "sampleRate=48000" ] || fail "first line is not sampleRate"
-[ "$(wc -l <<<"$out")" -eq 49 ] || fail "expected 49 lines, got $(wc -l <<<"$out")"
+[ "$(wc -l <<<"$out")" -eq 52 ] || fail "expected 52 lines, got $(wc -l <<<"$out")"
 grep -q $'\r' <<<"$out" && fail "carriage returns in the output"
 
 # Later edits of config.ini are ignored while config.dat reads.

@@ -389,6 +389,55 @@ TEST_F(SettingsDialogTest, OkFillsTheRecord)
     EXPECT_EQ(data.deviceIndex, -1);
 }
 
+// The SYSTEM tab's "Record" switch and folder: shown with the record's values, beside
+// and below the switches that were there, which keep their places; OK takes both back.
+TEST_F(SettingsDialogTest, RecordSwitchAndFolderSitOnTheSystemTab)
+{
+    SettingsDialogData data = DefaultRecord();
+    CopyDialogText(data.recordFolder, "D:\\Old");
+    Rgb offBefore{}, onAfter{};
+    std::string folderShown;
+    bool switchVisible = false, folderVisible = false, hiddenOnServer = false;
+    RECT trayRect{}, recordRect{}, folderRect{};
+    const bool result = RunDialog(data, [&](HWND dialog) {
+        HWND record = GetDlgItem(dialog, IDC_RECORD);
+        HWND folder = GetDlgItem(dialog, IDC_RECORD_FOLDER);
+        switchVisible = IsWindowVisible(record);
+        folderVisible = IsWindowVisible(folder);
+        folderShown = WindowTextUtf8(folder);
+        GetWindowRect(GetDlgItem(dialog, IDC_MINIMIZE_TO_TRAY), &trayRect);
+        GetWindowRect(record, &recordRect);
+        GetWindowRect(folder, &folderRect);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&trayRect), 2);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&recordRect), 2);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&folderRect), 2);
+        offBefore = SwitchColour(dialog, IDC_RECORD, false);
+        Click(dialog, IDC_RECORD);
+        onAfter = SwitchColour(dialog, IDC_RECORD, true);
+        Type(dialog, IDC_RECORD_FOLDER, L"E:\\Archiv \u00fc");
+        ClickTab(dialog, 1);
+        hiddenOnServer = !IsWindowVisible(record) && !IsWindowVisible(folder);
+        ClickTab(dialog, 0);
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OK, BN_CLICKED), 0);
+    });
+    EXPECT_TRUE(result);
+    EXPECT_TRUE(switchVisible);
+    EXPECT_TRUE(folderVisible);
+    EXPECT_TRUE(hiddenOnServer);
+    EXPECT_EQ(folderShown, "D:\\Old");
+    EXPECT_EQ(offBefore, colours::kSwitchOff);
+    EXPECT_EQ(onAfter, colours::kSwitchOn);
+    // "Minimize to tray" stays where it was; "Record" shares its row, the folder lies below.
+    EXPECT_EQ(trayRect.left, 32);
+    EXPECT_EQ(trayRect.top, 142);
+    EXPECT_EQ(recordRect.left, 240);
+    EXPECT_EQ(recordRect.top, 142);
+    EXPECT_GE(folderRect.top, trayRect.bottom + 8);
+    EXPECT_LT(folderRect.bottom, 242); // above OK and Cancel
+    EXPECT_TRUE(data.recordEnabled);
+    EXPECT_STREQ(data.recordFolder, "E:\\Archiv \xc3\xbc");
+}
+
 // A TLS server: the address opens with "https://", OK without an edit keeps TLS on and
 // the certificates, and the scheme typed into the address switches TLS.
 TEST_F(SettingsDialogTest, HttpsAddressSurvivesOpenAndOk)
