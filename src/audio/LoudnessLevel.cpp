@@ -148,7 +148,8 @@ void LoudnessLevel::Steer(double seconds, const LoudnessSettings& s)
         const float rate = acquired ? kRiseDbPerSecond : kAcquireDbPerSecond;
         gainDb += std::min(error, std::min(error / tau, rate) * dt);
     } else {
-        gainDb += std::max(error, std::max(error / tau, -kFallDbPerSecond) * dt);
+        const float rate = acquired ? kFallDbPerSecond : kAcquireDbPerSecond;
+        gainDb += std::max(error, std::max(error / tau, -rate) * dt);
     }
     if (!acquired && std::fabs(wanted - gainDb) < 1.0f)
         acquired = true;

@@ -15,8 +15,8 @@ struct LoudnessSettings {
 // Loudness mode, in the automatic gain control's place: measures the K-weighted
 // loudness of its input over about 3 s in 100 ms parts and moves its gain towards
 // target - loudness, within plus or minus maxGainDb. The gain rises by at most 1 dB/s
-// (10 dB/s until it first reaches its aim, so a quiet program is not 20 s too quiet
-// after a start) and falls by at most 3 dB/s; it never rises while the last part or the
+// and falls by at most 3 dB/s (both 10 dB/s until it first reaches its aim, so a program
+// is not 20 s off the target after a start); it never rises while the last part or the
 // whole window is below -45 LUFS (a pause, noise) or while the gate is closed. Parts
 // below -50 LUFS do not count towards the window's loudness, so a pause does not make
 // the program it follows look quieter. The gain is ramped across each block, so block
