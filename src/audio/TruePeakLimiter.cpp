@@ -151,14 +151,14 @@ float TruePeakLimiter::Process(float* samples, size_t n, uint16_t channels, uint
 
 // Measured by encoding and decoding (ffmpeg's ebur128 filter) speech and music through
 // the limiter: AAC-LC at 128 kbit/s adds up to about 0.7 dB to the true peak, HE-AAC's
-// spectral band replication up to about 1.5 dB (v1, 64 kbit/s) and 1.1 dB (v2, 48
-// kbit/s), a little more at lower rates. Pure tones and squares above the SBR crossover
+// spectral band replication up to about 1.5 dB (v1, 64 kbit/s) and 2.5 dB (v2, 48
+// kbit/s, parametric stereo), a little more at lower rates. Pure tones and squares above the SBR crossover
 // overshoot far more (several dB); no margin that keeps programs loud covers them.
 float CodecOvershootDb(uint32_t heVersion, uint32_t bitrate)
 {
     const bool low = bitrate < 64000;
     if (heVersion == 2)
-        return low ? 2.5f : 2.0f;
+        return low ? 3.0f : 2.5f;
     if (heVersion == 1)
         return low ? 2.5f : 2.0f;
     return bitrate < 128000 ? 1.5f : 1.0f;
