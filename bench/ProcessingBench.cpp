@@ -64,6 +64,15 @@ void AllStages(ProcessingParams& p)
     p.boostEnabled = p.bassEnabled = p.stereoWidthEnabled = p.limiterEnabled = p.codecPreEnabled = true;
     p.gainDb = 3.0f;
 }
+// Every stage plus loudness mode (in the AGC's place) and the true-peak limiter: it must
+// cost at most twice all_stages.
+void AllStagesLoudness(ProcessingParams& p)
+{
+    AllStages(p);
+    p.loudnessEnabled = p.truePeakEnabled = true;
+}
+void Loudness(ProcessingParams& p) { p.loudnessEnabled = true; }
+void TruePeak(ProcessingParams& p) { p.truePeakEnabled = true; }
 void ConversionOnly(ProcessingParams& p) { p.mono = true; }
 void Hpf(ProcessingParams& p) { p.hpfEnabled = true; }
 void Gate(ProcessingParams& p) { p.gateEnabled = true; }
@@ -81,6 +90,7 @@ void CodecPre(ProcessingParams& p) { p.codecPreEnabled = true; }
 void Limiter(ProcessingParams& p) { p.limiterEnabled = true; }
 
 BENCHMARK_CAPTURE(BM_Chain, all_stages, AllStages);
+BENCHMARK_CAPTURE(BM_Chain, all_stages_loudness_true_peak, AllStagesLoudness);
 BENCHMARK_CAPTURE(BM_Chain, conversion_and_mono, ConversionOnly);
 BENCHMARK_CAPTURE(BM_Chain, hpf, Hpf);
 BENCHMARK_CAPTURE(BM_Chain, gate, Gate);
@@ -92,6 +102,8 @@ BENCHMARK_CAPTURE(BM_Chain, bass, Bass);
 BENCHMARK_CAPTURE(BM_Chain, stereo_width, Width);
 BENCHMARK_CAPTURE(BM_Chain, codec_pre, CodecPre);
 BENCHMARK_CAPTURE(BM_Chain, limiter, Limiter);
+BENCHMARK_CAPTURE(BM_Chain, loudness, Loudness);
+BENCHMARK_CAPTURE(BM_Chain, true_peak, TruePeak);
 
 void BM_Resampler48000To44100(benchmark::State& state)
 {

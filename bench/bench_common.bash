@@ -8,7 +8,8 @@ bare="$build/bench/bare-aac-encode"
 [ -n "${KV_ICECAST_PORT:-}" ] || { echo "run it through scripts/testenv run" >&2; exit 1; }
 
 # bench_config DIR MOUNT: settings for 48 kHz stereo HE-AAC v1 at 64 kbit/s to the
-# environment's Icecast at MOUNT.
+# environment's Icecast at MOUNT; KV_BENCH_DSP adds [DSP] lines (for example
+# "truePeakEnabled=true", to measure what the true-peak limiter's look-ahead adds).
 bench_config() {
   cat >"$1/config.ini" <<INI
 [Icecast]
@@ -23,5 +24,7 @@ channels=2
 [Encoder]
 heVersion=1
 bitrate=64000
+[DSP]
+${KV_BENCH_DSP:-}
 INI
 }

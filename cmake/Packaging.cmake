@@ -33,6 +33,15 @@ if(WIN32)
   else()
     install(CODE "message(FATAL_ERROR \"${KV_FDK_NOTICE} is missing: run scripts/build-deps\")")
   endif()
+  # libebur128 (the loudness meter) is linked statically too; its MIT licence asks for
+  # its notice in every copy.
+  set(KV_EBUR128_NOTICE ${KV_DEPS_PREFIX}/share/doc/libebur128/COPYING)
+  if(EXISTS ${KV_EBUR128_NOTICE})
+    configure_file(${KV_EBUR128_NOTICE} ${KV_PACKAGE_STAGE}/libebur128.txt @ONLY NEWLINE_STYLE CRLF)
+    install(FILES ${KV_PACKAGE_STAGE}/libebur128.txt DESTINATION LICENSES)
+  else()
+    install(CODE "message(FATAL_ERROR \"${KV_EBUR128_NOTICE} is missing: run scripts/build-deps\")")
+  endif()
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_NAME KelmVantoro)

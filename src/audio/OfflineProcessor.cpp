@@ -17,8 +17,8 @@ OfflineProcessor::OfflineProcessor(const OfflineSetup& setup)
     chain.params = setup.processing;
     chain.Configure(inputRate, channels);
     resampler.Configure(inputRate, outputRate, channels);
-    if (setup.processing.limiterEnabled)
-        resampler.SetCeiling(kLimiterCeiling);
+    resampler.SetCeiling(OutputCeiling(setup.processing));
+    meter.Configure(outputRate, channels);
     block.resize(blockFrames * channels);
 }
 
@@ -38,7 +38,9 @@ bool OfflineProcessor::Push(const int16_t* samples, size_t frames, const Offline
 
 bool OfflineProcessor::Finish(const OfflineBlockSink& sink)
 {
-    return blockFill == 0 || RunBlock(sink);
+    const bool ok = blockFill == 0 || RunBlock(sink);
+    meter.Flush();
+    return ok;
 }
 
 bool OfflineProcessor::RunBlock(const OfflineBlockSink& sink)
@@ -47,8 +49,11 @@ bool OfflineProcessor::RunBlock(const OfflineBlockSink& sink)
     blockFill = 0;
     if (processing)
         chain.Process(block.data(), count * sizeof(int16_t));
-    if (!resampling)
+    if (!resampling) {
+        meter.Add(block.data(), count / channels);
         return sink(block.data(), count);
+    }
     const size_t produced = resampler.Process(block.data(), count, resampled);
+    meter.Add(resampled.data(), produced / channels);
     return produced == 0 || sink(resampled.data(), produced);
 }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "audio/LoudnessMeter.h"
 #include "audio/ProcessingChain.h"
 #include "audio/Resampler.h"
 #include "audio/ProcessingParams.h"
@@ -26,7 +27,8 @@ using OfflineBlockSink = std::function<bool(const int16_t* samples, size_t count
 // Runs recorded sound along the stream path, as the engine does with captured blocks:
 // the capture's channel mapping to the stream's channel count, the processing chain in
 // blocks of 10 ms at the recording's rate (only when a stage switch or mono is set),
-// then the resampler to the stream rate when it differs.
+// then the resampler to the stream rate when it differs. The loudness meter measures
+// what leaves it.
 class OfflineProcessor {
 public:
     explicit OfflineProcessor(const OfflineSetup& setup);
@@ -43,6 +45,8 @@ public:
     size_t BlockFrames() const { return blockFrames; }
     bool Processing() const { return processing; }
     ProcessingMeters Meters() const { return chain.Meters(); }
+    // Of everything sent to the sink; complete after Finish.
+    LoudnessReading Loudness() const { return meter.Reading(); }
 
 private:
     bool RunBlock(const OfflineBlockSink& sink);
@@ -56,6 +60,7 @@ private:
     bool resampling;
     ProcessingChain chain;
     Resampler resampler;
+    LoudnessMeter meter;
     std::vector<int16_t> block; // mapped to the stream's channels, up to blockFrames frames
     size_t blockFill = 0;       // frames in block
     std::vector<int16_t> resampled;

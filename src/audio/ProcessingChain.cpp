@@ -1,5 +1,8 @@
 #include "audio/ProcessingChain.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "audio/BlockLevel.h"
 #include "audio/SampleConversion.h"
 
@@ -7,6 +10,7 @@ ProcessingChain::ProcessingChain()
 {
     for (std::atomic<float>& meter : meters)
         meter.store(0.0f, std::memory_order_relaxed);
+    truePeak.Configure(sampleRate, channels);
 }
 
 void ProcessingChain::Configure(uint32_t rate, uint16_t channelCount)
@@ -21,6 +25,8 @@ void ProcessingChain::Configure(uint32_t rate, uint16_t channelCount)
     width.Reset();
     codecPre.Reset();
     limiter.Reset();
+    loudness.Reset();
+    truePeak.Configure(sampleRate, channels);
 }
 
 ProcessingMeters ProcessingChain::Meters() const
@@ -58,7 +64,10 @@ void ProcessingChain::RunStages(float* x, size_t n)
         SetMeter(Meter::GateActivity, gate.Process(x, n, channels, sampleRate));
     if (p.gainEnabled)
         SetMeter(Meter::GainPosition, ApplyGain(x, n, p.gainDb));
-    if (p.agcEnabled)
+    if (p.loudnessEnabled) {
+        const LoudnessSettings settings{p.loudnessTarget, p.loudnessMaxGainDb, p.gateEnabled && gate.Gain() < 0.5f};
+        SetMeter(Meter::AgcActivity, loudness.Process(x, n, channels, sampleRate, settings));
+    } else if (p.agcEnabled)
         SetMeter(Meter::AgcActivity, agc.Process(x, n, channels, sampleRate, p.agcSpeed));
     if (p.compEnabled) {
         const CompressorSettings settings{p.compThreshDb, p.compRatio, p.compAttackMs, p.compReleaseMs,
@@ -77,13 +86,22 @@ void ProcessingChain::RunStages(float* x, size_t n)
     }
     if (p.limiterEnabled)
         SetMeter(Meter::LimiterActivity, limiter.Process(x, n, channels, sampleRate));
+    if (p.truePeakEnabled) {
+        if (p.mono && channels >= 2) {
+            for (size_t f = 0; f < n / channels; ++f) {
+                float* frame = x + f * channels;
+                frame[0] = frame[1] = (frame[0] + frame[1]) * 0.5f;
+            }
+        }
+        truePeak.Process(x, n, channels, sampleRate, TruePeakTarget(p));
+    }
 }
 
 // Mono fold, conversion back with saturation and the output level, in one pass.
 void ProcessingChain::ConvertBack(int16_t* samples, size_t n)
 {
     const float* x = work.data();
-    const bool fold = params.mono && channels >= 2;
+    const bool fold = params.mono && channels >= 2 && !params.truePeakEnabled; // else folded already
     const size_t frames = n / channels;
     int64_t sum = 0;
     for (size_t f = 0; f < frames; ++f) {
@@ -105,5 +123,22 @@ void ProcessingChain::ConvertBack(int16_t* samples, size_t n)
 bool ProcessingNeeded(const ProcessingParams& p)
 {
     return p.hpfEnabled || p.gateEnabled || p.gainEnabled || p.agcEnabled || p.compEnabled || p.boostEnabled ||
-           p.bassEnabled || p.stereoWidthEnabled || p.limiterEnabled || p.codecPreEnabled || p.mono;
+           p.bassEnabled || p.stereoWidthEnabled || p.limiterEnabled || p.codecPreEnabled || p.mono ||
+           p.loudnessEnabled || p.truePeakEnabled;
+}
+
+float TruePeakTarget(const ProcessingParams& p)
+{
+    const float db = p.truePeakCeilingDb - CodecOvershootDb(p.codecHeVersion, p.codecBitrate);
+    return static_cast<float>(32768.0 * std::pow(10.0, static_cast<double>(std::min(db, 0.0f)) / 20.0));
+}
+
+float OutputCeiling(const ProcessingParams& p)
+{
+    float ceiling = 0.0f;
+    if (p.limiterEnabled)
+        ceiling = kLimiterCeiling;
+    if (p.truePeakEnabled)
+        ceiling = ceiling > 0.0f ? std::min(ceiling, TruePeakTarget(p)) : TruePeakTarget(p);
+    return ceiling;
 }

@@ -8,14 +8,17 @@
 
 #include "audio/DynamicsStages.h"
 #include "audio/FilterStages.h"
+#include "audio/LoudnessLevel.h"
 #include "audio/ProcessingMeters.h"
 #include "audio/ProcessingParams.h"
+#include "audio/TruePeakLimiter.h"
 
 // The broadcast processor: works in place on blocks of interleaved 16-bit samples,
 // converts them to float on the integer scale, runs the enabled stages in a fixed order
 // (high-pass, gate, gain, AGC, compressor, boost, bass, stereo width, codec
 // pre-conditioning, limiter), folds to mono when asked, converts back with saturation
-// and publishes twelve meters.
+// and publishes twelve meters. Loudness mode takes the AGC's place when on; the
+// true-peak limiter, when on, runs after the mono fold, last before the conversion.
 //
 // The owner serialises Process and every change of params (one lock of its own);
 // meters may be read from any thread at any time and may be one block old.
@@ -45,6 +48,10 @@ public:
     float CompEnvelopeDb() const { return compressor.EnvelopeDb(); }
     float LimiterGain() const { return limiter.Gain(); }
     float CodecCutoffHz() const { return codecPre.CutoffHz(); }
+    float LoudnessGainDb() const { return loudness.GainDb(); }
+    float LoudnessWindowLufs() const { return loudness.WindowLufs(); }
+    float TruePeakGain() const { return truePeak.Gain(); }
+    uint32_t TruePeakLatencyFrames() const { return truePeak.LatencyFrames(); }
 
     ProcessingParams params;
 
@@ -70,9 +77,19 @@ private:
     StereoWidth width;
     CodecPreconditioner codecPre;
     Limiter limiter;
+    LoudnessLevel loudness;
+    TruePeakLimiter truePeak;
     std::vector<float> work;
 };
 
 // The engine's rule: a block goes through the chain only when at least one stage switch
 // or mono is set; otherwise it passes untouched and the meters keep their values.
 bool ProcessingNeeded(const ProcessingParams& params);
+
+// The true-peak limiter's aim on the integer scale: the configured ceiling less the
+// codec's overshoot for the stream's profile and bitrate.
+float TruePeakTarget(const ProcessingParams& params);
+
+// The highest sample the chain lets out on the integer scale (the resampler holds it at
+// the stream rate), or 0 when neither limiter is on.
+float OutputCeiling(const ProcessingParams& params);

@@ -32,6 +32,12 @@ struct ProcessingParams {
     uint32_t codecBitrate = 64000;
     uint32_t codecHeVersion = 1;
     bool mono = false;
+    // Loudness mode (in the AGC's place) and the true-peak limiter (the last stage).
+    bool loudnessEnabled = false;
+    float loudnessTarget = -16.0f; // LUFS
+    float loudnessMaxGainDb = 18.0f;
+    bool truePeakEnabled = false;
+    float truePeakCeilingDb = -1.0f; // dBTP of the decoded stream
 };
 
 // Compressor attack and release derived from its threshold: a deeper threshold acts

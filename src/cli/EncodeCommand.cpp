@@ -87,5 +87,6 @@ int RunEncodeCommand(const std::vector<std::string>& arguments)
                 ProfileName(encoder.ActiveProfile()), config.sampleRate, static_cast<unsigned>(config.channels),
                 config.bitrate, static_cast<unsigned long long>(totals.frames),
                 static_cast<unsigned long long>(totals.bytes));
+    PrintOutputLoudness(job);
     return kExitOk;
 }

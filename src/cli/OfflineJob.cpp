@@ -1,5 +1,6 @@
 #include "cli/OfflineJob.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -106,4 +107,11 @@ int ReplaceOutput(const OfflineJob& job, const std::function<bool(const std::str
         return kExitFailure;
     }
     return kExitOk;
+}
+
+void PrintOutputLoudness(const OfflineJob& job)
+{
+    const LoudnessReading loudness = job.processor->Loudness();
+    std::printf("integratedLoudness=%s\ntruePeak=%s\n", FormatLoudness(loudness.integratedLufs).c_str(),
+                FormatLoudness(loudness.maxTruePeakDb).c_str());
 }

@@ -33,4 +33,8 @@ bool RunOfflineJob(OfflineJob& job, const OfflineBlockSink& sink, std::string& e
 // Writes the job's OUT through a temporary file created exclusively beside it:
 // write(tempPath, error) produces the file, which replaces OUT's file only when it
 // succeeded. Prints the failure; the exit status.
+// Prints integratedLoudness (LUFS) and truePeak (dBTP) of what the job's processor sent
+// on, one decimal each ("-inf" for silence).
+void PrintOutputLoudness(const OfflineJob& job);
+
 int ReplaceOutput(const OfflineJob& job, const std::function<bool(const std::string&, std::string&)>& write);

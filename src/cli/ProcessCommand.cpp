@@ -36,5 +36,6 @@ int RunProcessCommand(const std::vector<std::string>& arguments)
     const ProcessingMeters meters = job.processor->Meters();
     for (const MeterField& field : kMeterFields)
         std::printf("%s=%.4f\n", field.name, static_cast<double>(meters.*field.member));
+    PrintOutputLoudness(job);
     return kExitOk;
 }

@@ -50,6 +50,11 @@ void PrintProcessing(const ProcessingParams& p)
     PrintValue("codecBitrate", static_cast<long long>(p.codecBitrate));
     PrintValue("codecHeVersion", static_cast<long long>(p.codecHeVersion));
     PrintValue("mono", p.mono);
+    PrintValue("loudnessEnabled", p.loudnessEnabled);
+    PrintValue("loudnessTarget", p.loudnessTarget);
+    PrintValue("loudnessMaxGainDb", p.loudnessMaxGainDb);
+    PrintValue("truePeakEnabled", p.truePeakEnabled);
+    PrintValue("truePeakCeilingDb", p.truePeakCeilingDb);
 }
 
 } // namespace

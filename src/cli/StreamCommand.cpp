@@ -100,6 +100,11 @@ std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const A
     line += " | " + ElapsedText(stats.elapsedSeconds);
     line += " | " + DataSentText(stats.bytesSent);
     line += " | L " + Meter(left) + " R " + Meter(right);
+    if (engine) {
+        const LoudnessReading loudness = engine->Loudness();
+        line += " | " + FormatLoudness(loudness.shortTermLufs) + " LUFS | TP " + FormatLoudness(loudness.truePeakDb) +
+                " dBTP";
+    }
     // While the stream is being built or rebuilt, say so and when.
     if (s.reconnectCountdown > 0 || s.statusText.rfind("Reconnect", 0) == 0 || s.statusText == "Connecting...")
         line += " | " + s.statusText;

@@ -116,6 +116,7 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     // The capture thread has not started: the chain is this thread's until Start.
     chain.params = config.processing;
     chain.Configure(deviceRate, config.captureFormat.channels);
+    loudness.Configure(streamRate, config.encoder.channels);
 
     EncoderConfig encoderConfig = config.encoder;
     encoderConfig.sampleRate = streamRate;
@@ -254,7 +255,7 @@ void StreamEngine::OnAudio(const uint8_t* data, uint64_t size)
     const int16_t* block = reinterpret_cast<const int16_t*>(data);
     size_t count = static_cast<size_t>(size / 2);
     pendingParams.TakeInto(chain.params);
-    const bool limited = chain.params.limiterEnabled;
+    const float ceiling = OutputCeiling(chain.params);
     if (ProcessingNeeded(chain.params)) {
         if (processScratch.size() < count)
             processScratch.resize(count);
@@ -265,10 +266,11 @@ void StreamEngine::OnAudio(const uint8_t* data, uint64_t size)
     if (UpdatePeakMeters(block, count, config.captureFormat.channels, levelLeft, levelRight) > soundThreshold)
         lastSound.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
     if (resampler.InRate() != resampler.OutRate()) {
-        resampler.SetCeiling(limited ? kLimiterCeiling : 0.0f); // the limiter's ceiling holds at the stream rate
+        resampler.SetCeiling(ceiling); // the limiters' ceiling holds at the stream rate
         count = resampler.Process(block, count, resampleScratch);
         block = resampleScratch.data();
     }
+    loudness.Add(block, count / std::max<uint16_t>(1, config.encoder.channels));
     encoder->Encode(block, static_cast<uint64_t>(count) * 2, streamFrameSink);
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "audio/LoudnessMeter.h"
 #include "audio/PendingParams.h"
 #include "audio/ProcessingChain.h"
 #include "audio/Resampler.h"
@@ -88,6 +89,9 @@ public:
     // Replaces the processing parameters of a running stream; filter states carry on.
     void UpdateProcessing(const ProcessingParams& params);
 
+    // Loudness and true peak of what the encoder receives, since the start.
+    LoudnessReading Loudness() const { return loudness.Reading(); }
+
     // The stream rate the encoder runs at (the device rate when no resampling).
     uint32_t StreamRate() const { return streamRate; }
 
@@ -119,6 +123,7 @@ private:
     std::unique_ptr<IcecastClient> client;
     ProcessingChain chain;
     Resampler resampler;
+    LoudnessMeter loudness;
     PendingParams pendingParams; // from UpdateProcessing to the capture thread
     SendQueue queue;
     std::thread sender;

@@ -53,6 +53,11 @@ struct SettingsDialogData {
     bool stereoWidthEnabled;
     bool limiterEnabled;
     bool codecPreEnabled;
+    bool loudnessEnabled;
+    float loudnessTarget;
+    float loudnessMaxGainDb;
+    bool truePeakEnabled;
+    float truePeakCeilingDb;
     bool previewEnabled;
     int32_t previewOutputDevice;
     // Archive recording: the switch and the folder as stored ("" for the folder

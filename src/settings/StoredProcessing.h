@@ -33,6 +33,11 @@ void ForEachStoredProcessingField(Visit visit, Records&... records)
     visit(StoredProcessingField{"stereoWidthEnabled"}, records.stereoWidthEnabled...);
     visit(StoredProcessingField{"limiterEnabled"}, records.limiterEnabled...);
     visit(StoredProcessingField{"codecPreEnabled"}, records.codecPreEnabled...);
+    visit(StoredProcessingField{"loudnessEnabled"}, records.loudnessEnabled...);
+    visit(StoredProcessingField{"loudnessTarget", 10.0f, -160}, records.loudnessTarget...);
+    visit(StoredProcessingField{"loudnessMaxGainDb", 10.0f, 180}, records.loudnessMaxGainDb...);
+    visit(StoredProcessingField{"truePeakEnabled"}, records.truePeakEnabled...);
+    visit(StoredProcessingField{"truePeakCeilingDb", 10.0f, -10}, records.truePeakCeilingDb...);
 }
 
 // Reads the stored switches (missing: off) and levels into record.

@@ -16,6 +16,7 @@ TEST(ProcessingAllocationTest, BlocksAllocateNothingOnceGrown)
         p.hpfEnabled = p.gateEnabled = p.gainEnabled = p.agcEnabled = p.compEnabled = true;
         p.boostEnabled = p.bassEnabled = p.stereoWidthEnabled = p.limiterEnabled = p.codecPreEnabled = true;
         p.mono = true;
+        p.loudnessEnabled = p.truePeakEnabled = true;
     });
     Resampler resampler;
     resampler.Configure(48000, 44100, 2);

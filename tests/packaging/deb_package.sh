@@ -11,7 +11,7 @@ trap 'rm -rf "$root"' EXIT
 
 # Dependencies computed from the binary, plus adduser for the maintainer scripts.
 depends="$(dpkg-deb --info "$deb" | sed -n 's/^ Depends: //p')"
-for dep in libfdk-aac2 libpulse0 libcurl4 adduser; do
+for dep in libfdk-aac2 libpulse0 libebur128-1 libcurl4 adduser; do
   grep -Eq "(^|, )$dep( |,|$)" <<<"$depends" || fail "Depends lacks $dep: $depends"
 done
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/kelm-vantoro/config.ini ||

@@ -70,6 +70,10 @@ TEST(AppSettingsTest, EmptyStoreGivesTheDefaults)
     EXPECT_EQ(p.codecBitrate, 64000u);
     EXPECT_EQ(p.codecHeVersion, 1u);
     EXPECT_FALSE(p.mono);
+    EXPECT_FALSE(p.loudnessEnabled || p.truePeakEnabled);
+    EXPECT_FLOAT_EQ(p.loudnessTarget, -16.0f);
+    EXPECT_FLOAT_EQ(p.loudnessMaxGainDb, 18.0f);
+    EXPECT_FLOAT_EQ(p.truePeakCeilingDb, -1.0f);
 
     EXPECT_EQ(Apply("", kDevices).inputDeviceName, "(Default) - Microphone (USB)");
 }

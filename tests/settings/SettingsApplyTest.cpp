@@ -75,6 +75,8 @@ TEST(SettingsApplyTest, ReadBackWritesTheStoreAndTheRuntimeValues)
     d.compThreshDb = -30.0f;
     d.compRatio = 4.0f;
     d.compEnabled = true;
+    d.loudnessTarget = -14.0f;
+    d.truePeakCeilingDb = -2.0f;
     d.persistentEncoding = true;
     d.deviceIndex = 1;
     CopyDialogText(d.deviceEndpointId, kDevices[1].id);
@@ -85,6 +87,9 @@ TEST(SettingsApplyTest, ReadBackWritesTheStoreAndTheRuntimeValues)
     EXPECT_EQ(l.store.GetInt("DSP", "gainDb", 0), -35);
     EXPECT_EQ(l.store.GetInt("DSP", "agcSpeed", 0), 75);
     EXPECT_EQ(l.store.GetInt("DSP", "compThreshDb", 0), -300);
+    EXPECT_EQ(l.store.GetInt("DSP", "loudnessTarget", 0), -140);
+    EXPECT_EQ(l.store.GetInt("DSP", "loudnessMaxGainDb", 0), 180);
+    EXPECT_EQ(l.store.GetInt("DSP", "truePeakCeilingDb", 0), -20);
     EXPECT_EQ(l.store.GetString("Icecast", "password", ""), "secret");
     EXPECT_EQ(l.store.GetString("Custom", "kept", ""), "1");
     EXPECT_TRUE(l.store.GetBool("System", "persistentEncoding", false));
@@ -98,6 +103,8 @@ TEST(SettingsApplyTest, ReadBackWritesTheStoreAndTheRuntimeValues)
     EXPECT_TRUE(s.processing.compEnabled);
     EXPECT_FLOAT_EQ(s.processing.compAttackMs, 5.0f);
     EXPECT_FLOAT_EQ(s.processing.compReleaseMs, 45.0f);
+    EXPECT_FLOAT_EQ(s.processing.loudnessTarget, -14.0f);
+    EXPECT_FLOAT_EQ(s.processing.truePeakCeilingDb, -2.0f);
     EXPECT_EQ(s.processing.codecBitrate, 128000u);
     EXPECT_TRUE(l.settings.persistentEncoding);
 
@@ -128,6 +135,8 @@ TEST(SettingsApplyTest, EachSwitchRoundTripsOnItsOwnKey)
         {"stereoWidthEnabled", &SettingsDialogData::stereoWidthEnabled, &ProcessingParams::stereoWidthEnabled},
         {"limiterEnabled", &SettingsDialogData::limiterEnabled, &ProcessingParams::limiterEnabled},
         {"codecPreEnabled", &SettingsDialogData::codecPreEnabled, &ProcessingParams::codecPreEnabled},
+        {"loudnessEnabled", &SettingsDialogData::loudnessEnabled, &ProcessingParams::loudnessEnabled},
+        {"truePeakEnabled", &SettingsDialogData::truePeakEnabled, &ProcessingParams::truePeakEnabled},
     };
     for (const auto& on : switches) {
         SCOPED_TRACE(on.key);

@@ -23,6 +23,8 @@ bitrate = 128000
 gainDb = -35
 agcSpeed = 125
 agcEnabled = YES
+loudnessEnabled = true
+truePeakCeilingDb = -25
 [Audio]
 channels = 1
 [System]
@@ -64,8 +66,14 @@ expect "silenceThresholdDb=-50"
 expect "recordEnabled=true"
 expect "recordFolder=/srv/the archive"
 expect "recordSplitMinutes=60"
+# The loudness keys: those given, and the defaults of the others.
+expect "loudnessEnabled=true"
+expect "loudnessTarget=-16.0"
+expect "loudnessMaxGainDb=18.0"
+expect "truePeakEnabled=false"
+expect "truePeakCeilingDb=-2.5"
 [ "$(head -n 1 <<<"$out")" = "sampleRate=48000" ] || fail "first line is not sampleRate"
-[ "$(wc -l <<<"$out")" -eq 52 ] || fail "expected 52 lines, got $(wc -l <<<"$out")"
+[ "$(wc -l <<<"$out")" -eq 57 ] || fail "expected 57 lines, got $(wc -l <<<"$out")"
 grep -q $'\r' <<<"$out" && fail "carriage returns in the output"
 
 # Later edits of config.ini are ignored while config.dat reads.

@@ -1,0 +1,133 @@
+#include "audio/LoudnessMeter.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include <ebur128.h>
+
+namespace {
+
+constexpr float kSilent = -std::numeric_limits<float>::infinity();
+constexpr size_t kPeakParts = 30; // 3 s of 100 ms parts
+
+float ToDb(double linear)
+{
+    return linear > 0.0 ? static_cast<float>(20.0 * std::log10(linear)) : kSilent;
+}
+
+} // namespace
+
+struct LoudnessMeter::Impl {
+    ebur128_state* state = nullptr;
+    uint16_t channels = 0;
+    size_t partFrames = 0;
+    size_t filled = 0;
+    double partPeak = 0.0;
+    std::array<double, kPeakParts> peaks{};
+    size_t nextPeak = 0;
+    double maxPeak = 0.0;
+
+    ~Impl()
+    {
+        if (state != nullptr)
+            ebur128_destroy(&state);
+    }
+};
+
+std::string FormatLoudness(float value)
+{
+    if (!(value >= -70.0f))
+        return "-inf";
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(value));
+    return text;
+}
+
+LoudnessMeter::LoudnessMeter()
+    : impl(std::make_unique<Impl>()), momentary(kSilent), shortTerm(kSilent), integrated(kSilent),
+      truePeak(kSilent), maxTruePeak(kSilent)
+{
+}
+
+LoudnessMeter::~LoudnessMeter() = default;
+
+bool LoudnessMeter::Configure(uint32_t sampleRate, uint16_t channels)
+{
+    impl = std::make_unique<Impl>();
+    for (std::atomic<float>* value : {&momentary, &shortTerm, &integrated, &truePeak, &maxTruePeak})
+        value->store(kSilent, std::memory_order_relaxed);
+    if (sampleRate == 0 || channels == 0)
+        return false;
+    impl->state = ebur128_init(channels, sampleRate,
+                               EBUR128_MODE_M | EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK |
+                                   EBUR128_MODE_HISTOGRAM);
+    if (impl->state == nullptr)
+        return false;
+    if (channels == 1)
+        ebur128_set_channel(impl->state, 0, EBUR128_LEFT);
+    impl->channels = channels;
+    impl->partFrames = std::max<size_t>(1, sampleRate / 10);
+    return true;
+}
+
+void LoudnessMeter::Add(const int16_t* samples, size_t frames)
+{
+    Impl& m = *impl;
+    if (m.state == nullptr)
+        return;
+    // In pieces that end on the 100 ms marks, so the published values follow the sound.
+    while (frames > 0) {
+        const size_t take = std::min(frames, m.partFrames - m.filled);
+        ebur128_add_frames_short(m.state, samples, take);
+        for (unsigned c = 0; c < m.channels; ++c) {
+            double peak = 0.0;
+            if (ebur128_prev_true_peak(m.state, c, &peak) == EBUR128_SUCCESS)
+                m.partPeak = std::max(m.partPeak, peak);
+        }
+        samples += take * m.channels;
+        frames -= take;
+        m.filled += take;
+        if (m.filled == m.partFrames) {
+            m.peaks[m.nextPeak] = m.partPeak;
+            m.nextPeak = (m.nextPeak + 1) % kPeakParts;
+            m.maxPeak = std::max(m.maxPeak, m.partPeak);
+            m.partPeak = 0.0;
+            m.filled = 0;
+            Publish();
+        }
+    }
+}
+
+void LoudnessMeter::Flush()
+{
+    Impl& m = *impl;
+    if (m.state == nullptr)
+        return;
+    m.maxPeak = std::max(m.maxPeak, m.partPeak);
+    m.peaks[m.nextPeak] = std::max(m.peaks[m.nextPeak], m.partPeak);
+    Publish();
+}
+
+void LoudnessMeter::Publish()
+{
+    Impl& m = *impl;
+    double value = 0.0;
+    if (ebur128_loudness_momentary(m.state, &value) == EBUR128_SUCCESS)
+        momentary.store(static_cast<float>(value), std::memory_order_relaxed);
+    if (ebur128_loudness_shortterm(m.state, &value) == EBUR128_SUCCESS)
+        shortTerm.store(static_cast<float>(value), std::memory_order_relaxed);
+    if (ebur128_loudness_global(m.state, &value) == EBUR128_SUCCESS)
+        integrated.store(static_cast<float>(value), std::memory_order_relaxed);
+    truePeak.store(ToDb(*std::max_element(m.peaks.begin(), m.peaks.end())), std::memory_order_relaxed);
+    maxTruePeak.store(ToDb(m.maxPeak), std::memory_order_relaxed);
+}
+
+LoudnessReading LoudnessMeter::Reading() const
+{
+    return {momentary.load(std::memory_order_relaxed), shortTerm.load(std::memory_order_relaxed),
+            integrated.load(std::memory_order_relaxed), truePeak.load(std::memory_order_relaxed),
+            maxTruePeak.load(std::memory_order_relaxed)};
+}
