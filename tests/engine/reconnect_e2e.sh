@@ -12,7 +12,7 @@ d="$(mktemp -d)"
 pid=
 cleanup() {
   [ -n "$pid" ] && kill $pid 2>/dev/null
-  curl -fsS --max-time 1 "$status_url" >/dev/null 2>&1 || "$testenv" icecast start
+  ensure_icecast_running
   rm -rf "$d"
 }
 trap cleanup EXIT

@@ -11,6 +11,12 @@ need_environment() {
   fi
 }
 
+# For the tests that stop the server: start it again when it is not answering, so the
+# tests after them find it.
+ensure_icecast_running() {
+  curl -fsS --max-time 1 "$status_url" >/dev/null 2>&1 || "$KV_SOURCE_DIR/scripts/testenv" icecast start
+}
+
 # write_config DIR MOUNT [EXTRA INI LINES...]
 write_config() {
   local d=$1 mount=$2

@@ -18,7 +18,7 @@ listener=
 cleanup() {
   [ -n "$listener" ] && kill "$listener" 2>/dev/null
   [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-  curl -fsS --max-time 1 "$status_url" >/dev/null 2>&1 || "$testenv" icecast start
+  ensure_icecast_running
   rm -rf "$d"
 }
 trap cleanup EXIT
