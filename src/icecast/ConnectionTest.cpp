@@ -6,6 +6,7 @@
 #include "icecast/IcecastProtocol.h"
 #include "icecast/ServerAddress.h"
 #include "icecast/ServerLink.h"
+#include "icecast/TlsSession.h"
 
 namespace {
 
@@ -18,9 +19,12 @@ bool IsCurrent(int32_t generation)
     return generation == testGeneration.load();
 }
 
-// Stores the verdicts and notifies, unless a newer test has begun.
+// Stores the verdicts and notifies, unless a newer test has begun. The link is closed by
+// then, and the TLS library's share of the thread goes first: a command that ends on the
+// verdict must leave nothing of the test behind.
 void Report(int32_t generation, ServerVerdict server, AuthVerdict auth, const ConnectionTestDone& done)
 {
+    ReleaseTlsThreadState();
     if (!IsCurrent(generation))
         return;
     serverResult.store(server);
@@ -66,7 +70,6 @@ void RunConnectionTest(int32_t generation, const std::string& address, const std
     // Only a completed connection counts: a refused one must not read as reachable.
     const uint16_t port = static_cast<uint16_t>(target->port);
     if (!socket.Open(target->host, port, tls, kConnectionTestTimeoutMs)) {
-        // Freed before the verdict: a command that ends on it must not leave a session behind.
         socket.Close();
         Report(generation, ServerVerdict::Unreachable, AuthVerdict::NotTested, done);
         return;

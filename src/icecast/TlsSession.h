@@ -34,6 +34,12 @@ std::string TlsFailureText(TlsFailure failure, const std::string& host, const st
 // digits, or nullopt when it is not a SHA-256.
 std::optional<std::string> NormaliseFingerprint(const std::string& text);
 
+// Frees what the TLS library keeps for the calling thread (OpenSSL's per-thread random
+// generators and error queue; Schannel keeps nothing). A detached worker calls it before
+// it reports: a command that ends on the report must not find the worker's share alive.
+// The library sets it up again if the thread uses TLS once more.
+void ReleaseTlsThreadState();
+
 // One TLS client session over a connected TcpSocket, which it uses but does not own: the
 // socket must outlive the session, and TcpSocket::Interrupt on it makes a blocked
 // Handshake, Send or Receive return at once (that is how a connection is aborted).

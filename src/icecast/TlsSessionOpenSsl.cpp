@@ -7,6 +7,7 @@
 #include <climits>
 #include <mutex>
 #include <openssl/bio.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
@@ -374,4 +375,9 @@ TlsFailure TlsSession::Failure() const
 std::string TlsSession::LastError() const
 {
     return impl->lastError;
+}
+
+void ReleaseTlsThreadState()
+{
+    OPENSSL_thread_stop();
 }

@@ -774,3 +774,7 @@ std::string TlsSession::LastError() const
 {
     return impl->lastError;
 }
+
+void ReleaseTlsThreadState()
+{
+}
