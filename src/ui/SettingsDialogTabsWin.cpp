@@ -183,6 +183,16 @@ void CreateDspTab()
     s.compLabel = MakeLabel(w, L"Soft", 318, 195, 50, 18);
     for (HWND child : {s.sliders[0], s.sliders[1], s.sliders[2], s.gainLabel, s.agcLabel, s.compLabel})
         AddTo(3, child);
+
+    // Broadcast loudness: a low row in the free strip above the panel's edge, its labels
+    // short enough to clear the "Comp" row, and the live readout right-aligned beside it.
+    AddTo(3, MakeToggleSwitch(w, IDC_LOUDNESS_SWITCH, 32, 213));
+    AddTo(3, MakeLabel(w, L"Loudness", 74, 214, 64, 17));
+    AddTo(3, MakeToggleSwitch(w, IDC_TRUE_PEAK_SWITCH, 146, 213));
+    AddTo(3, MakeLabel(w, L"True peak", 188, 214, 66, 17));
+    s.loudnessReadout = MakeLabel(w, L"-", 258, 214, 188, 17);
+    SetWindowLongPtrW(s.loudnessReadout, GWL_STYLE, GetWindowLongPtrW(s.loudnessReadout, GWL_STYLE) | SS_RIGHT);
+    AddTo(3, s.loudnessReadout);
 }
 
 void CreateHiddenEdits()
