@@ -242,8 +242,9 @@ void OnCreate(HWND window, SettingsDialogData* data)
     s.aboutCaption = MakeCentredLabel(window, L"Kelm Vantoro v1.0", 10, 86, 440, 22);
     AddTo(4, s.aboutCaption);
     AddTo(4, MakeCentredLabel(window, L"Live AAC and HE-AAC encoder for Icecast v2.", 10, 120, 440, 18));
-    AddTo(4, MakeCentredLabel(window, L"Fraunhofer FDK AAC library; libebur128 (MIT licence, Jan Kokem\u00fcller).",
-                              10, 150, 440, 18));
+    // The libraries on a line each: together they are wider than the panel.
+    AddTo(4, MakeCentredLabel(window, L"Fraunhofer FDK AAC library.", 10, 150, 440, 18));
+    AddTo(4, MakeCentredLabel(window, L"libebur128 (MIT licence, Jan Kokem\u00fcller).", 10, 168, 440, 18));
     CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 270, 242, 85, 28, window,
                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_OK)), nullptr, nullptr);
     CreateWindowExW(0, L"BUTTON", L"Cancel", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 365, 242, 85, 28, window,
