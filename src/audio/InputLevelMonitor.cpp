@@ -77,6 +77,8 @@ bool InputLevelMonitor::StartDevice()
     deviceChannels = format.channels;
     deviceBits = format.bits;
     deviceRate = format.rate;
+    // Configured here, not on the monitor thread: a new measurement allocates.
+    loudness.Configure(deviceRate, deviceChannels);
     running.store(true);
     thread = std::thread(&InputLevelMonitor::MonitorThread, this);
     return true;
@@ -138,6 +140,7 @@ std::optional<LevelSums> InputLevelMonitor::Pass()
             block.resize(n);
             DeviceSamplesToInt16(packet.data, n, stream->Format().kind, block.data());
             chain.Process(block.data(), n * 2);
+            loudness.Add(block.data(), packet.frames);
             AddLevelSums(block.data(), packet.frames, deviceChannels, sums);
         }
         return true;

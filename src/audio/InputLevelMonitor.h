@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio/DeviceChoice.h"
+#include "audio/LoudnessMeter.h"
 #include "audio/PendingParams.h"
 #include "audio/ProcessingChain.h"
 #include "audio/ProcessingParams.h"
@@ -64,6 +65,9 @@ public:
     const std::string& LastError() const { return error; }
     // The chain's stage meters, for display.
     const ProcessingChain& Chain() const { return chain; }
+    // Loudness and true peak of the processed sound since the latest Start, from any
+    // thread.
+    LoudnessReading Loudness() const { return loudness.Reading(); }
 
     // In [0, 1]; written by the monitor thread, read by the display at any time.
     std::atomic<float> leftLevel{0.0f};
@@ -85,6 +89,7 @@ private:
     uint16_t deviceBits = 0;
     uint32_t deviceRate = 0;
     ProcessingChain chain;
+    LoudnessMeter loudness;
     PendingParams pendingParams;
     std::vector<int16_t> block;
 };

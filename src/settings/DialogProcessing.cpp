@@ -34,6 +34,11 @@ ProcessingParams ProcessingFromDialog(const DialogProcessingControls& c)
     p.stereoWidthEnabled = c.width;
     p.limiterEnabled = c.limiter;
     p.codecPreEnabled = c.codecPre;
+    p.loudnessEnabled = c.loudness;
+    p.loudnessTarget = c.loudnessTarget;
+    p.loudnessMaxGainDb = c.loudnessMaxGainDb;
+    p.truePeakEnabled = c.truePeak;
+    p.truePeakCeilingDb = c.truePeakCeilingDb;
     p.codecBitrate = c.bitrateKbps * 1000;
     p.codecHeVersion = c.heVersion;
     p.mono = c.mono;

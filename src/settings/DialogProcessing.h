@@ -18,6 +18,11 @@ struct DialogProcessingControls {
     bool width = false;
     bool limiter = false;
     bool codecPre = false;
+    bool loudness = false;
+    bool truePeak = false;
+    float loudnessTarget = -16.0f;
+    float loudnessMaxGainDb = 18.0f;
+    float truePeakCeilingDb = -1.0f;
     std::string gainDb;
     std::string agcSpeed;
     std::string compThreshDb;
@@ -30,5 +35,6 @@ struct DialogProcessingControls {
 
 // The processing chain the controls describe, as the live preview and the level monitor
 // run it: a text that is not a number reads as 0, the AGC aims at -16 dB with at most
-// 12 dB of gain, and the compressor's timing follows its threshold.
+// 12 dB of gain, the compressor's timing follows its threshold, and loudness mode and the
+// true-peak limiter take their target, gain range and ceiling as stored.
 ProcessingParams ProcessingFromDialog(const DialogProcessingControls& controls);

@@ -192,6 +192,17 @@ std::string CompressorLabel(double strength)
     return Format("%.0f ms", 300.0 - 250.0 * strength);
 }
 
+std::string LoudnessReadout(const std::optional<LoudnessReading>& reading)
+{
+    if (!reading)
+        return "-";
+    auto figure = [](float value) {
+        const std::string text = FormatLoudness(value);
+        return text == "-inf" ? std::string("-") : text;
+    };
+    return figure(reading->shortTermLufs) + " LUFS | TP " + figure(reading->truePeakDb) + " dBTP";
+}
+
 std::string OneDecimal(double value)
 {
     return Format("%.1f", value);

@@ -3,8 +3,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "audio/LoudnessMeter.h"
 // The address edit's text is stored as SplitServerAddress reads it.
 #include "icecast/IcecastConfig.h"
 #include "icecast/ServerAddress.h"
@@ -62,6 +64,11 @@ struct CompressorSetting {
 CompressorSetting CompressorFromStrength(double strength);
 double CompressorStrength(float threshDb);
 std::string CompressorLabel(double strength); // attack + release time, "%.0f ms"
+
+// The DSP tab's loudness readout: "-16.2 LUFS | TP -1.3 dBTP" (short-term loudness and
+// true peak over the last 3 s), "-" for a figure that measures silence, and "-" alone
+// without a reading.
+std::string LoudnessReadout(const std::optional<LoudnessReading>& reading);
 
 // Texts of the hidden value edits.
 std::string OneDecimal(double value);  // "%.1f"

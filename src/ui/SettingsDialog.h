@@ -48,6 +48,8 @@ constexpr int IDC_COMP_SLIDER = 1038;
 constexpr int IDC_LAMPS_INPUT = 1039;
 constexpr int IDC_LAMPS_OUTPUT = 1040;
 constexpr int IDC_RECORD_FOLDER = 1052;
+constexpr int IDC_LOUDNESS_SWITCH = 1053;
+constexpr int IDC_TRUE_PEAK_SWITCH = 1054;
 
 // Runs the dialog modally over owner on data. True when the user pressed OK (data then
 // holds the new values); false for Cancel, Escape or closing. The dialog live-applies

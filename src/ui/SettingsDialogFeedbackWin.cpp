@@ -1,6 +1,7 @@
 #include "ui/SettingsDialogState.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "audio/InputLevelMonitor.h"
 #include "audio/PreviewOutput.h"
@@ -25,6 +26,11 @@ ProcessingParams ParamsFromControls()
     c.width = SwitchValue(IDC_WIDTH_SWITCH);
     c.limiter = SwitchValue(IDC_LIMIT_SWITCH);
     c.codecPre = SwitchValue(IDC_OPT_SWITCH);
+    c.loudness = SwitchValue(IDC_LOUDNESS_SWITCH);
+    c.truePeak = SwitchValue(IDC_TRUE_PEAK_SWITCH);
+    c.loudnessTarget = s.data->loudnessTarget;
+    c.loudnessMaxGainDb = s.data->loudnessMaxGainDb;
+    c.truePeakCeilingDb = s.data->truePeakCeilingDb;
     c.gainDb = WindowTextUtf8(s.hidden[HiddenGain]);
     c.agcSpeed = WindowTextUtf8(s.hidden[HiddenAgcSpeed]);
     c.compThreshDb = WindowTextUtf8(s.hidden[HiddenThresh]);
@@ -109,6 +115,13 @@ void RefreshMeters()
         InvalidateRect(w, nullptr, FALSE);
     for (HWND w : s.meterWindows)
         InvalidateRect(w, nullptr, FALSE);
+    // The loudness of what the monitor's chain hands on; "-" while nothing is measured.
+    std::optional<LoudnessReading> loudness;
+    if (s.monitor && s.monitor->Running())
+        loudness = s.monitor->Loudness();
+    const std::string readout = LoudnessReadout(loudness);
+    if (readout != WindowTextUtf8(s.loudnessReadout))
+        SetText(s.loudnessReadout, readout);
 }
 
 void RepaintDots()

@@ -28,7 +28,10 @@ namespace settings_dialog {
 
 constexpr UINT_PTR kMeterTimer = 5001;
 constexpr int kFirstSwitch = IDC_START_WITH_WINDOWS;
-constexpr int kSwitchCount = IDC_LISTEN - kFirstSwitch + 1;
+// The switches' flags are indexed by id from the first switch to the last one, the
+// loudness pair after the record folder; the ids between them hold no switch.
+constexpr int kSwitchCount = IDC_TRUE_PEAK_SWITCH - kFirstSwitch + 1;
+static_assert(IDC_LISTEN < IDC_LOUDNESS_SWITCH && IDC_LOUDNESS_SWITCH < IDC_TRUE_PEAK_SWITCH);
 constexpr std::array<int, 5> kHiddenIds = {1041, 1042, 1043, 1044, 1045};
 enum Hidden { HiddenGain, HiddenAgcSpeed, HiddenThresh, HiddenRatio, HiddenMakeup };
 
@@ -54,6 +57,8 @@ inline constexpr SwitchField kSwitchFields[] = {
     {IDC_GATE_SWITCH, &SettingsDialogData::gateEnabled},
     {IDC_WIDTH_SWITCH, &SettingsDialogData::stereoWidthEnabled},
     {IDC_OPT_SWITCH, &SettingsDialogData::codecPreEnabled},
+    {IDC_LOUDNESS_SWITCH, &SettingsDialogData::loudnessEnabled},
+    {IDC_TRUE_PEAK_SWITCH, &SettingsDialogData::truePeakEnabled},
 };
 
 
@@ -83,6 +88,7 @@ struct DialogState {
     HWND recordFolder = nullptr;
     HWND bitrate = nullptr, channels = nullptr, input = nullptr, output = nullptr, formatLine = nullptr;
     HWND gainLabel = nullptr, agcLabel = nullptr, compLabel = nullptr, aboutCaption = nullptr;
+    HWND loudnessReadout = nullptr;
     std::array<HWND, 3> dotWindows{};
     std::array<HWND, 2> meterWindows{};
     std::array<HWND, 2> stripWindows{};

@@ -183,6 +183,16 @@ void CreateDspTab()
     s.compLabel = MakeLabel(w, L"Soft", 318, 195, 50, 18);
     for (HWND child : {s.sliders[0], s.sliders[1], s.sliders[2], s.gainLabel, s.agcLabel, s.compLabel})
         AddTo(3, child);
+
+    // Broadcast loudness: a low row in the free strip above the panel's edge, its labels
+    // short enough to clear the "Comp" row, and the live readout right-aligned beside it.
+    AddTo(3, MakeToggleSwitch(w, IDC_LOUDNESS_SWITCH, 32, 213));
+    AddTo(3, MakeLabel(w, L"Loudness", 74, 214, 64, 17));
+    AddTo(3, MakeToggleSwitch(w, IDC_TRUE_PEAK_SWITCH, 146, 213));
+    AddTo(3, MakeLabel(w, L"True peak", 188, 214, 66, 17));
+    s.loudnessReadout = MakeLabel(w, L"-", 258, 214, 188, 17);
+    SetWindowLongPtrW(s.loudnessReadout, GWL_STYLE, GetWindowLongPtrW(s.loudnessReadout, GWL_STYLE) | SS_RIGHT);
+    AddTo(3, s.loudnessReadout);
 }
 
 void CreateHiddenEdits()
@@ -232,8 +242,9 @@ void OnCreate(HWND window, SettingsDialogData* data)
     s.aboutCaption = MakeCentredLabel(window, L"Kelm Vantoro v1.0", 10, 86, 440, 22);
     AddTo(4, s.aboutCaption);
     AddTo(4, MakeCentredLabel(window, L"Live AAC and HE-AAC encoder for Icecast v2.", 10, 120, 440, 18));
-    AddTo(4, MakeCentredLabel(window, L"Fraunhofer FDK AAC library; libebur128 (MIT licence, Jan Kokem\u00fcller).",
-                              10, 150, 440, 18));
+    // The libraries on a line each: together they are wider than the panel.
+    AddTo(4, MakeCentredLabel(window, L"Fraunhofer FDK AAC library.", 10, 150, 440, 18));
+    AddTo(4, MakeCentredLabel(window, L"libebur128 (MIT licence, Jan Kokem\u00fcller).", 10, 168, 440, 18));
     CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 270, 242, 85, 28, window,
                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_OK)), nullptr, nullptr);
     CreateWindowExW(0, L"BUTTON", L"Cancel", WS_CHILD | WS_VISIBLE | BS_OWNERDRAW, 365, 242, 85, 28, window,

@@ -22,6 +22,8 @@ TEST(DialogProcessingTest, EachSwitchEnablesOnlyItsModule)
         {&DialogProcessingControls::width, &ProcessingParams::stereoWidthEnabled},
         {&DialogProcessingControls::limiter, &ProcessingParams::limiterEnabled},
         {&DialogProcessingControls::codecPre, &ProcessingParams::codecPreEnabled},
+        {&DialogProcessingControls::loudness, &ProcessingParams::loudnessEnabled},
+        {&DialogProcessingControls::truePeak, &ProcessingParams::truePeakEnabled},
     };
     for (size_t on = 0; on < std::size(cases); ++on) {
         DialogProcessingControls controls;
@@ -84,6 +86,20 @@ TEST(DialogProcessingTest, FixedAgcAimAndStreamFormat)
         EXPECT_FLOAT_EQ(p.agcTargetDb, -16.0f);
         EXPECT_FLOAT_EQ(p.agcMaxGainDb, 12.0f);
     }
+}
+
+// Loudness mode and the true-peak limiter run with the stored target, gain range and
+// ceiling, not the chain's own defaults.
+TEST(DialogProcessingTest, LoudnessFiguresReachTheChain)
+{
+    DialogProcessingControls controls;
+    controls.loudnessTarget = -23.0f;
+    controls.loudnessMaxGainDb = 9.5f;
+    controls.truePeakCeilingDb = -2.0f;
+    const ProcessingParams p = ProcessingFromDialog(controls);
+    EXPECT_FLOAT_EQ(p.loudnessTarget, -23.0f);
+    EXPECT_FLOAT_EQ(p.loudnessMaxGainDb, 9.5f);
+    EXPECT_FLOAT_EQ(p.truePeakCeilingDb, -2.0f);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "settings/DialogValues.h"
 #include "ui/ControlColours.h"
 
@@ -91,6 +93,17 @@ TEST(DialogValuesTest, BitrateChoosesProfileRateAndNearestEntry)
     EXPECT_EQ(kBitrateChoices[NearestBitrateChoice(56)], 48u); // a tie goes to the first
     EXPECT_EQ(kBitrateChoices[NearestBitrateChoice(0)], 16u);
     EXPECT_EQ(kBitrateChoices[NearestBitrateChoice(5000)], 192u);
+}
+
+// The DSP tab's readout: short-term loudness and true peak to one decimal as the CLI
+// prints them, "-" for a figure at silence and alone without a reading.
+TEST(DialogValuesTest, LoudnessReadout)
+{
+    const float inf = -std::numeric_limits<float>::infinity();
+    EXPECT_EQ(LoudnessReadout(LoudnessReading{-14.0f, -16.24f, -17.0f, -1.26f, -0.5f}), "-16.2 LUFS | TP -1.3 dBTP");
+    EXPECT_EQ(LoudnessReadout(LoudnessReading{inf, inf, inf, inf, inf}), "- LUFS | TP - dBTP");
+    EXPECT_EQ(LoudnessReadout(LoudnessReading{-60.0f, -75.0f, -60.0f, -48.0f, -48.0f}), "- LUFS | TP -48.0 dBTP");
+    EXPECT_EQ(LoudnessReadout(std::nullopt), "-");
 }
 
 TEST(DialogValuesTest, GainSliderSnapsToHalfDecibels)

@@ -7,10 +7,12 @@
 #include <gdiplus.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <thread>
 
 #include "CutTexts.h"
@@ -198,6 +200,10 @@ TEST_F(SettingsDialogTest, NoLabelOrButtonTextIsCut)
             for (const std::string& line : CutTexts(dialog))
                 cut.push_back("slider at " + std::to_string(x) + ": " + line);
         }
+        // The loudness readout's widest figures.
+        SetWindowTextW(ChildAt(dialog, 440, 220), L"-69.9 LUFS | TP -69.9 dBTP");
+        for (const std::string& line : CutTexts(dialog))
+            cut.push_back("loudness readout: " + line);
     });
     for (const std::string& line : cut)
         ADD_FAILURE() << line;
@@ -438,6 +444,63 @@ TEST_F(SettingsDialogTest, RecordSwitchAndFolderSitOnTheSystemTab)
     EXPECT_STREQ(data.recordFolder, "E:\\Archiv \xc3\xbc");
 }
 
+// The DSP tab's "Loudness" and "True peak" switches: shown with the record's flags in a
+// row of their own below the design's rows, which keep their places, with a readout of
+// "-" while no monitor measures; OK takes the flipped flags back.
+TEST_F(SettingsDialogTest, LoudnessSwitchesAndReadoutSitOnTheDspTab)
+{
+    SettingsDialogData data = DefaultRecord();
+    data.loudnessEnabled = true;
+    Rgb loudnessShown{}, truePeakShown{}, loudnessFlipped{}, truePeakFlipped{};
+    std::string readout;
+    bool hiddenOnSystem = false;
+    RECT compRect{}, loudnessRect{}, truePeakRect{}, readoutRect{};
+    const bool result = RunDialog(data, [&](HWND dialog) {
+        ClickTab(dialog, 3);
+        HWND loudness = GetDlgItem(dialog, IDC_LOUDNESS_SWITCH);
+        HWND truePeak = GetDlgItem(dialog, IDC_TRUE_PEAK_SWITCH);
+        HWND readoutWindow = ChildAt(dialog, 440, 220);
+        readout = WindowTextUtf8(readoutWindow);
+        const std::pair<HWND, RECT*> rects[] = {{GetDlgItem(dialog, IDC_COMP_SWITCH), &compRect},
+                                                {loudness, &loudnessRect},
+                                                {truePeak, &truePeakRect},
+                                                {readoutWindow, &readoutRect}};
+        for (const auto& [window, rect] : rects) {
+            GetWindowRect(window, rect);
+            MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(rect), 2);
+        }
+        loudnessShown = SwitchColour(dialog, IDC_LOUDNESS_SWITCH, true);
+        truePeakShown = SwitchColour(dialog, IDC_TRUE_PEAK_SWITCH, false);
+        Click(dialog, IDC_LOUDNESS_SWITCH);
+        Click(dialog, IDC_TRUE_PEAK_SWITCH);
+        loudnessFlipped = SwitchColour(dialog, IDC_LOUDNESS_SWITCH, false);
+        truePeakFlipped = SwitchColour(dialog, IDC_TRUE_PEAK_SWITCH, true);
+        ClickTab(dialog, 0);
+        hiddenOnSystem = !IsWindowVisible(loudness) && !IsWindowVisible(truePeak) && !IsWindowVisible(readoutWindow);
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OK, BN_CLICKED), 0);
+    });
+    EXPECT_TRUE(result);
+    EXPECT_EQ(loudnessShown, colours::kSwitchOn);
+    EXPECT_EQ(truePeakShown, colours::kSwitchOff);
+    EXPECT_EQ(loudnessFlipped, colours::kSwitchOff);
+    EXPECT_EQ(truePeakFlipped, colours::kSwitchOn);
+    EXPECT_TRUE(hiddenOnSystem);
+    EXPECT_EQ(readout, "-");
+    // "Comp" stays where it was; the new row lies below it, inside the panel (its edge at
+    // y 231), and clear of OK and Cancel.
+    EXPECT_EQ(compRect.left, 32);
+    EXPECT_EQ(compRect.top, 194);
+    EXPECT_EQ(loudnessRect.left, 32);
+    EXPECT_GE(loudnessRect.top, compRect.bottom);
+    EXPECT_EQ(truePeakRect.top, loudnessRect.top);
+    EXPECT_GT(truePeakRect.left, loudnessRect.right);
+    EXPECT_GT(readoutRect.left, truePeakRect.right);
+    for (const RECT& r : {loudnessRect, truePeakRect, readoutRect})
+        EXPECT_LE(r.bottom, 231);
+    EXPECT_FALSE(data.loudnessEnabled);
+    EXPECT_TRUE(data.truePeakEnabled);
+}
+
 // A TLS server: the address opens with "https://", OK without an edit keeps TLS on and
 // the certificates, and the scheme typed into the address switches TLS.
 TEST_F(SettingsDialogTest, HttpsAddressSurvivesOpenAndOk)
@@ -503,7 +566,8 @@ TEST_F(SettingsDialogTest, LiveChangesReachTheLevelMonitorAndItsMeters)
     ASSERT_TRUE(monitor.Start({-1, ""}));
     SettingsDialogData data = DefaultRecord();
     float before = 0.0f;
-    bool louder = false, lit = false;
+    bool louder = false, lit = false, measured = false;
+    std::string readout;
     RunDialog(
         data,
         [&](HWND dialog) {
@@ -516,11 +580,23 @@ TEST_F(SettingsDialogTest, LiveChangesReachTheLevelMonitorAndItsMeters)
             ClickTab(dialog, 2);
             HWND inputMeter = ChildAt(dialog, 326, 168);
             lit = WaitFor([&] { return PixelOf(inputMeter, 6, 9) == colours::kMeterLit[0]; }, 3000ms);
+            // The DSP tab's readout shows the processed tone's loudness and true peak.
+            ClickTab(dialog, 3);
+            HWND readoutWindow = ChildAt(dialog, 440, 220);
+            measured = WaitFor(
+                [&] {
+                    readout = WindowTextUtf8(readoutWindow);
+                    float lufs = 0.0f, peak = 0.0f;
+                    return std::sscanf(readout.c_str(), "%f LUFS | TP %f dBTP", &lufs, &peak) == 2 && lufs > -30.0f &&
+                           lufs < 0.0f && peak > -20.0f && peak <= 0.5f;
+                },
+                8000ms);
         },
         &monitor);
     EXPECT_GT(before, 0.05f); // the -12 dBFS tone
     EXPECT_TRUE(louder) << "before " << before << ", after " << monitor.leftLevel.load();
     EXPECT_TRUE(lit);
+    EXPECT_TRUE(measured) << readout;
 }
 
 LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
