@@ -23,6 +23,20 @@ const std::vector<AudioDeviceInfo> kDevices = {
     {"Line In", "{0.0.1.00000000}.{bbb}"},
 };
 
+// Writes ini as DIR/config.ini, imports it (which writes config.dat), removes the
+// config.ini and reads config.dat alone into reloaded.
+::testing::AssertionResult ImportedAndReloaded(const TempDir& dir, const std::string& ini, SettingsStore& reloaded)
+{
+    WriteFileBytes(dir.File("config.ini"), ini);
+    SettingsStore imported;
+    if (!imported.LoadSettingsFile(dir.File("config.dat")))
+        return ::testing::AssertionFailure() << "config.ini was not imported";
+    std::filesystem::remove(dir.File("config.ini"));
+    if (!reloaded.LoadSettingsFile(dir.File("config.dat")))
+        return ::testing::AssertionFailure() << "config.dat was not read back";
+    return ::testing::AssertionSuccess();
+}
+
 TEST(AppSettingsTest, EmptyStoreGivesTheDefaults)
 {
     const AppSettings s = Apply("");
@@ -266,13 +280,9 @@ TEST(AppSettingsTest, TlsKeysReachTheServerParameters)
 
     // Imported from config.ini, saved as config.dat, and read back from config.dat alone.
     TempDir dir;
-    WriteFileBytes(dir.File("config.ini"), "[Icecast]\nhost=radio.example\ntlsEnabled=true\n"
-                                           "tlsCaFile=/srv/ca.pem\ntlsFingerprint=" + fingerprint + "\n");
-    SettingsStore imported;
-    ASSERT_TRUE(imported.LoadSettingsFile(dir.File("config.dat")));
-    std::filesystem::remove(dir.File("config.ini"));
     SettingsStore reloaded;
-    ASSERT_TRUE(reloaded.LoadSettingsFile(dir.File("config.dat")));
+    ASSERT_TRUE(ImportedAndReloaded(dir, "[Icecast]\nhost=radio.example\ntlsEnabled=true\n"
+                                           "tlsCaFile=/srv/ca.pem\ntlsFingerprint=" + fingerprint + "\n", reloaded));
     AppSettings settings;
     ApplyStoredSettings(reloaded, settings, {});
     EXPECT_TRUE(settings.stream.server.tls.enabled);
@@ -317,12 +327,8 @@ TEST(AppSettingsTest, DeadAirKeysAreReadHeldAndKeptInTheSettingsFile)
 
     // Imported from config.ini, saved as config.dat, and read back from config.dat alone.
     TempDir dir;
-    WriteFileBytes(dir.File("config.ini"), "[System]\nsilenceSeconds=7\nsilenceThresholdDb=-60\n");
-    SettingsStore imported;
-    ASSERT_TRUE(imported.LoadSettingsFile(dir.File("config.dat")));
-    std::filesystem::remove(dir.File("config.ini"));
     SettingsStore reloaded;
-    ASSERT_TRUE(reloaded.LoadSettingsFile(dir.File("config.dat")));
+    ASSERT_TRUE(ImportedAndReloaded(dir, "[System]\nsilenceSeconds=7\nsilenceThresholdDb=-60\n", reloaded));
     AppSettings settings;
     ApplyStoredSettings(reloaded, settings, {});
     EXPECT_EQ(settings.stream.silenceSeconds, 7);
@@ -348,12 +354,8 @@ TEST(AppSettingsTest, TitleFileIsReadAndKeptInTheSettingsFile)
     EXPECT_EQ(Apply("[System]\ntitleFile=/tmp/x\n").stream.titleFile, "");
 
     TempDir dir;
-    WriteFileBytes(dir.File("config.ini"), "[Icecast]\ntitleFile=/srv/m\xC3\xBCsik/now playing.txt\n");
-    SettingsStore imported;
-    ASSERT_TRUE(imported.LoadSettingsFile(dir.File("config.dat")));
-    std::filesystem::remove(dir.File("config.ini"));
     SettingsStore reloaded;
-    ASSERT_TRUE(reloaded.LoadSettingsFile(dir.File("config.dat")));
+    ASSERT_TRUE(ImportedAndReloaded(dir, "[Icecast]\ntitleFile=/srv/m\xC3\xBCsik/now playing.txt\n", reloaded));
     AppSettings settings;
     ApplyStoredSettings(reloaded, settings, {});
     EXPECT_EQ(settings.stream.titleFile, "/srv/m\xC3\xBCsik/now playing.txt");
@@ -391,12 +393,8 @@ TEST(AppSettingsTest, RecordingKeysAreReadAndTheDefaultFolderFollowsTheSettingsF
     }
 
     TempDir dir;
-    WriteFileBytes(dir.File("config.ini"), "[System]\nrecordEnabled=true\nrecordSplitMinutes=30\n");
-    SettingsStore imported;
-    ASSERT_TRUE(imported.LoadSettingsFile(dir.File("config.dat")));
-    std::filesystem::remove(dir.File("config.ini"));
     SettingsStore reloaded;
-    ASSERT_TRUE(reloaded.LoadSettingsFile(dir.File("config.dat")));
+    ASSERT_TRUE(ImportedAndReloaded(dir, "[System]\nrecordEnabled=true\nrecordSplitMinutes=30\n", reloaded));
     AppSettings settings;
     ApplyStoredSettings(reloaded, settings, {});
     EXPECT_TRUE(settings.stream.recordEnabled);
