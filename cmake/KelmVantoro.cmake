@@ -35,3 +35,16 @@ function(kv_target_defaults target)
     target_link_options(${target} PRIVATE ${KV_SANITIZER_FLAGS})
   endif()
 endfunction()
+
+# kv_add_env_test(<name> <command...>): a test that runs in a test environment of its
+# own (scripts/testenv run-test), so tests run side by side without meeting: ports,
+# sound devices, display and Wine prefix are each test's alone. The Linux build's
+# environment leaves out Xvfb and Wine; the Windows build's programs run under Wine.
+function(kv_add_env_test name)
+  if(CMAKE_CROSSCOMPILING)
+    set(kind)
+  else()
+    set(kind --no-windows)
+  endif()
+  add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/scripts/testenv run-test ${name} ${kind} ${ARGN})
+endfunction()

@@ -112,8 +112,7 @@ if(KV_BUILD_TESTS)
     set(KV_HAS_PROGRAM 0)
   endif()
   foreach(name ${KV_PACKAGE_TESTS})
-    add_test(NAME ${KV_PACKAGE_TAG}.packaging.${name}
-             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/packaging/${name}.sh)
+    kv_add_env_test(${KV_PACKAGE_TAG}.packaging.${name} bash ${PROJECT_SOURCE_DIR}/tests/packaging/${name}.sh)
     set_tests_properties(${KV_PACKAGE_TAG}.packaging.${name} PROPERTIES
       ENVIRONMENT "KV_SOURCE_DIR=${PROJECT_SOURCE_DIR};KV_VERSION=${PROJECT_VERSION};KV_EMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR};KV_HAS_PROGRAM=${KV_HAS_PROGRAM}"
       SKIP_RETURN_CODE 77
