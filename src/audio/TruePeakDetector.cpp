@@ -65,14 +65,17 @@ float TruePeakDetector::Detect(const float* frame)
         h[historyPos] = frame[c];
         h[historyPos + kTaps] = frame[c];
         const float* window = h + historyPos + 1; // the last kTaps inputs, oldest first
-        peak = std::max(peak, std::fabs(window[kTaps / 2 - 1]));
-        for (int p = 0; p < kPhases - 1; ++p) {
-            float y = 0.0f;
-            for (int j = 0; j < kTaps; ++j)
-                y += coefficients[p][j] * window[j];
-            peak = std::max(peak, std::fabs(y));
+        // The three phases side by side: three independent sums instead of one chain.
+        float y[kPhases - 1] = {};
+        for (int j = 0; j < kTaps; ++j) {
+            const float v = window[j];
+            for (int p = 0; p < kPhases - 1; ++p)
+                y[p] += coefficients[p][j] * v;
         }
+        peak = std::max(peak, std::fabs(window[kTaps / 2 - 1]));
+        for (float point : y)
+            peak = std::max(peak, std::fabs(point));
     }
-    historyPos = (historyPos + 1) % kTaps;
+    historyPos = historyPos + 1 == kTaps ? 0 : historyPos + 1;
     return peak;
 }

@@ -24,6 +24,7 @@ void TruePeakLimiter::Reset()
 {
     detector.Reset();
     std::fill(peaks.begin(), peaks.end(), 0.0f);
+    peakPos = 0;
     std::fill(delay.begin(), delay.end(), 0.0f);
     std::fill(averaged.begin(), averaged.end(), 1.0f);
     delayPos = 0;
@@ -40,15 +41,16 @@ void TruePeakLimiter::Reset()
 float TruePeakLimiter::HoldMinimum(float required)
 {
     const size_t capacity = minValues.size();
+    const auto wrap = [capacity](size_t i) { return i >= capacity ? i - capacity : i; }; // i < 2 capacity
     // Drop the values the new one undercuts, then those that left the window.
-    while (minCount > 0 && minValues[(minHead + minCount - 1) % capacity] >= required)
+    while (minCount > 0 && minValues[wrap(minHead + minCount - 1)] >= required)
         --minCount;
-    const size_t tail = (minHead + minCount) % capacity;
+    const size_t tail = wrap(minHead + minCount);
     minValues[tail] = required;
     minIndices[tail] = step;
     ++minCount;
     while (minIndices[minHead] + lookahead < step) {
-        minHead = (minHead + 1) % capacity;
+        minHead = wrap(minHead + 1);
         --minCount;
     }
     return minValues[minHead];
@@ -58,7 +60,7 @@ float TruePeakLimiter::Average(float value)
 {
     averageSum += static_cast<double>(value) - static_cast<double>(averaged[averagePos]);
     averaged[averagePos] = value;
-    averagePos = (averagePos + 1) % averaged.size();
+    averagePos = averagePos + 1 == averaged.size() ? 0 : averagePos + 1;
     return static_cast<float>(averageSum / static_cast<double>(averaged.size()));
 }
 
@@ -80,18 +82,21 @@ float TruePeakLimiter::Process(float* samples, size_t n, uint16_t channels, uint
         smoothed = held < smoothed ? held : held + (smoothed - held) * release;
         gain = Average(smoothed);
         // The frame leaving now had its peak found lookahead - 1 frames ago.
-        peaks[step % lookahead] = peak;
-        loudest = std::max(loudest, peaks[(step + 1) % lookahead] * gain);
+        const size_t nextPeak = peakPos + 1 == lookahead ? 0 : peakPos + 1;
+        peaks[peakPos] = peak;
+        loudest = std::max(loudest, peaks[nextPeak] * gain);
+        peakPos = nextPeak;
         ++step;
         deepest = std::min(deepest, gain);
 
+        const size_t nextDelay = delayPos + 1 == delayLength ? 0 : delayPos + 1;
         float* slot = delay.data() + delayPos * channels;
-        const float* oldest = delay.data() + ((delayPos + 1) % delayLength) * channels;
+        const float* oldest = delay.data() + nextDelay * channels;
         for (uint16_t c = 0; c < channels; ++c) {
             slot[c] = frame[c];
             frame[c] = std::clamp(oldest[c] * gain, -ceiling, ceiling);
         }
-        delayPos = (delayPos + 1) % delayLength;
+        delayPos = nextDelay;
     }
     outputPeak = std::min(loudest, ceiling);
     const float reductionDb = -20.0f * std::log10(std::max(deepest, 1e-6f));

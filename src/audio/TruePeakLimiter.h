@@ -38,6 +38,7 @@ private:
     float release = 0.0f;
     TruePeakDetector detector;
     std::vector<float> peaks; // the last lookahead frames' peaks, to meet their frames leaving
+    size_t peakPos = 0;
     std::vector<float> delay; // delayFrames + 1 frames
     size_t delayPos = 0;
     // Sliding minimum of the required gain over lookahead + 1 frames (a monotonic queue).
