@@ -17,14 +17,15 @@ struct LoudnessSettings {
 // it) and steers two gains:
 // - the program gain, towards target - program loudness within plus or minus
 //   maxGainDb. The program loudness is gated as a loudness meter's integrated reading
-//   is, over the last 30 s: parts below -50 LUFS (pauses) and parts more than 10 LU below
-//   the rest (a quiet passage in music) do not count, so neither is pumped up. It rises
-//   by at most 1 dB/s and falls by at most 3 dB/s (10 dB/s both ways until it first
+//   is, over the 400 ms blocks of the last 30 s: blocks below -50 LUFS (pauses) and
+//   blocks more than 10 LU below the rest (a quiet passage in music) do not count, so
+//   neither is pumped up. It rises
+//   by at most 1 dB/s and falls by at most 3 dB/s (20 dB/s both ways until it first
 //   reaches its aim, so a program is not 20 s off the target after a start); it never
 //   rises while the last part is below -50 LUFS or 10 LU below the program, while the
 //   last 3 s are below -45 LUFS or while the gate is closed;
 // - a fast duck for the moment loud sound arrives on a raised gain (a tutti after a quiet
-//   introduction): when the output's 100 ms level passes the target by 6 LU, the duck
+//   introduction): when the output's 100 ms level passes the target by 8 LU, the duck
 //   holds it at 2 LU above the target, and the program gain falls at 20 dB/s until the
 //   duck is no longer needed; then the duck lets go at 10 dB/s.
 // The gain is ramped across each block, so block joins never click.
