@@ -7,9 +7,10 @@ bare="$build/bench/bare-aac-encode"
 [ -x "$cli" ] && [ -x "$bare" ] || { echo "build the linux-release preset first" >&2; exit 1; }
 [ -n "${KV_ICECAST_PORT:-}" ] || { echo "run it through scripts/testenv run" >&2; exit 1; }
 
-# bench_config DIR MOUNT: settings for 48 kHz stereo HE-AAC v1 at 64 kbit/s to the
-# environment's Icecast at MOUNT; KV_BENCH_DSP adds [DSP] lines (for example
-# "truePeakEnabled=true", to measure what the true-peak limiter's look-ahead adds).
+# bench_config DIR MOUNT: settings for 48 kHz stereo HE-AAC v1 at 64 kbit/s (or
+# KV_BENCH_HE and KV_BENCH_BITRATE) to the environment's Icecast at MOUNT; KV_BENCH_DSP
+# adds [DSP] lines (for example "truePeakEnabled=true", to measure what the true-peak
+# limiter's look-ahead adds).
 bench_config() {
   cat >"$1/config.ini" <<INI
 [Icecast]
@@ -22,8 +23,8 @@ streamName=Benchmark
 sampleRate=48000
 channels=2
 [Encoder]
-heVersion=1
-bitrate=64000
+heVersion=${KV_BENCH_HE:-1}
+bitrate=${KV_BENCH_BITRATE:-64000}
 [DSP]
 ${KV_BENCH_DSP:-}
 INI

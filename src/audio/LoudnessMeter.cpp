@@ -5,8 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <vector>
 
 #include <ebur128.h>
+
+#include "audio/TruePeakDetector.h"
 
 namespace {
 
@@ -23,6 +26,8 @@ float ToDb(double linear)
 struct LoudnessMeter::Impl {
     ebur128_state* state = nullptr;
     uint16_t channels = 0;
+    TruePeakDetector detector;
+    std::vector<float> frame; // one frame as the detector takes it
     size_t partFrames = 0;
     size_t filled = 0;
     double partPeak = 0.0;
@@ -61,31 +66,39 @@ bool LoudnessMeter::Configure(uint32_t sampleRate, uint16_t channels)
         value->store(kSilent, std::memory_order_relaxed);
     if (sampleRate == 0 || channels == 0)
         return false;
+    // True peak is found by our own detector (or given by the limiter), not the library's.
     impl->state = ebur128_init(channels, sampleRate,
-                               EBUR128_MODE_M | EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK |
-                                   EBUR128_MODE_HISTOGRAM);
+                               EBUR128_MODE_M | EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM);
     if (impl->state == nullptr)
         return false;
     if (channels == 1)
-        ebur128_set_channel(impl->state, 0, EBUR128_LEFT);
+        ebur128_set_channel(impl->state, 0, EBUR128_DUAL_MONO);
     impl->channels = channels;
+    impl->detector.Configure(channels);
+    impl->frame.assign(channels, 0.0f);
     impl->partFrames = std::max<size_t>(1, sampleRate / 10);
     return true;
 }
 
-void LoudnessMeter::Add(const int16_t* samples, size_t frames)
+void LoudnessMeter::Add(const int16_t* samples, size_t frames, float knownPeak)
 {
     Impl& m = *impl;
-    if (m.state == nullptr)
+    if (m.state == nullptr || !watched.load(std::memory_order_relaxed))
         return;
+    if (knownPeak >= 0.0f)
+        m.partPeak = std::max(m.partPeak, static_cast<double>(knownPeak) / 32768.0);
     // In pieces that end on the 100 ms marks, so the published values follow the sound.
     while (frames > 0) {
         const size_t take = std::min(frames, m.partFrames - m.filled);
         ebur128_add_frames_short(m.state, samples, take);
-        for (unsigned c = 0; c < m.channels; ++c) {
-            double peak = 0.0;
-            if (ebur128_prev_true_peak(m.state, c, &peak) == EBUR128_SUCCESS)
-                m.partPeak = std::max(m.partPeak, peak);
+        if (knownPeak < 0.0f) {
+            float peak = 0.0f;
+            for (size_t f = 0; f < take; ++f) {
+                for (uint16_t c = 0; c < m.channels; ++c)
+                    m.frame[c] = static_cast<float>(samples[f * m.channels + c]);
+                peak = std::max(peak, m.detector.Detect(m.frame.data()));
+            }
+            m.partPeak = std::max(m.partPeak, static_cast<double>(peak) / 32768.0);
         }
         samples += take * m.channels;
         frames -= take;
@@ -127,6 +140,7 @@ void LoudnessMeter::Publish()
 
 LoudnessReading LoudnessMeter::Reading() const
 {
+    watched.store(true, std::memory_order_relaxed);
     return {momentary.load(std::memory_order_relaxed), shortTerm.load(std::memory_order_relaxed),
             integrated.load(std::memory_order_relaxed), truePeak.load(std::memory_order_relaxed),
             maxTruePeak.load(std::memory_order_relaxed)};

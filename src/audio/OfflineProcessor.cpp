@@ -19,6 +19,7 @@ OfflineProcessor::OfflineProcessor(const OfflineSetup& setup)
     resampler.Configure(inputRate, outputRate, channels);
     resampler.SetCeiling(OutputCeiling(setup.processing));
     meter.Configure(outputRate, channels);
+    meter.Watch(); // the file's loudness is printed at its end
     block.resize(blockFrames * channels);
 }
 
@@ -49,11 +50,13 @@ bool OfflineProcessor::RunBlock(const OfflineBlockSink& sink)
     blockFill = 0;
     if (processing)
         chain.Process(block.data(), count * sizeof(int16_t));
+    // The limiter's peak holds at the stream rate too (the resampler keeps its ceiling).
+    const float knownPeak = processing ? chain.OutputTruePeak() : -1.0f;
     if (!resampling) {
-        meter.Add(block.data(), count / channels);
+        meter.Add(block.data(), count / channels, knownPeak);
         return sink(block.data(), count);
     }
     const size_t produced = resampler.Process(block.data(), count, resampled);
-    meter.Add(resampled.data(), produced / channels);
+    meter.Add(resampled.data(), produced / channels, knownPeak);
     return produced == 0 || sink(resampled.data(), produced);
 }

@@ -27,6 +27,8 @@ void ProcessingChain::Configure(uint32_t rate, uint16_t channelCount)
     limiter.Reset();
     loudness.Reset();
     truePeak.Configure(sampleRate, channels);
+    ran = {};
+    outputTruePeak = -1.0f;
 }
 
 ProcessingMeters ProcessingChain::Meters() const
@@ -55,9 +57,25 @@ void ProcessingChain::Process(int16_t* samples, size_t byteCount)
     ConvertBack(samples, n);
 }
 
+// A stage switched on mid-stream would otherwise go on from where it stopped: the
+// loudness gain of minutes ago, the limiter's look-ahead replaying old sound.
+void ProcessingChain::StartCleanWhenSwitchedOn()
+{
+    const ProcessingParams& p = params;
+    const Ran now{p.agcEnabled && !p.loudnessEnabled, p.loudnessEnabled, p.truePeakEnabled};
+    if (now.agc && !ran.agc)
+        agc.Reset();
+    if (now.loudness && !ran.loudness)
+        loudness.Reset();
+    if (now.truePeak && !ran.truePeak)
+        truePeak.Reset();
+    ran = now;
+}
+
 void ProcessingChain::RunStages(float* x, size_t n)
 {
     const ProcessingParams& p = params;
+    StartCleanWhenSwitchedOn();
     if (p.hpfEnabled)
         SetMeter(Meter::HpfActivity, highPass.Process(x, n, channels, sampleRate));
     if (p.gateEnabled)
@@ -94,6 +112,9 @@ void ProcessingChain::RunStages(float* x, size_t n)
             }
         }
         truePeak.Process(x, n, channels, sampleRate, TruePeakTarget(p));
+        outputTruePeak = truePeak.OutputPeak();
+    } else {
+        outputTruePeak = -1.0f;
     }
 }
 

@@ -34,6 +34,13 @@ public:
 
     // Processes byteCount / 2 samples in place. Null or fewer than 2 bytes: nothing.
     void Process(int16_t* samples, size_t byteCount);
+    // A block went by without the chain (the owner skips it while nothing is on): the
+    // level stages and the limiters start clean when next switched on, as they do when
+    // switched on between two processed blocks.
+    void Pass() { ran = {}; }
+    // The true peak of the last processed block on the integer scale, when the
+    // true-peak limiter was on; -1 otherwise.
+    float OutputTruePeak() const { return outputTruePeak; }
 
     ProcessingMeters Meters() const;
     float MeterValue(Meter meter) const { return meters[static_cast<size_t>(meter)].load(std::memory_order_relaxed); }
@@ -64,6 +71,7 @@ private:
         meters[static_cast<size_t>(meter)].store(held, std::memory_order_relaxed);
     }
     void RunStages(float* x, size_t n);
+    void StartCleanWhenSwitchedOn();
     void ConvertBack(int16_t* samples, size_t n);
 
     std::array<std::atomic<float>, kMeterCount> meters;
@@ -80,6 +88,13 @@ private:
     LoudnessLevel loudness;
     TruePeakLimiter truePeak;
     std::vector<float> work;
+    // Which stateful stages ran on the last processed block.
+    struct Ran {
+        bool agc = false;
+        bool loudness = false;
+        bool truePeak = false;
+    } ran;
+    float outputTruePeak = -1.0f;
 };
 
 // The engine's rule: a block goes through the chain only when at least one stage switch

@@ -3,24 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-constexpr double kPi = 3.14159265358979323846;
-
-// Modified Bessel function of the first kind, order 0, by its series.
-double BesselI0(double x)
-{
-    double sum = 1.0;
-    double term = 1.0;
-    for (int k = 1; k < 30; ++k) {
-        term *= (x / (2.0 * k)) * (x / (2.0 * k));
-        sum += term;
-    }
-    return sum;
-}
-
-} // namespace
-
 void TruePeakLimiter::Configure(uint32_t sampleRate, uint16_t channels)
 {
     rate = sampleRate == 0 ? 44100 : sampleRate;
@@ -29,25 +11,8 @@ void TruePeakLimiter::Configure(uint32_t sampleRate, uint16_t channels)
     delayFrames = kTaps / 2 + lookahead - 1;
     release = static_cast<float>(std::exp(-1.0 / (static_cast<double>(rate) * 0.08)));
 
-    // Kaiser-windowed sinc, cut at the original Nyquist frequency; phase p sits p/4 of
-    // a sample after the centre tap kTaps/2 - 1. Each phase passes DC at exactly 1.
-    const double beta = 6.0;
-    const double half = kTaps / 2.0;
-    for (int p = 1; p < kPhases; ++p) {
-        double sum = 0.0;
-        for (int j = 0; j < kTaps; ++j) {
-            const double t = j - (kTaps / 2 - 1) - static_cast<double>(p) / kPhases;
-            const double sinc = std::sin(kPi * t) / (kPi * t);
-            const double r = t / half;
-            const double window = r * r < 1.0 ? BesselI0(beta * std::sqrt(1.0 - r * r)) / BesselI0(beta) : 0.0;
-            coefficients[p - 1][j] = static_cast<float>(sinc * window);
-            sum += sinc * window;
-        }
-        for (int j = 0; j < kTaps; ++j)
-            coefficients[p - 1][j] = static_cast<float>(coefficients[p - 1][j] / sum);
-    }
-
-    history.assign(static_cast<size_t>(channelCount) * 2 * kTaps, 0.0f);
+    detector.Configure(channelCount);
+    peaks.assign(lookahead, 0.0f);
     delay.assign(static_cast<size_t>(delayFrames + 1) * channelCount, 0.0f);
     minValues.assign(lookahead + 2, 1.0f);
     minIndices.assign(lookahead + 2, 0);
@@ -57,10 +22,11 @@ void TruePeakLimiter::Configure(uint32_t sampleRate, uint16_t channels)
 
 void TruePeakLimiter::Reset()
 {
-    std::fill(history.begin(), history.end(), 0.0f);
+    detector.Reset();
+    std::fill(peaks.begin(), peaks.end(), 0.0f);
+    peakPos = 0;
     std::fill(delay.begin(), delay.end(), 0.0f);
     std::fill(averaged.begin(), averaged.end(), 1.0f);
-    historyPos = 0;
     delayPos = 0;
     minHead = 0;
     minCount = 0;
@@ -69,42 +35,22 @@ void TruePeakLimiter::Reset()
     averagePos = 0;
     averageSum = static_cast<double>(averaged.size());
     gain = 1.0f;
-}
-
-// The largest magnitude of the sample kTaps/2 frames back and of the three points
-// between it and the next one, over all channels.
-float TruePeakLimiter::DetectPeak(const float* frame)
-{
-    float peak = 0.0f;
-    for (uint16_t c = 0; c < channelCount; ++c) {
-        float* h = history.data() + static_cast<size_t>(c) * 2 * kTaps;
-        h[historyPos] = frame[c];
-        h[historyPos + kTaps] = frame[c];
-        const float* window = h + historyPos + 1; // the last kTaps inputs, oldest first
-        peak = std::max(peak, std::fabs(window[kTaps / 2 - 1]));
-        for (int p = 0; p < kPhases - 1; ++p) {
-            float y = 0.0f;
-            for (int j = 0; j < kTaps; ++j)
-                y += coefficients[p][j] * window[j];
-            peak = std::max(peak, std::fabs(y));
-        }
-    }
-    historyPos = (historyPos + 1) % kTaps;
-    return peak;
+    outputPeak = 0.0f;
 }
 
 float TruePeakLimiter::HoldMinimum(float required)
 {
     const size_t capacity = minValues.size();
+    const auto wrap = [capacity](size_t i) { return i >= capacity ? i - capacity : i; }; // i < 2 capacity
     // Drop the values the new one undercuts, then those that left the window.
-    while (minCount > 0 && minValues[(minHead + minCount - 1) % capacity] >= required)
+    while (minCount > 0 && minValues[wrap(minHead + minCount - 1)] >= required)
         --minCount;
-    const size_t tail = (minHead + minCount) % capacity;
+    const size_t tail = wrap(minHead + minCount);
     minValues[tail] = required;
     minIndices[tail] = step;
     ++minCount;
     while (minIndices[minHead] + lookahead < step) {
-        minHead = (minHead + 1) % capacity;
+        minHead = wrap(minHead + 1);
         --minCount;
     }
     return minValues[minHead];
@@ -114,7 +60,7 @@ float TruePeakLimiter::Average(float value)
 {
     averageSum += static_cast<double>(value) - static_cast<double>(averaged[averagePos]);
     averaged[averagePos] = value;
-    averagePos = (averagePos + 1) % averaged.size();
+    averagePos = averagePos + 1 == averaged.size() ? 0 : averagePos + 1;
     return static_cast<float>(averageSum / static_cast<double>(averaged.size()));
 }
 
@@ -125,26 +71,34 @@ float TruePeakLimiter::Process(float* samples, size_t n, uint16_t channels, uint
     const size_t frames = n / channels;
     const size_t delayLength = delayFrames + 1;
     float deepest = 1.0f;
+    float loudest = 0.0f;
     for (size_t f = 0; f < frames; ++f) {
         float* frame = samples + f * channels;
-        const float peak = DetectPeak(frame);
+        const float peak = detector.Detect(frame);
         const float required = peak > ceiling ? ceiling / peak : 1.0f;
         const float held = HoldMinimum(required);
         // Down at once (the average spreads it over the look-ahead), up slowly; never
         // above the held minimum, so no peak in the window escapes.
         smoothed = held < smoothed ? held : held + (smoothed - held) * release;
         gain = Average(smoothed);
+        // The frame leaving now had its peak found lookahead - 1 frames ago.
+        const size_t nextPeak = peakPos + 1 == lookahead ? 0 : peakPos + 1;
+        peaks[peakPos] = peak;
+        loudest = std::max(loudest, peaks[nextPeak] * gain);
+        peakPos = nextPeak;
         ++step;
         deepest = std::min(deepest, gain);
 
+        const size_t nextDelay = delayPos + 1 == delayLength ? 0 : delayPos + 1;
         float* slot = delay.data() + delayPos * channels;
-        const float* oldest = delay.data() + ((delayPos + 1) % delayLength) * channels;
+        const float* oldest = delay.data() + nextDelay * channels;
         for (uint16_t c = 0; c < channels; ++c) {
             slot[c] = frame[c];
             frame[c] = std::clamp(oldest[c] * gain, -ceiling, ceiling);
         }
-        delayPos = (delayPos + 1) % delayLength;
+        delayPos = nextDelay;
     }
+    outputPeak = std::min(loudest, ceiling);
     const float reductionDb = -20.0f * std::log10(std::max(deepest, 1e-6f));
     return std::clamp(reductionDb, 0.0f, 1.0f);
 }

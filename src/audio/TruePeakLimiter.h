@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "audio/TruePeakDetector.h"
+
 // True-peak limiter, the last stage before the encoder. It finds the peaks between the
-// samples with a 4x oversampling interpolator (12 taps per phase), looks 3 ms ahead and
+// samples with a 4x oversampling interpolator (TruePeakDetector), looks 3 ms ahead and
 // lowers the gain smoothly enough that every peak, sampled or between samples, leaves
 // at or below the ceiling; then it recovers in about 80 ms. The sound is delayed by the
 // look-ahead and half the interpolator (LatencyFrames). Buffers are sized by Configure,
@@ -19,12 +21,13 @@ public:
     float Process(float* samples, size_t n, uint16_t channels, uint32_t sampleRate, float ceiling);
     float Gain() const { return gain; }
     uint32_t LatencyFrames() const { return delayFrames; }
+    // The true peak of what the last Process let out, on the integer scale: the peak
+    // found on the way in times the gain it left with, so a meter need not look again.
+    float OutputPeak() const { return outputPeak; }
 
-    static constexpr int kTaps = 12;
-    static constexpr int kPhases = 4;
+    static constexpr int kTaps = TruePeakDetector::kTaps;
 
 private:
-    float DetectPeak(const float* frame);
     float HoldMinimum(float required);
     float Average(float smoothed);
 
@@ -33,9 +36,9 @@ private:
     uint32_t lookahead = 1;
     uint32_t delayFrames = 0;
     float release = 0.0f;
-    float coefficients[kPhases - 1][kTaps] = {};
-    std::vector<float> history; // per channel, kTaps twice over, so a window is contiguous
-    size_t historyPos = 0;
+    TruePeakDetector detector;
+    std::vector<float> peaks; // the last lookahead frames' peaks, to meet their frames leaving
+    size_t peakPos = 0;
     std::vector<float> delay; // delayFrames + 1 frames
     size_t delayPos = 0;
     // Sliding minimum of the required gain over lookahead + 1 frames (a monotonic queue).
@@ -50,6 +53,7 @@ private:
     size_t averagePos = 0;
     double averageSum = 0.0;
     float gain = 1.0f;
+    float outputPeak = 0.0f;
 };
 
 // How far the decoded stream's true peak rises above the encoder's input for a profile

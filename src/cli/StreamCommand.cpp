@@ -70,6 +70,7 @@ std::string Meter(float level)
 
 struct StreamView {
     AudioQuality quality;
+    bool terminal = false;
 };
 
 std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const AppSettings& settings,
@@ -100,7 +101,10 @@ std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const A
     line += " | " + ElapsedText(stats.elapsedSeconds);
     line += " | " + DataSentText(stats.bytesSent);
     line += " | L " + Meter(left) + " R " + Meter(right);
-    if (engine) {
+    // The loudness is measured only for a line that shows it: on a terminal, or when
+    // a loudness feature is on.
+    const ProcessingParams& dsp = c.processing;
+    if (engine && (view.terminal || dsp.loudnessEnabled || dsp.truePeakEnabled)) {
         const LoudnessReading loudness = engine->Loudness();
         line += " | " + FormatLoudness(loudness.shortTermLufs) + " LUFS | TP " + FormatLoudness(loudness.truePeakDb) +
                 " dBTP";
@@ -269,6 +273,7 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     InputLevelMonitor monitor;
     monitor.SetParams(settings.stream.processing);
     const bool terminal = OutputIsTerminal();
+    view.terminal = terminal;
     repaintNow = [&] { PrintStatusLine(terminal, StatusLine(supervisor, settings, monitor, view)); };
 
     std::signal(SIGINT, OnStopSignal);

@@ -256,12 +256,16 @@ void StreamEngine::OnAudio(const uint8_t* data, uint64_t size)
     size_t count = static_cast<size_t>(size / 2);
     pendingParams.TakeInto(chain.params);
     const float ceiling = OutputCeiling(chain.params);
+    float knownPeak = -1.0f; // the true-peak limiter's, so the meter need not look again
     if (ProcessingNeeded(chain.params)) {
         if (processScratch.size() < count)
             processScratch.resize(count);
         std::copy(block, block + count, processScratch.begin());
         chain.Process(processScratch.data(), count * 2);
         block = processScratch.data();
+        knownPeak = chain.OutputTruePeak();
+    } else {
+        chain.Pass();
     }
     if (UpdatePeakMeters(block, count, config.captureFormat.channels, levelLeft, levelRight) > soundThreshold)
         lastSound.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
@@ -270,7 +274,8 @@ void StreamEngine::OnAudio(const uint8_t* data, uint64_t size)
         count = resampler.Process(block, count, resampleScratch);
         block = resampleScratch.data();
     }
-    loudness.Add(block, count / std::max<uint16_t>(1, config.encoder.channels));
+    // Measures only once someone reads it (the CLI's status line).
+    loudness.Add(block, count / std::max<uint16_t>(1, config.encoder.channels), knownPeak);
     encoder->Encode(block, static_cast<uint64_t>(count) * 2, streamFrameSink);
 }
 

@@ -89,7 +89,8 @@ public:
     // Replaces the processing parameters of a running stream; filter states carry on.
     void UpdateProcessing(const ProcessingParams& params);
 
-    // Loudness and true peak of what the encoder receives, since the start.
+    // Loudness and true peak of what the encoder receives, measured from the first call
+    // on (until then the meter costs nothing).
     LoudnessReading Loudness() const { return loudness.Reading(); }
 
     // The stream rate the encoder runs at (the device rate when no resampling).

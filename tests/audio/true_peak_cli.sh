@@ -59,4 +59,28 @@ for profile in lc he1 he2; do
   tp="$(true_peak "$dir/out.aac")"
   at_most "$tp" -1.0 || fail "program, $profile: decoded true peak $tp dBTP"
 done
-echo "true peaks held"
+
+loudness() { # FILE [ebur128 options] -> "INTEGRATED MAX_SHORT_TERM_AFTER_10_S"
+  ffmpeg -hide_banner -nostats -v verbose -i "$1" -af "ebur128=framelog=verbose${2:-}" -f null - 2>&1 |
+    awk '/Parsed_ebur128.*t: /{for (i = 1; i < NF; i++) {if ($i == "t:") t = $(i + 1); if ($i == "S:") s = $(i + 1)}
+         if (t + 0 >= 10 && (max == "" || s + 0 > max)) max = s + 0} /^ +I:/{i = $2} END{print i, max}'
+}
+ffmpeg -hide_banner -loglevel error -y -f lavfi -i "anoisesrc=c=pink:r=48000:a=1:d=40:s=3" \
+  -af "pan=stereo|c0=c0|c1=c0,volume='if(lt(t,20),0.12,1)':eval=frame" -c:a pcm_s16le "$dir/step.wav"
+ffmpeg -hide_banner -loglevel error -y -i "$dir/program.wav" -af "pan=mono|c0=c0,volume=-14dB" -c:a pcm_s16le "$dir/mono.wav"
+ffmpeg -hide_banner -loglevel error -y -i "$dir/mono.wav" -af "pan=stereo|c0=c0|c1=c0" -c:a pcm_s16le "$dir/stereo.wav"
+for channels in 1 2; do
+  mkdir -p "$dir/ld$channels"
+  printf '[Audio]\nsampleRate = 48000\nchannels = %s\n[Encoder]\nheVersion = 0\nbitrate = 128000\n[DSP]\nloudnessEnabled = true\n' \
+    "$channels" >"$dir/ld$channels/config.ini"
+done
+"${cli[@]}" encode --config "$dir/ld2" "$dir/step.wav" "$dir/step.aac" >/dev/null || fail "encode step"
+read -r integrated highest <<<"$(loudness "$dir/step.aac")"
+at_most "$highest" -12.0 || fail "after a quiet introduction: short-term $highest LUFS"
+awk -v i="$integrated" 'BEGIN{exit !(i >= -17 && i <= -15)}' || fail "quiet introduction: integrated $integrated LUFS"
+"${cli[@]}" encode --config "$dir/ld1" "$dir/mono.wav" "$dir/mono.aac" >/dev/null || fail "encode mono"
+"${cli[@]}" encode --config "$dir/ld2" "$dir/stereo.wav" "$dir/stereo.aac" >/dev/null || fail "encode stereo"
+read -r mono _ <<<"$(loudness "$dir/mono.aac" :dualmono=true)"
+read -r stereo _ <<<"$(loudness "$dir/stereo.aac")"
+awk -v a="$mono" -v b="$stereo" 'BEGIN{d=a-b; exit !(d < 0.5 && d > -0.5)}' || fail "mono $mono LUFS, stereo $stereo LUFS"
+echo "true peaks and loudness held"

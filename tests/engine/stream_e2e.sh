@@ -10,7 +10,9 @@ need_environment
 d="$(mktemp -d)"
 trap 'kill $pid $listener 2>/dev/null; rm -rf "$d"' EXIT
 mount="/e2e-${KV_BUILD:-linux}"
-write_config "$d" "$mount" "[System]" "persistentEncoding=false"
+# The true-peak limiter on (the -12 dBFS tones pass it untouched), so the line, not on a
+# terminal, shows the loudness; the limiter's peak is the meter's.
+write_config "$d" "$mount" "[System]" "persistentEncoding=false" "[DSP]" "truePeakEnabled=true"
 
 # Natively the stream ends with Ctrl+C (SIGINT), as a presenter ends it; under Wine by
 # its own clock.
