@@ -1,6 +1,7 @@
 #include "icecast/TlsSession.h"
 
 #include "base/ExecutablePath.h"
+#include "base/TextCodes.h"
 #include "base/WideText.h"
 
 #include <algorithm>
@@ -66,17 +67,6 @@ struct ContextBufferFree {
     void operator()(void* buffer) const { FreeContextBuffer(buffer); }
 };
 using ContextBuffer = std::unique_ptr<void, ContextBufferFree>;
-
-std::string Hex(const unsigned char* bytes, size_t count)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < count; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
 
 std::string StatusCode(long status)
 {
@@ -187,7 +177,7 @@ std::string Sha256Hex(const unsigned char* bytes, size_t count)
     if (BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0))) {
         if (BCRYPT_SUCCESS(BCryptHashData(hash, const_cast<PUCHAR>(bytes), static_cast<ULONG>(count), 0)) &&
             BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof digest, 0)))
-            result = Hex(digest, sizeof digest);
+            result = HexText(digest, sizeof digest);
         BCryptDestroyHash(hash);
     }
     BCryptCloseAlgorithmProvider(algorithm, 0);
