@@ -32,8 +32,10 @@ bool ServerLink::Open(const std::string& host, uint16_t port, const TlsOptions& 
 int64_t ServerLink::Send(const void* data, size_t size)
 {
     const int64_t sent = tls ? tls->Send(data, size) : socket.Send(data, size);
-    if (sent < 0)
+    if (sent < 0) {
         errorCode = tls ? tls->ErrorCode() : socket.ErrorCode();
+        sendFailed = true;
+    }
     return sent;
 }
 
@@ -67,7 +69,7 @@ bool ServerLink::IsLost(int code) const
 // (its authentication fails): the server reads every byte before it, fails on it and ends
 // the source at once. The close after it is an ordinary one that the kernel completes
 // after the queued bytes. Only when the record cannot be queued in time (a stalled
-// network, an interrupted link) does the link end with a reset, as before.
+// network, an interrupted link) or a send has failed does the link end with a reset.
 namespace {
 
 constexpr unsigned char kEndRecord[] = {
@@ -84,7 +86,9 @@ void ServerLink::ShutdownSend()
         socket.ShutdownSend();
         return;
     }
-    if (endRecordQueued)
+    // After a failed send the stream is cut mid-record and the uplink is not taking bytes:
+    // nothing is gained by waiting.
+    if (endRecordQueued || sendFailed)
         return;
     socket.SetTimeouts(kEndRecordWaitMs, kEndRecordWaitMs);
     size_t offset = 0;
@@ -104,4 +108,5 @@ void ServerLink::Close()
     tls.reset();
     socket.Close();
     endRecordQueued = false;
+    sendFailed = false;
 }

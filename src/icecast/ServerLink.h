@@ -47,7 +47,8 @@ public:
 
     // The orderly end of a source connection: the half-close when plain; when secure, the
     // end record (see ServerLink.cpp), after which Close lets the queued bytes go out
-    // before the connection ends. Waits at most kEndRecordWaitMs for room to queue it.
+    // before the connection ends. Waits at most kEndRecordWaitMs for room to queue it,
+    // and not at all after a failed send (the link then ends with a reset).
     void ShutdownSend();
     void Interrupt() { socket.Interrupt(); }
     void Close();
@@ -60,4 +61,5 @@ private:
     std::string tlsError;
     int errorCode = 0;
     bool endRecordQueued = false;
+    bool sendFailed = false;
 };
