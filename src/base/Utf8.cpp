@@ -81,6 +81,25 @@ std::string_view Utf8Prefix(std::string_view text, size_t maxBytes)
     return text.substr(0, cut);
 }
 
+std::string StripControlCharacters(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            continue;
+        // U+0080..U+009F: some terminals take these as escape introducers too. Matched
+        // against what is already kept, so that no dropped byte can join two halves.
+        if (byte >= 0x80 && byte <= 0x9F && !out.empty() && static_cast<unsigned char>(out.back()) == 0xC2) {
+            out.pop_back();
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
 namespace {
 
 // The code points of bytes 0x80-0x9F in Windows-1252; the unassigned five keep their value.
@@ -102,11 +121,6 @@ uint32_t NextCodePoint(std::string_view text, size_t& i)
         u = (u << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     i += length;
     return u;
-}
-
-bool IsControl(uint32_t u)
-{
-    return u < 0x20 || (u >= 0x7F && u <= 0x9F);
 }
 
 // Unicode's white space that is not a control character.
@@ -152,13 +166,7 @@ std::string TitleLine(std::string_view fileText, size_t maxBytes)
     const std::string_view line = fileText.substr(0, fileText.find_first_of("\r\n"));
     const std::string decoded = IsValidUtf8(line) ? std::string(line) : Windows1252ToUtf8(line);
 
-    std::string kept;
-    kept.reserve(decoded.size());
-    for (size_t i = 0; i < decoded.size();) {
-        const size_t at = i;
-        if (!IsControl(NextCodePoint(decoded, i)))
-            kept.append(decoded, at, i - at);
-    }
+    const std::string kept = StripControlCharacters(decoded);
     // Trimmed again after the cut, which may end on a space.
     return std::string(TrimSpace(Utf8Prefix(TrimSpace(kept), maxBytes)));
 }

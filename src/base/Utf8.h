@@ -19,6 +19,12 @@ void AppendUtf8(std::string& out, uint32_t codePoint);
 // can take without cutting a character in two.
 std::string_view Utf8Prefix(std::string_view text, size_t maxBytes);
 
+// text without control characters: C0, DEL and the UTF-8 forms of C1 (U+0080..U+009F),
+// so that no text from a user, a file or a server can end a header line, move a
+// terminal's cursor, retitle it or start a new line. Other bytes stay as they are, valid
+// UTF-8 or not. The one stripper of the program.
+std::string StripControlCharacters(std::string_view text);
+
 // Windows-1252 text as UTF-8. Every byte is mapped: 0x80-0x9F by the Windows table (0x80
 // the euro sign, 0x92 the right single quote, ...), the five it leaves unassigned (0x81,
 // 0x8D, 0x8F, 0x90, 0x9D) to the C1 control of the same number, as Windows converts

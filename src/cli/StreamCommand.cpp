@@ -301,8 +301,7 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
                 break;
             }
             const IcecastConfig& server = settings.stream.server;
-            std::printf("Streaming to %s:%u%s%s\n", server.host.c_str(), server.port,
-                        server.mountPoint.rfind('/', 0) == 0 ? "" : "/", server.mountPoint.c_str());
+            std::printf("Streaming to %s\n", CombineServerAddress(server.host, server.port, server.mountPoint).c_str());
             std::fflush(stdout);
         }
         supervisor.SupervisionTick();

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "icecast/IcecastConfig.h"
+
 // Fetch limits of the status document.
 constexpr int kFetchTimeoutMs = 3000;       // connect, send and receive, each
 constexpr size_t kFetchReadBytes = 4095;    // most bytes taken by one read
@@ -13,9 +15,14 @@ constexpr size_t kFetchBodyLimit = 65536;   // the body stops growing once it ex
 // fetch. For https:// URLs certificate name and date errors are accepted (the chain is
 // still verified).
 std::string FetchUrl(const std::string& url);
-// The same, trusting the certificates of the PEM file caFile as well ("" for none) on
-// Linux; WinINet on Windows trusts the system's roots only and ignores caFile.
-std::string FetchUrlTrusting(const std::string& url, const std::string& caFile);
+
+// The same through the source connection's own transport (ServerLink), for a server that
+// the platform's HTTP client cannot verify: an https:// URL goes over TLS verified exactly
+// as the stream is (tls.fingerprint pinned, or tls.caFile trusted beside the system's
+// roots, and the host's name checked), an http:// URL over plain TCP. One HTTP/1.0 GET,
+// no redirect followed; the connect, the send and each read wait kFetchTimeoutMs at
+// most, and the whole answer must arrive within twice that.
+std::string FetchUrlOverLink(const std::string& url, const TlsOptions& tls);
 
 // Appends one read's piece to body the way FetchUrl does; false once the body is full.
 bool AppendFetchedPiece(std::string& body, const char* piece, size_t size);

@@ -16,11 +16,6 @@ size_t OnPiece(char* piece, size_t size, size_t count, void* user)
 
 std::string FetchUrl(const std::string& url)
 {
-    return FetchUrlTrusting(url, "");
-}
-
-std::string FetchUrlTrusting(const std::string& url, const std::string& caFile)
-{
     static std::once_flag initialised;
     std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     CURL* curl = curl_easy_init();
@@ -43,10 +38,6 @@ std::string FetchUrlTrusting(const std::string& url, const std::string& caFile)
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
     // Certificate name errors are accepted, as on Windows; the chain is still checked.
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
-    // A station's own CA, as the source connection trusts it. It takes the place of the
-    // default bundle; the system's folder of roots is still searched.
-    if (!caFile.empty())
-        curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
     curl_easy_perform(curl);
     curl_easy_cleanup(curl);
     return body;

@@ -30,12 +30,6 @@ void SetTimeout(HINTERNET handle, DWORD option)
 
 } // namespace
 
-std::string FetchUrlTrusting(const std::string& url, const std::string&)
-{
-    // WinINet verifies against the system's roots; it has no per-request extra roots.
-    return FetchUrl(url);
-}
-
 std::string FetchUrl(const std::string& url)
 {
     const InternetHandle root(InternetOpenA("KelmVantoro/1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "base/Log.h"
+#include "base/Utf8.h"
 #include "icecast/IcecastProtocol.h"
 
 namespace {
@@ -16,11 +17,6 @@ constexpr size_t kTitleReadBytes = 1024;
 // this, so neither a silent server nor one that trickles its answer can hold its caller
 // (a connection attempt, the title file's watcher, the title command).
 constexpr int kTitleTimeoutMs = 10000;
-
-std::string HostPort(const IcecastConfig& config)
-{
-    return config.host + ":" + std::to_string(config.port);
-}
 
 std::string ClosedByServerText()
 {
@@ -60,12 +56,12 @@ bool IcecastClient::Connect(const IcecastConfig& configuration)
         case ConnectResult::SocketFailed:
             return FailConnect("Failed to create socket");
         case ConnectResult::Refused:
-            return FailConnect("Connection refused: " + HostPort(config) + " (error " +
+            return FailConnect("Connection refused: " + ServerHostPort(config) + " (error " +
                                std::to_string(socket.ErrorCode()) + ")");
         case ConnectResult::TimedOut:
-            return FailConnect("Connection timed out: " + HostPort(config));
+            return FailConnect("Connection timed out: " + ServerHostPort(config));
         case ConnectResult::Failed:
-            return FailConnect("Failed to connect to " + HostPort(config));
+            return FailConnect("Failed to connect to " + ServerHostPort(config));
         }
     }
     socket.SetKeepAlive(kKeepAliveIdleMs, kKeepAliveIntervalMs);
@@ -89,21 +85,21 @@ bool IcecastClient::Handshake()
     const std::string_view text(answer, static_cast<size_t>(received));
     const std::string mount = WireMountPoint(config.mountPoint);
     if (!socket.IsSecure() && IsTlsAnswer(text)) {
-        FailConnect(TlsExpectedText(HostPort(config)));
-        LogLine("Icecast", TlsExpectedText(HostPort(config)));
+        FailConnect(TlsExpectedText(ServerHostPort(config)));
+        LogLine("Icecast", TlsExpectedText(ServerHostPort(config)));
         return false;
     }
     lastStatusCode = ParseStatusCode(text);
     if (lastStatusCode == 200) {
         connected.store(true);
-        SetLastError("Connected: " + HostPort(config) + mount);
-        LogLine("Icecast", "Connected: " + HostPort(config) + mount);
+        SetLastError("Connected: " + ServerHostPort(config) + mount);
+        LogLine("Icecast", "Connected: " + ServerHostPort(config) + mount);
         return true;
     }
     const std::string failure = HandshakeFailureText(lastStatusCode, text, mount);
     FailConnect(failure);
     LogLine("Icecast", failure);
-    LogLine("Icecast", "Response: " + HeaderSafe(text.substr(0, kLoggedAnswerBytes)));
+    LogLine("Icecast", "Response: " + StripControlCharacters(text.substr(0, kLoggedAnswerBytes)));
     return false;
 }
 
@@ -214,17 +210,21 @@ TitleUpdateResult SendTitleUpdate(const IcecastConfig& config, const std::string
         if (titleSocket.TcpResult() == ConnectResult::Connected)
             result.reason = "Title not sent: " + titleSocket.TlsError();
         else
-            result.reason = "Title not sent: cannot connect to " + HostPort(config);
+            result.reason = "Title not sent: cannot connect to " + ServerHostPort(config);
         return result;
     }
     const std::string request = BuildMetadataRequest(config, title);
     int left = remainingMs();
-    if (left > 0) {
-        titleSocket.SetTimeouts(left, left);
-        if (titleSocket.Send(request.data(), request.size()) != static_cast<int64_t>(request.size())) {
-            result.reason = "Title not sent: the request could not be written to " + HostPort(config);
-            return result;
-        }
+    // A connect (or handshake) that took the whole time leaves none to send in.
+    if (left <= 0) {
+        result.reason = "Title not sent: connecting to " + ServerHostPort(config) + " took the whole " +
+                        std::to_string(kTitleTimeoutMs / 1000) + " s";
+        return result;
+    }
+    titleSocket.SetTimeouts(left, left);
+    if (titleSocket.Send(request.data(), request.size()) != static_cast<int64_t>(request.size())) {
+        result.reason = "Title not sent: the request could not be written to " + ServerHostPort(config);
+        return result;
     }
     result.sent = true;
     // The server closes after its answer (the request asks for it). Its start gives the
@@ -240,7 +240,7 @@ TitleUpdateResult SendTitleUpdate(const IcecastConfig& config, const std::string
             answer.append(chunk, static_cast<size_t>(std::min<int64_t>(n, kAnswerBytes - answer.size())));
     }
     if (answer.empty()) {
-        result.reason = "Title update unanswered by " + HostPort(config);
+        result.reason = "Title update unanswered by " + ServerHostPort(config);
         return result;
     }
     result.status = ParseStatusCode(answer);

@@ -1,39 +1,27 @@
 #include "icecast/IcecastProtocol.h"
 
-#include <cstdio>
-
+#include "base/TextCodes.h"
+#include "base/Utf8.h"
 #include "icecast/Base64.h"
+#include "icecast/ServerAddress.h"
 
 namespace {
 
 constexpr std::string_view kUserAgentLine = "\r\nUser-Agent: KelmVantoro/1.0";
 
-bool IsUnreserved(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-           c == '_' || c == '~';
-}
-
 } // namespace
-
-std::string HeaderSafe(std::string_view value)
-{
-    std::string out;
-    out.reserve(value.size());
-    for (const char c : value) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7f)
-            out += c;
-    }
-    return out;
-}
 
 std::string WireMountPoint(std::string_view mountPoint)
 {
-    std::string mount = HeaderSafe(mountPoint);
+    std::string mount = StripControlCharacters(mountPoint);
     if (mount.empty() || mount.front() != '/')
         mount.insert(mount.begin(), '/');
     return mount;
+}
+
+std::string ServerHostPort(const IcecastConfig& config)
+{
+    return CombineServerAddress(StripControlCharacters(config.host), config.port, "");
 }
 
 std::string SourceCredentials(const IcecastConfig& config)
@@ -48,18 +36,18 @@ std::string BuildSourceRequest(const IcecastConfig& config)
     std::string request;
     request.reserve(512);
     request += "SOURCE ";
-    request += WireMountPoint(config.mountPoint);
+    request += UrlEncode(WireMountPoint(config.mountPoint), UrlPart::Path);
     request += " HTTP/1.0\r\nHost: ";
-    request += HeaderSafe(config.host);
+    request += ServerHostPort(config);
     request += "\r\nAuthorization: Basic ";
     request += SourceCredentials(config);
     request += kUserAgentLine;
     request += "\r\nContent-Type: ";
     request += config.contentCode == kContentCodeAac ? "audio/aac" : "audio/aacp";
     request += "\r\nice-name: ";
-    request += HeaderSafe(config.streamName);
+    request += StripControlCharacters(config.streamName);
     request += "\r\nice-genre: ";
-    request += HeaderSafe(config.streamGenre);
+    request += StripControlCharacters(config.streamGenre);
     request += "\r\nice-public: ";
     request += config.isPublic ? "1" : "0";
     request += "\r\nice-bitrate: ";
@@ -74,34 +62,15 @@ std::string BuildSourceRequest(const IcecastConfig& config)
     return request;
 }
 
-std::string EncodeTitle(std::string_view title)
-{
-    std::string out;
-    out.reserve(title.size() * 3);
-    for (const char c : title) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (IsUnreserved(byte)) {
-            out += c;
-        } else if (byte == ' ') {
-            out += '+';
-        } else {
-            char escape[4];
-            std::snprintf(escape, sizeof escape, "%%%02X", byte);
-            out += escape;
-        }
-    }
-    return out;
-}
-
 std::string BuildMetadataRequest(const IcecastConfig& config, std::string_view title)
 {
     std::string request = "GET /admin/metadata?mount=";
-    request += WireMountPoint(config.mountPoint);
+    request += UrlEncode(WireMountPoint(config.mountPoint), UrlPart::QueryValue);
     request += "&mode=updinfo&song=";
-    request += EncodeTitle(title);
+    request += UrlEncode(title, UrlPart::QueryValue);
     request += "&charset=UTF-8";
     request += " HTTP/1.0\r\nHost: ";
-    request += HeaderSafe(config.host);
+    request += ServerHostPort(config);
     request += "\r\nAuthorization: Basic ";
     request += SourceCredentials(config);
     request += kUserAgentLine;
@@ -112,7 +81,7 @@ std::string BuildMetadataRequest(const IcecastConfig& config, std::string_view t
 std::string BuildTestRequest(std::string_view mount, std::string_view password)
 {
     std::string request = "SOURCE ";
-    request += WireMountPoint(mount);
+    request += UrlEncode(WireMountPoint(mount), UrlPart::Path);
     request += " HTTP/1.0\r\nAuthorization: Basic ";
     request += Base64Encode("source:" + std::string(password));
     request += "\r\nContent-Type: audio/aac\r\nice-name: test\r\n\r\n";

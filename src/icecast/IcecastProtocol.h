@@ -9,13 +9,18 @@
 // The bytes the Icecast client puts on the wire and the reading of the server's answer,
 // as pure functions; the sockets only carry them.
 
-// value without CR, LF or any other control character, so that no user text can end a
-// header line and add one of its own.
-std::string HeaderSafe(std::string_view value);
+// Every user text in a request is stripped of control characters (StripControlCharacters)
+// so that none can end a header line and add one of its own, and is percent-encoded
+// (UrlEncode) where it goes into a URL.
 
-// The mount point as requested: header-safe and with the leading "/" Icecast needs
-// (without it the server drops the connection without a word).
+// The mount point as the server names it: without control characters and with the
+// leading "/" Icecast needs (without it the server drops the connection without a word).
+// Messages show this form; the requests carry it percent-encoded.
 std::string WireMountPoint(std::string_view mountPoint);
+
+// The server as "host:port", an IPv6 address in brackets ("[::1]:8000"): the Host header
+// and every message that names the server.
+std::string ServerHostPort(const IcecastConfig& config);
 
 // Base64 of user ":" password; an empty user name stands for Icecast's "source" user,
 // because ":password" is always refused.
@@ -24,12 +29,9 @@ std::string SourceCredentials(const IcecastConfig& config);
 // The SOURCE request that announces the stream.
 std::string BuildSourceRequest(const IcecastConfig& config);
 
-// title for the query string: letters, digits and "-._~" as they are, a space as "+",
-// every other byte as "%XX" (upper-case hexadecimal, UTF-8 byte by byte).
-std::string EncodeTitle(std::string_view title);
-
-// The admin request that sets the mount's title. It names the character set, otherwise
-// Icecast 2.4 takes the UTF-8 bytes for Latin-1.
+// The admin request that sets the mount's title; the mount and the title are query values
+// (UrlEncode). It names the character set, otherwise Icecast 2.4 takes the UTF-8 bytes
+// for Latin-1.
 std::string BuildMetadataRequest(const IcecastConfig& config, std::string_view title);
 
 // Why the server did not take a title update, from its answer's status (ParseStatusCode)

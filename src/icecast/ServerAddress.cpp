@@ -105,6 +105,7 @@ ServerAddress SplitServerAddress(std::string_view text)
         text.remove_suffix(1);
     ServerAddress address = SplitAtFirstSlash(text);
     address.secure = secure;
+    address.hasScheme = scheme != std::string_view::npos;
     return address;
 }
 

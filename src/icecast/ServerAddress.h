@@ -8,7 +8,8 @@
 #include "icecast/ConnectivityProbe.h"
 
 // The one reading of "host:port/mount" texts typed by users: the settings dialog stores
-// it, the connection test connects to it, and the probe target is its "host:port" part.
+// it, the connection test connects to it, the status poll asks it, and the probe target
+// is its "host:port" part.
 
 // Split at the last colon, or after "]" for an IPv6 address in brackets ("[::1]:8000",
 // host "::1"). The port is read as the C library reads a number (leading blanks and a
@@ -32,10 +33,12 @@ struct ServerAddress {
     std::string portText; // what follows it, as typed
     bool bracketed = false; // the host was written in brackets ("[::1]")
     bool secure = false;    // the text began with "https://" (any case)
+    bool hasScheme = false; // the text began with a scheme and "://"
 };
 
-// The dialog's stored form: everything up to a "://" and trailing slashes are dropped;
-// port and mount may be missing. secure tells whether the dropped scheme was https.
+// The dialog's stored form, and the status address: everything up to a "://" and
+// trailing slashes are dropped; port and mount may be missing. secure tells whether the
+// dropped scheme was https.
 ServerAddress SplitServerAddress(std::string_view text);
 
 // The address as the dialog shows it: "https://" when secure, then host (in brackets

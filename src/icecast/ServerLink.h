@@ -18,6 +18,8 @@ public:
     ServerLink(const ServerLink&) = delete;
     ServerLink& operator=(const ServerLink&) = delete;
 
+    static constexpr int kEndRecordWaitMs = 1000;
+
     // Connects to host:port and, with tls.enabled, completes the TLS handshake; the whole
     // attempt ends within timeoutMs. On false, TcpResult() says how the TCP step ended
     // (Connected when it was the TLS step that failed, with the reason in TlsError()).
@@ -43,7 +45,10 @@ public:
     // goes to the socket itself, TLS or not: what arrives is discarded either way.
     PeerState CheckPeer();
 
-    // close_notify (when secure), then the half-close.
+    // The orderly end of a source connection: the half-close when plain; when secure, the
+    // end record (see ServerLink.cpp), after which Close lets the queued bytes go out
+    // before the connection ends. Waits at most kEndRecordWaitMs for room to queue it,
+    // and not at all after a failed send (the link then ends with a reset).
     void ShutdownSend();
     void Interrupt() { socket.Interrupt(); }
     void Close();
@@ -55,4 +60,6 @@ private:
     ConnectResult tcpResult = ConnectResult::Failed;
     std::string tlsError;
     int errorCode = 0;
+    bool endRecordQueued = false;
+    bool sendFailed = false;
 };

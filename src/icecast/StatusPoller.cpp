@@ -7,11 +7,12 @@
 #include "base/DetachedWorker.h"
 #include "base/Utf8.h"
 #include "icecast/FetchUrl.h"
+#include "icecast/ServerAddress.h"
+#include "icecast/TlsSession.h"
 
 namespace {
 
 constexpr std::string_view kStatusPath = "/status-json.xsl";
-constexpr std::string_view kSchemeMark = "://";
 
 // quote + text + quote (or + tail), built by appending: GCC 12 warns falsely about
 // operator+ on such short strings at -O3.
@@ -151,25 +152,6 @@ std::string DecodeJsonString(std::string_view raw)
     return out;
 }
 
-std::string StripControlCharacters(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f)
-            continue;
-        // U+0080..U+009F: some terminals take these as escape introducers too. Matched
-        // against what is already kept, so that no dropped byte can join two halves.
-        if (byte >= 0x80 && byte <= 0x9F && !out.empty() && static_cast<unsigned char>(out.back()) == 0xC2) {
-            out.pop_back();
-            continue;
-        }
-        out += c;
-    }
-    return out;
-}
-
 namespace {
 
 // The character of the reference that starts at text[at] ("&...;") and its length, or
@@ -288,40 +270,29 @@ int32_t FindJsonInt(std::string_view body, std::string_view key, size_t from)
 
 namespace {
 
-// The parts of a status address: "http://" when it names no scheme, host:port, and the
-// mount path ("" without one).
+// The parts of a status address (SplitServerAddress): the scheme, "http://" when it names
+// none, host:port as a URL holds it, and the mount path ("" without one).
 struct StatusTarget {
     std::string scheme;
     bool implicitScheme = false;
+    std::string host;
     std::string hostPort;
     std::string pathMount;
 };
 
 StatusTarget SplitStatusAddress(const std::string& address)
 {
-    std::string url = address;
-    while (!url.empty() && url.back() == '/')
-        url.pop_back();
+    const ServerAddress parts = SplitServerAddress(address);
     StatusTarget target;
-    target.implicitScheme = url.size() < kSchemeMark.size() || url.find(kSchemeMark) == std::string::npos;
-    if (target.implicitScheme)
-        url = "http://" + url;
-    const size_t schemeEnd = url.find(kSchemeMark) + kSchemeMark.size();
-    target.scheme = url.substr(0, schemeEnd);
-    const std::string rest = url.substr(schemeEnd);
-    const size_t slash = rest.find('/');
-    target.hostPort = rest.substr(0, slash);
-    target.pathMount = slash == std::string::npos ? std::string() : rest.substr(slash);
+    target.implicitScheme = !parts.hasScheme;
+    target.scheme = parts.secure ? "https://" : "http://";
+    target.host = parts.host;
+    // The port as typed, whatever it holds: the fetch judges it.
+    target.hostPort = CombineServerAddress(parts.host, 0, "");
+    if (parts.hasPort)
+        target.hostPort += ":" + parts.portText;
+    target.pathMount = parts.mountPoint;
     return target;
-}
-
-// hostPort with its port replaced by port.
-std::string WithPort(const std::string& hostPort, uint16_t port)
-{
-    const size_t colon = hostPort.rfind(':');
-    const size_t bracket = hostPort.rfind(']');
-    const bool hasPort = colon != std::string::npos && (bracket == std::string::npos || colon > bracket);
-    return (hasPort ? hostPort.substr(0, colon) : hostPort) + ":" + std::to_string(port);
 }
 
 // The document at hostPort, with the other scheme tried when the address named none:
@@ -378,7 +349,7 @@ bool PollStatus(const std::string& address, const std::string& mount, uint16_t s
     std::vector<std::string> hostPorts = {target.hostPort};
     const std::string key = target.scheme + target.hostPort;
     if (sourcePort != 0) {
-        const std::string atSource = WithPort(target.hostPort, sourcePort);
+        const std::string atSource = CombineServerAddress(target.host, sourcePort, "");
         if (atSource != target.hostPort) {
             hostPorts.push_back(atSource);
             if (memory.Answered(key) == atSource)
@@ -424,9 +395,13 @@ bool StartStatusPoll(const std::string& address, const std::string& mount, uint1
 
 UrlFetcher StatusFetcher(const TlsOptions& tls)
 {
-    if (tls.caFile.empty())
+    // A pinned certificate or a station's own CA: the platform's HTTP client knows
+    // neither, so https goes through the stream's own verified TLS.
+    if (!tls.enabled || (tls.fingerprint.empty() && tls.caFile.empty()))
         return FetchUrl;
-    return [caFile = tls.caFile](const std::string& url) { return FetchUrlTrusting(url, caFile); };
+    return [tls](const std::string& url) {
+        return url.rfind("https://", 0) == 0 ? FetchUrlOverLink(url, tls) : FetchUrl(url);
+    };
 }
 
 bool StartStatusPoll(const std::string& address, const std::string& mount, uint16_t sourcePort,
@@ -435,6 +410,8 @@ bool StartStatusPoll(const std::string& address, const std::string& mount, uint1
     return StartDetachedWorker([address, mount, sourcePort, tls, done] {
         StatusResult result;
         PollStatus(address, mount, sourcePort, tls.enabled, StatusFetcher(tls), SharedStatusPortMemory(), result);
+        // A command that ends on the result must find nothing of the TLS library left.
+        ReleaseTlsThreadState();
         if (done)
             done(result);
     }, [&done] {

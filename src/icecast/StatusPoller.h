@@ -32,11 +32,13 @@ bool StartStatusPoll(const std::string& address, const std::string& mount, Statu
 // document (PollStatus below), the answering port remembered process-wide.
 bool StartStatusPoll(const std::string& address, const std::string& mount, uint16_t sourcePort, StatusCallback done);
 // The same over the stream's transport: with tls.enabled an address without scheme is
-// asked over https:// first, then http://; tls.caFile is trusted for https (FetchUrlTrusting).
+// asked over https:// first, then http:// (StatusFetcher).
 bool StartStatusPoll(const std::string& address, const std::string& mount, uint16_t sourcePort,
                      const TlsOptions& tls, StatusCallback done);
 
-// FetchUrl trusting tls.caFile as well.
+// The status poll's fetcher for a stream with these TLS options: FetchUrl, the platform's
+// HTTP client; but with TLS on and a pinned fingerprint or a CA file, https:// URLs go
+// through FetchUrlOverLink, verified as the stream is.
 UrlFetcher StatusFetcher(const TlsOptions& tls);
 
 // Which host:port last gave a usable status document for a status host:port, so that
@@ -81,9 +83,6 @@ std::string FindJsonString(std::string_view body, std::string_view key, size_t f
 // \n \r \t and \uXXXX (surrogate pairs joined; a lone surrogate becomes U+FFFD) are
 // decoded; a backslash before any other character stands for that character.
 std::string DecodeJsonString(std::string_view raw);
-// text without control characters (C0, DEL and the UTF-8 forms of C1), so that a
-// server's text can never move a terminal's cursor, retitle it or start a new line.
-std::string StripControlCharacters(std::string_view text);
 // "&#8211;", "&#x2013;", "&amp;", "&lt;", "&gt;", "&quot;" and "&apos;" as the characters
 // they stand for (UTF-8); anything else, a reference to no character included, stays.
 std::string DecodeCharacterReferences(std::string_view text);
@@ -92,7 +91,8 @@ std::string DecodeCharacterReferences(std::string_view text);
 // least one multi-byte character; any other text comes back unchanged.
 std::string RepairLatin1Mojibake(std::string_view text);
 // A value of the status document as shown: references decoded, mojibake repaired, then
-// control characters stripped (last, so that no decoded character can bring one in).
+// control characters stripped (StripControlCharacters, last, so that no decoded
+// character can bring one in).
 std::string CleanServerText(std::string_view text);
 // The same for a number: an optional "-" and digits; -1 when neither is there.
 int32_t FindJsonInt(std::string_view body, std::string_view key, size_t from);

@@ -29,10 +29,12 @@ public:
     TcpSocket& operator=(const TcpSocket&) = delete;
 
     // Resolves host (any family: a name, a dotted address or an IPv6 literal such as
-    // "::1") and tries each address in the resolver's order until one connects; the
-    // whole attempt waits no longer than timeoutMs. Connected only when a connection
-    // really completed; the socket is then blocking. Any other result, that of the last
-    // address tried, leaves it closed.
+    // "::1") and races its addresses as RFC 8305 (Happy Eyeballs v2) describes
+    // (RunConnectRace): the families alternate, a new attempt starts every 250 ms or as
+    // soon as one fails, the first to connect wins and the others are closed. The whole
+    // attempt waits no longer than timeoutMs. Connected only when a connection really
+    // completed; the socket is then blocking. Any other result (TimedOut while an attempt
+    // was still waiting, else that of the last address that failed) leaves it closed.
     ConnectResult Connect(const std::string& host, uint16_t port, int timeoutMs);
 
     // Socket options; failures are ignored, as no caller can do better without them.

@@ -1,9 +1,12 @@
 #include "icecast/TcpSocket.h"
 
+#include "icecast/ConnectRace.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -11,6 +14,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -21,21 +25,6 @@ void SetBlocking(int fd, bool blocking)
     const int flags = fcntl(fd, F_GETFL, 0);
     if (flags >= 0)
         fcntl(fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
-}
-
-// poll() that resumes after signals with the time still left; its result.
-int PollFor(int fd, short events, int timeoutMs, short& revents)
-{
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        pollfd entry{fd, events, 0};
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        const int result = poll(&entry, 1, left > 0 ? static_cast<int>(left) : 0);
-        if (result < 0 && errno == EINTR)
-            continue;
-        revents = entry.revents;
-        return result;
-    }
 }
 
 timeval ToTimeval(int ms)
@@ -51,17 +40,128 @@ timeval ToTimeval(int ms)
 struct TcpSocket::Impl {
     int fd = -1;
     int errorCode = 0;
+};
 
-    // One address: a socket, a connect within timeoutMs; closed again unless Connected.
-    ConnectResult ConnectTo(const addrinfo& address, int timeoutMs);
-    void CloseFd()
+namespace {
+
+// One address the resolver gave.
+struct Endpoint {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    int family = AF_INET;
+};
+
+// Every address of host, any family, in the resolver's order (no AI_ADDRCONFIG: with only
+// loopback up it hides every address).
+std::vector<Endpoint> Resolve(const std::string& host, uint16_t port)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* addresses = nullptr;
+    const std::string service = std::to_string(port);
+    std::vector<Endpoint> endpoints;
+    if (getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses) != 0 || addresses == nullptr)
+        return endpoints;
+    for (const addrinfo* entry = addresses; entry != nullptr; entry = entry->ai_next) {
+        if (entry->ai_addrlen == 0 || entry->ai_addrlen > sizeof(sockaddr_storage))
+            continue;
+        Endpoint endpoint;
+        std::memcpy(&endpoint.address, entry->ai_addr, entry->ai_addrlen);
+        endpoint.length = entry->ai_addrlen;
+        endpoint.family = entry->ai_family;
+        endpoints.push_back(endpoint);
+    }
+    freeaddrinfo(addresses);
+    return endpoints;
+}
+
+// The race's sockets: one non-blocking descriptor per address tried.
+class PosixRace : public RaceSockets {
+public:
+    explicit PosixRace(const std::vector<Endpoint>& addresses) : endpoints(addresses), fds(addresses.size(), -1) {}
+    ~PosixRace() override
     {
-        if (fd >= 0) {
-            close(fd);
-            fd = -1;
+        for (size_t i = 0; i < fds.size(); ++i)
+            Drop(i);
+    }
+    PosixRace(const PosixRace&) = delete;
+    PosixRace& operator=(const PosixRace&) = delete;
+
+    Start Begin(size_t index, int& error) override
+    {
+        const Endpoint& endpoint = endpoints[index];
+        const int fd = socket(endpoint.family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+        if (fd < 0) {
+            error = errno;
+            return Start::NoSocket;
+        }
+        SetBlocking(fd, false);
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&endpoint.address), endpoint.length) == 0) {
+            fds[index] = fd;
+            return Start::Connected;
+        }
+        if (errno == EINPROGRESS || errno == EINTR) {
+            fds[index] = fd;
+            return Start::Pending;
+        }
+        error = errno;
+        close(fd);
+        return Start::Failed;
+    }
+
+    void Wait(const std::vector<size_t>& pending, int waitMs, std::vector<size_t>& ended) override
+    {
+        std::vector<pollfd> entries;
+        for (const size_t index : pending)
+            entries.push_back(pollfd{fds[index], POLLOUT, 0});
+        const Clock::time_point until = Clock::now() + std::chrono::milliseconds(waitMs);
+        for (;;) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+            const int result = poll(entries.data(), entries.size(), left > 0 ? static_cast<int>(left) : 0);
+            if (result < 0 && errno == EINTR)
+                continue;
+            break;
+        }
+        // A refused attempt is writable too (or reports an error): Outcome tells which.
+        for (size_t k = 0; k < entries.size(); ++k) {
+            if (entries[k].revents != 0)
+                ended.push_back(pending[k]);
         }
     }
+
+    int Outcome(size_t index) override
+    {
+        int soError = 0;
+        socklen_t length = sizeof soError;
+        if (getsockopt(fds[index], SOL_SOCKET, SO_ERROR, &soError, &length) != 0)
+            soError = errno;
+        return soError;
+    }
+
+    void Drop(size_t index) override
+    {
+        if (fds[index] >= 0) {
+            close(fds[index]);
+            fds[index] = -1;
+        }
+    }
+
+    // The winner's descriptor, now the caller's.
+    int Take(size_t index)
+    {
+        const int fd = fds[index];
+        fds[index] = -1;
+        return fd;
+    }
+
+private:
+    const std::vector<Endpoint>& endpoints;
+    std::vector<int> fds;
 };
+
+} // namespace
 
 TcpSocket::TcpSocket() : impl(std::make_unique<Impl>())
 {
@@ -78,70 +178,21 @@ ConnectResult TcpSocket::Connect(const std::string& host, uint16_t port, int tim
     // Winsock resolves an empty name to this machine; no name is no server, on both.
     if (host.empty())
         return ConnectResult::ResolveFailed;
-    // Any family, and no AI_ADDRCONFIG: with only loopback up it hides every address.
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* addresses = nullptr;
-    const std::string service = std::to_string(port);
-    if (getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses) != 0 || addresses == nullptr)
+    const std::vector<Endpoint> endpoints = Resolve(host, port);
+    if (endpoints.empty())
         return ConnectResult::ResolveFailed;
 
-    // Each address in the resolver's order, all within one limit; the last failure is
-    // the answer when none connects.
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    ConnectResult result = ConnectResult::SocketFailed;
-    for (const addrinfo* address = addresses; address != nullptr; address = address->ai_next) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0 && address != addresses) {
-            result = ConnectResult::TimedOut;
-            impl->errorCode = ETIMEDOUT;
-            break;
-        }
-        result = impl->ConnectTo(*address, static_cast<int>(std::max<long long>(left, 0)));
-        if (result == ConnectResult::Connected || result == ConnectResult::TimedOut)
-            break;
+    std::vector<int> families;
+    for (const Endpoint& endpoint : endpoints)
+        families.push_back(endpoint.family);
+    PosixRace race(endpoints);
+    const RaceResult result = RunConnectRace(race, InterleaveFamilies(families), timeoutMs, ETIMEDOUT);
+    if (result.result != ConnectResult::Connected) {
+        impl->errorCode = result.errorCode;
+        return result.result;
     }
-    freeaddrinfo(addresses);
-    return result;
-}
-
-ConnectResult TcpSocket::Impl::ConnectTo(const addrinfo& address, int timeoutMs)
-{
-    fd = socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol);
-    if (fd < 0) {
-        errorCode = errno;
-        return ConnectResult::SocketFailed;
-    }
-    SetBlocking(fd, false);
-    const int started = connect(fd, address.ai_addr, address.ai_addrlen);
-    const int startError = errno;
-
-    if (started != 0) {
-        if (startError != EINPROGRESS && startError != EINTR) {
-            errorCode = startError;
-            CloseFd();
-            return ConnectResult::Failed;
-        }
-        short revents = 0;
-        if (PollFor(fd, POLLOUT, timeoutMs, revents) <= 0) {
-            errorCode = ETIMEDOUT;
-            CloseFd();
-            return ConnectResult::TimedOut;
-        }
-        // A refused connection is writable too: only SO_ERROR tells whether it completed.
-        int soError = 0;
-        socklen_t length = sizeof soError;
-        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &length) != 0)
-            soError = errno;
-        if (soError != 0) {
-            errorCode = soError;
-            CloseFd();
-            return ConnectResult::Refused;
-        }
-    }
-    SetBlocking(fd, true);
+    impl->fd = race.Take(result.winner);
+    SetBlocking(impl->fd, true);
     return ConnectResult::Connected;
 }
 

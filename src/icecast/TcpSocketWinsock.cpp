@@ -1,7 +1,7 @@
 #include "icecast/TcpSocket.h"
 
-#include <algorithm>
-#include <chrono>
+#include "icecast/ConnectRace.h"
+
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -75,61 +75,100 @@ int ChunkLength(size_t size)
 struct TcpSocket::Impl {
     SOCKET socket = INVALID_SOCKET;
     int errorCode = 0;
-
-    // One address: a socket, a connect within timeoutMs; closed again unless Connected.
-    ConnectResult ConnectTo(const Endpoint& endpoint, int timeoutMs);
-    void CloseSocket()
-    {
-        if (socket != INVALID_SOCKET) {
-            closesocket(socket);
-            socket = INVALID_SOCKET;
-        }
-    }
 };
 
-ConnectResult TcpSocket::Impl::ConnectTo(const Endpoint& endpoint, int timeoutMs)
-{
-    socket = ::socket(endpoint.family, SOCK_STREAM, IPPROTO_TCP);
-    if (socket == INVALID_SOCKET) {
-        errorCode = WSAGetLastError();
-        return ConnectResult::SocketFailed;
-    }
-    SetBlocking(socket, false);
-    const int started = connect(socket, reinterpret_cast<const sockaddr*>(&endpoint.address), endpoint.length);
-    const int startError = WSAGetLastError();
+namespace {
 
-    if (started != 0) {
-        if (startError != WSAEWOULDBLOCK) {
-            errorCode = startError;
-            CloseSocket();
-            return ConnectResult::Failed;
+// The race's sockets: one non-blocking socket per address tried. At most one attempt
+// starts every kAttemptDelayMs within the connect limit, far fewer than FD_SETSIZE.
+class WinsockRace : public RaceSockets {
+public:
+    explicit WinsockRace(const std::vector<Endpoint>& addresses)
+        : endpoints(addresses), sockets(addresses.size(), INVALID_SOCKET)
+    {
+    }
+    ~WinsockRace() override
+    {
+        for (size_t i = 0; i < sockets.size(); ++i)
+            Drop(i);
+    }
+    WinsockRace(const WinsockRace&) = delete;
+    WinsockRace& operator=(const WinsockRace&) = delete;
+
+    Start Begin(size_t index, int& error) override
+    {
+        const Endpoint& endpoint = endpoints[index];
+        const SOCKET s = ::socket(endpoint.family, SOCK_STREAM, IPPROTO_TCP);
+        if (s == INVALID_SOCKET) {
+            error = WSAGetLastError();
+            return Start::NoSocket;
         }
+        SetBlocking(s, false);
+        if (connect(s, reinterpret_cast<const sockaddr*>(&endpoint.address), endpoint.length) == 0) {
+            sockets[index] = s;
+            return Start::Connected;
+        }
+        const int startError = WSAGetLastError();
+        if (startError == WSAEWOULDBLOCK) {
+            sockets[index] = s;
+            return Start::Pending;
+        }
+        error = startError;
+        closesocket(s);
+        return Start::Failed;
+    }
+
+    void Wait(const std::vector<size_t>& pending, int waitMs, std::vector<size_t>& ended) override
+    {
         // Windows reports a failed attempt in the exception set, so both are watched.
         fd_set writable;
         fd_set failed;
         FD_ZERO(&writable);
         FD_ZERO(&failed);
-        FD_SET(socket, &writable);
-        FD_SET(socket, &failed);
-        timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-        if (select(0, nullptr, &writable, &failed, &wait) <= 0) {
-            errorCode = WSAETIMEDOUT;
-            CloseSocket();
-            return ConnectResult::TimedOut;
+        for (const size_t index : pending) {
+            FD_SET(sockets[index], &writable);
+            FD_SET(sockets[index], &failed);
         }
-        int soError = 0;
-        int length = sizeof soError;
-        if (getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &length) != 0)
-            soError = WSAGetLastError();
-        if (soError != 0) {
-            errorCode = soError;
-            CloseSocket();
-            return ConnectResult::Refused;
+        timeval wait{waitMs / 1000, (waitMs % 1000) * 1000};
+        if (select(0, nullptr, &writable, &failed, &wait) <= 0)
+            return;
+        for (const size_t index : pending) {
+            if (FD_ISSET(sockets[index], &writable) || FD_ISSET(sockets[index], &failed))
+                ended.push_back(index);
         }
     }
-    SetBlocking(socket, true);
-    return ConnectResult::Connected;
-}
+
+    int Outcome(size_t index) override
+    {
+        int soError = 0;
+        int length = sizeof soError;
+        if (getsockopt(sockets[index], SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &length) != 0)
+            soError = WSAGetLastError();
+        return soError;
+    }
+
+    void Drop(size_t index) override
+    {
+        if (sockets[index] != INVALID_SOCKET) {
+            closesocket(sockets[index]);
+            sockets[index] = INVALID_SOCKET;
+        }
+    }
+
+    // The winner's socket, now the caller's.
+    SOCKET Take(size_t index)
+    {
+        const SOCKET s = sockets[index];
+        sockets[index] = INVALID_SOCKET;
+        return s;
+    }
+
+private:
+    const std::vector<Endpoint>& endpoints;
+    std::vector<SOCKET> sockets;
+};
+
+} // namespace
 
 TcpSocket::TcpSocket() : impl(std::make_unique<Impl>())
 {
@@ -151,23 +190,18 @@ ConnectResult TcpSocket::Connect(const std::string& host, uint16_t port, int tim
     if (endpoints.empty())
         return ConnectResult::ResolveFailed;
 
-    // Each address in the resolver's order, all within one limit; the last failure is
-    // the answer when none connects.
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    ConnectResult result = ConnectResult::SocketFailed;
-    for (size_t i = 0; i < endpoints.size(); ++i) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0 && i > 0) {
-            impl->errorCode = WSAETIMEDOUT;
-            result = ConnectResult::TimedOut;
-            break;
-        }
-        result = impl->ConnectTo(endpoints[i], static_cast<int>(std::max<long long>(left, 0)));
-        if (result == ConnectResult::Connected || result == ConnectResult::TimedOut)
-            break;
+    std::vector<int> families;
+    for (const Endpoint& endpoint : endpoints)
+        families.push_back(endpoint.family);
+    WinsockRace race(endpoints);
+    const RaceResult result = RunConnectRace(race, InterleaveFamilies(families), timeoutMs, WSAETIMEDOUT);
+    if (result.result != ConnectResult::Connected) {
+        impl->errorCode = result.errorCode;
+        return result.result;
     }
-    return result;
+    impl->socket = race.Take(result.winner);
+    SetBlocking(impl->socket, true);
+    return ConnectResult::Connected;
 }
 
 void TcpSocket::SetKeepAlive(int idleMs, int intervalMs)

@@ -1,5 +1,7 @@
 #include "icecast/TlsSession.h"
 
+#include "base/TextCodes.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <arpa/inet.h>
@@ -144,17 +146,6 @@ BIO_METHOD* TransportMethod()
         return created;
     }();
     return method;
-}
-
-std::string HexDigest(const unsigned char* digest, unsigned int size)
-{
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < size; ++i) {
-        text += kHex[digest[i] >> 4];
-        text += kHex[digest[i] & 15];
-    }
-    return text;
 }
 
 // A first byte that cannot begin a TLS record (content types 20 to 24).
@@ -302,7 +293,7 @@ bool TlsSession::Handshake(TcpSocket& socket, const std::string& host, const Tls
         unsigned char digest[EVP_MAX_MD_SIZE];
         unsigned int size = 0;
         if (certificate == nullptr || X509_digest(certificate, EVP_sha256(), digest, &size) != 1 ||
-            HexDigest(digest, size) != *pin) {
+            HexText(digest, size) != *pin) {
             SSL_shutdown(impl->ssl);
             return impl->Fail(TlsFailure::FingerprintMismatch, host, "");
         }

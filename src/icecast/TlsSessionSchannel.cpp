@@ -1,6 +1,7 @@
 #include "icecast/TlsSession.h"
 
 #include "base/ExecutablePath.h"
+#include "base/TextCodes.h"
 #include "base/WideText.h"
 
 #include <algorithm>
@@ -66,17 +67,6 @@ struct ContextBufferFree {
     void operator()(void* buffer) const { FreeContextBuffer(buffer); }
 };
 using ContextBuffer = std::unique_ptr<void, ContextBufferFree>;
-
-std::string Hex(const unsigned char* bytes, size_t count)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < count; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
 
 std::string StatusCode(long status)
 {
@@ -187,7 +177,7 @@ std::string Sha256Hex(const unsigned char* bytes, size_t count)
     if (BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0))) {
         if (BCRYPT_SUCCESS(BCryptHashData(hash, const_cast<PUCHAR>(bytes), static_cast<ULONG>(count), 0)) &&
             BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof digest, 0)))
-            result = Hex(digest, sizeof digest);
+            result = HexText(digest, sizeof digest);
         BCryptDestroyHash(hash);
     }
     BCryptCloseAlgorithmProvider(algorithm, 0);
@@ -335,19 +325,37 @@ struct TlsSession::Impl {
 bool TlsSession::Impl::AcquireCredentials(std::string& reason)
 {
     // SCH_CREDENTIALS brings TLS 1.3 where the system has it; systems that predate it
-    // (and Wine) take the older SCHANNEL_CRED with the system's default protocols.
+    // (and Wine) take the older SCHANNEL_CRED. Either way nothing older than TLS 1.2, as
+    // on the OpenSSL side: the modern form disables every other protocol, the older one
+    // enables TLS 1.2 alone (it knows no 1.3).
     const DWORD flags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
+    TLS_PARAMETERS protocols{};
+    protocols.grbitDisabledProtocols = ~static_cast<DWORD>(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT);
     SCH_CREDENTIALS modern{};
     modern.dwVersion = SCH_CREDENTIALS_VERSION;
     modern.dwFlags = flags;
+    modern.cTlsParameters = 1;
+    modern.pTlsParameters = &protocols;
     TimeStamp expiry{};
     SECURITY_STATUS status =
         AcquireCredentialsHandleW(nullptr, const_cast<SEC_WCHAR*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
                                   &modern, nullptr, nullptr, &credentials, &expiry);
+    // A system that takes the modern form but not its protocol list (Wine does) shows it
+    // when asked which protocols the credentials allow; one that allows an older one, or
+    // cannot say, gets the older form, which every Schannel honours.
+    if (status == SEC_E_OK) {
+        SecPkgCred_SupportedProtocols allowed{};
+        if (QueryCredentialsAttributesW(&credentials, SECPKG_ATTR_SUPPORTED_PROTOCOLS, &allowed) != SEC_E_OK ||
+            (allowed.grbitProtocol & (SP_PROT_PCT1 | SP_PROT_SSL2 | SP_PROT_SSL3 | SP_PROT_TLS1_0 | SP_PROT_TLS1_1)) != 0) {
+            FreeCredentialsHandle(&credentials);
+            status = SEC_E_UNSUPPORTED_FUNCTION;
+        }
+    }
     if (status != SEC_E_OK) {
         SCHANNEL_CRED legacy{};
         legacy.dwVersion = SCHANNEL_CRED_VERSION;
         legacy.dwFlags = flags;
+        legacy.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
         status = AcquireCredentialsHandleW(nullptr, const_cast<SEC_WCHAR*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND,
                                            nullptr, &legacy, nullptr, nullptr, &credentials, &expiry);
     }

@@ -4,6 +4,7 @@
 
 #include "engine/InputMeters.h"
 #include "engine/StatusTexts.h"
+#include "icecast/ServerAddress.h"
 #include "ui/Controls.h"
 #include "ui/Gdi.h"
 #include "ui/Shapes.h"
@@ -166,7 +167,7 @@ void DrawStreamBox(HDC dc, const PanelView& view, const StreamStats& stats)
     DrawStreamRow(dc, view, 114, "Quality:",
                   QualityText(c.encoder.bitrate, c.encoder.sampleRate, c.captureFormat.channels, c.encoder.profile),
                   "Start:", s.startTimeText.empty() ? "-" : s.startTimeText, view.resources.labelFont.Get());
-    DrawStreamRow(dc, view, 132, "Server:", c.server.host + ":" + std::to_string(c.server.port) + c.server.mountPoint,
+    DrawStreamRow(dc, view, 132, "Server:", CombineServerAddress(c.server.host, c.server.port, c.server.mountPoint),
                   "Elapse:", ElapsedText(stats.elapsedSeconds), view.resources.buttonFont.Get());
     DrawStreamRow(dc, view, 150, "Input:", view.inputDeviceName, "Data:", DataSentText(stats.bytesSent),
                   view.resources.buttonFont.Get());

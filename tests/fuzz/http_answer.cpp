@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/Utf8.h"
 #include "icecast/IcecastProtocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -17,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (text.empty())
         std::abort();
     // What the log shows of an answer has no control character left.
-    for (const char c : HeaderSafe(answer)) {
+    for (const char c : StripControlCharacters(answer)) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             std::abort();
     }

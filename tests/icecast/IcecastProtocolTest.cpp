@@ -58,7 +58,7 @@ TEST(IcecastProtocolTest, SourceRequestIsByteExact)
 {
     EXPECT_EQ(BuildSourceRequest(StreamConfig()),
               "SOURCE /live HTTP/1.0\r\n"
-              "Host: radio.example\r\n"
+              "Host: radio.example:8005\r\n"
               "Authorization: Basic ZGo6cHc=\r\n"
               "User-Agent: KelmVantoro/1.0\r\n"
               "Content-Type: audio/aac\r\n"
@@ -100,7 +100,7 @@ TEST(IcecastProtocolTest, MountPointGetsItsSlashOnTheWire)
     IcecastConfig config = StreamConfig();
     config.mountPoint = "live";
     EXPECT_EQ(BuildSourceRequest(config).rfind("SOURCE /live HTTP/1.0\r\n", 0), 0u);
-    EXPECT_EQ(BuildMetadataRequest(config, "x").rfind("GET /admin/metadata?mount=/live&", 0), 0u);
+    EXPECT_EQ(BuildMetadataRequest(config, "x").rfind("GET /admin/metadata?mount=%2Flive&", 0), 0u);
     EXPECT_EQ(BuildTestRequest("live", "pw").rfind("SOURCE /live HTTP/1.0\r\n", 0), 0u);
     EXPECT_EQ(WireMountPoint("/live"), "/live");
     EXPECT_EQ(WireMountPoint(""), "/");
@@ -115,8 +115,8 @@ TEST(IcecastProtocolTest, NoValueCanAddAHeader)
     config.streamGenre = "Talk\x01\x7f\tNews";
     const std::string source = BuildSourceRequest(config);
     EXPECT_EQ(CountLines(source), 11u);
-    EXPECT_NE(source.find("SOURCE /liveX-Mount: 1 HTTP/1.0\r\n"), std::string::npos);
-    EXPECT_NE(source.find("\r\nHost: radio.exampleX-Host: 1\r\n"), std::string::npos);
+    EXPECT_NE(source.find("SOURCE /liveX-Mount%3A%201 HTTP/1.0\r\n"), std::string::npos);
+    EXPECT_NE(source.find("\r\nHost: [radio.exampleX-Host: 1]:8005\r\n"), std::string::npos);
     EXPECT_NE(source.find("\r\nice-name: Showice-public: 1\r\n"), std::string::npos);
     EXPECT_NE(source.find("\r\nice-genre: TalkNews\r\n"), std::string::npos);
 
@@ -126,30 +126,43 @@ TEST(IcecastProtocolTest, NoValueCanAddAHeader)
     EXPECT_EQ(CountLines(BuildTestRequest("/live\r\nX: 1", "pw")), 5u);
 }
 
-TEST(IcecastProtocolTest, TitleEncoding)
+// A mount with a space, "&", "+", "#", "%" or non-ASCII reaches the right mount: encoded
+// as a path in the SOURCE and test requests and as a query value in the title update,
+// while messages name it as typed.
+TEST(IcecastProtocolTest, MountIsEncodedWhereItGoesIntoAUrl)
 {
-    const struct {
-        const char* title;
-        const char* encoded;
-    } cases[] = {
-        {"Live Show", "Live+Show"},
-        {"Rock & Roll", "Rock+%26+Roll"},
-        {"a/b+c%d", "a%2Fb%2Bc%25d"},
-        {"\xc3\xbc", "%C3%BC"},
-        {"AZaz09-._~", "AZaz09-._~"},
-        {"?=#\"", "%3F%3D%23%22"},
-        {"\x7f\xff", "%7F%FF"},
-        {"", ""},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(EncodeTitle(c.title), c.encoded) << c.title;
+    IcecastConfig config = StreamConfig();
+    config.mountPoint = "/Live Show & Talk+1 #2 100% Caf\xc3\xa9";
+    EXPECT_EQ(BuildSourceRequest(config).rfind(
+                  "SOURCE /Live%20Show%20%26%20Talk%2B1%20%232%20100%25%20Caf%C3%A9 HTTP/1.0\r\n", 0),
+              0u);
+    EXPECT_EQ(BuildTestRequest(config.mountPoint, "pw").rfind(
+                  "SOURCE /Live%20Show%20%26%20Talk%2B1%20%232%20100%25%20Caf%C3%A9 HTTP/1.0\r\n", 0),
+              0u);
+    EXPECT_EQ(BuildMetadataRequest(config, "t").rfind(
+                  "GET /admin/metadata?mount=%2FLive+Show+%26+Talk%2B1+%232+100%25+Caf%C3%A9&mode=updinfo&song=t&", 0),
+              0u);
+    EXPECT_EQ(WireMountPoint(config.mountPoint), config.mountPoint);
+}
+
+// The Host header names the port, and an IPv6 address in brackets, as do the messages.
+TEST(IcecastProtocolTest, HostHeaderOfAnIpV6Address)
+{
+    IcecastConfig config = StreamConfig();
+    config.host = "::1";
+    config.port = 8000;
+    EXPECT_EQ(ServerHostPort(config), "[::1]:8000");
+    EXPECT_NE(BuildSourceRequest(config).find("\r\nHost: [::1]:8000\r\n"), std::string::npos);
+    EXPECT_NE(BuildMetadataRequest(config, "t").find("\r\nHost: [::1]:8000\r\n"), std::string::npos);
+    config.host = "radio.example";
+    EXPECT_EQ(ServerHostPort(config), "radio.example:8000");
 }
 
 TEST(IcecastProtocolTest, MetadataRequestIsByteExact)
 {
     EXPECT_EQ(BuildMetadataRequest(StreamConfig(), "Rock & Roll"),
-              "GET /admin/metadata?mount=/live&mode=updinfo&song=Rock+%26+Roll&charset=UTF-8 HTTP/1.0\r\n"
-              "Host: radio.example\r\n"
+              "GET /admin/metadata?mount=%2Flive&mode=updinfo&song=Rock+%26+Roll&charset=UTF-8 HTTP/1.0\r\n"
+              "Host: radio.example:8005\r\n"
               "Authorization: Basic ZGo6cHc=\r\n"
               "User-Agent: KelmVantoro/1.0\r\n"
               "Connection: close\r\n"

@@ -200,6 +200,41 @@ TEST(IcecastServerTest, TitleReadsBackExactly)
     EXPECT_EQ(result.listeners, 0);
 }
 
+// A mount with a space, "&", "+", "#", "%" and a non-ASCII letter: the stream, the title
+// update and the connection test all reach it (not a 400, not another mount), and the
+// messages name it as typed.
+TEST(IcecastServerTest, MountWithSpaceAndSymbols)
+{
+    REQUIRE_ICECAST(server);
+    const std::string mount = Mount("on air & more+1 #2 100% Caf\xc3\xa9");
+    IcecastClient client;
+    ASSERT_TRUE(client.Connect(Config(server, mount, "Kelm Space"))) << client.LastError();
+    EXPECT_EQ(client.LastError(), "Connected: " + server.host + ":" + std::to_string(server.port) + mount);
+    const std::string title = "Title & more";
+    const TitleUpdateResult update = SendTitleUpdate(Config(server, mount, "Kelm Space"), title);
+    EXPECT_TRUE(update.sent);
+    EXPECT_EQ(update.status, 200u) << update.reason;
+
+    StatusResult result;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+    while (Clock::now() < deadline) {
+        Feed(client);
+        result = StatusResult();
+        if (PollStatus(StatusAddress(server), mount, result) && result.title == title)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(result.title, title);
+    EXPECT_EQ(result.serverName, "Kelm Space");
+
+    // The connection test's SOURCE request on such a mount is accepted too.
+    const int32_t generation = BeginConnectionTest();
+    RunConnectionTest(generation, server.host + ":" + std::to_string(server.port) + Mount("test space & #1"),
+                      server.password, {}, TlsOptions{});
+    EXPECT_EQ(ConnectionTestAuthResult(), AuthVerdict::Accepted);
+    client.Disconnect();
+}
+
 TEST(IcecastServerTest, PollerFindsTheWantedMountAmongSeveral)
 {
     REQUIRE_ICECAST(server);

@@ -219,6 +219,57 @@ TEST(IcecastTlsTest, WrongTransportFailsInTimeWithItsText)
                                       " answers with TLS: turn TLS on for this server");
 }
 
+// A station that pins its self-signed certificate: the status poll goes through the same
+// verified TLS as the stream (the platform's HTTP client knows neither the pin nor the
+// CA), so the server's name and its listener count appear. The status port 5 below the
+// TLS port has nothing: the poll falls back to the source port, over https.
+TEST(IcecastTlsTest, StatusOfAPinnedServerComesThroughTheVerifiedLink)
+{
+    REQUIRE_TLS_SERVER(server);
+    const std::string mount = Mount("pinned-status");
+    IcecastConfig config = TlsConfig(server, "localhost", mount);
+    config.tls.caFile.clear();
+    config.tls.fingerprint = server.fingerprint;
+    IcecastClient client;
+    ASSERT_TRUE(client.Connect(config)) << client.LastError();
+    Feed(client);
+
+    // One listener on the plain port.
+    TcpSocket listener;
+    ASSERT_EQ(listener.Connect("127.0.0.1", server.plainPort, 5000), ConnectResult::Connected);
+    listener.SetTimeouts(5000, 5000);
+    const std::string request = "GET " + mount + " HTTP/1.0\r\n\r\n";
+    ASSERT_EQ(listener.Send(request.data(), request.size()), static_cast<int64_t>(request.size()));
+    char head[256];
+    ASSERT_GT(listener.Receive(head, sizeof head), 0);
+
+    const std::string address = "localhost:" + std::to_string(server.tlsPort - 5) + mount;
+    StatusResult result;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(15);
+    while (Clock::now() < deadline) {
+        Feed(client);
+        StatusPortMemory memory;
+        result = StatusResult();
+        if (PollStatus(address, mount, server.tlsPort, true, StatusFetcher(config.tls), memory, result) &&
+            result.listeners == 1)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_EQ(result.serverName, "Kelm TLS");
+    EXPECT_EQ(result.listeners, 1);
+
+    // Another pin gets nothing: no unverified way round.
+    TlsOptions other = config.tls;
+    std::string otherPin = *NormaliseFingerprint(server.fingerprint);
+    otherPin[0] = otherPin[0] == '0' ? '1' : '0';
+    other.fingerprint = otherPin;
+    StatusPortMemory memory;
+    StatusResult refused;
+    EXPECT_FALSE(PollStatus(address, mount, server.tlsPort, true, StatusFetcher(other), memory, refused));
+    EXPECT_EQ(refused.listeners, -1);
+    client.Disconnect();
+}
+
 // The settings dialog's dots use the stream's transport: a TLS test passes the
 // handshake, and a certificate the stream would refuse makes the server unreachable.
 TEST(IcecastTlsTest, ConnectionTestOverTls)

@@ -160,8 +160,11 @@ TEST(ServerAddressTest, ShownAddressRoundTrips)
         {"h:8000/live", false},        {"icecast://h/live", false}, {"httpss://h/live", false},
         {"https:/h/live", false},
     };
-    for (const auto& c : schemes)
+    for (const auto& c : schemes) {
         EXPECT_EQ(SplitServerAddress(c.text).secure, c.secure) << c.text;
+        EXPECT_EQ(SplitServerAddress(c.text).hasScheme, std::string(c.text).find("://") != std::string::npos)
+            << c.text;
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "icecast/FetchUrl.h"
+#include "base/Utf8.h"
 #include "icecast/StatusPoller.h"
 
 namespace {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "icecast/IcecastClient.h"
 #include "icecast/TcpSocket.h"
 #include "icecast/TlsSession.h"
+#include "support/LoopbackSocket.h"
 #include "support/TempDir.h"
 
 // The TLS session's record layer against the real Icecast of scripts/testenv: a source
@@ -177,6 +180,184 @@ TEST(TlsRelayTest, BytesCrossBothWaysWholeAndInOrder)
             ++breaks;
     }
     EXPECT_EQ(breaks, 0u);
+}
+
+// A plain TCP relay from a loopback port to the server's TLS port, for one connection.
+// Its way to the server can be held: it then reads nothing, its small receive buffer
+// fills, and the client's bytes wait in the client's own send queue, as they do on a
+// slow uplink. The end of the client's side is passed on as a half-close.
+class HeldRelay {
+public:
+    explicit HeldRelay(uint16_t target) : targetPort(target)
+    {
+        listener = ListenOnLoopback(port, 2048);
+        worker = std::thread([this] { Run(); });
+    }
+    ~HeldRelay()
+    {
+        stopping = true;
+        upstream.Interrupt();
+        worker.join();
+        CloseRaw(listener);
+    }
+    HeldRelay(const HeldRelay&) = delete;
+    HeldRelay& operator=(const HeldRelay&) = delete;
+
+    uint16_t Port() const { return port; }
+    void Hold(bool hold) { held = hold; }
+    // How the client's side ended: 0 in order, -1 with an error (a reset); 1 while open.
+    int ClientEnd() const { return clientEnd.load(); }
+
+private:
+    void Run()
+    {
+        RawSocket client = kNoSocket;
+        while (!stopping && client == kNoSocket)
+            client = AcceptWithin(listener, 100);
+        if (client == kNoSocket)
+            return;
+        if (upstream.Connect("127.0.0.1", targetPort, 5000) != ConnectResult::Connected) {
+            CloseRaw(client);
+            return;
+        }
+        upstream.SetTimeouts(5000, 60000);
+        std::thread down([this, client] {
+            char buffer[4096];
+            for (;;) {
+                const int64_t received = upstream.Receive(buffer, sizeof buffer);
+                if (received <= 0 || !SendAllBytes(client, buffer, static_cast<size_t>(received)))
+                    break;
+            }
+            ShutdownWrite(client);
+        });
+        char buffer[1024];
+        while (!stopping) {
+            if (held) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
+            const int received = ReceiveWithin(client, buffer, sizeof buffer, 50);
+            if (received == -2)
+                continue;
+            if (received <= 0) {
+                clientEnd = received;
+                break;
+            }
+            for (int offset = 0; offset < received;) {
+                const int64_t sent = upstream.Send(buffer + offset, static_cast<size_t>(received - offset));
+                if (sent <= 0)
+                    break;
+                offset += static_cast<int>(sent);
+            }
+        }
+        upstream.ShutdownSend();
+        down.join();
+        CloseRaw(client);
+    }
+
+    uint16_t targetPort;
+    uint16_t port = 0;
+    RawSocket listener = kNoSocket;
+    TcpSocket upstream;
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> held{false};
+    std::atomic<int> clientEnd{1};
+    std::thread worker;
+};
+
+// A TLS source that stops while its last bytes still wait in its send queue: they reach
+// the server and a listener all the same, and the server ends the source at once (it
+// closes the listener rather than keeping a mount that nothing feeds).
+TEST(TlsRelayTest, TheTailAfterAStopReachesTheListeners)
+{
+    REQUIRE_TLS_ICECAST(server);
+    HeldRelay relay(server.tlsPort);
+    const std::string mount = Mount() + "-tail";
+    IcecastClient source;
+    IcecastConfig config;
+    config.host = "localhost";
+    config.port = relay.Port();
+    config.mountPoint = mount;
+    config.username = "source";
+    config.password = server.password;
+    config.streamName = "Kelm TLS tail";
+    config.contentCode = kContentCodeAac;
+    config.streamBitrate = 128000;
+    config.streamSampleRate = 44100;
+    config.streamChannels = 2;
+    config.isPublic = false;
+    config.tls = TlsOptions{true, server.caFile, ""};
+    if (!source.Connect(config)) {
+        TcpSocket probe;
+        TlsSession probeSession;
+        if (!HandshakeWith(probe, probeSession, server) && probeSession.Failure() == TlsFailure::NotAvailable)
+            GTEST_SKIP() << "this build has no TLS";
+        FAIL() << source.LastError();
+    }
+
+    // A listener on the plain port keeps everything the server relays.
+    TcpSocket listener;
+    ASSERT_EQ(listener.Connect("127.0.0.1", server.plainPort, 5000), ConnectResult::Connected);
+    listener.SetTimeouts(5000, 20000);
+    const std::string request = "GET " + mount + " HTTP/1.0\r\n\r\n";
+    ASSERT_EQ(listener.Send(request.data(), request.size()), static_cast<int64_t>(request.size()));
+    std::mutex heardLock;
+    std::string heard;
+    Clock::time_point listenerEnd{};
+    std::thread listening([&] {
+        char piece[4096];
+        for (;;) {
+            const int64_t received = listener.Receive(piece, sizeof piece);
+            std::lock_guard<std::mutex> guard(heardLock);
+            if (received <= 0) {
+                listenerEnd = Clock::now();
+                return;
+            }
+            heard.append(piece, static_cast<size_t>(received));
+        }
+    });
+    const auto heardBytes = [&] {
+        std::lock_guard<std::mutex> guard(heardLock);
+        return heard.size();
+    };
+
+    // On air for a moment, until the listener hears it.
+    std::vector<uint8_t> chunk(4096);
+    uint64_t position = 0;
+    const Clock::time_point onAir = Clock::now() + std::chrono::seconds(10);
+    while (heardBytes() < 3 * chunk.size() && Clock::now() < onAir) {
+        for (uint8_t& byte : chunk)
+            byte = PatternByte(position++);
+        ASSERT_TRUE(source.Send(chunk.data(), chunk.size())) << source.LastError();
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    ASSERT_GE(heardBytes(), 3 * chunk.size());
+
+    // The uplink stalls; the last 16 KiB wait in the source's send queue when the
+    // presenter stops, a mark 12 KiB into them (past what the relay's buffer takes, and
+    // before the last ones, which Icecast 2.4 reads but never relays even from a plain
+    // source).
+    relay.Hold(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::string mark = "KV-TAIL-MARK";
+    std::vector<uint8_t> tail;
+    for (int i = 0; i < 12288; ++i)
+        tail.push_back(PatternByte(position++));
+    tail.insert(tail.end(), mark.begin(), mark.end());
+    for (int i = 0; i < 4096; ++i)
+        tail.push_back(PatternByte(position++));
+    ASSERT_TRUE(source.Send(tail.data(), tail.size())) << source.LastError();
+    source.Disconnect();
+    EXPECT_EQ(source.LastError(), "Disconnected");
+    relay.Hold(false);
+    const Clock::time_point resumed = Clock::now();
+
+    listening.join();
+    std::lock_guard<std::mutex> guard(heardLock);
+    EXPECT_NE(heard.find(mark), std::string::npos) << heard.size() << " bytes heard, the tail not among them";
+    EXPECT_EQ(relay.ClientEnd(), 0);
+    // The server ended the source at once, not after its 10 s source time-out.
+    EXPECT_LT(listenerEnd - resumed, std::chrono::seconds(5));
 }
 
 // A handshake on a port that never answers TLS (the plain port waits for a request that

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "icecast/TlsSession.h"
+#include "support/LoopbackServer.h"
 
 namespace {
 
@@ -63,6 +65,39 @@ TEST(TlsSessionTest, FailureTexts)
         EXPECT_EQ(TlsFailureText(c.failure, "radio.example", "unexpected eof"), text + " (unexpected eof)");
     }
     EXPECT_EQ(TlsFailureText(TlsFailure::None, "radio.example", ""), "");
+}
+
+// A server that answers the hello with TLS 1.0 or 1.1 is refused at once, on both sides
+// (OpenSSL and Schannel): a client that took the old protocol would wait for the
+// certificate that this server never sends, until the handshake's time ran out.
+TEST(TlsSessionTest, NothingOlderThanTls12)
+{
+    for (const unsigned char minor : {1, 2}) {
+        SCOPED_TRACE(minor == 1 ? "TLS 1.0" : "TLS 1.1");
+        // ServerHello: the version, a random, no session, ECDHE-RSA-AES128-GCM-SHA256 (every
+        // client offers it), no compression.
+        std::string hello = {'\x02', '\x00', '\x00', '\x26', '\x03', static_cast<char>(minor)};
+        for (int i = 0; i < 32; ++i)
+            hello += static_cast<char>(0x40 + i);
+        hello += std::string("\x00\xC0\x2F\x00", 4);
+        const std::string record =
+            std::string{'\x16', '\x03', static_cast<char>(minor), '\x00', static_cast<char>(hello.size())} + hello;
+        LoopbackServer server([record](LoopbackPeer& peer, int) {
+            peer.Read(5);
+            peer.Write(record);
+            peer.Idle(10000);
+        });
+        TcpSocket socket;
+        ASSERT_EQ(socket.Connect("127.0.0.1", server.Port(), 5000), ConnectResult::Connected);
+        TlsSession session;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(session.Handshake(socket, "127.0.0.1", TlsOptions{true, "", ""}, 4000));
+        if (session.Failure() == TlsFailure::NotAvailable)
+            GTEST_SKIP() << "this build has no TLS";
+        EXPECT_NE(session.Failure(), TlsFailure::TimedOut) << session.LastError();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << session.LastError();
+        socket.Close();
+    }
 }
 
 } // namespace

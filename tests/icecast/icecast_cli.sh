@@ -82,4 +82,16 @@ printf '[Icecast]\ntlsEnabled=true\n' >"$tlsdir/config.ini"
 rm -f "$tlsdir/config.dat"
 expect_run 0 "$want" status --config "$tlsdir" "$status_host${mount}"
 grep -q $'\r' <<<"$out" && fail "carriage returns in the output"
+# A station that pins its server's certificate, which no system store trusts: the poll
+# asks the TLS port through the stream's own verified TLS and finds the name and the
+# listeners; another pin finds nothing.
+if [ -n "${KV_ICECAST_TLS_PORT:-}" ] && [ -n "${KV_TEST_CERT_SHA256:-}" ] && grep -q tlsEnabled "$KV_CLI"; then
+  printf '[Icecast]\ntlsEnabled=true\ntlsFingerprint=%s\n' "$KV_TEST_CERT_SHA256" >"$tlsdir/config.ini"
+  rm -f "$tlsdir/config.dat"
+  expect_run 0 "$want" status --config "$tlsdir" "localhost:$KV_ICECAST_TLS_PORT$mount"
+  other="$(printf '%s' "$KV_TEST_CERT_SHA256" | tr 'A-F0-9' '0-9A-F')"
+  printf '[Icecast]\ntlsEnabled=true\ntlsFingerprint=%s\n' "$other" >"$tlsdir/config.ini"
+  rm -f "$tlsdir/config.dat"
+  expect_run 1 $'serverName=\ntitle=\nlisteners=-1' status --config "$tlsdir" "localhost:$KV_ICECAST_TLS_PORT$mount"
+fi
 echo "icecast_cli: ok"
