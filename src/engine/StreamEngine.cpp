@@ -132,16 +132,6 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
             return Fail("Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.");
         return Fail("Failed to connect to Icecast server: " + client->LastError());
     }
-    // A title that does not arrive leaves the stream as it is; the log says why.
-    titleFollower = TitleFollower(server.streamName);
-    const std::string title =
-        config.titleFile.empty() ? server.streamName : titleFollower.First(ReadTitleFile(config.titleFile));
-    if (!title.empty()) {
-        const TitleUpdateResult sent = SendTitleUpdate(server, title);
-        if (!sent.reason.empty())
-            LogLine("Engine", sent.reason);
-    }
-
     Publish(EngineState::Idle, "Engine initialized successfully");
     return true;
 }
@@ -180,7 +170,9 @@ bool StreamEngine::Start()
                                         [this] { OnCaptureEnded(); });
     if (!started)
         return Fail("Failed to start audio capture");
-    if (!config.titleFile.empty())
+    // The connection's title goes out from the watcher's worker: neither the file nor the
+    // server's answer delays the first audio byte.
+    if (!config.titleFile.empty() || !config.server.streamName.empty())
         StartTitleWatcher();
     return true;
 }
@@ -188,13 +180,16 @@ bool StreamEngine::Start()
 void StreamEngine::StartTitleWatcher()
 {
     // The watcher's sends may outlive this engine by a few seconds (TitleWatcher::Stop):
-    // they own a copy of the server's parameters.
-    const auto send = [server = config.server](const std::string& title) {
+    // they own a copy of the server's parameters. A title that does not arrive leaves
+    // the stream as it is; the log says why.
+    IcecastConfig server = config.server;
+    server.streamSampleRate = static_cast<uint16_t>(streamRate);
+    const auto send = [server](const std::string& title) {
         const TitleUpdateResult sent = SendTitleUpdate(server, title);
         LogLine("Engine", sent.reason.empty() ? "Title: " + title : sent.reason);
     };
     const auto onAir = [this] { return state.load() == EngineState::Streaming; };
-    if (!titleWatcher.Start(config.titleFile, titleFollower, send, onAir))
+    if (!titleWatcher.Start(config.titleFile, TitleFollower(server.streamName), send, onAir))
         LogLine("Engine", "The title file is not followed: no thread for it");
 }
 

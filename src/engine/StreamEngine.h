@@ -137,9 +137,7 @@ private:
     float soundThreshold = 0.0f;
     uint32_t streamRate = 0;
     FrameSink streamFrameSink;
-    // With a title file: what the connection's title was, and the file's watcher, which
-    // sends the later ones.
-    TitleFollower titleFollower;
+    // Sends the connection's title and, with a title file, the later ones.
     TitleWatcher titleWatcher;
     // The frames that went into the send queue, archived when recording is on; made by
     // Start, before the capture thread runs.
