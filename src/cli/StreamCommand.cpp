@@ -132,7 +132,7 @@ SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, std::sha
             repaintNow();
     };
     hooks.alert = [&alertText](const std::string& title, const std::string& text) { alertText = title + ": " + text; };
-    hooks.applySettings = [&store, &settings] { ApplyStoredSettings(store, settings); };
+    hooks.applySettings = [&store, &settings] { ApplyCliSettings(store, settings); };
     hooks.startStatusPoll = [inbox, &settings](const std::string& address, const std::string& mount) {
         const IcecastConfig& server = settings.stream.server;
         StartStatusPoll(address, mount, server.port, server.tls, [inbox](const StatusResult& result) {

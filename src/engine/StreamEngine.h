@@ -86,6 +86,14 @@ public:
     }
     // Why the archive recording of this stream stopped; "" while it records or is off.
     std::string RecordingProblem() const { return recorder ? recorder->Problem() : std::string(); }
+    // Whether this stream is archived: off, on, or stopped (RecordingProblem says why)
+    // and trying again every ArchiveOptions::retryInterval.
+    RecordingState Recording() const
+    {
+        if (!recorder)
+            return RecordingState::Off;
+        return recorder->Problem().empty() ? RecordingState::On : RecordingState::Stopped;
+    }
     // Replaces the processing parameters of a running stream; filter states carry on.
     void UpdateProcessing(const ProcessingParams& params);
 
