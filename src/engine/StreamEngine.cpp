@@ -123,6 +123,10 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     encoder = std::make_unique<AacEncoder>();
     if (!encoder->Open(encoderConfig))
         return Fail("Failed to initialize AAC encoder: " + encoder->LastError());
+    // One frame's time: a write that waits longer than that is behind the stream.
+    frameTime = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(std::max<uint32_t>(encoder->FrameLength(), 1024)) /
+                                      std::max<uint32_t>(streamRate, 1)));
 
     IcecastConfig server = config.server;
     server.streamSampleRate = static_cast<uint16_t>(streamRate);
@@ -218,6 +222,17 @@ void StreamEngine::Stop()
     if (client)
         client->Disconnect();
     Publish(EngineState::Stopped, "Stopped");
+}
+
+int32_t StreamEngine::ConsecutiveSendFailures() const
+{
+    const int32_t failures = consecutiveSendFailures.load();
+    const auto started = sendStarted.load();
+    if (failures > 0 || started == 0 || state.load() != EngineState::Streaming)
+        return failures;
+    const auto waited = std::chrono::steady_clock::now().time_since_epoch() -
+                        std::chrono::steady_clock::duration(started);
+    return waited > frameTime ? 1 : 0;
 }
 
 StreamStats StreamEngine::GetStats() const
@@ -347,7 +362,10 @@ void StreamEngine::SenderLoop()
             FailWhileStreaming(client ? client->LastError() : "Icecast client unavailable");
             return;
         }
-        if (client->Send(buffer, n)) {
+        sendStarted.store(std::chrono::steady_clock::now().time_since_epoch().count());
+        const bool sent = client->Send(buffer, n);
+        sendStarted.store(0);
+        if (sent) {
             {
                 std::lock_guard<std::mutex> guard(statsLock);
                 bytesSent += n;

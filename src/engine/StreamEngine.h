@@ -77,7 +77,10 @@ public:
     EngineState GetState() const { return state.load(); }
     std::string GetStatusMessage() const;
     StreamStats GetStats() const;
-    int32_t ConsecutiveSendFailures() const { return consecutiveSendFailures.load(); }
+    // Failed writes since the last one that succeeded; a write that has waited longer than
+    // a frame's time counts as one, so that a server that stops reading shows as
+    // Buffering at once rather than when the send time-out ends the stream.
+    int32_t ConsecutiveSendFailures() const;
     // When the last processed block with a peak above the dead-air threshold reached the
     // encoder; the start while none has yet.
     std::chrono::steady_clock::time_point LastSoundTime() const
@@ -139,6 +142,10 @@ private:
     std::atomic<float> levelLeft{0.0f};
     std::atomic<float> levelRight{0.0f};
     std::atomic<int32_t> consecutiveSendFailures{0};
+    // When the write under way began (steady clock ticks), 0 between writes; and how
+    // long one frame of the stream lasts.
+    std::atomic<std::chrono::steady_clock::rep> sendStarted{0};
+    std::chrono::steady_clock::duration frameTime{std::chrono::milliseconds(21)};
     std::chrono::steady_clock::time_point startTime;
     // Written on the capture thread: a comparison and this store per block.
     std::atomic<std::chrono::steady_clock::rep> lastSound{0};
