@@ -136,6 +136,10 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
             return Fail("Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.");
         return Fail("Failed to connect to Icecast server: " + client->LastError());
     }
+    // The connection's title goes out at once from the watcher's worker, beside the
+    // start: neither the file nor the server's answer delays the first audio byte.
+    if (!config.titleFile.empty() || !config.server.streamName.empty())
+        StartTitleWatcher();
     Publish(EngineState::Idle, "Engine initialized successfully");
     return true;
 }
@@ -174,10 +178,6 @@ bool StreamEngine::Start()
                                         [this] { OnCaptureEnded(); });
     if (!started)
         return Fail("Failed to start audio capture");
-    // The connection's title goes out from the watcher's worker: neither the file nor the
-    // server's answer delays the first audio byte.
-    if (!config.titleFile.empty() || !config.server.streamName.empty())
-        StartTitleWatcher();
     return true;
 }
 
