@@ -110,6 +110,7 @@ constexpr uint16_t kWindows1252High[32] = {
 };
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr uint32_t kReplacement = 0xFFFD;
 
 // Decodes the sequence at text[i] (valid UTF-8) and moves i past it.
 uint32_t NextCodePoint(std::string_view text, size_t& i)
@@ -159,8 +160,38 @@ std::string Windows1252ToUtf8(std::string_view text)
     return out;
 }
 
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian)
+{
+    const auto unit = [&](size_t at) {
+        const auto first = static_cast<unsigned char>(bytes[at]);
+        const auto second = static_cast<unsigned char>(bytes[at + 1]);
+        return static_cast<uint32_t>(bigEndian ? (first << 8) | second : (second << 8) | first);
+    };
+    std::string out;
+    out.reserve(bytes.size());
+    const size_t units = bytes.size() / 2;
+    for (size_t i = 0; i < units; ++i) {
+        uint32_t u = unit(i * 2);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
+            const uint32_t low = unit((i + 1) * 2);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        AppendUtf8(out, u >= 0xD800 && u <= 0xDFFF ? kReplacement : u);
+    }
+    return out;
+}
+
 std::string TitleLine(std::string_view fileText, size_t maxBytes)
 {
+    // A byte-order mark says UTF-16, as Windows programs write "Unicode" text files.
+    const bool littleEndian = fileText.substr(0, 2) == "\xFF\xFE";
+    if (littleEndian || fileText.substr(0, 2) == "\xFE\xFF") {
+        const std::string utf8 = Utf16ToUtf8(fileText.substr(2), !littleEndian);
+        return TitleLine(utf8, maxBytes);
+    }
     if (fileText.substr(0, kUtf8Bom.size()) == kUtf8Bom)
         fileText.remove_prefix(kUtf8Bom.size());
     const std::string_view line = fileText.substr(0, fileText.find_first_of("\r\n"));

@@ -31,8 +31,12 @@ std::string StripControlCharacters(std::string_view text);
 // them; every other byte to the code point of its value.
 std::string Windows1252ToUtf8(std::string_view text);
 
+// UTF-16 bytes (little- or big-endian, without a byte-order mark) as UTF-8; a lone
+// surrogate becomes U+FFFD and a last odd byte is dropped.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
+
 // The title a playout program's text file names: its first line (up to the first CR or
-// LF), read as UTF-8, or as Windows-1252 when it is not valid UTF-8; a leading BOM
-// dropped, control characters (C0, DEL, C1) removed, surrounding white space trimmed, and
+// LF), read as UTF-16 after a UTF-16 byte-order mark (either order), otherwise as UTF-8,
+// or as Windows-1252 when it is not valid UTF-8; a leading BOM dropped, control characters (C0, DEL, C1) removed, surrounding white space trimmed, and
 // cut to at most maxBytes bytes on a character boundary. "" when nothing is left.
 std::string TitleLine(std::string_view fileText, size_t maxBytes);

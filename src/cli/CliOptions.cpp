@@ -1,6 +1,8 @@
 #include "cli/CliOptions.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "base/ExecutablePath.h"
 
@@ -57,7 +59,18 @@ bool ParseWholeSeconds(const std::string& text, long maxSeconds, long& seconds)
 void LoadConfiguredSettings(const std::string& dir, SettingsStore& store, AppSettings& settings)
 {
     store.LoadSettingsFile(dir + "config.dat");
+    ApplyCliSettings(store, settings);
+}
+
+void ApplyCliSettings(const SettingsStore& store, AppSettings& settings)
+{
     ApplyStoredSettings(store, settings);
+    const char* stateDirectories = std::getenv("STATE_DIRECTORY");
+    if (!stateDirectories || !*stateDirectories || !store.GetString("System", "recordFolder", "").empty())
+        return;
+    // systemd lists the unit's state directories separated by colons; the first is its own.
+    const std::string first(stateDirectories, std::strcspn(stateDirectories, ":"));
+    settings.stream.recordFolder = RecordFolder("", ConfigFolder(first));
 }
 
 bool TakeConfiguredTls(std::vector<std::string>& args, TlsOptions& tls, std::string& error)

@@ -21,8 +21,13 @@ std::string ConfigFolder(const std::string& dir);
 bool ParseWholeSeconds(const std::string& text, long maxSeconds, long& seconds);
 
 // Loads DIR/config.dat the way the program does (importing DIR/config.ini when it is
-// unreadable) and resolves the typed settings.
+// unreadable) and resolves the typed settings (ApplyCliSettings).
 void LoadConfiguredSettings(const std::string& dir, SettingsStore& store, AppSettings& settings);
+
+// ApplyStoredSettings, with the command line's default archive folder: under a systemd
+// service with a state directory (STATE_DIRECTORY set), an empty recordFolder means
+// "recordings" there, as the settings' folder is read-only for the service.
+void ApplyCliSettings(const SettingsStore& store, AppSettings& settings);
 
 // Takes an optional "--config DIR" out of args and gives the TLS options its settings
 // hold (TLS off without the option). False with a message in error as TakeValueOption.

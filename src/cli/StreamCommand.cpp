@@ -19,12 +19,17 @@
 #include "engine/StatusTexts.h"
 #include "engine/StreamEngine.h"
 #include "engine/StreamSupervisor.h"
+#include "icecast/IcecastClient.h"
 #include "icecast/ServerAddress.h"
 #include "icecast/StatusPoller.h"
 
 namespace {
 
 std::atomic<bool> stopSignal{false};
+
+// How long the end waits for the stopped engines: twice the send time-out, which ends a
+// drain to a stalled server.
+constexpr std::chrono::milliseconds kStoppedEnginesWait{2 * IcecastClient::kSendTimeoutMs};
 
 // --seconds for scripts; a year is more than any scheduled stream needs.
 constexpr long kMaxStreamSeconds = 366L * 24 * 3600;
@@ -131,7 +136,7 @@ SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, std::sha
             repaintNow();
     };
     hooks.alert = [&alertText](const std::string& title, const std::string& text) { alertText = title + ": " + text; };
-    hooks.applySettings = [&store, &settings] { ApplyStoredSettings(store, settings); };
+    hooks.applySettings = [&store, &settings] { ApplyCliSettings(store, settings); };
     hooks.startStatusPoll = [inbox, &settings](const std::string& address, const std::string& mount) {
         const IcecastConfig& server = settings.stream.server;
         StartStatusPoll(address, mount, server.port, server.tls, [inbox](const StatusResult& result) {
@@ -332,7 +337,12 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     if (exitStatus == kExitOk) {
         supervisor.StopStreaming();
         std::printf("%sStopped\n", terminal ? "\n" : "");
+        std::fflush(stdout);
     }
+    // The stopped engines finish on their workers: the last frames reach the server (or
+    // the send time-out ends the wait) and the archive, before the process ends.
+    if (!supervisor.WaitForStoppedEngines(kStoppedEnginesWait))
+        std::fprintf(stderr, "The last frames were not all delivered: the network or the disk did not answer\n");
     SettleStatusPoll(*inbox, supervisor);
     return exitStatus;
 }

@@ -66,6 +66,9 @@ bool ArchiveRecorder::Start(const ArchiveOptions& recordOptions)
     overflowed = false;
     firstFrameTime = 0;
     streamSeconds = fileSeconds = 0.0;
+    filePath.clear();
+    fileBytes = 0;
+    lastLogged.clear();
     {
         std::lock_guard<std::mutex> guard(problemLock);
         problem.clear();
@@ -116,7 +119,27 @@ void ArchiveRecorder::StopRecording(const std::string& reason)
     }
     stopped = true;
     file.Close();
-    LogLine("Engine", text);
+    // A retry on a full disk may create its file and then write nothing into it.
+    if (fileBytes == 0 && !filePath.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(filePath, ignored);
+    }
+    filePath.clear();
+    pending.clear();
+    retryAt = std::chrono::steady_clock::now() + options.retryInterval;
+    if (text != lastLogged)
+        LogLine("Engine", text);
+    lastLogged = text;
+}
+
+void ArchiveRecorder::Resume()
+{
+    // Reset before frames are taken again: the next file is named by its own first frame.
+    overflowed = false;
+    firstFrameTime = 0;
+    streamSeconds = fileSeconds = 0.0;
+    pending.clear();
+    stopped = false;
 }
 
 void ArchiveRecorder::WriterLoop()
@@ -126,24 +149,30 @@ void ArchiveRecorder::WriterLoop()
     auto lastSync = std::chrono::steady_clock::now();
     for (;;) {
         const uint64_t n = buffer.Take(chunk.data(), chunk.size());
+        if (stopped.load()) {
+            // What arrives while stopped is not recorded; the retry starts a new file.
+            if (n == 0 && buffer.IsClosedAndEmpty())
+                break;
+            if (std::chrono::steady_clock::now() >= retryAt)
+                Resume();
+            continue;
+        }
         if (n > 0) {
             pending.insert(pending.end(), chunk.begin(), chunk.begin() + static_cast<ptrdiff_t>(n));
             if (!WriteWholeFrames())
-                return;
+                continue;
         } else if (buffer.IsClosedAndEmpty()) {
             break;
         }
         if (overflowed.load() && buffer.Count() == 0) {
             StopRecording("writing fell too far behind the stream (the recording buffer is full)");
-            return;
+            continue;
         }
         const auto now = std::chrono::steady_clock::now();
         if (file.IsOpen() && now - lastSync >= kSyncInterval) {
             lastSync = now;
-            if (!file.Sync()) {
+            if (!file.Sync())
                 StopRecording(file.LastError());
-                return;
-            }
         }
     }
     file.Close();
@@ -186,8 +215,16 @@ bool ArchiveRecorder::WriteRun(size_t runStart, size_t runEnd)
 {
     if (runEnd == runStart || !file.IsOpen())
         return true;
-    if (file.Write(pending.data() + runStart, runEnd - runStart))
+    if (file.Write(pending.data() + runStart, runEnd - runStart)) {
+        fileBytes += runEnd - runStart;
+        // Written again after a stop: the archive is whole from here on.
+        if (!lastLogged.empty()) {
+            lastLogged.clear();
+            std::lock_guard<std::mutex> guard(problemLock);
+            problem.clear();
+        }
         return true;
+    }
     StopRecording(file.LastError());
     return false;
 }
@@ -218,6 +255,8 @@ bool ArchiveRecorder::OpenFile()
         }
         name += ".aac";
         if (file.Create(folder / Utf8Path(name))) {
+            filePath = folder / Utf8Path(name);
+            fileBytes = 0;
             fileSeconds = 0.0;
             LogLine("Engine", "Recording to " + name);
             return true;

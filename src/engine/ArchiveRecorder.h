@@ -19,7 +19,13 @@ struct ArchiveOptions {
     std::string folder;     // UTF-8; created when missing
     std::string mountPoint; // as configured, with or without its leading "/"
     int64_t splitSeconds = 3600; // a new file after this much sound; 0: one file
+    // After recording stopped, how long until it tries again in a new file.
+    std::chrono::milliseconds retryInterval{30000};
 };
+
+// How the archive of a stream fares: off, recording, or stopped for a reason (and
+// trying again every retryInterval).
+enum class RecordingState { Off, On, Stopped };
 
 // What the fixed header of one ADTS frame says: its length in bytes and the samples it
 // carries at sampleRate (the core rate: an HE-AAC frame says 1024 at half the rate).
@@ -48,7 +54,9 @@ std::string RecordingStoppedText(const std::string& folder, const std::string& r
 // on the first frame boundary after splitSeconds of sound. A file is always created
 // new: when the name is taken, "_2", "_3" ... goes before ".aac". When writing fails,
 // or the disk falls so far behind that the buffer fills, recording stops (what was
-// written stays) and Problem() says why; the stream is not affected.
+// written stays) and Problem() says why; the stream is not affected. After
+// retryInterval it starts again in a new file, so a disk that was freed is used again;
+// the frames in between are not recorded.
 class ArchiveRecorder {
 public:
     // About a minute of a 128 kbit/s stream.
@@ -69,7 +77,8 @@ public:
     // After the last frame: writes what is buffered, closes the file, ends the thread.
     void Finish();
 
-    // "" while recording goes well, else the RecordingStoppedText.
+    // "" while recording goes well, else the RecordingStoppedText, until a retry has
+    // written again.
     std::string Problem() const;
 
 private:
@@ -80,6 +89,8 @@ private:
     // Writes [runStart, runEnd) of pending to the current file.
     bool WriteRun(size_t runStart, size_t runEnd);
     void StopRecording(const std::string& reason);
+    // After retryInterval stopped: takes frames again, for a new file.
+    void Resume();
 
     ArchiveOptions options;
     SendQueue buffer{kBufferBytes};
@@ -95,6 +106,10 @@ private:
 
     // The writer thread's own.
     NewFile file;
+    std::filesystem::path filePath; // of the open file
+    uint64_t fileBytes = 0;         // written to it
+    std::chrono::steady_clock::time_point retryAt;
+    std::string lastLogged;         // the stop last logged, so a retry that fails alike stays quiet
     std::vector<uint8_t> pending;
     double streamSeconds = 0.0; // sound written so far in this connection
     double fileSeconds = 0.0;   // of it, in the current file

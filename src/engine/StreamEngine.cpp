@@ -123,6 +123,10 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     encoder = std::make_unique<AacEncoder>();
     if (!encoder->Open(encoderConfig))
         return Fail("Failed to initialize AAC encoder: " + encoder->LastError());
+    // One frame's time: a write that waits longer than that is behind the stream.
+    frameTime = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(std::max<uint32_t>(encoder->FrameLength(), 1024)) /
+                                      std::max<uint32_t>(streamRate, 1)));
 
     IcecastConfig server = config.server;
     server.streamSampleRate = static_cast<uint16_t>(streamRate);
@@ -132,16 +136,10 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
             return Fail("Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.");
         return Fail("Failed to connect to Icecast server: " + client->LastError());
     }
-    // A title that does not arrive leaves the stream as it is; the log says why.
-    titleFollower = TitleFollower(server.streamName);
-    const std::string title =
-        config.titleFile.empty() ? server.streamName : titleFollower.First(ReadTitleFile(config.titleFile));
-    if (!title.empty()) {
-        const TitleUpdateResult sent = SendTitleUpdate(server, title);
-        if (!sent.reason.empty())
-            LogLine("Engine", sent.reason);
-    }
-
+    // The connection's title goes out at once from the watcher's worker, beside the
+    // start: neither the file nor the server's answer delays the first audio byte.
+    if (!config.titleFile.empty() || !config.server.streamName.empty())
+        StartTitleWatcher();
     Publish(EngineState::Idle, "Engine initialized successfully");
     return true;
 }
@@ -180,21 +178,22 @@ bool StreamEngine::Start()
                                         [this] { OnCaptureEnded(); });
     if (!started)
         return Fail("Failed to start audio capture");
-    if (!config.titleFile.empty())
-        StartTitleWatcher();
     return true;
 }
 
 void StreamEngine::StartTitleWatcher()
 {
     // The watcher's sends may outlive this engine by a few seconds (TitleWatcher::Stop):
-    // they own a copy of the server's parameters.
-    const auto send = [server = config.server](const std::string& title) {
+    // they own a copy of the server's parameters. A title that does not arrive leaves
+    // the stream as it is; the log says why.
+    IcecastConfig server = config.server;
+    server.streamSampleRate = static_cast<uint16_t>(streamRate);
+    const auto send = [server](const std::string& title) {
         const TitleUpdateResult sent = SendTitleUpdate(server, title);
         LogLine("Engine", sent.reason.empty() ? "Title: " + title : sent.reason);
     };
     const auto onAir = [this] { return state.load() == EngineState::Streaming; };
-    if (!titleWatcher.Start(config.titleFile, titleFollower, send, onAir))
+    if (!titleWatcher.Start(config.titleFile, TitleFollower(server.streamName), send, onAir))
         LogLine("Engine", "The title file is not followed: no thread for it");
 }
 
@@ -223,6 +222,17 @@ void StreamEngine::Stop()
     if (client)
         client->Disconnect();
     Publish(EngineState::Stopped, "Stopped");
+}
+
+int32_t StreamEngine::ConsecutiveSendFailures() const
+{
+    const int32_t failures = consecutiveSendFailures.load();
+    const auto started = sendStarted.load();
+    if (failures > 0 || started == 0 || state.load() != EngineState::Streaming)
+        return failures;
+    const auto waited = std::chrono::steady_clock::now().time_since_epoch() -
+                        std::chrono::steady_clock::duration(started);
+    return waited > frameTime ? 1 : 0;
 }
 
 StreamStats StreamEngine::GetStats() const
@@ -357,7 +367,10 @@ void StreamEngine::SenderLoop()
             FailWhileStreaming(client ? client->LastError() : "Icecast client unavailable");
             return;
         }
-        if (client->Send(buffer, n)) {
+        sendStarted.store(std::chrono::steady_clock::now().time_since_epoch().count());
+        const bool sent = client->Send(buffer, n);
+        sendStarted.store(0);
+        if (sent) {
             {
                 std::lock_guard<std::mutex> guard(statsLock);
                 bytesSent += n;

@@ -77,7 +77,10 @@ public:
     EngineState GetState() const { return state.load(); }
     std::string GetStatusMessage() const;
     StreamStats GetStats() const;
-    int32_t ConsecutiveSendFailures() const { return consecutiveSendFailures.load(); }
+    // Failed writes since the last one that succeeded; a write that has waited longer than
+    // a frame's time counts as one, so that a server that stops reading shows as
+    // Buffering at once rather than when the send time-out ends the stream.
+    int32_t ConsecutiveSendFailures() const;
     // When the last processed block with a peak above the dead-air threshold reached the
     // encoder; the start while none has yet.
     std::chrono::steady_clock::time_point LastSoundTime() const
@@ -86,6 +89,14 @@ public:
     }
     // Why the archive recording of this stream stopped; "" while it records or is off.
     std::string RecordingProblem() const { return recorder ? recorder->Problem() : std::string(); }
+    // Whether this stream is archived: off, on, or stopped (RecordingProblem says why)
+    // and trying again every ArchiveOptions::retryInterval.
+    RecordingState Recording() const
+    {
+        if (!recorder)
+            return RecordingState::Off;
+        return recorder->Problem().empty() ? RecordingState::On : RecordingState::Stopped;
+    }
     // Replaces the processing parameters of a running stream; filter states carry on.
     void UpdateProcessing(const ProcessingParams& params);
 
@@ -132,15 +143,17 @@ private:
     std::atomic<float> levelLeft{0.0f};
     std::atomic<float> levelRight{0.0f};
     std::atomic<int32_t> consecutiveSendFailures{0};
+    // When the write under way began (steady clock ticks), 0 between writes; and how
+    // long one frame of the stream lasts.
+    std::atomic<std::chrono::steady_clock::rep> sendStarted{0};
+    std::chrono::steady_clock::duration frameTime{std::chrono::milliseconds(21)};
     std::chrono::steady_clock::time_point startTime;
     // Written on the capture thread: a comparison and this store per block.
     std::atomic<std::chrono::steady_clock::rep> lastSound{0};
     float soundThreshold = 0.0f;
     uint32_t streamRate = 0;
     FrameSink streamFrameSink;
-    // With a title file: what the connection's title was, and the file's watcher, which
-    // sends the later ones.
-    TitleFollower titleFollower;
+    // Sends the connection's title and, with a title file, the later ones.
     TitleWatcher titleWatcher;
     // The frames that went into the send queue, archived when recording is on; made by
     // Start, before the capture thread runs.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "engine/ConnectionAttempt.h"
 #include "engine/DeadAirAlarm.h"
 #include "engine/EngineConfig.h"
+#include "engine/EngineRetirement.h"
 #include "engine/EngineState.h"
 
 // The user's view of the stream, which the Start button shows: Idle before a start and
@@ -69,6 +71,9 @@ struct SupervisionHooks {
     std::function<void(bool sounding)> deadAirChanged;
     // Local time as "YYYY.MM.DD.hh:mm:ss".
     std::function<std::string()> localTimeText;
+    // Runs finish (a stopped engine's Stop and destruction) elsewhere; null: on a worker
+    // of the supervisor's EngineRetirement.
+    std::function<void(std::function<void()> finish)> retire;
 };
 
 // The settings supervision acts on. They belong to the front end, which refreshes them
@@ -141,6 +146,9 @@ public:
     void OnNetCheck(bool reachable);
 
     Engine* CurrentEngine() const { return engine.get(); }
+    // Waits, at most limit, for the engines stopped so far to finish their Stop (the last
+    // frames to the server and the disk); true when all have. For the end of the process.
+    bool WaitForStoppedEngines(std::chrono::milliseconds limit) const { return retirement.WaitAll(limit); }
     SupervisionState state;
 
 private:
@@ -152,12 +160,15 @@ private:
     void SetPhase(StreamPhase phase);
     void UpdateDeadAir();
     void Hook(const std::function<void()>& f) { if (f) f(); }
+    // Hands a replaced or stopped engine over to be stopped and destroyed off this thread.
+    void Retire(std::unique_ptr<Engine> old);
 
     SupervisedSettings settings;
     SupervisionHooks hooks;
     AttemptLauncher<Engine> launcher;
     std::unique_ptr<Engine> engine;
     DeadAirAlarm deadAirAlarm;
+    EngineRetirement retirement;
     // The generation of the attempt that is awaited; shared with the attempt threads,
     // which check it to learn that they were abandoned.
     std::shared_ptr<std::atomic<uint64_t>> generation = std::make_shared<std::atomic<uint64_t>>(0);

@@ -13,7 +13,7 @@ void StreamSupervisor<Engine>::StartStreaming()
     state.statusText = "Connecting...";
     Hook(hooks.repaintNow);
 
-    engine.reset();
+    Retire(std::move(engine));
     Hook(hooks.applySettings);
     // Stop abandons the attempt, so it answers from the first moment.
     if (hooks.enableStop)
@@ -58,6 +58,7 @@ void StreamSupervisor<Engine>::OnAttemptResult(std::unique_ptr<ConnectionAttempt
 template <class Engine>
 void StreamSupervisor<Engine>::CompleteStart(ConnectionAttempt<Engine>& attempt)
 {
+    Retire(std::move(engine));
     engine = std::move(attempt.engine);
     if (!attempt.initialized) {
         FailStart("Connection Failed");
@@ -84,7 +85,7 @@ void StreamSupervisor<Engine>::FailStart(const char* title)
     // The failed engine goes before the alert: a window's alert runs a message loop,
     // and the ticks it lets through may build the next engine of a pending
     // reconnection meanwhile, which must survive the alert.
-    engine.reset();
+    Retire(std::move(engine));
     // Stop stays for a countdown still pending from before the start.
     if (hooks.enableStop)
         hooks.enableStop(state.reconnectCountdown > 0);
@@ -99,10 +100,7 @@ void StreamSupervisor<Engine>::StopStreaming()
     state.reconnectCountdown = 0;
     state.startTimeText.clear();
     state.streamingActive = false;
-    if (engine) {
-        engine->Stop();
-        engine.reset();
-    }
+    Retire(std::move(engine));
     state.statusText = "Stopped";
     UpdateDeadAir();
     SetPhase(StreamPhase::Idle);
@@ -117,10 +115,7 @@ void StreamSupervisor<Engine>::AttemptReconnect()
 {
     state.statusText = "Reconnecting...";
     Hook(hooks.repaintNow);
-    if (engine) {
-        engine->Stop();
-        engine.reset();
-    }
+    Retire(std::move(engine));
     Hook(hooks.applySettings);
     LaunchAttempt(true);
 }
@@ -128,6 +123,7 @@ void StreamSupervisor<Engine>::AttemptReconnect()
 template <class Engine>
 void StreamSupervisor<Engine>::CompleteReconnect(ConnectionAttempt<Engine>& attempt)
 {
+    Retire(std::move(engine));
     engine = std::move(attempt.engine);
     if (attempt.initialized && engine->Start()) {
         state.statusText = "STREAMING";
@@ -157,8 +153,7 @@ void StreamSupervisor<Engine>::SupervisionTick()
             state.reconnectCountdown = kReconnectDelayTicks;
         } else {
             state.statusText = engine->GetStatusMessage();
-            engine->Stop();
-            engine.reset();
+            Retire(std::move(engine));
             SetPhase(StreamPhase::Offline);
             if (hooks.enableStart)
                 hooks.enableStart(true);
@@ -239,4 +234,22 @@ void StreamSupervisor<Engine>::UpdateDeadAir()
     state.deadAir = sounding;
     if (hooks.deadAirChanged)
         hooks.deadAirChanged(sounding);
+}
+
+template <class Engine>
+void StreamSupervisor<Engine>::Retire(std::unique_ptr<Engine> old)
+{
+    if (!old)
+        return;
+    // The engine's Stop may wait for the network or the disk: it and the destruction
+    // finish elsewhere, while the window or the command loop goes on at once.
+    auto held = std::make_shared<std::unique_ptr<Engine>>(std::move(old));
+    std::function<void()> finish = [held] {
+        (*held)->Stop();
+        held->reset();
+    };
+    if (hooks.retire)
+        hooks.retire(std::move(finish));
+    else
+        retirement.Run(std::move(finish));
 }

@@ -1,11 +1,13 @@
 #include "engine/TitleWatcher.h"
 
+#include <atomic>
 #include <condition_variable>
-#include <fstream>
+#include <cstdint>
 #include <mutex>
-#include <system_error>
 
-#include "base/ExecutablePath.h"
+#include "base/DetachedWorker.h"
+#include "base/Log.h"
+#include "base/RegularFile.h"
 #include "base/Utf8.h"
 
 namespace {
@@ -15,15 +17,14 @@ constexpr size_t kTitleFileReadBytes = 4096;
 
 } // namespace
 
-std::string ReadTitleFile(const std::string& path)
+std::string ReadTitleFile(const std::string& path, bool* notRegular)
 {
-    std::ifstream file(Utf8Path(path), std::ios::binary);
-    if (!file)
+    if (notRegular)
+        *notRegular = KindOfPath(path) == PathKind::Other;
+    std::string text;
+    if (!ReadRegularFile(path, text, true, kTitleFileReadBytes))
         return {};
-    char buffer[kTitleFileReadBytes];
-    file.read(buffer, sizeof buffer);
-    const std::streamsize got = file.gcount();
-    return TitleLine(std::string_view(buffer, got > 0 ? static_cast<size_t>(got) : 0), kMaxTitleBytes);
+    return TitleLine(text, kMaxTitleBytes);
 }
 
 std::string TitleFollower::First(const std::string& line)
@@ -53,21 +54,78 @@ std::optional<std::string> TitleFollower::Next(const std::string& line)
     return current;
 }
 
+namespace {
+
+// The order of title updates across the process: one at a time, and only those of the
+// newest watcher.
+struct TitleOrder {
+    std::mutex lock; // held across a send
+    std::atomic<uint64_t> newest{0}; // not under the lock: a start never waits for a send
+};
+
+TitleOrder& Order()
+{
+    static TitleOrder order;
+    return order;
+}
+
+} // namespace
+
 struct TitleWatcher::Shared {
     std::mutex lock;
     std::condition_variable wake;
     bool stop = false;
-    bool finished = false;
+    std::atomic<bool> stopped{false}; // stop, for a look without the lock
+    uint64_t generation = 0;
+    bool notRegularReported = false;
 };
+
+namespace {
+
+// One reading, on the watcher's worker; a path that is not a regular file is logged once.
+template <class Shared>
+std::string ReadLine(const std::string& path, Shared& state)
+{
+    if (path.empty())
+        return {};
+    bool notRegular = false;
+    std::string line = ReadTitleFile(path, &notRegular);
+    if (notRegular && !state.notRegularReported) {
+        state.notRegularReported = true;
+        LogLine("Engine", "The title file \"" + path + "\" is not a regular file (a FIFO, a device or a folder): "
+                          "it is read as missing");
+    }
+    return line;
+}
+
+// Sends title unless the watcher was stopped or a newer one started; the order's lock is
+// held across the send, so that an older update in flight lands first.
+template <class Shared, class Send>
+void SendInOrder(Shared& state, Send& send, const std::string& title)
+{
+    TitleOrder& order = Order();
+    std::lock_guard<std::mutex> guard(order.lock);
+    if (state.stopped.load() || order.newest.load() != state.generation)
+        return;
+    send(title);
+}
+
+} // namespace
 
 bool TitleWatcher::Start(const std::string& path, TitleFollower follower, Send send, OnAir onAir)
 {
     Stop();
     auto state = std::make_shared<Shared>();
-    // The thread owns everything it touches; onAir is asked only under the lock while
-    // stop is unset, so it never runs after Stop, even on a thread left to end alone.
+    state->generation = Order().newest.fetch_add(1) + 1;
+    // The worker owns everything it touches; onAir is asked only under the lock while
+    // stop is unset, so it never runs after Stop, even while the worker ends alone.
     auto run = [state, path, follower = std::move(follower), send = std::move(send),
                 onAir = std::move(onAir)]() mutable {
+        const std::string first = follower.First(ReadLine(path, *state));
+        if (!first.empty())
+            SendInOrder(*state, send, first);
+        if (path.empty())
+            return;
         std::unique_lock<std::mutex> guard(state->lock);
         for (;;) {
             state->wake.wait_for(guard, kInterval, [&state] { return state->stop; });
@@ -76,38 +134,26 @@ bool TitleWatcher::Start(const std::string& path, TitleFollower follower, Send s
             if (onAir && !onAir())
                 continue;
             guard.unlock();
-            if (const std::optional<std::string> title = follower.Next(ReadTitleFile(path)))
-                send(*title);
+            if (const std::optional<std::string> title = follower.Next(ReadLine(path, *state)))
+                SendInOrder(*state, send, *title);
             guard.lock();
         }
-        state->finished = true;
-        state->wake.notify_all();
     };
-    try {
-        thread = std::thread(std::move(run));
-    } catch (const std::system_error&) {
+    if (!StartDetachedWorker(std::move(run), {}))
         return false;
-    }
     shared = std::move(state);
     return true;
 }
 
 void TitleWatcher::Stop()
 {
-    if (!thread.joinable())
+    if (!shared)
         return;
-    bool finished = false;
     {
-        std::unique_lock<std::mutex> guard(shared->lock);
+        std::lock_guard<std::mutex> guard(shared->lock);
         shared->stop = true;
+        shared->stopped.store(true);
         shared->wake.notify_all();
-        finished = shared->wake.wait_for(guard, kStopWait, [this] { return shared->finished; });
     }
-    // A title update that hangs on the server is bounded by its own time limit; its
-    // thread ends then, alone.
-    if (finished)
-        thread.join();
-    else
-        thread.detach();
     shared.reset();
 }

@@ -6,7 +6,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 // Titles from a playout program's text file (the setting titleFile).
 
@@ -14,8 +13,9 @@
 inline constexpr size_t kMaxTitleBytes = 255;
 
 // The title a title file names: its first line as TitleLine reads it, "" when the file is
-// missing, unreadable or has no line.
-std::string ReadTitleFile(const std::string& path);
+// missing, unreadable or has no line. A path that is not a regular file (a FIFO, a
+// device, a folder) is never opened and reads as missing; notRegular, when given, tells.
+std::string ReadTitleFile(const std::string& path, bool* notRegular = nullptr);
 
 // Which title a stream with a title file carries, reading by reading: the file's line, or
 // the stream name while the file gives none. A title is handed out once, when it
@@ -38,34 +38,35 @@ private:
     bool noLineOnce = false;
 };
 
-// Reads a title file about once a second on a thread of its own and hands each new
-// title to send there, so neither the file nor the server's answer is waited for on the
-// caller's (the window's) thread.
+// Sends a connection's titles on a worker of its own, so that neither the file nor the
+// server's answer is waited for on the connection path or the window's thread: at once
+// the connection's first title (the file's line, or the stream name), then, with a
+// title file, each new title as a reading about once a second finds it.
+// Title updates of the whole process go out one at a time, and only those of the
+// watcher started last: an update still in flight from an earlier connection is
+// answered before the current one's first goes out, and one not yet sent is dropped.
 class TitleWatcher {
 public:
     using Send = std::function<void(const std::string& title)>;
-    // Asked before each reading, never after Stop: false skips it (the stream is down,
-    // and the next connection sends the file's line anyway).
+    // Asked before each reading after the first, never after Stop: false skips it (the
+    // stream is down, and the next connection sends the file's line anyway).
     using OnAir = std::function<bool()>;
     static constexpr std::chrono::milliseconds kInterval{1000};
-    // How long Stop waits for a title update under way before leaving it to end alone.
-    static constexpr std::chrono::milliseconds kStopWait{1000};
 
     TitleWatcher() = default;
     ~TitleWatcher() { Stop(); }
     TitleWatcher(const TitleWatcher&) = delete;
     TitleWatcher& operator=(const TitleWatcher&) = delete;
 
-    // Follows path, follower having given the connection's title already. send must own
-    // what it uses: after a Stop that timed out it may still run once. False when no
-    // thread could be started.
+    // Sends follower.First of path's line (path "" : of no line), then follows path when
+    // it is not "". send must own what it uses: it may still run after Stop, to end an
+    // update under way. False when no thread could be started.
     bool Start(const std::string& path, TitleFollower follower, Send send, OnAir onAir);
-    // Ends the watching; nothing is read or sent afterwards, except the end of an update
-    // that outlasted kStopWait.
+    // Ends the watching at once; nothing is read or sent afterwards, except the end of
+    // an update under way, which finishes alone.
     void Stop();
 
 private:
     struct Shared;
     std::shared_ptr<Shared> shared;
-    std::thread thread;
 };

@@ -67,6 +67,9 @@ bool IcecastClient::Connect(const IcecastConfig& configuration)
     socket.SetKeepAlive(kKeepAliveIdleMs, kKeepAliveIntervalMs);
     socket.SetNoDelay();
     socket.SetTimeouts(kSendTimeoutMs, kReceiveTimeoutMs);
+    // About a second of stream in the kernel: a server that stops reading is felt after
+    // that second (and its own receive buffer), not after many seconds of a large buffer.
+    socket.SetSendBuffer(static_cast<int>(std::max<uint32_t>(config.streamBitrate / 8, kMinSendBufferBytes)));
     return Handshake();
 }
 

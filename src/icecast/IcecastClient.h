@@ -37,6 +37,8 @@ public:
     static constexpr int kReceiveTimeoutMs = 10000;
     static constexpr int kKeepAliveIdleMs = 5000;
     static constexpr int kKeepAliveIntervalMs = 3000;
+    // The kernel send buffer holds about a second of stream, at least this much.
+    static constexpr uint32_t kMinSendBufferBytes = 4096;
 
     IcecastClient() = default;
     ~IcecastClient();

@@ -32,6 +32,7 @@ public:
     void SetKeepAlive(int idleMs, int intervalMs) { socket.SetKeepAlive(idleMs, intervalMs); }
     void SetNoDelay() { socket.SetNoDelay(); }
     void SetTimeouts(int sendMs, int receiveMs) { socket.SetTimeouts(sendMs, receiveMs); }
+    void SetSendBuffer(int bytes) { socket.SetSendBuffer(bytes); }
 
     // TcpSocket's contract, through TLS when secure.
     int64_t Send(const void* data, size_t size);

@@ -41,6 +41,9 @@ public:
     void SetKeepAlive(int idleMs, int intervalMs);
     void SetNoDelay();
     void SetTimeouts(int sendMs, int receiveMs);
+    // The kernel's send buffer, in bytes it holds: what a stalled peer lets pile up
+    // before a send waits.
+    void SetSendBuffer(int bytes);
 
     // One send call of at most size bytes (without SIGPIPE). The count written, 0 when
     // the peer has closed, -1 on an error (ErrorCode()).

@@ -227,6 +227,14 @@ void TcpSocket::SetTimeouts(int sendMs, int receiveMs)
     setsockopt(impl->fd, SOL_SOCKET, SO_RCVTIMEO, &receive, sizeof receive);
 }
 
+void TcpSocket::SetSendBuffer(int bytes)
+{
+    // Linux doubles the size it is given (the other half is its bookkeeping), and that
+    // doubled buffer holds about as many bytes of a stream.
+    const int asked = bytes / 2;
+    setsockopt(impl->fd, SOL_SOCKET, SO_SNDBUF, &asked, sizeof asked);
+}
+
 int64_t TcpSocket::Send(const void* data, size_t size)
 {
     if (size > INT_MAX)

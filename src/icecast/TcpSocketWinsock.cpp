@@ -235,6 +235,11 @@ void TcpSocket::SetTimeouts(int sendMs, int receiveMs)
     setsockopt(impl->socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receive), sizeof receive);
 }
 
+void TcpSocket::SetSendBuffer(int bytes)
+{
+    setsockopt(impl->socket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+}
+
 int64_t TcpSocket::Send(const void* data, size_t size)
 {
     const int sent = send(impl->socket, static_cast<const char*>(data), ChunkLength(size), 0);

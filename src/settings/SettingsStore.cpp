@@ -13,25 +13,6 @@
 #include "settings/IniFile.h"
 #include "settings/SettingsFile.h"
 
-bool ReadRegularFile(const std::string& path, std::string& out, bool binary)
-{
-    // Only a regular file is opened: a FIFO would block the open, a folder would throw
-    // from the read.
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(Utf8Path(path), error) || error)
-        return false;
-    try {
-        std::ifstream in(Utf8Path(path), binary ? std::ios::binary : std::ios::in);
-        if (!in)
-            return false;
-        out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        return !in.bad();
-    } catch (const std::exception&) {
-        out.clear();
-        return false;
-    }
-}
-
 int32_t ParseStoredInt(const std::string& text, int32_t fallback)
 {
     if (text.empty())

@@ -4,6 +4,8 @@
 #include <map>
 #include <string>
 
+#include "base/RegularFile.h"
+
 // Sections of keys and text values, persisted in "config.dat" (or imported once from
 // "config.ini" beside it). Names compare byte-wise, so they are case-sensitive.
 class SettingsStore {
@@ -37,11 +39,6 @@ private:
     Sections sections;
     std::string folder;
 };
-
-// The whole content of the regular file at path. False, without waiting and without
-// throwing, when it is missing, unreadable or not a regular file (a folder, a FIFO, a
-// device): such a file counts as missing.
-bool ReadRegularFile(const std::string& path, std::string& out, bool binary = true);
 
 // Integer conversion of a stored value: base 10, leading white space, optional sign,
 // trailing text ignored; nothing convertible or out of the 32-bit range gives fallback.

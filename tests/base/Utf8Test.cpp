@@ -71,6 +71,29 @@ TEST(Utf8Test, TitleLineReadsThePlayoutFile)
     EXPECT_EQ(TitleLine(std::string("Nul\0byte", 8), 255), "Nulbyte");
 }
 
+// Windows playout programs write "Unicode" text files: UTF-16 with a byte-order mark.
+TEST(Utf8Test, TitleLineReadsUtf16WithAByteOrderMark)
+{
+    using namespace std::string_literals;
+    const struct {
+        std::string file;
+        std::string title;
+    } cases[] = {
+        {"\xFF\xFE" "C\0a\0f\0\xE9\0 \0\xAC\x20\r\0\n\0N\0"s, "Caf\u00E9 \u20AC"},       // little-endian
+        {"\xFE\xFF" "\0C\0a\0f\0\xE9\0\n\0N"s, "Caf\u00E9"},                               // big-endian
+        {"\xFF\xFE" "=\xD8\x03\xDE!\0"s, "\U0001F603!"},                                  // a surrogate pair
+        {"\xFF\xFE" "=\xD8!\0"s, "\uFFFD!"},                                                 // a lone surrogate
+        {"\xFF\xFE" " \0 \0T\0\t\0a\0b\0\x07\0 \0"s, "Tab"},                              // trimmed, controls gone
+        {"\xFF\xFE" "O\0K\0x"s, "OK"},                                                      // an odd last byte
+        {"\xFF\xFE"s, ""},
+    };
+    for (const auto& c : cases) {
+        const std::string title = TitleLine(c.file, 255);
+        EXPECT_EQ(title, c.title) << c.title;
+        EXPECT_TRUE(IsValidUtf8(title)) << c.title;
+    }
+}
+
 // The cut keeps whole characters and never leaves a space at the end.
 TEST(Utf8Test, TitleLineIsCutOnACharacterBoundary)
 {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "base/DetachedWorker.h"
 
+#include "engine/EngineRetirement.h"
 #include "engine/StatusTexts.h"
 #include "engine/StreamSupervisor.h"
 #include "settings/AppSettings.h"
@@ -175,6 +177,12 @@ protected:
         };
         h.startProbe = [this] { ++rec.probes; };
         h.localTimeText = [] { return std::string("2026.12.08.09:05:03"); };
+        h.retire = [this](std::function<void()> finish) {
+            if (inlineRetire)
+                finish();
+            else
+                retired.push_back(std::move(finish));
+        };
         return h;
     }
 
@@ -183,6 +191,9 @@ protected:
     AppSettings settings;
     Recorder rec;
     bool inlineAttempts = true;
+    // With inlineRetire off, stopped engines wait here until the test finishes them.
+    bool inlineRetire = true;
+    std::vector<std::function<void()>> retired;
     std::vector<AttemptJob<FakeEngine>> jobs;
     std::unique_ptr<Supervisor> supervisor;
 };
@@ -356,6 +367,60 @@ TEST_F(StreamSupervisorTest, StopDuringCountdownCancelsIt)
     for (int i = 0; i < 100; ++i)
         s.SupervisionTick();
     EXPECT_EQ(script.constructed, 1);
+}
+
+// Stop and reconnection hand the old engine over and go on: its Stop (the sender's
+// drain, the recorder, the close) runs elsewhere, never inside the call.
+TEST_F(StreamSupervisorTest, StopAndReconnectionLeaveTheOldEnginesStopToAWorker)
+{
+    settings.persistentEncoding = true;
+    inlineRetire = false;
+    Supervisor& s = Make();
+    s.StartStreaming();
+    s.CurrentEngine()->Fail("Server closed connection");
+    for (int i = 0; i < kReconnectDelayTicks; ++i)
+        s.SupervisionTick();
+    EXPECT_EQ(Caption(), "Online") << "reconnected";
+    EXPECT_EQ(script.constructed, 2);
+    EXPECT_EQ(script.stopped, 0) << "the failed engine was stopped on the supervising thread";
+    s.StopStreaming();
+    EXPECT_EQ(Caption(), "Start");
+    EXPECT_EQ(s.CurrentEngine(), nullptr);
+    EXPECT_EQ(script.stopped, 0) << "the stopped engine was stopped on the supervising thread";
+    ASSERT_EQ(retired.size(), 2u);
+    for (auto& finish : retired)
+        finish();
+    EXPECT_EQ(script.stopped, 2);
+    EXPECT_EQ(script.destroyed, 2);
+}
+
+// What the front ends wait for before the process ends: every stopped engine's finish.
+TEST(EngineRetirementTest, WaitAllWaitsForEveryFinish)
+{
+    EngineRetirement retirement;
+    EXPECT_TRUE(retirement.WaitAll(std::chrono::milliseconds(0)));
+    struct Gate {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool released = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    auto owned = std::make_shared<int>(1);
+    std::weak_ptr<int> watch = owned;
+    retirement.Run([gate, owned] {
+        std::unique_lock<std::mutex> guard(gate->lock);
+        gate->changed.wait(guard, [&] { return gate->released; });
+    });
+    owned.reset();
+    retirement.Run([] {});
+    EXPECT_FALSE(retirement.WaitAll(std::chrono::milliseconds(200))) << "one finish still waits";
+    {
+        std::lock_guard<std::mutex> guard(gate->lock);
+        gate->released = true;
+        gate->changed.notify_all();
+    }
+    EXPECT_TRUE(retirement.WaitAll(std::chrono::milliseconds(10000)));
+    EXPECT_TRUE(watch.expired()) << "what the finish owned outlived it";
 }
 
 TEST_F(StreamSupervisorTest, StatusPollsRunOnlyWithAnAddressFiftyTicksAfterTheLastResult)

@@ -59,6 +59,17 @@ status=$?
 bad=
 [ $status -eq 0 ] || { cat "$d/bad-out.txt" "$d/bad-err.txt"; fail "the blocked stream exited with $status"; }
 
+# As the service runs it: with a state directory from systemd, an empty recordFolder
+# records there, not beside the settings (read-only to the service).
+if [ -z "${KV_EMULATOR:-}" ]; then
+  mkdir -p "$d/service" "$d/state"
+  write_config "$d/service" "$mount-service" "[System]" "recordEnabled=true"
+  STATE_DIRECTORY="$d/state" "${stream_cmd[@]}" --config "$d/service" --seconds 4 >"$d/service-out.txt" 2>&1 ||
+    { cat "$d/service-out.txt"; fail "the service's stream failed"; }
+  [ -n "$(ls "$d/state/recordings" 2>/dev/null)" ] || fail "nothing recorded in the state directory: $(ls -R "$d/service")"
+  [ ! -e "$d/service/recordings" ] || fail "recorded beside the settings under the service"
+fi
+
 wait $pid
 status=$?
 pid=

@@ -62,6 +62,8 @@ change() {
 change 'Second Song\n' "Second Song"
 change '\xef\xbb\xbf  M\xc3\xbcller \xc2\xb7 Lied \t\n' "Müller · Lied"
 change 'Caf\xe9 del Mar\r\nnext line\r\n' "Café del Mar"
+change '\xff\xfeU\x00T\x00F\x00-\x001\x006\x00 \x00\xe9\x00\r\x00\n\x00' "UTF-16 é"
+change '\xfe\xff\x00B\x00E\x00 \x00\xfc\x00\n' "BE ü"
 rm -f "$file"
 took="$(wait_for_title "Kelm Test Stream" 5)" || fail "a missing file does not give the stream name: $took"
 change 'Caf\xe9 del Mar\n' "Café del Mar"
@@ -100,4 +102,25 @@ if [ -z "${KV_EMULATOR:-}" ]; then
   pid=
   [ $status -eq 0 ] || { cat "$d/out.txt" "$d/err.txt"; fail "stream exited with $status"; }
 fi
+# A FIFO as the title file (a playout program's hand-over that nobody writes to) never
+# holds the connection: the stream goes on air with the stream name, and the log says
+# once why the file is not read.
+fifo_dir="$d/fifo"
+mkdir "$fifo_dir"
+mkfifo "$fifo_dir/now.fifo"
+fifo_mount="/title-fifo-${KV_BUILD:-linux}"
+write_config "$fifo_dir" "$fifo_mount" "[Icecast]" "titleFile=$fifo_dir/now.fifo"
+"${stream_cmd[@]}" --config "$fifo_dir" --seconds 60 >"$fifo_dir/out.txt" 2>"$fifo_dir/err.txt" &
+pid=$!
+wait_for_mount "$fifo_mount" 15 || { cat "$fifo_dir/out.txt" "$fifo_dir/err.txt"; fail "a FIFO title file held the connection"; }
+mount="$fifo_mount"
+took="$(wait_for_title "Kelm Test Stream" 5)" || fail "a FIFO title file: $took"
+if [ -z "${KV_EMULATOR:-}" ]; then
+  sleep 3 # three more readings of the FIFO
+  count="$(grep -c 'is not a regular file' "$fifo_dir/err.txt")"
+  [ "$count" = 1 ] || fail "the FIFO was reported $count times: $(cat "$fifo_dir/err.txt")"
+fi
+kill -INT $pid
+wait $pid
+pid=
 echo "title_file_e2e: ok"
