@@ -152,7 +152,9 @@ std::unique_ptr<LoopbackServer> DroppingServer()
     return std::make_unique<LoopbackServer>([](LoopbackPeer& peer, int) {
         peer.ReadRequest();
         peer.Write("HTTP/1.0 200 OK\r\n\r\n");
-        peer.Read(4000);
+        // About 3 s of the stream before the drop, so a window that pumps late on a
+        // busy machine still sees "Online" first.
+        peer.Read(24000);
     });
 }
 
