@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <vector>
 
@@ -18,25 +20,12 @@ constexpr int kAttemptDelayMs = 250;
 // has run out.
 std::vector<size_t> InterleaveFamilies(const std::vector<int>& families);
 
-// The platform's half: non-blocking connection attempts, each on a socket of its own,
-// named by the index of its address.
-class RaceSockets {
-public:
-    enum class Start {
-        Pending,   // the attempt waits for the server
-        Connected, // it completed at once
-        Failed,    // it failed at once; the reason in error
-        NoSocket,  // no socket for this address's family; the reason in error
-    };
-    virtual ~RaceSockets() = default;
-    virtual Start Begin(size_t index, int& error) = 0;
-    // Waits at most waitMs for any of the pending attempts to end, and appends those that
-    // did to ended.
-    virtual void Wait(const std::vector<size_t>& pending, int waitMs, std::vector<size_t>& ended) = 0;
-    // For an attempt that ended: 0 when it connected, else the platform's error code.
-    virtual int Outcome(size_t index) = 0;
-    // Closes the attempt's socket.
-    virtual void Drop(size_t index) = 0;
+// How an attempt began (the platform's answer to Begin).
+enum class RaceStart {
+    Pending,   // the attempt waits for the server
+    Connected, // it completed at once
+    Failed,    // it failed at once; the reason in error
+    NoSocket,  // no socket for this address's family; the reason in error
 };
 
 struct RaceResult {
@@ -51,5 +40,76 @@ struct RaceResult {
 // then TimedOut with timedOutCode when any attempt was still pending or untried. When
 // every address failed, the last failure is the answer: Refused for an attempt that
 // failed after waiting, Failed at once, SocketFailed without a socket.
-RaceResult RunConnectRace(RaceSockets& sockets, const std::vector<size_t>& order, int timeoutMs, int timedOutCode,
-                          int attemptDelayMs = kAttemptDelayMs);
+//
+// Sockets is the platform's half: non-blocking connection attempts, each on a socket of
+// its own, named by the index of its address:
+//   RaceStart Begin(size_t index, int& error);
+//   void Wait(const std::vector<size_t>& pending, int waitMs, std::vector<size_t>& ended);
+//       waits at most waitMs for any pending attempt to end, appends those that did
+//   int Outcome(size_t index);   for an attempt that ended: 0 connected, else the error
+//   void Drop(size_t index);     closes the attempt's socket
+template <class Sockets>
+RaceResult RunConnectRace(Sockets& sockets, const std::vector<size_t>& order, int timeoutMs, int timedOutCode,
+                          int attemptDelayMs = kAttemptDelayMs)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    RaceResult last;
+    std::vector<size_t> pending;
+    std::vector<size_t> ended;
+    size_t next = 0;
+    Clock::time_point nextStart = Clock::now();
+    const auto dropAll = [&sockets, &pending] {
+        for (const size_t index : pending)
+            sockets.Drop(index);
+        pending.clear();
+    };
+
+    for (;;) {
+        Clock::time_point now = Clock::now();
+        const bool timeLeft = now < deadline;
+        if (next < order.size() && (next == 0 || timeLeft) && (pending.empty() || now >= nextStart)) {
+            const size_t index = order[next++];
+            int error = 0;
+            switch (sockets.Begin(index, error)) {
+            case RaceStart::Connected:
+                dropAll();
+                return RaceResult{ConnectResult::Connected, index, 0};
+            case RaceStart::Pending:
+                pending.push_back(index);
+                nextStart = now + std::chrono::milliseconds(attemptDelayMs);
+                break;
+            case RaceStart::Failed:
+                last = RaceResult{ConnectResult::Failed, 0, error};
+                break;
+            case RaceStart::NoSocket:
+                last = RaceResult{ConnectResult::SocketFailed, 0, error};
+                break;
+            }
+            continue;
+        }
+        if (pending.empty() && next >= order.size())
+            return last;
+        if (!timeLeft) {
+            dropAll();
+            return RaceResult{ConnectResult::TimedOut, 0, timedOutCode};
+        }
+        // Until an attempt ends, the next one is due, or the time is up.
+        const Clock::time_point until = next < order.size() ? std::min(nextStart, deadline) : deadline;
+        const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
+        ended.clear();
+        sockets.Wait(pending, static_cast<int>(std::max<long long>(waitMs, 0)), ended);
+        for (const size_t index : ended) {
+            pending.erase(std::remove(pending.begin(), pending.end(), index), pending.end());
+            const int outcome = sockets.Outcome(index);
+            if (outcome == 0) {
+                dropAll();
+                return RaceResult{ConnectResult::Connected, index, 0};
+            }
+            sockets.Drop(index);
+            last = RaceResult{ConnectResult::Refused, 0, outcome};
+            // A failure hands over to the next address at once.
+            nextStart = Clock::now();
+        }
+    }
+}

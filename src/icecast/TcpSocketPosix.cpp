@@ -78,10 +78,10 @@ std::vector<Endpoint> Resolve(const std::string& host, uint16_t port)
 }
 
 // The race's sockets: one non-blocking descriptor per address tried.
-class PosixRace : public RaceSockets {
+class PosixRace {
 public:
     explicit PosixRace(const std::vector<Endpoint>& addresses) : endpoints(addresses), fds(addresses.size(), -1) {}
-    ~PosixRace() override
+    ~PosixRace()
     {
         for (size_t i = 0; i < fds.size(); ++i)
             Drop(i);
@@ -89,29 +89,29 @@ public:
     PosixRace(const PosixRace&) = delete;
     PosixRace& operator=(const PosixRace&) = delete;
 
-    Start Begin(size_t index, int& error) override
+    RaceStart Begin(size_t index, int& error)
     {
         const Endpoint& endpoint = endpoints[index];
         const int fd = socket(endpoint.family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
         if (fd < 0) {
             error = errno;
-            return Start::NoSocket;
+            return RaceStart::NoSocket;
         }
         SetBlocking(fd, false);
         if (connect(fd, reinterpret_cast<const sockaddr*>(&endpoint.address), endpoint.length) == 0) {
             fds[index] = fd;
-            return Start::Connected;
+            return RaceStart::Connected;
         }
         if (errno == EINPROGRESS || errno == EINTR) {
             fds[index] = fd;
-            return Start::Pending;
+            return RaceStart::Pending;
         }
         error = errno;
         close(fd);
-        return Start::Failed;
+        return RaceStart::Failed;
     }
 
-    void Wait(const std::vector<size_t>& pending, int waitMs, std::vector<size_t>& ended) override
+    void Wait(const std::vector<size_t>& pending, int waitMs, std::vector<size_t>& ended)
     {
         std::vector<pollfd> entries;
         for (const size_t index : pending)
@@ -131,7 +131,7 @@ public:
         }
     }
 
-    int Outcome(size_t index) override
+    int Outcome(size_t index)
     {
         int soError = 0;
         socklen_t length = sizeof soError;
@@ -140,7 +140,7 @@ public:
         return soError;
     }
 
-    void Drop(size_t index) override
+    void Drop(size_t index)
     {
         if (fds[index] >= 0) {
             close(fds[index]);

@@ -81,13 +81,13 @@ namespace {
 
 // The race's sockets: one non-blocking socket per address tried. At most one attempt
 // starts every kAttemptDelayMs within the connect limit, far fewer than FD_SETSIZE.
-class WinsockRace : public RaceSockets {
+class WinsockRace {
 public:
     explicit WinsockRace(const std::vector<Endpoint>& addresses)
         : endpoints(addresses), sockets(addresses.size(), INVALID_SOCKET)
     {
     }
-    ~WinsockRace() override
+    ~WinsockRace()
     {
         for (size_t i = 0; i < sockets.size(); ++i)
             Drop(i);
@@ -95,30 +95,30 @@ public:
     WinsockRace(const WinsockRace&) = delete;
     WinsockRace& operator=(const WinsockRace&) = delete;
 
-    Start Begin(size_t index, int& error) override
+    RaceStart Begin(size_t index, int& error)
     {
         const Endpoint& endpoint = endpoints[index];
         const SOCKET s = ::socket(endpoint.family, SOCK_STREAM, IPPROTO_TCP);
         if (s == INVALID_SOCKET) {
             error = WSAGetLastError();
-            return Start::NoSocket;
+            return RaceStart::NoSocket;
         }
         SetBlocking(s, false);
         if (connect(s, reinterpret_cast<const sockaddr*>(&endpoint.address), endpoint.length) == 0) {
             sockets[index] = s;
-            return Start::Connected;
+            return RaceStart::Connected;
         }
         const int startError = WSAGetLastError();
         if (startError == WSAEWOULDBLOCK) {
             sockets[index] = s;
-            return Start::Pending;
+            return RaceStart::Pending;
         }
         error = startError;
         closesocket(s);
-        return Start::Failed;
+        return RaceStart::Failed;
     }
 
-    void Wait(const std::vector<size_t>& pending, int waitMs, std::vector<size_t>& ended) override
+    void Wait(const std::vector<size_t>& pending, int waitMs, std::vector<size_t>& ended)
     {
         // Windows reports a failed attempt in the exception set, so both are watched.
         fd_set writable;
@@ -138,7 +138,7 @@ public:
         }
     }
 
-    int Outcome(size_t index) override
+    int Outcome(size_t index)
     {
         int soError = 0;
         int length = sizeof soError;
@@ -147,7 +147,7 @@ public:
         return soError;
     }
 
-    void Drop(size_t index) override
+    void Drop(size_t index)
     {
         if (sockets[index] != INVALID_SOCKET) {
             closesocket(sockets[index]);

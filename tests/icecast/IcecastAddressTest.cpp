@@ -20,10 +20,10 @@ using Clock = std::chrono::steady_clock;
 
 // Sockets whose attempts end as scripted: after a delay from their start, connected (0)
 // or failed with a code; an address without a script never answers.
-class ScriptedRace : public RaceSockets {
+class ScriptedRace {
 public:
     struct Script {
-        Start start = Start::Pending;
+        RaceStart start = RaceStart::Pending;
         int afterMs = 0;
         int outcome = 0;
     };
@@ -32,18 +32,18 @@ public:
     std::map<size_t, int> startedAtMs;
     std::vector<size_t> dropped;
 
-    Start Begin(size_t index, int& error) override
+    RaceStart Begin(size_t index, int& error)
     {
         startedAtMs[index] = static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count());
         started[index] = Clock::now();
         const auto found = scripts.find(index);
         if (found == scripts.end())
-            return Start::Pending;
+            return RaceStart::Pending;
         error = found->second.outcome;
         return found->second.start;
     }
-    void Wait(const std::vector<size_t>& pending, int waitMs, std::vector<size_t>& ended) override
+    void Wait(const std::vector<size_t>& pending, int waitMs, std::vector<size_t>& ended)
     {
         const Clock::time_point until = Clock::now() + std::chrono::milliseconds(waitMs);
         for (;;) {
@@ -56,14 +56,14 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
-    int Outcome(size_t index) override { return scripts.at(index).outcome; }
-    void Drop(size_t index) override { dropped.push_back(index); }
+    int Outcome(size_t index) { return scripts.at(index).outcome; }
+    void Drop(size_t index) { dropped.push_back(index); }
 
 private:
     bool EndsBy(size_t index, Clock::time_point now) const
     {
         const auto found = scripts.find(index);
-        return found != scripts.end() && found->second.start == Start::Pending &&
+        return found != scripts.end() && found->second.start == RaceStart::Pending &&
                now >= started.at(index) + std::chrono::milliseconds(found->second.afterMs);
     }
     std::map<size_t, Clock::time_point> started;
@@ -85,7 +85,7 @@ TEST(ConnectRaceTest, FamiliesAlternateFromTheFirstAddress)
 TEST(ConnectRaceTest, TheNextAttemptStartsAfterTheDelayAndTheFirstToConnectWins)
 {
     ScriptedRace race;
-    race.scripts[1] = {RaceSockets::Start::Pending, 20, 0};
+    race.scripts[1] = {RaceStart::Pending, 20, 0};
     const RaceResult result = RunConnectRace(race, {0, 1, 2}, 5000, 110);
     EXPECT_EQ(result.result, ConnectResult::Connected);
     EXPECT_EQ(result.winner, 1u);
@@ -99,17 +99,17 @@ TEST(ConnectRaceTest, TheNextAttemptStartsAfterTheDelayAndTheFirstToConnectWins)
 TEST(ConnectRaceTest, AFailureStartsTheNextAtOnce)
 {
     ScriptedRace race;
-    race.scripts[0] = {RaceSockets::Start::Pending, 5, 111};
-    race.scripts[1] = {RaceSockets::Start::Failed, 0, 101};
-    race.scripts[2] = {RaceSockets::Start::Pending, 5, 113};
+    race.scripts[0] = {RaceStart::Pending, 5, 111};
+    race.scripts[1] = {RaceStart::Failed, 0, 101};
+    race.scripts[2] = {RaceStart::Pending, 5, 113};
     const RaceResult result = RunConnectRace(race, {0, 1, 2}, 5000, 110);
     EXPECT_EQ(result.result, ConnectResult::Refused);
     EXPECT_EQ(result.errorCode, 113);
     EXPECT_LT(race.startedAtMs.at(2), 100);
 
     ScriptedRace noSocket;
-    noSocket.scripts[0] = {RaceSockets::Start::NoSocket, 0, 97};
-    noSocket.scripts[1] = {RaceSockets::Start::Connected, 0, 0};
+    noSocket.scripts[0] = {RaceStart::NoSocket, 0, 97};
+    noSocket.scripts[1] = {RaceStart::Connected, 0, 0};
     const RaceResult second = RunConnectRace(noSocket, {0, 1}, 5000, 110);
     EXPECT_EQ(second.result, ConnectResult::Connected);
     EXPECT_EQ(second.winner, 1u);
