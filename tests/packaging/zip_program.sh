@@ -27,7 +27,7 @@ pid=$!
 window=""
 for _ in $(seq 300); do
   kill -0 "$pid" 2>/dev/null || { cat "$dir/wine.log"; fail "KelmVantoro.exe exited before its window appeared"; }
-  window="$(xdotool search --onlyvisible --name '^Kelm Vantoro$' 2>/dev/null | head -n 1 || true)"
+  window="$(timeout 10 xdotool search --onlyvisible --name '^Kelm Vantoro$' 2>/dev/null | head -n 1 || true)"
   [ -n "$window" ] && break
   sleep 0.1
 done

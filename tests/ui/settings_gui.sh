@@ -33,7 +33,7 @@ gui=$!
 window_named() {
   local i w
   for i in $(seq 100); do
-    w=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
+    w=$(timeout 10 xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
     [ -n "$w" ] && { echo "$w"; return 0; }
     sleep 0.2
   done
@@ -104,7 +104,7 @@ done
 # line of text, over the middle of the window), gone two seconds later.
 click 400 256
 wait_pixel 230 120 '#AA381E' 2 || fail "no toast while streaming"
-xdotool search --onlyvisible --name '^Settings$' >/dev/null 2>&1 && fail "the dialog opened while streaming"
+timeout 10 xdotool search --onlyvisible --name '^Settings$' >/dev/null 2>&1 && fail "the dialog opened while streaming"
 sleep 2.5
 [ "$(pixel 230 120)" != '#AA381E' ] || fail "the toast stayed"
 [ -n "$(mount_json /dialog)" ] || fail "the stream stopped"

@@ -37,7 +37,7 @@ start_program() {
 find_window() {
   local wid=
   for _ in $(seq 300); do
-    wid="$(xdotool search --name '^Kelm Vantoro$' 2>/dev/null | head -1)"
+    wid="$(timeout 10 xdotool search --name '^Kelm Vantoro$' 2>/dev/null | head -1)"
     [ -n "$wid" ] && break
     sleep 0.1
   done
