@@ -288,7 +288,9 @@ TEST(TlsRelayTest, TheTailAfterAStopReachesTheListeners)
     config.password = server.password;
     config.streamName = "Kelm TLS tail";
     config.contentCode = kContentCodeAac;
-    config.streamBitrate = 128000;
+    // The kernel holds about a second of stream: at this rate the 16 KiB tail fits in it
+    // while the link is stalled.
+    config.streamBitrate = 320000;
     config.streamSampleRate = 44100;
     config.streamChannels = 2;
     config.isPublic = false;
