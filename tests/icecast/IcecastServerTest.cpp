@@ -113,6 +113,23 @@ void Feed(IcecastClient& client)
     client.Send(bytes.data(), bytes.size());
 }
 
+// The mount's status once it shows title, the stream fed meanwhile (at most 10 s; the
+// last reading otherwise).
+StatusResult StatusOnceTitled(IcecastClient& client, const Server& server, const std::string& mount,
+                              const std::string& title)
+{
+    StatusResult result;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+    while (Clock::now() < deadline) {
+        Feed(client);
+        result = StatusResult();
+        if (PollStatus(StatusAddress(server), mount, result) && result.title == title)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return result;
+}
+
 TEST(IcecastServerTest, AnnouncesTheStream)
 {
     REQUIRE_ICECAST(server);
@@ -186,15 +203,7 @@ TEST(IcecastServerTest, TitleReadsBackExactly)
     const std::string title = "Rock & Roll / A+B = 100% \xc3\xbc";
     ASSERT_TRUE(client.UpdateTitle(title));
 
-    StatusResult result;
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < deadline) {
-        Feed(client);
-        result = StatusResult();
-        if (PollStatus(StatusAddress(server), mount, result) && result.title == title)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    const StatusResult result = StatusOnceTitled(client, server, mount, title);
     EXPECT_EQ(result.title, title);
     EXPECT_EQ(result.serverName, "Kelm Title");
     EXPECT_EQ(result.listeners, 0);
@@ -215,15 +224,7 @@ TEST(IcecastServerTest, MountWithSpaceAndSymbols)
     EXPECT_TRUE(update.sent);
     EXPECT_EQ(update.status, 200u) << update.reason;
 
-    StatusResult result;
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < deadline) {
-        Feed(client);
-        result = StatusResult();
-        if (PollStatus(StatusAddress(server), mount, result) && result.title == title)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    const StatusResult result = StatusOnceTitled(client, server, mount, title);
     EXPECT_EQ(result.title, title);
     EXPECT_EQ(result.serverName, "Kelm Space");
 
