@@ -63,10 +63,13 @@ struct TitleOrder {
     std::atomic<uint64_t> newest{0}; // not under the lock: a start never waits for a send
 };
 
-TitleOrder& Order()
+// One order per output: the outputs of a session send their titles side by side.
+constexpr size_t kOrders = 8;
+
+TitleOrder& Order(size_t output)
 {
-    static TitleOrder order;
-    return order;
+    static TitleOrder orders[kOrders];
+    return orders[output % kOrders];
 }
 
 } // namespace
@@ -77,6 +80,7 @@ struct TitleWatcher::Shared {
     bool stop = false;
     std::atomic<bool> stopped{false}; // stop, for a look without the lock
     uint64_t generation = 0;
+    size_t output = 0;
     bool notRegularReported = false;
 };
 
@@ -103,7 +107,7 @@ std::string ReadLine(const std::string& path, Shared& state)
 template <class Shared, class Send>
 void SendInOrder(Shared& state, Send& send, const std::string& title)
 {
-    TitleOrder& order = Order();
+    TitleOrder& order = Order(state.output);
     std::lock_guard<std::mutex> guard(order.lock);
     if (state.stopped.load() || order.newest.load() != state.generation)
         return;
@@ -112,11 +116,12 @@ void SendInOrder(Shared& state, Send& send, const std::string& title)
 
 } // namespace
 
-bool TitleWatcher::Start(const std::string& path, TitleFollower follower, Send send, OnAir onAir)
+bool TitleWatcher::Start(const std::string& path, TitleFollower follower, Send send, OnAir onAir, size_t output)
 {
     Stop();
     auto state = std::make_shared<Shared>();
-    state->generation = Order().newest.fetch_add(1) + 1;
+    state->output = output;
+    state->generation = Order(output).newest.fetch_add(1) + 1;
     // The worker owns everything it touches; onAir is asked only under the lock while
     // stop is unset, so it never runs after Stop, even while the worker ends alone.
     auto run = [state, path, follower = std::move(follower), send = std::move(send),

@@ -442,6 +442,51 @@ TEST(StreamEngineTest, StateAndStatusLineAreSeenTogether)
     }
 }
 
+// Three outputs of one program: two mounts of the real server in two encodings and a
+// server that stops reading, in the first output's encoding. The stalled output fails
+// alone; the others keep streaming at their rates, and one output's stop leaves the
+// others on air.
+TEST(StreamEngineTest, OutputsOfOneProgramFailAndStopAlone)
+{
+    NEED_ENVIRONMENT();
+    LoopbackServer stalled(
+        [](LoopbackPeer& peer, int) {
+            peer.ReadRequest();
+            peer.Write("HTTP/1.0 200 OK\r\n\r\n");
+            peer.Idle(120000);
+        },
+        4096);
+    EngineConfig first = StreamConfig("/outputs-he");
+    EngineConfig second = StreamConfig("/outputs-lc");
+    second.encoder = {44100, 1, 0, 128000, AacProfile::Lc};
+    EngineConfig third = StreamConfig("/outputs-stalled");
+    third.server.port = stalled.Port();
+    third.server.streamName = "";
+    auto program = std::make_shared<ProgramSource>(SessionProgram({&first, &second, &third}));
+    std::vector<std::unique_ptr<StreamEngine>> engines;
+    for (EngineConfig* config : {&first, &second, &third}) {
+        config->sharedProgram = program;
+        engines.push_back(std::make_unique<StreamEngine>());
+        ASSERT_TRUE(engines.back()->Initialize(*config)) << engines.back()->GetStatusMessage();
+        ASSERT_TRUE(engines.back()->Start());
+    }
+    ASSERT_TRUE(WaitFor([&] { return engines[2]->GetState() == EngineState::Error; }, 60000));
+    const uint64_t heBefore = engines[0]->GetStats().bytesSent;
+    const uint64_t lcBefore = engines[1]->GetStats().bytesSent;
+    engines[2].reset();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    for (size_t i = 0; i < 2; ++i)
+        EXPECT_EQ(engines[i]->GetState(), EngineState::Streaming) << engines[i]->GetStatusMessage();
+    // 3 s at 64 and 128 kbit/s: 24 and 48 KB, less what scheduling holds back.
+    EXPECT_GT(engines[0]->GetStats().bytesSent - heBefore, 12000u);
+    EXPECT_GT(engines[1]->GetStats().bytesSent - lcBefore, 24000u);
+    const std::string document = StatusDocument();
+    EXPECT_NE(document.find("/outputs-he"), std::string::npos);
+    EXPECT_NE(document.find("/outputs-lc"), std::string::npos);
+    program->Stop();
+    engines.clear();
+}
+
 #if KV_OS_POSIX
 // The input device goes away mid-stream: the engine notices within a few seconds and
 // fails with the reason (it used to stay "Streaming" with nothing on the wire), and
