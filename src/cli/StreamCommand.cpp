@@ -16,6 +16,7 @@
 #include "cli/Console.h"
 #include "base/DetachedWorker.h"
 #include "engine/InputMeters.h"
+#include "engine/OutputStates.h"
 #include "engine/StatusTexts.h"
 #include "engine/StreamEngine.h"
 #include "engine/StreamSupervisor.h"
@@ -93,41 +94,15 @@ struct Session {
     bool Several() const { return outputs.size() > 1; }
 };
 
-bool OnAir(const Supervisor& supervisor)
-{
-    const StreamEngine* engine = supervisor.CurrentEngine();
-    return supervisor.state.streamingActive && engine && engine->GetState() == EngineState::Streaming;
-}
-
 // An engine of the session that streams (all share the program's meters), else the
 // first output's.
 const StreamEngine* MeterEngine(const Session& session)
 {
     for (const auto& output : session.outputs) {
-        if (OnAir(*output))
+        if (OutputOnAir(*output))
             return output->CurrentEngine();
     }
     return session.First().CurrentEngine();
-}
-
-// One output's state in a word or two: "on air", "connecting", "retry 4s", "off".
-std::string OutputStateText(const Supervisor& supervisor)
-{
-    const SupervisionState& s = supervisor.state;
-    if (OnAir(supervisor))
-        return "on air";
-    if (s.attemptRunning)
-        return "connecting";
-    if (s.reconnectCountdown > 0)
-        return "retry " + std::to_string((s.reconnectCountdown + 9) / 10) + "s";
-    return "off";
-}
-
-// Whether an output may still come on air by itself: streaming, connecting or counting
-// down to its next attempt.
-bool Alive(const Supervisor& supervisor)
-{
-    return OnAir(supervisor) || supervisor.state.attemptRunning || supervisor.state.reconnectCountdown > 0;
 }
 
 std::string StatusLine(const Session& session, const AppSettings& settings, const InputLevelMonitor& monitor,
@@ -149,10 +124,10 @@ std::string StatusLine(const Session& session, const AppSettings& settings, cons
                              engine ? engine->ConsecutiveSendFailures() : 0);
     size_t onAir = 0;
     for (const auto& output : session.outputs)
-        onAir += OnAir(*output) ? 1 : 0;
+        onAir += OutputOnAir(*output) ? 1 : 0;
     // With several outputs the indicator speaks for all: connected only when every one is.
     if (session.Several() && onAir != session.outputs.size() && onAir > 0)
-        encoder.text = std::to_string(onAir) + " of " + std::to_string(session.outputs.size()) + " on air";
+        encoder.text = OutputsOnAirText(onAir, session.outputs.size());
     const Indicator audio = AudioIndicator(view.quality.Update(left, right), s.deadAir);
     std::string line = PhaseCaption(s.phase);
     line += " | Internet: " + internet.text;
@@ -384,12 +359,12 @@ bool AnnounceStart(const Session& session, const AppSettings& settings, const st
         const Supervisor& output = *session.outputs[i];
         const size_t number = session.numbers[i];
         const EngineConfig& stream = number == 1 ? settings.stream : settings.outputs[number - 2].stream;
-        if (OnAir(output))
+        if (OutputOnAir(output))
             std::printf("Streaming to %s\n", OutputName(stream).c_str());
         else
             std::fprintf(stderr, "Output %zu (%s) is not on air: %s\n", number, OutputName(stream).c_str(),
                          output.state.statusText.c_str());
-        alive = alive || Alive(output);
+        alive = alive || OutputAlive(output);
     }
     std::fflush(stdout);
     return alive;
@@ -463,7 +438,7 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
         if (session.Several()) {
             lost = announced;
             for (const auto& output : session.outputs)
-                lost = lost && !Alive(*output);
+                lost = lost && !OutputAlive(*output);
         }
         // The meters follow the input while no engine streams, as the window's do; not
         // before the first attempt ends, so the device is opened once while it connects.

@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <chrono>
 #include <cstdint>
+#include <map>
 #include <mutex>
 
 #include "base/DetachedWorker.h"
@@ -86,14 +88,38 @@ struct TitleWatcher::Shared {
 
 namespace {
 
+// The last reading of each title file, so that the watchers of several outputs read a
+// file once a round between them instead of once each.
+struct RecentReading {
+    std::chrono::steady_clock::time_point when;
+    std::string line;
+    bool notRegular = false;
+};
+
+std::string ReadRecent(const std::string& path, bool& notRegular)
+{
+    static std::mutex lock;
+    static std::map<std::string, RecentReading> readings;
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> guard(lock);
+    RecentReading& reading = readings[path];
+    if (reading.when == std::chrono::steady_clock::time_point() || now - reading.when >= TitleWatcher::kInterval / 2) {
+        reading.line = ReadTitleFile(path, &reading.notRegular);
+        reading.when = now;
+    }
+    notRegular = reading.notRegular;
+    return reading.line;
+}
+
 // One reading, on the watcher's worker; a path that is not a regular file is logged once.
+// A connection's first reading is always fresh; later ones may be another output's.
 template <class Shared>
-std::string ReadLine(const std::string& path, Shared& state)
+std::string ReadLine(const std::string& path, Shared& state, bool first = false)
 {
     if (path.empty())
         return {};
     bool notRegular = false;
-    std::string line = ReadTitleFile(path, &notRegular);
+    std::string line = first ? ReadTitleFile(path, &notRegular) : ReadRecent(path, notRegular);
     if (notRegular && !state.notRegularReported) {
         state.notRegularReported = true;
         LogLine("Engine", "The title file \"" + path + "\" is not a regular file (a FIFO, a device or a folder): "
@@ -126,7 +152,7 @@ bool TitleWatcher::Start(const std::string& path, TitleFollower follower, Send s
     // stop is unset, so it never runs after Stop, even while the worker ends alone.
     auto run = [state, path, follower = std::move(follower), send = std::move(send),
                 onAir = std::move(onAir)]() mutable {
-        const std::string first = follower.First(ReadLine(path, *state));
+        const std::string first = follower.First(ReadLine(path, *state, true));
         if (!first.empty())
             SendInOrder(*state, send, first);
         if (path.empty())
