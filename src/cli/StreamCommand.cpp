@@ -119,15 +119,14 @@ std::string StatusLine(const Session& session, const AppSettings& settings, cons
     const float right = levels.right;
     const EngineConfig& c = settings.stream;
     const Indicator internet = InternetIndicator(s.internetState);
-    Indicator encoder =
-        LiveEncoderIndicator(s.attemptRunning, engine != nullptr, engine ? engine->GetState() : EngineState::Idle,
-                             engine ? engine->ConsecutiveSendFailures() : 0);
     size_t onAir = 0;
     for (const auto& output : session.outputs)
         onAir += OutputOnAir(*output) ? 1 : 0;
     // With several outputs the indicator speaks for all: connected only when every one is.
-    if (session.Several() && onAir != session.outputs.size() && onAir > 0)
-        encoder.text = OutputsOnAirText(onAir, session.outputs.size());
+    const Indicator encoder = OutputsIndicator(
+        LiveEncoderIndicator(s.attemptRunning, engine != nullptr, engine ? engine->GetState() : EngineState::Idle,
+                             engine ? engine->ConsecutiveSendFailures() : 0),
+        onAir, session.outputs.size());
     const Indicator audio = AudioIndicator(view.quality.Update(left, right), s.deadAir);
     std::string line = PhaseCaption(s.phase);
     line += " | Internet: " + internet.text;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/EngineState.h"
+#include "engine/StatusTexts.h"
 #include "engine/StreamSupervisor.h"
 
 // How the outputs of a session stand, for the front ends' indicators and lines. Engine
@@ -41,9 +42,12 @@ std::string OutputStateText(const StreamSupervisor<Engine>& supervisor)
     return "off";
 }
 
-// The encoder indicator's text for several outputs while some are not on air:
-// "2 of 3 on air".
-inline std::string OutputsOnAirText(size_t onAir, size_t outputs)
+// The encoder indicator for a session of outputs outputs, onAir of them on air: the
+// first output's own (first) while every one is on air or none is, else
+// "2 of 3 on air" in yellow.
+inline Indicator OutputsIndicator(const Indicator& first, size_t onAir, size_t outputs)
 {
-    return std::to_string(onAir) + " of " + std::to_string(outputs) + " on air";
+    if (outputs < 2 || onAir == 0 || onAir == outputs)
+        return first;
+    return {std::to_string(onAir) + " of " + std::to_string(outputs) + " on air", IndicatorColour::Yellow};
 }

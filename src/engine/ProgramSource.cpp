@@ -173,6 +173,12 @@ bool ProgramSource::Start()
 
 void ProgramSource::Stop()
 {
+    StopCapture();
+    FinishArchives();
+}
+
+void ProgramSource::StopCapture()
+{
     std::lock_guard<std::mutex> guard(controlLock);
     stopRequested = true;
     if (capture && capture->Running())
@@ -181,11 +187,18 @@ void ProgramSource::Stop()
     for (const std::unique_ptr<Encoding>& encoding : encodings) {
         if (encoding->streamRate != 0 && started)
             encoding->encoder.Flush(encoding->sink);
-        // The archive ends with the encoder's last frame, as the listeners hear it.
+    }
+    started = false;
+}
+
+void ProgramSource::FinishArchives()
+{
+    std::lock_guard<std::mutex> guard(controlLock);
+    // The archive ends with the encoder's last frame, as the listeners hear it.
+    for (const std::unique_ptr<Encoding>& encoding : encodings) {
         if (encoding->recorder)
             encoding->recorder->Finish();
     }
-    started = false;
 }
 
 int32_t ProgramSource::FindEncoding(const EncoderConfig& encoder) const

@@ -84,6 +84,10 @@ public:
     // Stops the capture, hands every encoder's last frame to its subscribers and ends
     // the archives. The program can be opened and started again.
     void Stop();
+    // The two halves of Stop: the first returns at once; the second waits for the disk,
+    // so a front end may leave it to a worker.
+    void StopCapture();
+    void FinishArchives();
 
     // The encoding made by encoder, or -1 when the program has none.
     int32_t FindEncoding(const EncoderConfig& encoder) const;

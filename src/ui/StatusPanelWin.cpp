@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/InputMeters.h"
+#include "engine/OutputStates.h"
 #include "engine/StatusTexts.h"
 #include "icecast/ServerAddress.h"
 #include "ui/Controls.h"
@@ -139,9 +140,10 @@ void DrawServerBox(HDC dc, const PanelView& view, float left, float right)
     const StreamEngine* engine = view.engine;
     DrawIndicator(dc, view, 53, InternetIndicator(s.internetState), phase == 0, "Internet");
     DrawIndicator(dc, view, 71,
-                  LiveEncoderIndicator(s.attemptRunning, engine != nullptr,
-                                       engine ? engine->GetState() : EngineState::Idle,
-                                       engine ? engine->ConsecutiveSendFailures() : 0),
+                  OutputsIndicator(LiveEncoderIndicator(s.attemptRunning, engine != nullptr,
+                                                        engine ? engine->GetState() : EngineState::Idle,
+                                                        engine ? engine->ConsecutiveSendFailures() : 0),
+                                   view.outputsOnAir, view.outputs),
                   phase == 2, "Encoder");
     DrawIndicator(dc, view, 89, AudioIndicator(view.audioQuality.Update(left, right), s.deadAir), phase == 4,
                   "Audio");
@@ -218,7 +220,7 @@ void PaintStatusPanel(const PanelView& view, HDC target)
     StreamStats stats;
     if (engine)
         stats = engine->GetStats();
-    const MeterLevels levels = CurrentMeterLevels(engine, view.levelMonitor);
+    const MeterLevels levels = CurrentMeterLevels(view.meterEngine ? view.meterEngine : engine, view.levelMonitor);
     DrawServerBox(dc, view, levels.left, levels.right);
     DrawStreamBox(dc, view, stats);
     FillBox(dc, 8, 178, kMainWidth - 16, 42, ToColorref(colours::kPanel));

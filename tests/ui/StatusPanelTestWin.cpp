@@ -98,4 +98,37 @@ TEST(StatusPanelTest, DeadAirTurnsTheAudioIndicatorRed)
     EXPECT_LT(label.redTextPixels, alarm.redTextPixels) << "\"Audio\" is shorter than \"Dead air\"";
 }
 
+// With several outputs the encoder indicator speaks for all of them: yellow ("2 of 3 on
+// air") while only some are on air, the first output's own otherwise.
+TEST(StatusPanelTest, EncoderIndicatorShowsOutputsPartlyOnAir)
+{
+    const COLORREF yellow = RGB(colours::kYellow.r, colours::kYellow.g, colours::kYellow.b);
+    const auto encoderDot = [](size_t outputs, size_t onAir) {
+        WindowResources resources;
+        SupervisionState supervision;
+        EngineConfig stream;
+        const std::string inputName = "(Default)";
+        InputLevelMonitor monitor;
+        AudioQuality quality;
+        PanelView view{resources, supervision, nullptr, stream, inputName, monitor, quality};
+        view.outputs = outputs;
+        view.outputsOnAir = onAir;
+        HDC screen = GetDC(nullptr);
+        HDC dc = CreateCompatibleDC(screen);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, kMainWidth, kMainHeight);
+        ReleaseDC(nullptr, screen);
+        HGDIOBJ old = SelectObject(dc, bitmap);
+        PaintStatusPanel(view, dc);
+        const COLORREF dot = GetPixel(dc, 440, 71);
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+        return dot;
+    };
+    EXPECT_EQ(encoderDot(3, 2), yellow);
+    EXPECT_EQ(encoderDot(3, 1), yellow);
+    EXPECT_NE(encoderDot(1, 0), yellow) << "one output: the design's indicator";
+    EXPECT_EQ(encoderDot(3, 0), encoderDot(1, 0)) << "none on air: the first output's own";
+}
+
 } // namespace
