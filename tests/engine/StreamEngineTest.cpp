@@ -60,6 +60,18 @@ std::string StatusDocument()
     return FetchUrl("http://127.0.0.1:" + EnvOr("KV_ICECAST_STATUS_PORT", "8000") + "/status-json.xsl");
 }
 
+// A server that takes the stream and then stops reading, with a small receive buffer.
+LoopbackServer StalledServer()
+{
+    return LoopbackServer(
+        [](LoopbackPeer& peer, int) {
+            peer.ReadRequest();
+            peer.Write("HTTP/1.0 200 OK\r\n\r\n");
+            peer.Idle(120000);
+        },
+        4096);
+}
+
 bool WaitFor(const std::function<bool()>& done, int ms)
 {
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
@@ -358,13 +370,7 @@ TEST(StreamEngineTest, BusyMountIsAConnectionFailureWithTheReason)
 TEST(StreamEngineTest, ServerThatStopsReadingEndsTheStreamAndStopDoesNotHang)
 {
     NEED_ENVIRONMENT();
-    LoopbackServer server(
-        [](LoopbackPeer& peer, int) {
-            peer.ReadRequest();
-            peer.Write("HTTP/1.0 200 OK\r\n\r\n");
-            peer.Idle(120000);
-        },
-        4096);
+    LoopbackServer server = StalledServer();
     EngineConfig config = StreamConfig("/stalled");
     config.server.port = server.Port();
     config.encoder = {48000, 2, 0, 192000, AacProfile::Lc};
@@ -449,13 +455,7 @@ TEST(StreamEngineTest, StateAndStatusLineAreSeenTogether)
 TEST(StreamEngineTest, OutputsOfOneProgramFailAndStopAlone)
 {
     NEED_ENVIRONMENT();
-    LoopbackServer stalled(
-        [](LoopbackPeer& peer, int) {
-            peer.ReadRequest();
-            peer.Write("HTTP/1.0 200 OK\r\n\r\n");
-            peer.Idle(120000);
-        },
-        4096);
+    LoopbackServer stalled = StalledServer();
     EngineConfig first = StreamConfig("/outputs-he");
     EngineConfig second = StreamConfig("/outputs-lc");
     second.encoder = {44100, 1, 0, 128000, AacProfile::Lc};

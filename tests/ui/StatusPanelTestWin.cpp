@@ -49,6 +49,22 @@ struct AudioRowPixels {
     int redTextPixels;
 };
 
+// Paints view into a bitmap of the window's size and hands its DC to read.
+template <class Read>
+void PaintAndRead(const PanelView& view, Read read)
+{
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, kMainWidth, kMainHeight);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    PaintStatusPanel(view, dc);
+    read(dc);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+}
+
 AudioRowPixels PaintAudioRow(bool deadAir, uint32_t tickCount)
 {
     WindowResources resources;
@@ -61,20 +77,14 @@ AudioRowPixels PaintAudioRow(bool deadAir, uint32_t tickCount)
     AudioQuality quality;
     const PanelView view{resources, supervision, nullptr, stream, inputName, monitor, quality};
 
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, kMainWidth, kMainHeight);
-    ReleaseDC(nullptr, screen);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    PaintStatusPanel(view, dc);
-    AudioRowPixels pixels{GetPixel(dc, 440, 89), 0};
-    const COLORREF red = RGB(colours::kRed.r, colours::kRed.g, colours::kRed.b);
-    for (int y = 78; y < 98; ++y)
-        for (int x = 360; x < 428; ++x)
-            pixels.redTextPixels += GetPixel(dc, x, y) == red ? 1 : 0;
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
+    AudioRowPixels pixels{0, 0};
+    PaintAndRead(view, [&pixels](HDC dc) {
+        pixels.dot = GetPixel(dc, 440, 89);
+        const COLORREF red = RGB(colours::kRed.r, colours::kRed.g, colours::kRed.b);
+        for (int y = 78; y < 98; ++y)
+            for (int x = 360; x < 428; ++x)
+                pixels.redTextPixels += GetPixel(dc, x, y) == red ? 1 : 0;
+    });
     return pixels;
 }
 
@@ -113,16 +123,8 @@ TEST(StatusPanelTest, EncoderIndicatorShowsOutputsPartlyOnAir)
         PanelView view{resources, supervision, nullptr, stream, inputName, monitor, quality};
         view.outputs = outputs;
         view.outputsOnAir = onAir;
-        HDC screen = GetDC(nullptr);
-        HDC dc = CreateCompatibleDC(screen);
-        HBITMAP bitmap = CreateCompatibleBitmap(screen, kMainWidth, kMainHeight);
-        ReleaseDC(nullptr, screen);
-        HGDIOBJ old = SelectObject(dc, bitmap);
-        PaintStatusPanel(view, dc);
-        const COLORREF dot = GetPixel(dc, 440, 71);
-        SelectObject(dc, old);
-        DeleteObject(bitmap);
-        DeleteDC(dc);
+        COLORREF dot = 0;
+        PaintAndRead(view, [&dot](HDC dc) { dot = GetPixel(dc, 440, 71); });
         return dot;
     };
     EXPECT_EQ(encoderDot(3, 2), yellow);
