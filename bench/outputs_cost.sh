@@ -5,6 +5,8 @@
 #   same8  eight outputs in that one encoding, each to a mount of its own;
 #   mixed  four outputs in two encodings (HE-AAC v1 64k and AAC-LC 128k), two each;
 #   lc     one output in AAC-LC at 128 kbit/s (the second encoding alone, to compare);
+#   eight  eight outputs in eight encodings (HE-AAC v1 32/48/64k, HE-AAC v2 32/48k,
+#          AAC-LC 96/128/192k): the most a session can ask of one machine;
 # each REPEATS times, interleaved, as CPU time (user + system) and peak resident memory
 # from GNU time. It prints best and median, eight outputs of one encoding as a multiple
 # of one output, the mixed four against the two encodings alone, and the memory each
@@ -35,6 +37,14 @@ config same8 /same1 "${same[@]}"
 config mixed /mixed1 "[Output2]" "mountPoint=/mixed2" "[Output3]" "mountPoint=/mixed3" "heVersion=0" \
   "bitrate=128000" "[Output4]" "mountPoint=/mixed4" "heVersion=0" "bitrate=128000"
 config lc /lc
+eight=()
+n=2
+for encoding in "1 48000" "1 32000" "2 32000" "2 48000" "0 96000" "0 128000" "0 192000"; do
+  read -r he rate <<<"$encoding"
+  eight+=("[Output$n]" "mountPoint=/eight$n" "heVersion=$he" "bitrate=$rate")
+  n=$((n + 1))
+done
+config eight /eight1 "${eight[@]}"
 sed -i 's/^heVersion=.*/heVersion=0/; s/^bitrate=.*/bitrate=128000/' "$d/lc/config.ini"
 
 # stream NAME: appends "NAME CPU_SECONDS PEAK_KB" to the results.
@@ -49,7 +59,7 @@ stream() {
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 for _ in $(seq "$repeats"); do
-  for name in one same8 mixed lc; do stream "$name"; done
+  for name in one same8 mixed lc eight; do stream "$name"; done
 done
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
@@ -64,7 +74,8 @@ best = {n: min(v) for n, v in cpu.items()}
 median = {n: statistics.median(v) for n, v in cpu.items()}
 print("CPU time (user + system) for %s s from the tone source, best / median of %s:" % (sys.argv[2], sys.argv[3]))
 labels = [("one", "one output, HE-AAC v1 64k"), ("same8", "eight outputs, HE-AAC v1 64k"),
-          ("mixed", "four outputs, two each of HE-AAC v1 64k and AAC-LC 128k"), ("lc", "one output, AAC-LC 128k")]
+          ("mixed", "four outputs, two each of HE-AAC v1 64k and AAC-LC 128k"), ("lc", "one output, AAC-LC 128k"),
+          ("eight", "eight outputs in eight encodings")]
 for name, label in labels:
     print("  %-58s %.2f / %.2f s   peak %d KB" % (label, best[name], median[name], max(kb[name])))
 for pick, what in ((best, "best"), (median, "median")):
@@ -72,4 +83,5 @@ for pick, what in ((best, "best"), (median, "median")):
           % (what, pick["same8"] / pick["one"], pick["mixed"] / (pick["one"] + pick["lc"])))
 print("memory per output beyond the first, eight of one encoding: %.0f KB"
       % ((max(kb["same8"]) - max(kb["one"])) / 7.0))
+print("eight encodings: %.1f %% of one core (median)" % (100.0 * median["eight"] / float(sys.argv[2])))
 PY
