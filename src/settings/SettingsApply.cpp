@@ -50,10 +50,11 @@ void WriteOutputs(const SettingsDialogData& d, SettingsStore& store)
     for (size_t i = 0; i < kDialogOutputs; ++i) {
         const DialogOutput& o = d.outputs[i];
         const std::string section = OutputSection(i + 2);
-        if (!o.present) {
+        // A removed output's section goes; one removed and added again starts anew.
+        if (!o.present || o.added)
             sections.erase(section);
+        if (!o.present)
             continue;
-        }
         const SettingsStore::Section& keys = sections[section]; // an added output starts empty
         const auto put = [&](const char* key, const std::string& value, const std::string& first) {
             if (keys.count(key) != 0 || value != first)

@@ -15,6 +15,7 @@
 inline constexpr size_t kDialogOutputs = 7;
 struct DialogOutput {
     bool present; // the section exists; false on OK removes it
+    bool added;   // added in the dialog: OK replaces any section stored under its number
     bool enabled;
     // Keys the section holds (the rest follow the first output).
     bool ownHost;

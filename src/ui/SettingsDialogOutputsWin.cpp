@@ -162,7 +162,7 @@ void AddOutput()
             continue;
         DialogOutput& o = s.furtherOutputs[i];
         ClearDialogOutput(o);
-        o.present = true;
+        o.present = o.added = true;
         o.enabled = true;
         CopyDialogText(o.tlsCaFile, DialogText(s.data->tlsCaFile));
         CopyDialogText(o.tlsFingerprint, DialogText(s.data->tlsFingerprint));

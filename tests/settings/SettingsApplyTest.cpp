@@ -422,6 +422,11 @@ TEST(SettingsApplyTest, FurtherOutputsRoundTripThroughTheDialog)
     d.outputs[0].enabled = true;
     ReadBackDialogData(d, l.store, l.settings, kDevices);
     EXPECT_TRUE(l.store.GetBool("Output2", "enabled", false));
+    // Removed and added again in one session: nothing of the old section is left.
+    ClearDialogOutput(d.outputs[0]);
+    d.outputs[0].present = d.outputs[0].added = d.outputs[0].enabled = true;
+    ReadBackDialogData(d, l.store, l.settings, kDevices);
+    EXPECT_TRUE(l.store.GetSections().at("Output2").empty());
     Loaded old = Load("[Icecast]\nhost=h\n");
     FillDialogData(old.store, old.settings, d);
     ReadBackDialogData(d, old.store, old.settings, kDevices);

@@ -394,7 +394,7 @@ TEST_F(SettingsDialogTest, OutputChooserAddsChoosesDisablesAndRemovesOutputs)
     EXPECT_EQ(afterRemove, "127.0.0.1:" + port + "/live");
 
     const DialogOutput& two = data.outputs[0];
-    EXPECT_TRUE(two.present && two.enabled && two.addressEdited && two.streamNameEdited);
+    EXPECT_TRUE(two.present && two.added && two.enabled && two.addressEdited && two.streamNameEdited);
     EXPECT_FALSE(two.passwordEdited);
     EXPECT_STREQ(two.mountPoint, "/mobile");
     EXPECT_STREQ(two.streamName, "Mobile");
