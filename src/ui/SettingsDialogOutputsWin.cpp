@@ -3,8 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "base/Utf8.h"
-
 #include "settings/DialogValues.h"
 #include "ui/Popups.h"
 
@@ -235,6 +233,8 @@ void FirstOutputFields(std::string& address, std::string& password, std::string&
     metadata = state->firstMetadata;
 }
 
+// OK keeps the dialog open for an address it cannot use: that output is shown, its
+// address marked red and selected, and an alert says why.
 bool OutputsUsable()
 {
     DialogState& s = *state;
