@@ -250,6 +250,11 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
 
     ReadStoredProcessing(store, stream.processing);
     DeriveStreamSettings(settings);
+    ApplyStoredOutputs(store, settings);
+}
+
+void ApplyStoredOutputs(const SettingsStore& store, AppSettings& settings)
+{
     for (size_t number = 2; number <= kMaxOutputs; ++number)
         ReadOutput(store, settings, number);
 }

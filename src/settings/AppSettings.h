@@ -84,6 +84,10 @@ inline SupervisedSettings SupervisedOutput(const AppSettings& settings, size_t n
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
                          const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId = "");
 
+// Reads outputs 2 to kMaxOutputs over the first output's values already in settings
+// (ApplyStoredSettings ends with it).
+void ApplyStoredOutputs(const SettingsStore& store, AppSettings& settings);
+
 // The same against a fresh list of the capture devices and the current default.
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings);
 

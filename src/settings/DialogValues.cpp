@@ -89,6 +89,66 @@ TlsOptions ConnectionTestTls(const std::string& addressText, const SettingsDialo
     return tls;
 }
 
+TlsOptions ConnectionTestTls(const std::string& addressText, const DialogOutput& output)
+{
+    TlsOptions tls;
+    tls.enabled = SplitServerAddress(addressText).secure;
+    tls.caFile = DialogText(output.tlsCaFile);
+    tls.fingerprint = DialogText(output.tlsFingerprint);
+    return tls;
+}
+
+bool CheckOutputAddress(size_t number, const std::string& text, std::string& reason)
+{
+    const std::string name = "Output " + std::to_string(number);
+    if (text.empty()) {
+        reason = name + " has no address (host:port/mount).";
+        return false;
+    }
+    if (CheckServerAddress(text, reason))
+        return true;
+    reason = name + ": " + reason;
+    return false;
+}
+
+size_t SharedTarget(const std::vector<OutputTarget>& targets, std::string& reason)
+{
+    reason.clear();
+    const auto same = [](const ServerAddress& a, const ServerAddress& b) {
+        const auto lower = [](std::string text) {
+            std::transform(text.begin(), text.end(), text.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            return text;
+        };
+        // Host names ignore case; mount points do not.
+        return lower(a.host) == lower(b.host) && a.port == b.port && a.mountPoint == b.mountPoint;
+    };
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const ServerAddress a = SplitServerAddress(targets[i].address);
+        if (!targets[i].enabled || a.host.empty())
+            continue;
+        for (size_t j = i + 1; j < targets.size(); ++j) {
+            if (!targets[j].enabled || !same(a, SplitServerAddress(targets[j].address)))
+                continue;
+            reason = "Outputs " + std::to_string(targets[i].number) + " and " + std::to_string(targets[j].number) +
+                     " both send to " + CombineServerAddress(a.host, a.port, a.mountPoint) +
+                     ", a mount that takes one source.";
+            return targets[j].number;
+        }
+    }
+    return 0;
+}
+
+std::string FollowingAddress(const DialogOutput& output, const std::string& firstAddress)
+{
+    const ServerAddress first = SplitServerAddress(firstAddress);
+    const std::string host = output.ownHost ? DialogText(output.host) : first.host;
+    const uint32_t port = output.ownPort ? output.port : first.port;
+    const std::string mount = output.ownMountPoint ? DialogText(output.mountPoint) : first.mountPoint;
+    const bool secure = output.ownTls ? output.tlsEnabled : first.secure;
+    return CombineServerAddress(host, port, mount, secure);
+}
+
 size_t NearestBitrateChoice(uint32_t kbps)
 {
     size_t best = 0;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "audio/LoudnessMeter.h"
 // The address edit's text is stored as SplitServerAddress reads it.
@@ -25,8 +26,27 @@ bool CheckServerAddress(const std::string& text, std::string& reason);
 
 // The transport the connection test uses for the address edit's text, the one the stream
 // will use after OK: TLS with "https://", verified with the record's CA file and
-// fingerprint.
+// fingerprint, or with a further output's.
 TlsOptions ConnectionTestTls(const std::string& addressText, const SettingsDialogData& data);
+TlsOptions ConnectionTestTls(const std::string& addressText, const DialogOutput& output);
+
+// The same check for a further output's address (number 2 to 8), which cannot be empty;
+// the reason names the output.
+bool CheckOutputAddress(size_t number, const std::string& text, std::string& reason);
+
+// An output's address edit text and whether it streams; number 1 is the first output.
+struct OutputTarget {
+    size_t number;
+    std::string address;
+    bool enabled;
+};
+// The number of an enabled output that sends to the same mount of the same server as an
+// earlier one (a mount takes a single source), reason naming both; 0 when there is none.
+size_t SharedTarget(const std::vector<OutputTarget>& targets, std::string& reason);
+
+// The address a further output streams to while the user has not edited its field: the
+// keys its section holds, the rest from the first output's address text as it stands.
+std::string FollowingAddress(const DialogOutput& output, const std::string& firstAddress);
 
 // The bitrate choices in kbit/s, in list order.
 inline constexpr std::array<uint32_t, 11> kBitrateChoices = {16, 24, 32, 40, 48, 64, 80, 96, 128, 160, 192};

@@ -4,7 +4,77 @@
 
 #include "settings/StoredProcessing.h"
 
+static_assert(kDialogOutputs == kMaxOutputs - 1);
+
 namespace {
+
+// The further outputs as their sections hold them, with the values in effect.
+void FillOutputs(const SettingsStore& store, const AppSettings& settings, SettingsDialogData& d)
+{
+    for (size_t i = 0; i < kDialogOutputs; ++i) {
+        const OutputSettings& output = settings.outputs[i];
+        DialogOutput& o = d.outputs[i];
+        const auto section = store.GetSections().find(OutputSection(i + 2));
+        o.present = output.present && section != store.GetSections().end();
+        if (!o.present)
+            continue;
+        const SettingsStore::Section& keys = section->second;
+        const auto holds = [&keys](const char* key) { return keys.count(key) != 0; };
+        o.enabled = output.enabled;
+        o.ownHost = holds("host");
+        o.ownPort = holds("port");
+        o.ownMountPoint = holds("mountPoint");
+        o.ownTls = holds("tlsEnabled");
+        o.ownPassword = holds("password");
+        o.ownStreamName = holds("streamName");
+        const IcecastConfig& server = output.stream.server;
+        CopyDialogText(o.address, CombineServerAddress(server.host, server.port, server.mountPoint, server.tls.enabled));
+        CopyDialogText(o.host, server.host);
+        o.port = server.port;
+        CopyDialogText(o.mountPoint, server.mountPoint);
+        o.tlsEnabled = server.tls.enabled;
+        CopyDialogText(o.password, server.password);
+        CopyDialogText(o.streamName, server.streamName);
+        CopyDialogText(o.tlsCaFile, server.tls.caFile);
+        CopyDialogText(o.tlsFingerprint, server.tls.fingerprint);
+    }
+}
+
+// Writes or removes the further outputs' sections. A section keeps every key the dialog
+// does not show (encoding, user name, genre, TLS files). Of the fields the user edited, a
+// key is written when the section holds it or when its value differs from the first
+// output's; otherwise it stays out and keeps following the first output.
+void WriteOutputs(const SettingsDialogData& d, SettingsStore& store)
+{
+    SettingsStore::Sections& sections = store.GetSections();
+    for (size_t i = 0; i < kDialogOutputs; ++i) {
+        const DialogOutput& o = d.outputs[i];
+        const std::string section = OutputSection(i + 2);
+        // A removed output's section goes; one removed and added again starts anew.
+        if (!o.present || o.added)
+            sections.erase(section);
+        if (!o.present)
+            continue;
+        const SettingsStore::Section& keys = sections[section]; // an added output starts empty
+        const auto put = [&](const char* key, const std::string& value, const std::string& first) {
+            if (keys.count(key) != 0 || value != first)
+                store.SetString(section, key, value);
+        };
+        if (store.GetBool(section, "enabled", true) != o.enabled)
+            store.SetBool(section, "enabled", o.enabled);
+        if (o.addressEdited) {
+            put("host", DialogText(o.host), DialogText(d.host));
+            put("port", std::to_string(o.port), std::to_string(d.port));
+            put("mountPoint", DialogText(o.mountPoint), DialogText(d.mountPoint));
+            if (keys.count("tlsEnabled") != 0 || o.tlsEnabled != d.tlsEnabled)
+                store.SetBool(section, "tlsEnabled", o.tlsEnabled);
+        }
+        if (o.passwordEdited)
+            put("password", DialogText(o.password), DialogText(d.password));
+        if (o.streamNameEdited)
+            put("streamName", DialogText(o.streamName), DialogText(d.streamName));
+    }
+}
 
 void WriteStore(const SettingsDialogData& d, SettingsStore& store)
 {
@@ -40,6 +110,7 @@ void WriteStore(const SettingsDialogData& d, SettingsStore& store)
         d);
     store.SetBool("DSP", "previewEnabled", d.previewEnabled);
     store.SetInt("DSP", "previewOutputDevice", d.previewOutputDevice);
+    WriteOutputs(d, store);
 }
 
 } // namespace
@@ -88,6 +159,7 @@ void FillDialogData(const SettingsStore& store, const AppSettings& settings, Set
     d.compReleaseMs = 100.0f;
     d.previewEnabled = store.GetBool("DSP", "previewEnabled", false);
     d.previewOutputDevice = store.GetInt("DSP", "previewOutputDevice", -1);
+    FillOutputs(store, settings, d);
 }
 
 void ReadBackDialogData(const SettingsDialogData& d, SettingsStore& store, AppSettings& settings,
@@ -121,4 +193,5 @@ void ReadBackDialogData(const SettingsDialogData& d, SettingsStore& store, AppSe
     stream.recordEnabled = d.recordEnabled;
     stream.recordFolder = RecordFolder(DialogText(d.recordFolder), store.Folder());
     DeriveStreamSettings(settings);
+    ApplyStoredOutputs(store, settings);
 }

@@ -8,6 +8,38 @@
 
 #include "base/Utf8.h"
 
+// The first output's further servers: outputs 2 to 8 ([Output2] ... [Output8]) as the
+// SERVER tab shows and edits them. The texts are the output's values in effect; a key
+// the section leaves out follows the first output, and stays left out unless the user
+// edits its field.
+inline constexpr size_t kDialogOutputs = 7;
+struct DialogOutput {
+    bool present; // the section exists; false on OK removes it
+    bool added;   // added in the dialog: OK replaces any section stored under its number
+    bool enabled;
+    // Keys the section holds (the rest follow the first output).
+    bool ownHost;
+    bool ownPort;
+    bool ownMountPoint;
+    bool ownTls;
+    bool ownPassword;
+    bool ownStreamName;
+    // Fields the user edited in the dialog: only their keys are written on OK.
+    bool addressEdited;
+    bool passwordEdited;
+    bool streamNameEdited;
+    char address[512]; // as the address edit shows it
+    char host[256];    // host, port, mount point and TLS: parsed from the address on OK
+    uint32_t port;
+    char mountPoint[128];
+    bool tlsEnabled;
+    char password[128];
+    char streamName[128];
+    // Not edited; the connection test verifies with them.
+    char tlsCaFile[512];
+    char tlsFingerprint[192];
+};
+
 // The settings dialog's exchange record: fixed size, texts as zero-terminated byte
 // arrays. Filled from the settings before the dialog runs, read back after OK.
 struct SettingsDialogData {
@@ -64,12 +96,18 @@ struct SettingsDialogData {
     // "recordings" beside the settings file).
     bool recordEnabled;
     char recordFolder[512];
+    DialogOutput outputs[kDialogOutputs]; // outputs 2 to 8
 };
 
 // Every byte zero, padding included, so that two records compare with memcmp.
 inline void ClearDialogData(SettingsDialogData& data)
 {
     std::memset(&data, 0, sizeof data);
+}
+
+inline void ClearDialogOutput(DialogOutput& output)
+{
+    std::memset(&output, 0, sizeof output);
 }
 
 // Bytes of UTF-8 a text field holds, its terminator not counted. The dialog cuts what

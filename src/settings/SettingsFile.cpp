@@ -98,6 +98,9 @@ bool DecodeSettingsPayload(const std::string& payload, SettingsStore& target)
         uint16_t count = 0;
         if (!reader.ReadU16(count))
             return false;
+        // A section without keys is kept: an output section may hold none, everything of
+        // it following the first output.
+        store.GetSections()[section];
         for (uint16_t i = 0; i < count; ++i) {
             std::string key;
             std::string value;

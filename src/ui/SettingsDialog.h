@@ -50,6 +50,12 @@ constexpr int IDC_LAMPS_OUTPUT = 1040;
 constexpr int IDC_RECORD_FOLDER = 1052;
 constexpr int IDC_LOUDNESS_SWITCH = 1053;
 constexpr int IDC_TRUE_PEAK_SWITCH = 1054;
+// The SERVER tab's output chooser: a chip per output (1 to 8), the add chip, and the
+// chosen further output's switch and remove button.
+constexpr int IDC_OUTPUT_CHIP = 1060; // output n: IDC_OUTPUT_CHIP + n - 1
+constexpr int IDC_ADD_OUTPUT = 1068;
+constexpr int IDC_OUTPUT_ENABLED = 1069;
+constexpr int IDC_REMOVE_OUTPUT = 1070;
 
 // Runs the dialog modally over owner on data. True when the user pressed OK (data then
 // holds the new values); false for Cancel, Escape or closing. The dialog live-applies

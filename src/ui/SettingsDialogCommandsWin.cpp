@@ -7,21 +7,22 @@
 #include "base/Log.h"
 #include "base/Utf8.h"
 #include "settings/DialogValues.h"
-#include "ui/Popups.h"
 
 namespace settings_dialog {
 
 void SaveInto(SettingsDialogData& d)
 {
     DialogState& s = *state;
-    const ServerAddress address = SplitServerAddress(WindowTextUtf8(s.address));
+    std::string addressText, password, metadata;
+    FirstOutputFields(addressText, password, metadata);
+    const ServerAddress address = SplitServerAddress(addressText);
     CopyDialogText(d.host, address.host);
     d.port = address.port;
     CopyDialogText(d.mountPoint, address.mountPoint);
     d.tlsEnabled = address.secure;
     CopyDialogText(d.username, "source");
-    CopyDialogText(d.password, WindowTextUtf8(s.password));
-    CopyDialogText(d.streamName, WindowTextUtf8(s.metadata));
+    CopyDialogText(d.password, password);
+    CopyDialogText(d.streamName, metadata);
     CopyDialogText(d.streamGenre, "");
     CopyDialogText(d.recordFolder, WindowTextUtf8(s.recordFolder));
 
@@ -49,6 +50,7 @@ void SaveInto(SettingsDialogData& d)
     d.agcMaxGainDb = kAgcMaxGainDb;
     d.previewEnabled = false;
     d.previewOutputDevice = SelectedOutput();
+    SaveOutputsInto(d);
 }
 
 // ---- commands ------------------------------------------------------------------------
@@ -114,24 +116,6 @@ void LimitToField(int id)
     SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(-1), -1);
 }
 
-// OK keeps the dialog open for an address it cannot use: the address is marked red,
-// selected, and an alert says why.
-bool AddressUsable()
-{
-    DialogState& s = *state;
-    std::string reason;
-    if (CheckServerAddress(WindowTextUtf8(s.address), reason))
-        return true;
-    s.dots[0] = 1;
-    RepaintDots();
-    ShowAlert(s.window, reason, "Invalid Address");
-    if (state) {
-        SetFocus(s.address);
-        SendMessageW(s.address, EM_SETSEL, 0, -1);
-    }
-    return false;
-}
-
 void OnCommand(HWND window, int id, int code)
 {
     DialogState& s = *state;
@@ -145,6 +129,11 @@ void OnCommand(HWND window, int id, int code)
             if (id <= IDC_COMP_SWITCH)
                 InvalidateRect(s.sliders[static_cast<size_t>(id - IDC_GAIN_SWITCH)], nullptr, FALSE);
         }
+        return;
+    }
+    if (IsOutputCommand(id)) {
+        if (code == BN_CLICKED)
+            OnOutputCommand(id);
         return;
     }
     if (std::find(kHiddenIds.begin(), kHiddenIds.end(), id) != kHiddenIds.end()) {
@@ -183,7 +172,8 @@ void OnCommand(HWND window, int id, int code)
     case IDC_ADDRESS:
     case IDC_PASSWORD:
     case IDC_METADATA:
-        if (code == EN_CHANGE) {
+        if (code == EN_CHANGE && !s.loadingFields) {
+            MarkEdited(id);
             LimitToField(id);
             FieldCheck();
         }
@@ -193,7 +183,8 @@ void OnCommand(HWND window, int id, int code)
             LimitToField(id);
         break;
     case IDC_OK:
-        if (!AddressUsable())
+        // Every output's address, not only the one shown; the alert shows the culprit.
+        if (!OutputsUsable())
             break;
         SaveInto(*s.data);
         s.result = true;

@@ -130,8 +130,9 @@ void RepaintDots()
         InvalidateRect(w, nullptr, FALSE);
 }
 
-// Checks the server fields: every edit starts a fresh connection test, and only the
-// newest test's verdicts reach the dots.
+// Checks the server fields of the chosen output: every edit, and every choice of another
+// output, starts a fresh connection test, and only the newest test's verdicts reach the
+// dots.
 void FieldCheck()
 {
     DialogState& s = *state;
@@ -152,7 +153,8 @@ void FieldCheck()
         StartConnectionTest(
             generation, address, password,
             [target, generation] { PostMessageW(target, WM_APP_TEST_DONE, static_cast<WPARAM>(generation), 0); },
-            ConnectionTestTls(address, *s.data));
+            s.chosenOutput == 0 ? ConnectionTestTls(address, *s.data)
+                                : ConnectionTestTls(address, s.furtherOutputs[s.chosenOutput - 1]));
     }
     RepaintDots();
 }

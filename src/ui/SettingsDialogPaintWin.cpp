@@ -83,15 +83,16 @@ void DrawDialogButton(const DRAWITEMSTRUCT& item, bool passwordVisible, HFONT fo
     HDC dc = item.hDC;
     const RECT& r = item.rcItem;
     FillBox(dc, r.left, r.top, r.right, r.bottom, ToColorref(colours::kPanel));
-    if (item.CtlID == IDC_SHOW_PASSWORD) {
+    if (item.CtlID == IDC_SHOW_PASSWORD || item.CtlID == IDC_REMOVE_OUTPUT) {
         FillBox(dc, r.left, r.top, r.right, r.bottom, ToColorref(colours::kEdit));
         GdiObject<HBRUSH> frame(CreateSolidBrush(ToColorref(colours::kPanelLine)));
         FrameRect(dc, &r, frame.Get());
         SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, passwordVisible ? RGB(0, 180, 255) : ToColorref(colours::kCaption));
+        const bool accent = item.CtlID == IDC_SHOW_PASSWORD && passwordVisible;
+        SetTextColor(dc, accent ? ToColorref(chip_colours::kChosenLine) : ToColorref(colours::kCaption));
+        const wchar_t* glyph = item.CtlID == IDC_REMOVE_OUTPUT ? L"\u00D7" : (passwordVisible ? L"\u25CB" : L"\u25CF");
         RECT text = r;
-        DrawTextW(dc, passwordVisible ? L"\u25CB" : L"\u25CF", -1, &text,
-                  DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+        DrawTextW(dc, glyph, -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
         return;
     }
     const bool pressed = (item.itemState & ODS_SELECTED) != 0;
@@ -102,6 +103,25 @@ void DrawDialogButton(const DRAWITEMSTRUCT& item, bool passwordVisible, HFONT fo
     RECT text = r;
     DrawTextW(dc, item.CtlID == IDC_OK ? L"OK" : L"Cancel", -1, &text,
               DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+}
+
+void DrawOutputChip(const DRAWITEMSTRUCT& item, ChipLook look, HFONT font)
+{
+    using namespace chip_colours;
+    HDC dc = item.hDC;
+    const RECT& r = item.rcItem;
+    FillBox(dc, r.left, r.top, r.right, r.bottom, ToColorref(colours::kPanel));
+    const Rgb fill = look.chosen ? kChosenFill : (look.enabled ? kFill : kOffFill);
+    const Rgb line = look.chosen ? kChosenLine : (look.enabled ? kLine : kOffLine);
+    FillRoundedBox(dc, r, 8.0f, ToColorref(fill), ToColorref(line));
+    SetBkMode(dc, TRANSPARENT);
+    const Rgb text = !look.enabled ? colours::kDisabledKnob : (look.chosen ? colours::kWhite : colours::kCaption);
+    SetTextColor(dc, ToColorref(text));
+    SelectionScope selectFont(dc, font);
+    wchar_t caption[8] = {};
+    GetWindowTextW(item.hwndItem, caption, 8);
+    RECT box = r;
+    DrawTextW(dc, caption, -1, &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 }
 
 int SettingsTabAt(POINT point)

@@ -84,6 +84,13 @@ struct DialogState {
     PreviewOutput* preview = nullptr;
     bool result = false;
 
+    // The output the server fields show: 0 the first, i output i + 1. The fields of the
+    // outputs not shown wait here; the record changes only on OK.
+    size_t chosenOutput = 0;
+    std::string firstAddress, firstPassword, firstMetadata;
+    std::array<DialogOutput, kDialogOutputs> furtherOutputs{};
+    bool loadingFields = false; // the fields are being refilled, not edited
+
     HWND address = nullptr, password = nullptr, metadata = nullptr, showPassword = nullptr;
     HWND recordFolder = nullptr;
     HWND bitrate = nullptr, channels = nullptr, input = nullptr, output = nullptr, formatLine = nullptr;
@@ -94,6 +101,8 @@ struct DialogState {
     std::array<HWND, 2> stripWindows{};
     std::array<HWND, 3> sliders{};
     std::array<HWND, 5> hidden{};
+    std::array<HWND, kDialogOutputs + 1> chips{};
+    HWND addOutput = nullptr, outputSwitch = nullptr, outputSwitchLabel = nullptr, removeOutput = nullptr;
 
     std::vector<AudioDeviceInfo> inputs;
     std::vector<std::string> outputs;
@@ -131,6 +140,24 @@ void ShowCompressor();
 // Building the tabs (SettingsDialogTabsWin.cpp).
 void ShowTab(int tab);
 void OnCreate(HWND window, SettingsDialogData* data);
+
+// The output chooser on the SERVER tab (SettingsDialogOutputsWin.cpp).
+void CreateOutputRow();
+void LayOutOutputRow();
+void ChooseOutput(size_t index);
+void AddOutput();
+void RemoveOutput();
+void ToggleOutputEnabled();
+void MarkEdited(int id);
+bool IsOutputCommand(int id);
+void OnOutputCommand(int id);
+// The first output's address, password and metadata, wherever they are held now.
+void FirstOutputFields(std::string& address, std::string& password, std::string& metadata);
+// Every output's address usable and no mount shared; else the output is shown and why.
+bool OutputsUsable();
+void SaveOutputsInto(SettingsDialogData& d);
+void DrawOutputControl(const DRAWITEMSTRUCT& item);
+bool IsOutputControl(int id);
 
 // OK and the commands (SettingsDialogCommandsWin.cpp).
 void SaveInto(SettingsDialogData& d);

@@ -76,6 +76,7 @@ void CreateServerTab()
     AddTo(1, s.dotWindows[1]);
     s.metadata = AddServerField(L"Metadata:", IDC_METADATA, DialogText(d.streamName), 185,
                                 L"Personalize Your Stream Title Here", 2);
+    CreateOutputRow();
 }
 
 void FillDeviceCombos()
@@ -211,6 +212,7 @@ void ShowTab(int tab)
     for (int t = 0; t < kSettingsTabCount; ++t)
         for (HWND child : state->tabChildren[static_cast<size_t>(t)])
             ShowWindow(child, t == tab ? SW_SHOW : SW_HIDE);
+    LayOutOutputRow();
     InvalidateRect(state->window, nullptr, FALSE);
 }
 

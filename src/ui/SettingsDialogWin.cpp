@@ -117,7 +117,9 @@ LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         return reinterpret_cast<LRESULT>(state->panelBrush.Get());
     case WM_DRAWITEM: {
         const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-        if (IsRecordSwitch(static_cast<int>(item.CtlID)) || item.CtlID == static_cast<UINT>(IDC_LISTEN))
+        if (IsOutputControl(static_cast<int>(item.CtlID)))
+            DrawOutputControl(item);
+        else if (IsRecordSwitch(static_cast<int>(item.CtlID)) || item.CtlID == static_cast<UINT>(IDC_LISTEN))
             DrawToggleSwitch(item, SwitchValue(static_cast<int>(item.CtlID)));
         else
             DrawDialogButton(item, state->passwordVisible, state->font16.Get());

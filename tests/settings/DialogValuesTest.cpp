@@ -69,6 +69,50 @@ TEST(DialogValuesTest, ConnectionTestTakesTheAddressSchemeAndTheStoredCertificat
     }
 }
 
+// A further output: its address cannot be empty, the reason names it; two enabled outputs
+// on one mount of one server are refused (host names ignore case), a disabled one is not.
+TEST(DialogValuesTest, FurtherOutputAddressesAndSharedMounts)
+{
+    std::string reason;
+    EXPECT_FALSE(CheckOutputAddress(3, "", reason));
+    EXPECT_EQ(reason, "Output 3 has no address (host:port/mount).");
+    EXPECT_FALSE(CheckOutputAddress(2, "h:0/live", reason));
+    EXPECT_EQ(reason, "Output 2: The port 0 is out of range (1-65535).");
+    EXPECT_TRUE(CheckOutputAddress(8, "backup.example:8000/live", reason));
+
+    const struct {
+        std::vector<OutputTarget> targets;
+        size_t shared;
+    } cases[] = {
+        {{{1, "h:8000/live", true}, {2, "h:8000/hq", true}, {3, "b:8000/live", true}}, 0},
+        {{{1, "h:8000/live", true}, {4, "https://H:8000/live/", true}}, 4},
+        {{{1, "h:8000/live", true}, {2, "h:8000/live", false}}, 0},
+        {{{1, "", true}, {2, "", true}}, 0},
+        {{{1, "h:8000/live", true}, {2, "h:8000/Live", true}, {5, "b/x", true}, {6, "b/x", true}}, 6},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SharedTarget(c.targets, reason), c.shared) << c.targets.back().address;
+    SharedTarget(cases[1].targets, reason);
+    EXPECT_EQ(reason, "Outputs 1 and 4 both send to h:8000/live, a mount that takes one source.");
+}
+
+// An output shows its own keys and follows the first output's address for the rest.
+TEST(DialogValuesTest, FollowingAddressMixesOwnKeysWithTheFirstOutputs)
+{
+    DialogOutput o;
+    ClearDialogOutput(o);
+    CopyDialogText(o.tlsCaFile, "/srv/b.pem");
+    EXPECT_EQ(FollowingAddress(o, "https://radio.example:8443/live/"), "https://radio.example:8443/live");
+    EXPECT_EQ(ConnectionTestTls("https://b:1/x", o).caFile, "/srv/b.pem");
+    o.ownHost = o.ownPort = true;
+    CopyDialogText(o.host, "backup.example");
+    o.port = 8000;
+    EXPECT_EQ(FollowingAddress(o, "radio.example:8005/live"), "backup.example:8000/live");
+    o.ownMountPoint = o.ownTls = true;
+    CopyDialogText(o.mountPoint, "/hq");
+    EXPECT_EQ(FollowingAddress(o, "https://radio.example:8005/live"), "backup.example:8000/hq");
+}
+
 TEST(DialogValuesTest, BitrateChoosesProfileRateAndNearestEntry)
 {
     struct Case {

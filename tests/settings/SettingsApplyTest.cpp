@@ -361,4 +361,77 @@ TEST(SettingsApplyTest, RecordingSwitchAndFolderRoundTrip)
     EXPECT_EQ(l.store.GetInt("System", "recordSplitMinutes", 0), 15);
 }
 
+// Further outputs through the dialog: filled with the values in effect and which keys
+// their sections hold; confirmed unchanged, every section stays as it was (encoding keys
+// the dialog does not show included); an edited field writes only what differs from the
+// first output; a removed output's section goes.
+TEST(SettingsApplyTest, FurtherOutputsRoundTripThroughTheDialog)
+{
+    const std::string ini = "[Icecast]\nhost=radio.example\nport=8005\nmountPoint=live\npassword=pw\n"
+                            "[Output2]\nhost=backup.example\nport=8000\nbitrate=128000\nheVersion=0\n"
+                            "[Output3]\nenabled=no\nmountPoint=/hq\npassword=pw3\n[Output6]\ntlsEnabled=true\n";
+    Loaded l = Load(ini);
+    const SettingsStore before = l.store;
+    SettingsDialogData d;
+    FillDialogData(l.store, l.settings, d);
+    const DialogOutput& two = d.outputs[0];
+    EXPECT_TRUE(two.present && two.enabled);
+    EXPECT_STREQ(two.address, "backup.example:8000/live"); // the mount point follows the first
+    EXPECT_TRUE(two.ownHost && two.ownPort && !two.ownMountPoint && !two.ownPassword);
+    EXPECT_STREQ(two.password, "pw");
+    EXPECT_TRUE(d.outputs[1].present && !d.outputs[1].enabled);
+    EXPECT_STREQ(d.outputs[1].address, "radio.example:8005/hq");
+    EXPECT_FALSE(d.outputs[2].present);
+    EXPECT_STREQ(d.outputs[4].address, "https://radio.example:8005/live");
+
+    ReadBackDialogData(d, l.store, l.settings, kDevices);
+    for (size_t number = 2; number <= kMaxOutputs; ++number) {
+        const std::string section = OutputSection(number);
+        EXPECT_EQ(l.store.GetSections().count(section), before.GetSections().count(section)) << section;
+        if (before.GetSections().count(section)) {
+            EXPECT_EQ(l.store.GetSections().at(section), before.GetSections().at(section)) << section;
+        }
+    }
+
+    // Output 2 off, output 3 removed, output 4 added on another mount of the first
+    // server with the first's password and a title of its own.
+    d.outputs[0].enabled = false;
+    d.outputs[1].present = false;
+    DialogOutput& four = d.outputs[2];
+    ClearDialogOutput(four);
+    four.present = four.enabled = true;
+    four.addressEdited = four.passwordEdited = four.streamNameEdited = true;
+    CopyDialogText(four.host, "radio.example");
+    four.port = 8005;
+    CopyDialogText(four.mountPoint, "/mobile");
+    CopyDialogText(four.password, "pw");
+    CopyDialogText(four.streamName, "Mobile");
+    ReadBackDialogData(d, l.store, l.settings, kDevices);
+    EXPECT_EQ(l.store.GetString("Output2", "enabled", ""), "false");
+    EXPECT_EQ(l.store.GetInt("Output2", "bitrate", 0), 128000);
+    EXPECT_EQ(l.store.GetSections().count("Output3"), 0u);
+    const SettingsStore::Section wanted{{"mountPoint", "/mobile"}, {"streamName", "Mobile"}};
+    EXPECT_EQ(l.store.GetSections().at("Output4"), wanted);
+    EXPECT_FALSE(l.settings.outputs[0].enabled);
+    EXPECT_FALSE(l.settings.outputs[1].present);
+    EXPECT_EQ(l.settings.outputs[2].stream.server.mountPoint, "/mobile");
+    EXPECT_EQ(l.settings.outputs[2].stream.server.password, "pw");
+
+    // Enabled again: the key stays, now true. A file from before holds no output and
+    // gains none.
+    d.outputs[0].enabled = true;
+    ReadBackDialogData(d, l.store, l.settings, kDevices);
+    EXPECT_TRUE(l.store.GetBool("Output2", "enabled", false));
+    // Removed and added again in one session: nothing of the old section is left.
+    ClearDialogOutput(d.outputs[0]);
+    d.outputs[0].present = d.outputs[0].added = d.outputs[0].enabled = true;
+    ReadBackDialogData(d, l.store, l.settings, kDevices);
+    EXPECT_TRUE(l.store.GetSections().at("Output2").empty());
+    Loaded old = Load("[Icecast]\nhost=h\n");
+    FillDialogData(old.store, old.settings, d);
+    ReadBackDialogData(d, old.store, old.settings, kDevices);
+    for (const auto& [name, keys] : old.store.GetSections())
+        EXPECT_NE(name.rfind("Output", 0), 0u) << name;
+}
+
 } // namespace

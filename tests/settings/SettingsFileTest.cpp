@@ -26,6 +26,7 @@ SettingsStore SampleStore()
     store.SetString("DSP", "gainDb", "-35");
     store.SetString("Custom", "futureKey", "kept as it is");
     store.SetString("Custom", "empty", "");
+    store.GetSections()["Output3"]; // a section with no key
     return store;
 }
 

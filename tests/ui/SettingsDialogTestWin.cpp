@@ -26,6 +26,7 @@
 #include "ui/Controls.h"
 #include "ui/Gdi.h"
 #include "ui/SettingsDialog.h"
+#include "ui/SettingsDialogPaint.h"
 
 namespace {
 
@@ -298,6 +299,108 @@ TEST_F(SettingsDialogTest, ServerDotsFollowTheNewestTest)
     EXPECT_EQ(wrongPassword, colours::kDot[1]);
     EXPECT_EQ(againPassword, colours::kDot[2]);
     EXPECT_EQ(emptyAddress, colours::kDot[0]);
+}
+
+// The SERVER tab's output chooser: chips for the outputs that exist below the design's
+// rows, which keep their places; choosing one shows its fields and its test verdicts,
+// "+" adds the lowest free number following the first output, the switch disables, the
+// remove button removes, and OK hands back only what was edited.
+TEST_F(SettingsDialogTest, OutputChooserAddsChoosesDisablesAndRemovesOutputs)
+{
+    const std::string good = "Authorization: Basic " + Base64Encode("source:right");
+    LoopbackServer server([&good](LoopbackPeer& peer, int) {
+        const std::string request = peer.ReadRequest();
+        peer.Write(request.find(good) != std::string::npos ? "HTTP/1.0 200 OK\r\n\r\n"
+                                                           : "HTTP/1.0 401 Unauthorized\r\n\r\n");
+    });
+    const std::string port = std::to_string(server.Port());
+    SettingsDialogData data = DefaultRecord();
+    CopyDialogText(data.address, "127.0.0.1:" + port + "/live");
+    CopyDialogText(data.password, "right");
+    DialogOutput& three = data.outputs[1];
+    three.present = three.enabled = three.ownMountPoint = three.ownPassword = true;
+    CopyDialogText(three.address, "127.0.0.1:" + port + "/hq");
+    CopyDialogText(three.mountPoint, "/hq");
+    CopyDialogText(three.password, "wrong");
+
+    using namespace chip_colours;
+    struct Seen {
+        bool twoHidden, addShown, switchHidden, removeHidden;
+        RECT chipThree, add, address;
+        Rgb oneFill, threeFill;
+    } first{};
+    std::string threeAddress, addedAddress, afterRemove;
+    Rgb threeOn{}, threeOff{}, threeOffChip{}, threePassword{}, onePassword{};
+    bool coloured = true, threeGone = false;
+    const bool result = RunDialog(data, [&](HWND dialog) {
+        ClickTab(dialog, 1);
+        const auto rect = [dialog](int id) {
+            RECT r;
+            GetWindowRect(GetDlgItem(dialog, id), &r);
+            MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+            return r;
+        };
+        const auto shown = [dialog](int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; };
+        const auto chip = [dialog](int number) { return GetDlgItem(dialog, IDC_OUTPUT_CHIP + number - 1); };
+        HWND passwordDot = ChildAt(dialog, 429, 150);
+        first = {!shown(IDC_OUTPUT_CHIP + 1), shown(IDC_ADD_OUTPUT), !shown(IDC_OUTPUT_ENABLED),
+                 !shown(IDC_REMOVE_OUTPUT), rect(IDC_OUTPUT_CHIP + 2), rect(IDC_ADD_OUTPUT), rect(IDC_ADDRESS),
+                 PixelOf(chip(1), 3, 9), PixelOf(chip(3), 3, 9)};
+        coloured &= WaitFor([&] { return PixelOf(passwordDot, 7, 7) == colours::kDot[2]; });
+
+        Click(dialog, IDC_OUTPUT_CHIP + 2);
+        threeAddress = WindowTextUtf8(GetDlgItem(dialog, IDC_ADDRESS));
+        coloured &= WaitFor([&] { return PixelOf(passwordDot, 7, 7) == colours::kDot[1]; });
+        threePassword = PixelOf(passwordDot, 7, 7);
+        threeOn = SwitchColour(dialog, IDC_OUTPUT_ENABLED, true);
+        Click(dialog, IDC_OUTPUT_ENABLED);
+        threeOff = SwitchColour(dialog, IDC_OUTPUT_ENABLED, false);
+        Click(dialog, IDC_OUTPUT_CHIP);
+        threeOffChip = PixelOf(chip(3), 3, 9);
+        coloured &= WaitFor([&] { return PixelOf(passwordDot, 7, 7) == colours::kDot[2]; });
+        onePassword = PixelOf(passwordDot, 7, 7);
+
+        Click(dialog, IDC_ADD_OUTPUT); // output 2, chosen at once
+        addedAddress = WindowTextUtf8(GetDlgItem(dialog, IDC_ADDRESS));
+        Type(dialog, IDC_ADDRESS, Widen("127.0.0.1:" + port + "/mobile").c_str());
+        Type(dialog, IDC_METADATA, L"Mobile");
+
+        Click(dialog, IDC_OUTPUT_CHIP + 2);
+        Click(dialog, IDC_REMOVE_OUTPUT);
+        threeGone = !shown(IDC_OUTPUT_CHIP + 2) && !shown(IDC_REMOVE_OUTPUT);
+        afterRemove = WindowTextUtf8(GetDlgItem(dialog, IDC_ADDRESS));
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OK, BN_CLICKED), 0);
+    });
+    EXPECT_TRUE(result);
+    EXPECT_TRUE(first.twoHidden && first.addShown && first.switchHidden && first.removeHidden);
+    EXPECT_EQ(first.address.left, 100); // the design's rows keep their places
+    EXPECT_EQ(first.address.top, 113);
+    EXPECT_EQ(first.chipThree.left, 123); // the second chip's place: output 2 does not exist
+    EXPECT_EQ(first.chipThree.top, 213);
+    EXPECT_LE(first.chipThree.bottom, 231); // above the panel's bottom line
+    EXPECT_EQ(first.add.left, 146);
+    EXPECT_EQ(first.oneFill, kChosenFill);
+    EXPECT_EQ(first.threeFill, kFill);
+
+    EXPECT_EQ(threeAddress, "127.0.0.1:" + port + "/hq");
+    EXPECT_TRUE(coloured);
+    EXPECT_EQ(threePassword, colours::kDot[1]); // output 3's own password is refused
+    EXPECT_EQ(onePassword, colours::kDot[2]);
+    EXPECT_EQ(threeOn, colours::kSwitchOn);
+    EXPECT_EQ(threeOff, colours::kSwitchOff);
+    EXPECT_EQ(threeOffChip, kOffFill);
+    EXPECT_EQ(addedAddress, "127.0.0.1:" + port + "/live"); // follows the first output
+    EXPECT_TRUE(threeGone);
+    EXPECT_EQ(afterRemove, "127.0.0.1:" + port + "/live");
+
+    const DialogOutput& two = data.outputs[0];
+    EXPECT_TRUE(two.present && two.added && two.enabled && two.addressEdited && two.streamNameEdited);
+    EXPECT_FALSE(two.passwordEdited);
+    EXPECT_STREQ(two.mountPoint, "/mobile");
+    EXPECT_STREQ(two.streamName, "Mobile");
+    EXPECT_STREQ(two.password, "right");
+    EXPECT_FALSE(data.outputs[1].present);
+    EXPECT_STREQ(data.address, ("127.0.0.1:" + port + "/live").c_str());
 }
 
 TEST_F(SettingsDialogTest, ASupersededTestNeverColoursTheDots)

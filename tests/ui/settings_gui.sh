@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The settings dialog in the real program under Wine, driven like a user with xdotool:
-# it opens over the main window, checks the server fields against the test Icecast,
-# writes config.dat and the Run value on OK, starts the stream with Auto reconnect, and
-# is refused with a toast while a stream is on.
+# it opens over the main window, checks the server fields against the test Icecast, adds
+# and removes a further output, writes config.dat and the Run value on OK, starts the
+# stream with Auto reconnect, and is refused with a toast while a stream is on.
 set -u
 source "$KV_SOURCE_DIR/tests/engine/stream_common.bash"
 
@@ -83,6 +83,15 @@ wait_pixel 429 150 "$red" 10 || fail "password dot not red for a wrong password"
 wait_pixel 429 124 "$green" 2 || fail "address dot not green with a wrong password"
 xdotool key End key --repeat 40 BackSpace type "$KV_ICECAST_SOURCE_PASSWORD"
 wait_pixel 429 150 "$green" 10 || fail "password dot not green again"
+
+# The output chooser below: "+" adds output 2, chosen at once (its chip pressed), and
+# its remove button takes it away before OK, output 1 chosen again and "+" back in place.
+chosen='#505A6E'
+click 133 222
+wait_pixel 126 222 "$chosen" 2 || fail "+ did not add output 2 and choose it"
+click 404 222
+wait_pixel 103 222 "$chosen" 2 || fail "output 1 not chosen again after the removal"
+wait_pixel 126 222 '#3C4150' 2 || fail "+ not back beside output 1"
 
 # SYSTEM: Start with Windows and Auto reconnect on, then OK.
 click 50 50
