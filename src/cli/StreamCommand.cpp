@@ -20,6 +20,7 @@
 #include "engine/StatusTexts.h"
 #include "engine/StreamEngine.h"
 #include "engine/StreamSupervisor.h"
+#include "icecast/FetchUrl.h"
 #include "icecast/IcecastClient.h"
 #include "icecast/ServerAddress.h"
 #include "icecast/StatusPoller.h"
@@ -291,9 +292,9 @@ void PrintStatusLine(bool terminal, const std::string& line)
     std::fflush(stdout);
 }
 
-// A status poll still under way is inside libcurl: give it a moment to finish so the
-// process does not end beneath it (a normal poll takes milliseconds; a stuck one is
-// bounded by its own time-outs, which are not waited for in full).
+// A status poll still under way is inside libcurl: told to give up (AbandonFetches), it
+// ends at its next progress call; give it a moment, so the process does not unload the
+// TLS library beneath it (a normal poll takes milliseconds).
 void SettleStatusPoll(Inbox& inbox, Session& session)
 {
     const auto inFlight = [&session] {
@@ -478,6 +479,7 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
         delivered = output->WaitForStoppedEngines(kStoppedEnginesWait) && delivered;
     if (!delivered)
         std::fprintf(stderr, "The last frames were not all delivered: the network or the disk did not answer\n");
+    AbandonFetches();
     SettleStatusPoll(*inbox, session);
     return exitStatus;
 }

@@ -16,6 +16,11 @@ constexpr size_t kFetchBodyLimit = 65536;   // the body stops growing once it ex
 // still verified).
 std::string FetchUrl(const std::string& url);
 
+// Makes every FetchUrl under way, and every later one, give up at its next chance (libcurl
+// asks several times a second; the platform client of Windows only at its time-outs):
+// for the end of a process, which must not unload the TLS library beneath a fetch.
+void AbandonFetches();
+
 // The same through the source connection's own transport (ServerLink), for a server that
 // the platform's HTTP client cannot verify: an https:// URL goes over TLS verified exactly
 // as the stream is (tls.fingerprint pinned, or tls.caFile trusted beside the system's

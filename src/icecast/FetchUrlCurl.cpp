@@ -1,9 +1,18 @@
 #include "icecast/FetchUrl.h"
 
 #include <curl/curl.h>
+
+#include <atomic>
 #include <mutex>
 
 namespace {
+
+std::atomic<bool> abandoned{false};
+
+int OnProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return abandoned.load() ? 1 : 0;
+}
 
 size_t OnPiece(char* piece, size_t size, size_t count, void* user)
 {
@@ -36,9 +45,16 @@ std::string FetchUrl(const std::string& url)
     curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(kFetchReadBytes));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnPiece);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     // Certificate name errors are accepted, as on Windows; the chain is still checked.
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
     curl_easy_perform(curl);
     curl_easy_cleanup(curl);
     return body;
+}
+
+void AbandonFetches()
+{
+    abandoned.store(true);
 }

@@ -57,3 +57,8 @@ std::string FetchUrl(const std::string& url)
     }
     return body;
 }
+
+void AbandonFetches()
+{
+    // WinInet's requests end at their own time-outs; the process ends without waiting.
+}
