@@ -97,13 +97,60 @@ void OnStreamLost(Application& app)
     app.tray.ShowBalloon(L"Stream lost", Widen(text));
 }
 
-// The tray icon's tip: the program's name, and the alarm while it stands.
+PanelView PanelViewOf(Application& app)
+{
+    return {app.resources,         app.supervision.state,        app.engine(), app.settings.stream,
+            app.inputDeviceName(), app.levelMonitor,             app.audioQuality};
+}
+
+// The archive recording of the stream on air; Off while none is.
+RecordingState CurrentRecording(const Application& app)
+{
+    const StreamEngine* engine = app.engine();
+    if (!engine || engine->GetState() != EngineState::Streaming)
+        return RecordingState::Off;
+    return engine->Recording();
+}
+
+// The tray icon's tip: the program's name, and the alarm or a stopped recording while
+// they stand.
 void RefreshTrayTip(Application& app)
 {
     std::wstring tip = L"Kelm Vantoro";
     if (app.supervision.state.deadAir)
         tip += L" - " + Widen(DeadAirOnText(app.settings.stream.server.mountPoint));
+    if (CurrentRecording(app) == RecordingState::Stopped)
+        tip += L" - Recording stopped";
     app.tray.SetTip(tip);
+}
+
+// Redraws what changed on the panel and asks for those parts to be painted. Hidden or
+// minimised, nothing is drawn; the first tick after the window is back catches up.
+void RefreshPanel(Application& app)
+{
+    if (!IsWindowVisible(app.window) || IsIconic(app.window))
+        return;
+    for (const RECT& area : app.panel.Update(GatherPanelContent(PanelViewOf(app)), app.resources))
+        InvalidateRect(app.window, &area, FALSE);
+}
+
+// The archive recording stopped, or came back after a stop (it tries again every 30 s,
+// and every new connection records anew). The panel shows it; hidden in the tray, each
+// is told by a balloon, and the icon's tip says it while the recording stands stopped.
+void RefreshRecording(Application& app)
+{
+    const RecordingState now = CurrentRecording(app);
+    RefreshTrayTip(app);
+    if (now == RecordingState::Off || now == app.shownRecording)
+        return;
+    const RecordingState before = app.shownRecording;
+    app.shownRecording = now;
+    if (IsWindowVisible(app.window) || !app.tray.Present())
+        return;
+    if (now == RecordingState::Stopped)
+        app.tray.ShowBalloon(L"Recording stopped", Widen(app.engine()->RecordingProblem()));
+    else if (before == RecordingState::Stopped)
+        app.tray.ShowBalloon(L"Recording resumed", L"The stream is recorded again, in a new file.");
 }
 
 // The alarm started or ended. Hidden in the tray, a start is told by a balloon.
@@ -114,12 +161,25 @@ void OnDeadAir(Application& app, bool sounding)
         app.tray.ShowBalloon(Widen(DeadAirOnText(app.settings.stream.server.mountPoint)),
                              Widen(DeadAirStartedText(app.settings.stream.silenceThresholdDb,
                                                       app.settings.stream.silenceSeconds)));
-    InvalidateRect(app.window, nullptr, FALSE);
+    RefreshPanel(app);
 }
 
-void SetCaption(Application& app, const std::string& caption)
+// The phase the Start button shows. Through a reconnection attempt it says
+// "Reconnecting" steadily, while the encoder row says "Connecting...": the countdown's
+// blinking stops with the countdown.
+StreamPhase ButtonPhase(const SupervisionState& s)
 {
-    SetWindowTextW(app.startButton, Widen(caption).c_str());
+    if (s.attemptRunning && (s.phase == StreamPhase::Reconnecting || s.phase == StreamPhase::Disconnected))
+        return StreamPhase::Reconnecting;
+    return s.phase;
+}
+
+void RefreshCaption(Application& app)
+{
+    const std::wstring caption = Widen(PhaseCaption(ButtonPhase(app.supervision.state)));
+    if (caption == WindowText(app.startButton))
+        return;
+    SetWindowTextW(app.startButton, caption.c_str());
     InvalidateRect(app.startButton, nullptr, TRUE);
 }
 
@@ -127,7 +187,9 @@ void OnPhase(Application& app, StreamPhase phase)
 {
     const StreamPhase previous = app.shownPhase;
     app.shownPhase = phase;
-    SetCaption(app, PhaseCaption(phase));
+    RefreshCaption(app);
+    if (phase == StreamPhase::Idle)
+        app.shownRecording = RecordingState::Off;
     // Offline comes only from a stream lost without Auto reconnect: its start time no
     // longer describes anything on air. A reconnection keeps the first start's time.
     if (phase == StreamPhase::Offline)
@@ -199,7 +261,7 @@ void DrawButton(Application& app, const DRAWITEMSTRUCT& item)
     COLORREF fill = RGB(60, 65, 80);
     COLORREF textColour = ToColorref(colours::kWhite);
     if (item.CtlID == IDC_START) {
-        const ButtonLook look = StartButtonLook(app.supervision.state.phase);
+        const ButtonLook look = StartButtonLook(ButtonPhase(app.supervision.state));
         fill = pressed ? look.pressed : look.normal;
     } else if (item.CtlID == IDC_STOP && IsWindowEnabled(item.hwndItem)) {
         fill = RGB(80, 85, 100);
@@ -221,7 +283,7 @@ void DrawButton(Application& app, const DRAWITEMSTRUCT& item)
         DrawTextW(dc, text.c_str(), -1, &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         return;
     }
-    const std::wstring glyph(1, StartButtonLook(app.supervision.state.phase).glyph);
+    const std::wstring glyph(1, StartButtonLook(ButtonPhase(app.supervision.state)).glyph);
     const SIZE glyphSize = TextSize(dc, app.resources.glyphFont.Get(), glyph);
     const SIZE textSize = TextSize(dc, app.resources.buttonFont.Get(), text);
     const int x0 = (r.left + r.right) / 2 - (glyphSize.cx + 6 + textSize.cx) / 2;
@@ -263,6 +325,8 @@ void OnTimer(Application& app)
     KeepInputMonitor(app.levelMonitor, app.settings.stream, app.engine());
     // The status line changes without the caption (the countdown, an attempt beginning).
     RefreshStartTip(app);
+    RefreshCaption(app);
+    RefreshRecording(app);
 }
 
 LRESULT OnLeftButtonDown(Application& app, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -291,15 +355,18 @@ void OnClose(Application& app)
 
 void OnDestroy(Application& app)
 {
+    // Out of sight at once: stopping the sound devices below takes a moment.
+    ShowWindow(app.window, SW_HIDE);
+    app.tray.Remove();
+    KillTimer(app.window, kSupervisionTimer);
+    // The stream stops as the Stop button stops it: an attempt under way is abandoned
+    // (its thread frees its engine), and the engine finishes on a worker, sending its
+    // last frames to the server and the disk while the devices stop here. The program
+    // waits for it before it ends (WaitForStoppedEngines).
+    app.supervision.StopStreaming();
     app.preview.StopPreview();
     app.previewActive = false;
-    app.tray.Remove();
     app.levelMonitor.Stop();
-    // An attempt under way finishes on its own thread and frees its engine there.
-    app.supervision.AbandonAttempt();
-    if (app.engine())
-        app.engine()->Stop();
-    KillTimer(app.window, kSupervisionTimer);
     DrainPostedResults();
     PostQuitMessage(0);
 }
@@ -308,12 +375,6 @@ HBRUSH ControlBrush()
 {
     static HBRUSH brush = CreateSolidBrush(ToColorref(colours::kWindow));
     return brush;
-}
-
-PanelView PanelViewOf(Application& app)
-{
-    return {app.resources,         app.supervision.state,        app.engine(), app.settings.stream,
-            app.inputDeviceName(), app.levelMonitor,             app.audioQuality};
 }
 
 LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -334,11 +395,13 @@ LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam
         return 0;
     case WM_PAINT: {
         PaintScope paint(window);
-        PaintStatusPanel(PanelViewOf(app), paint.Dc());
+        if (!app.panel.Drawn())
+            app.panel.Update(GatherPanelContent(PanelViewOf(app)), app.resources);
+        app.panel.Blit(paint.Dc(), paint.Area());
         return 0;
     }
     case WM_PRINTCLIENT:
-        PaintStatusPanel(PanelViewOf(app), reinterpret_cast<HDC>(wParam));
+        PaintStatusPanel(PanelViewOf(app), app.panel, reinterpret_cast<HDC>(wParam));
         return 0;
     case WM_ERASEBKGND:
         return 1;
@@ -386,6 +449,7 @@ LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam
             reinterpret_cast<ConnectionAttempt<StreamEngine>*>(lParam));
         app.supervision.OnAttemptResult(std::move(attempt));
         RefreshStartTip(app);
+        RefreshCaption(app);
         return 0;
     }
     default:
@@ -504,10 +568,10 @@ SupervisionHooks MakeSupervisionHooks(Application& app)
     };
     hooks.alert = [a](const std::string& title, const std::string& text) { ShowAlert(a->window, text, title); };
     hooks.repaintNow = [a] {
-        InvalidateRect(a->window, nullptr, FALSE);
+        RefreshPanel(*a);
         UpdateWindow(a->window);
     };
-    hooks.invalidate = [a] { InvalidateRect(a->window, nullptr, FALSE); };
+    hooks.invalidate = [a] { RefreshPanel(*a); };
     hooks.applySettings = [a] { ApplyStoredSettings(a->store, a->settings); };
     hooks.startStatusPoll = [a](const std::string& address, const std::string& mount) {
         const HWND window = a->window;
@@ -553,8 +617,7 @@ void MinimiseMainWindow(Application& app)
 {
     if (app.settings.minimizeToTray) {
         app.tray.Add(app.resources.trayIcon ? app.resources.trayIcon.Get() : app.resources.smallIcon.Get());
-        if (app.supervision.state.deadAir)
-            RefreshTrayTip(app);
+        RefreshTrayTip(app);
         ShowWindow(app.window, SW_HIDE);
     } else {
         ShowWindow(app.window, SW_MINIMIZE);

@@ -66,7 +66,8 @@ AudioRowPixels PaintAudioRow(bool deadAir, uint32_t tickCount)
     HBITMAP bitmap = CreateCompatibleBitmap(screen, kMainWidth, kMainHeight);
     ReleaseDC(nullptr, screen);
     HGDIOBJ old = SelectObject(dc, bitmap);
-    PaintStatusPanel(view, dc);
+    StatusPanel panel;
+    PaintStatusPanel(view, panel, dc);
     AudioRowPixels pixels{GetPixel(dc, 440, 89), 0};
     const COLORREF red = RGB(colours::kRed.r, colours::kRed.g, colours::kRed.b);
     for (int y = 78; y < 98; ++y)
