@@ -83,9 +83,13 @@ for name in os.listdir("/proc"):
             text = f.read()
     except OSError:
         continue
-    comm = text[text.index("(") + 1:text.rindex(")")]
+    try:
+        program = os.path.basename(os.readlink("/proc/%s/exe" % name))
+    except OSError:
+        continue
     fields = text.rsplit(")", 1)[1].split()
-    if mark in env and (comm.endswith(".exe") or comm.startswith("wine") or comm == "Xvfb"):
+    # Every Windows program runs in Wine's preloader; the server is wineserver.
+    if mark in env and (program.startswith("wine") or program == "Xvfb"):
         total += int(fields[11]) + int(fields[12])
 print(total)
 PY

@@ -433,8 +433,11 @@ LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam
         // Every way back from the tray ends here: the icon's click, a second start of the
         // program (ActivateRunningCopy, from its own process), any other ShowWindow or
         // SetWindowPos that shows the window.
-        if (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW)
+        if (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW) {
             app.tray.Remove();
+            // Nothing was drawn while hidden: the panel catches up before it is painted.
+            RefreshPanel(app);
+        }
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_APP_STATUS: {
         std::unique_ptr<StatusResult> result(reinterpret_cast<StatusResult*>(lParam));
