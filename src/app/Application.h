@@ -5,10 +5,13 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "audio/InputLevelMonitor.h"
 #include "audio/PreviewOutput.h"
+#include "engine/ProgramSource.h"
 #include "engine/StatusTexts.h"
 #include "engine/StreamEngine.h"
 #include "engine/StreamSupervisor.h"
@@ -18,6 +21,14 @@
 #include "ui/StatusPanel.h"
 #include "ui/TrayIcon.h"
 #include "ui/WindowResources.h"
+
+// One output beside the first while a session streams to several: its number (2 to
+// kMaxOutputs), its supervision, and the phase the window last showed for it.
+struct FurtherOutput {
+    size_t number = 0;
+    std::unique_ptr<StreamSupervisor<StreamEngine>> supervision;
+    StreamPhase shownPhase = StreamPhase::Idle;
+};
 
 // Everything the GUI thread keeps for the life of the program: window and control
 // handles, GDI resources, the settings, the input level monitor and stream
@@ -54,6 +65,13 @@ public:
     // settings.stream is the engine configuration (streamConfig) handed to every engine.
     AppSettings settings;
     StreamSupervisor<StreamEngine> supervision;
+    // With further outputs enabled, a start makes a session: their supervision beside the
+    // first output's, and the program all of them share (null when the first streams
+    // alone). session counts the sessions, so that a result posted for an output of an
+    // earlier one is dropped.
+    std::vector<FurtherOutput> furtherOutputs;
+    std::shared_ptr<ProgramSource> program;
+    uint32_t session = 0;
     InputLevelMonitor levelMonitor;
 
     // Plays the processed input on an output device, for monitoring.

@@ -64,10 +64,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         }
         exitCode = static_cast<int>(msg.wParam);
         DrainPostedResults();
-        // The stream stopped with the window finishes on its worker: its last frames
-        // reach the server and the disk before the process ends.
-        if (!app->supervision.WaitForStoppedEngines(kStoppedEnginesWait))
-            LogLine("UI", "The stopped stream did not finish in time");
+        // The streams stopped with the window finish on their workers: their last frames
+        // reach the servers and the disk before the process ends.
+        if (!FinishStoppedStreams(*app, kStoppedEnginesWait))
+            LogLine("UI", "The stopped streams did not finish in time");
     }
     if (mutex) {
         ReleaseMutex(mutex);

@@ -11,6 +11,7 @@
 #include "base/DetachedWorker.h"
 #include "base/Log.h"
 #include "engine/InputMeters.h"
+#include "engine/OutputStates.h"
 #include "engine/StreamSupervisor.h"
 #include "icecast/StatusPoller.h"
 #include "ui/Gdi.h"
@@ -81,6 +82,42 @@ void RefreshStartTip(Application& app)
     SendMessageW(app.startTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
+// "Output N (host:port/mount)", naming an output of several.
+std::string OutputTitle(const Application& app, size_t number)
+{
+    const EngineConfig& stream = number == 1 ? app.settings.stream : app.settings.outputs.at(number - 2).stream;
+    return "Output " + std::to_string(number) + " (" + OutputName(stream) + ")";
+}
+
+// The archive recording of the stream on air; Off while none is.
+RecordingState CurrentRecording(const Application& app)
+{
+    const StreamEngine* engine = app.engine();
+    if (!engine || engine->GetState() != EngineState::Streaming)
+        return RecordingState::Off;
+    return engine->Recording();
+}
+
+// The tray icon's tip: the program's name, the alarm or a stopped recording while they
+// stand, and with several outputs those that are off air.
+void RefreshTrayTip(Application& app)
+{
+    std::wstring tip = L"Kelm Vantoro";
+    if (app.supervision.state.deadAir)
+        tip += L" - " + Widen(DeadAirOnText(app.settings.stream.server.mountPoint));
+    if (CurrentRecording(app) == RecordingState::Stopped)
+        tip += L" - Recording stopped";
+    if (!app.furtherOutputs.empty()) {
+        if (!OutputOnAir(app.supervision))
+            tip += L"\n" + Widen(OutputTitle(app, 1)) + L" off air";
+        for (const FurtherOutput& output : app.furtherOutputs) {
+            if (!OutputOnAir(*output.supervision))
+                tip += L"\n" + Widen(OutputTitle(app, output.number)) + L" off air";
+        }
+    }
+    app.tray.SetTip(tip);
+}
+
 // A stream that was on air has just ended. Hidden in the tray, the window tells it by a
 // balloon over the icon: the reason, and what happens next when it reconnects (the
 // status line then counts down, and the failed engine still holds the reason).
@@ -94,34 +131,47 @@ void OnStreamLost(Application& app)
         if (!reason.empty() && reason != text)
             text = reason + "\n" + text;
     }
-    app.tray.ShowBalloon(L"Stream lost", Widen(text));
+    const std::string title = app.furtherOutputs.empty() ? "Stream lost" : OutputTitle(app, 1) + " lost";
+    app.tray.ShowBalloon(Widen(title), Widen(text));
+    RefreshTrayTip(app);
 }
+
+// A further output's phase changed: hidden in the tray, the window tells an output lost
+// or back by a balloon naming it.
+void OnOutputPhase(Application& app, size_t position, StreamPhase phase)
+{
+    if (position >= app.furtherOutputs.size())
+        return;
+    FurtherOutput& output = app.furtherOutputs[position];
+    const StreamPhase previous = output.shownPhase;
+    output.shownPhase = phase;
+    RefreshTrayTip(app);
+    if (IsWindowVisible(app.window) || !app.tray.Present())
+        return;
+    if (previous == StreamPhase::Online && HasEnded(phase)) {
+        std::string text = output.supervision->state.statusText;
+        if (const StreamEngine* engine = output.supervision->CurrentEngine())
+            text = engine->GetStatusMessage() + "\n" + text;
+        app.tray.ShowBalloon(Widen(OutputTitle(app, output.number) + " lost"), Widen(text));
+    } else if (phase == StreamPhase::Online && HasEnded(previous)) {
+        app.tray.ShowBalloon(Widen(OutputTitle(app, output.number) + " is back"), L"On air again");
+    }
+}
+
+const StreamEngine* MeterEngine(const Application& app);
 
 PanelView PanelViewOf(Application& app)
 {
-    return {app.resources,         app.supervision.state,        app.engine(), app.settings.stream,
-            app.inputDeviceName(), app.levelMonitor,             app.audioQuality};
-}
-
-// The archive recording of the stream on air; Off while none is.
-RecordingState CurrentRecording(const Application& app)
-{
-    const StreamEngine* engine = app.engine();
-    if (!engine || engine->GetState() != EngineState::Streaming)
-        return RecordingState::Off;
-    return engine->Recording();
-}
-
-// The tray icon's tip: the program's name, and the alarm or a stopped recording while
-// they stand.
-void RefreshTrayTip(Application& app)
-{
-    std::wstring tip = L"Kelm Vantoro";
-    if (app.supervision.state.deadAir)
-        tip += L" - " + Widen(DeadAirOnText(app.settings.stream.server.mountPoint));
-    if (CurrentRecording(app) == RecordingState::Stopped)
-        tip += L" - Recording stopped";
-    app.tray.SetTip(tip);
+    PanelView view{app.resources,         app.supervision.state, app.engine(), app.settings.stream,
+                   app.inputDeviceName(), app.levelMonitor,      app.audioQuality};
+    if (!app.furtherOutputs.empty()) {
+        view.outputs = app.furtherOutputs.size() + 1;
+        view.outputsOnAir = OutputOnAir(app.supervision) ? 1 : 0;
+        for (const FurtherOutput& output : app.furtherOutputs)
+            view.outputsOnAir += OutputOnAir(*output.supervision) ? 1 : 0;
+        view.meterEngine = MeterEngine(app);
+    }
+    return view;
 }
 
 // Redraws what changed on the panel and asks for those parts to be painted. Hidden or
@@ -201,23 +251,40 @@ void OnPhase(Application& app, StreamPhase phase)
 
 // Reports a poll's result to the window. The record belongs to the message; when the
 // message cannot be posted (the window is gone) it is freed here.
-void PostStatusResult(HWND window, const StatusResult& result)
+void PostStatusResult(HWND window, const StatusResult& result, WPARAM output = 0)
 {
     auto* record = new (std::nothrow) StatusResult(result);
-    if (!PostMessageW(window, WM_APP_STATUS, 0, reinterpret_cast<LPARAM>(record)))
+    if (!PostMessageW(window, WM_APP_STATUS, output, reinterpret_cast<LPARAM>(record)))
         delete record;
 }
 
 // Reports a finished connection attempt to the window. The record, with its engine,
 // belongs to the message; when the window is gone it is freed here, on the attempt's
 // own thread.
-void PostAttemptResult(HWND window, std::unique_ptr<ConnectionAttempt<StreamEngine>> attempt)
+void PostAttemptResult(HWND window, std::unique_ptr<ConnectionAttempt<StreamEngine>> attempt, WPARAM output = 0)
 {
     if (!attempt)
         return;
     ConnectionAttempt<StreamEngine>* record = attempt.release();
-    if (!PostMessageW(window, WM_APP_ATTEMPT, 0, reinterpret_cast<LPARAM>(record)))
+    if (!PostMessageW(window, WM_APP_ATTEMPT, output, reinterpret_cast<LPARAM>(record)))
         delete record;
+}
+
+// The tag of a further output's results: its position and the session, 0 for the first
+// output's. A result whose session is over finds no supervision.
+WPARAM OutputTag(const Application& app, size_t position)
+{
+    return MAKEWPARAM(static_cast<WORD>(position + 1), static_cast<WORD>(app.session));
+}
+
+StreamSupervisor<StreamEngine>* TaggedSupervision(Application& app, WPARAM tag)
+{
+    if (tag == 0)
+        return &app.supervision;
+    const size_t position = LOWORD(tag) - 1u;
+    if (HIWORD(tag) != static_cast<WORD>(app.session) || position >= app.furtherOutputs.size())
+        return nullptr;
+    return app.furtherOutputs[position].supervision.get();
 }
 
 struct ButtonLook {
@@ -302,14 +369,79 @@ HWND MakeButton(Application& app, const wchar_t* text, int x, int y, int width, 
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), app.instance, nullptr);
 }
 
+SupervisionHooks MakeFurtherHooks(Application& app, size_t position);
+AttemptLauncher<StreamEngine> MakeFurtherLauncher(Application& app, size_t position);
+
+// A start with further outputs enabled begins a session: their supervision beside the
+// first output's, around one program. A start while one runs restarts what is off air.
+void StartSession(Application& app)
+{
+    const bool running = app.program != nullptr;
+    if (!running && !app.supervision.AttemptRunning() && !OutputOnAir(app.supervision)) {
+        ApplyStoredSettings(app.store, app.settings);
+        app.program = MakeSessionProgram(app.settings);
+        if (app.program) {
+            app.session += 1;
+            AttachProgram(app.settings, app.program);
+            for (size_t number = 2; number <= kMaxOutputs; ++number) {
+                const OutputSettings& output = app.settings.outputs[number - 2];
+                if (!output.present || !output.enabled)
+                    continue;
+                const size_t position = app.furtherOutputs.size();
+                FurtherOutput further;
+                further.number = number;
+                further.supervision = std::make_unique<StreamSupervisor<StreamEngine>>(
+                    SupervisedOutput(app.settings, number), MakeFurtherHooks(app, position),
+                    MakeFurtherLauncher(app, position));
+                further.supervision->SetOneOfSeveral(true);
+                app.furtherOutputs.push_back(std::move(further));
+            }
+        }
+        app.supervision.SetOneOfSeveral(app.program != nullptr);
+    }
+    app.supervision.StartStreaming();
+    for (FurtherOutput& output : app.furtherOutputs)
+        output.supervision->StartStreaming();
+}
+
+// Ends the session: the program's last frames go to every output before each stops;
+// the archives finish on a worker.
+void StopSession(Application& app)
+{
+    if (app.program)
+        app.program->StopCapture();
+    app.supervision.StopStreaming();
+    for (FurtherOutput& output : app.furtherOutputs)
+        output.supervision->StopStreaming();
+    if (std::shared_ptr<ProgramSource> program = std::move(app.program)) {
+        const auto finish = [program] { program->FinishArchives(); };
+        StartDetachedWorker(finish, finish);
+    }
+    // Their engines finish on workers; results still posted for them are dropped.
+    app.furtherOutputs.clear();
+    AttachProgram(app.settings, nullptr);
+    app.supervision.SetOneOfSeveral(false);
+    RefreshTrayTip(app);
+}
+
+// The engine whose meters the window shows: an output's on air, else the first's.
+const StreamEngine* MeterEngine(const Application& app)
+{
+    for (const FurtherOutput& output : app.furtherOutputs) {
+        if (!OutputOnAir(app.supervision) && OutputOnAir(*output.supervision))
+            return output.supervision->CurrentEngine();
+    }
+    return app.engine();
+}
+
 void OnCommand(Application& app, int id)
 {
     switch (id) {
     case IDC_START:
-        app.supervision.StartStreaming();
+        StartSession(app);
         break;
     case IDC_STOP:
-        app.supervision.StopStreaming();
+        StopSession(app);
         break;
     case IDC_SETTINGS:
         OpenSettings(app);
@@ -322,11 +454,15 @@ void OnCommand(Application& app, int id)
 void OnTimer(Application& app)
 {
     app.supervision.SupervisionTick();
-    KeepInputMonitor(app.levelMonitor, app.settings.stream, app.engine());
+    for (FurtherOutput& output : app.furtherOutputs)
+        output.supervision->SupervisionTick();
+    KeepInputMonitor(app.levelMonitor, app.settings.stream, MeterEngine(app));
     // The status line changes without the caption (the countdown, an attempt beginning).
     RefreshStartTip(app);
     RefreshCaption(app);
     RefreshRecording(app);
+    // Once a tick, after every output's supervision has had its say.
+    RefreshPanel(app);
 }
 
 LRESULT OnLeftButtonDown(Application& app, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -359,11 +495,15 @@ void OnDestroy(Application& app)
     ShowWindow(app.window, SW_HIDE);
     app.tray.Remove();
     KillTimer(app.window, kSupervisionTimer);
-    // The stream stops as the Stop button stops it: an attempt under way is abandoned
-    // (its thread frees its engine), and the engine finishes on a worker, sending its
-    // last frames to the server and the disk while the devices stop here. The program
-    // waits for it before it ends (WaitForStoppedEngines).
+    // Every output stops as the Stop button stops it: an attempt under way is abandoned
+    // (its thread frees its engine), and each engine finishes on a worker, sending its
+    // last frames to the server while the devices stop here. The program waits for them
+    // and finishes the archives before it ends (FinishStoppedStreams).
+    if (app.program)
+        app.program->StopCapture();
     app.supervision.StopStreaming();
+    for (FurtherOutput& output : app.furtherOutputs)
+        output.supervision->StopStreaming();
     app.preview.StopPreview();
     app.previewActive = false;
     app.levelMonitor.Stop();
@@ -441,7 +581,8 @@ LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_APP_STATUS: {
         std::unique_ptr<StatusResult> result(reinterpret_cast<StatusResult*>(lParam));
-        app.supervision.OnStatusResult(result.get());
+        if (StreamSupervisor<StreamEngine>* supervision = TaggedSupervision(app, wParam))
+            supervision->OnStatusResult(result.get());
         return 0;
     }
     case WM_APP_NETCHECK:
@@ -450,7 +591,8 @@ LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam
     case WM_APP_ATTEMPT: {
         std::unique_ptr<ConnectionAttempt<StreamEngine>> attempt(
             reinterpret_cast<ConnectionAttempt<StreamEngine>*>(lParam));
-        app.supervision.OnAttemptResult(std::move(attempt));
+        if (StreamSupervisor<StreamEngine>* supervision = TaggedSupervision(app, wParam))
+            supervision->OnAttemptResult(std::move(attempt));
         RefreshStartTip(app);
         RefreshCaption(app);
         return 0;
@@ -574,8 +716,10 @@ SupervisionHooks MakeSupervisionHooks(Application& app)
         RefreshPanel(*a);
         UpdateWindow(a->window);
     };
-    hooks.invalidate = [a] { RefreshPanel(*a); };
-    hooks.applySettings = [a] { ApplyStoredSettings(a->store, a->settings); };
+    hooks.applySettings = [a] {
+        ApplyStoredSettings(a->store, a->settings);
+        AttachProgram(a->settings, a->program);
+    };
     hooks.startStatusPoll = [a](const std::string& address, const std::string& mount) {
         const HWND window = a->window;
         StartStatusPoll(address, mount, a->settings.stream.server.port, a->settings.stream.server.tls,
@@ -589,6 +733,44 @@ SupervisionHooks MakeSupervisionHooks(Application& app)
     return hooks;
 }
 
+namespace {
+
+// The hooks of a further output's supervision: no buttons, alerts or probe of its own;
+// its status poll reads its own server, and its phase may be told in the tray.
+SupervisionHooks MakeFurtherHooks(Application& app, size_t position)
+{
+    Application* a = &app;
+    SupervisionHooks hooks;
+    hooks.setPhase = [a, position](StreamPhase phase) { OnOutputPhase(*a, position, phase); };
+    hooks.repaintNow = [a] { RefreshPanel(*a); };
+    hooks.applySettings = [a] {
+        ApplyStoredSettings(a->store, a->settings);
+        AttachProgram(a->settings, a->program);
+    };
+    hooks.startStatusPoll = [a, position](const std::string& address, const std::string& mount) {
+        const HWND window = a->window;
+        const WPARAM tag = OutputTag(*a, position);
+        const IcecastConfig& server = a->settings.outputs.at(a->furtherOutputs.at(position).number - 2).stream.server;
+        StartStatusPoll(address, mount, server.port, server.tls,
+                        [window, tag](const StatusResult& result) { PostStatusResult(window, result, tag); });
+    };
+    return hooks;
+}
+
+AttemptLauncher<StreamEngine> MakeFurtherLauncher(Application& app, size_t position)
+{
+    Application* a = &app;
+    return [a, position](AttemptJob<StreamEngine> job) {
+        const HWND window = a->window;
+        const WPARAM tag = OutputTag(*a, position);
+        auto shared = std::make_shared<AttemptJob<StreamEngine>>(std::move(job));
+        const auto work = [window, shared, tag] { PostAttemptResult(window, (*shared)(), tag); };
+        StartDetachedWorker(work, work);
+    };
+}
+
+} // namespace
+
 AttemptLauncher<StreamEngine> MakeAttemptLauncher(Application& app)
 {
     Application* a = &app;
@@ -601,6 +783,21 @@ AttemptLauncher<StreamEngine> MakeAttemptLauncher(Application& app)
         const auto work = [window, shared] { PostAttemptResult(window, (*shared)()); };
         StartDetachedWorker(work, work);
     };
+}
+
+bool FinishStoppedStreams(Application& app, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    const auto left = [end] {
+        return std::max(std::chrono::milliseconds(0), std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                           end - std::chrono::steady_clock::now()));
+    };
+    bool finished = app.supervision.WaitForStoppedEngines(left());
+    for (const FurtherOutput& output : app.furtherOutputs)
+        finished = output.supervision->WaitForStoppedEngines(left()) && finished;
+    if (app.program)
+        app.program->FinishArchives();
+    return finished;
 }
 
 void DrainPostedResults()

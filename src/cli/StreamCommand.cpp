@@ -16,6 +16,7 @@
 #include "cli/Console.h"
 #include "base/DetachedWorker.h"
 #include "engine/InputMeters.h"
+#include "engine/OutputStates.h"
 #include "engine/StatusTexts.h"
 #include "engine/StreamEngine.h"
 #include "engine/StreamSupervisor.h"
@@ -44,6 +45,7 @@ extern "C" void OnStopSignal(int)
 // into live memory.
 struct Inbox {
     struct Event {
+        size_t output = 0; // which supervisor it is for
         bool isStatus = false;
         std::optional<StatusResult> status; // empty: the poll failed
         bool reachable = false;
@@ -78,22 +80,53 @@ struct StreamView {
     bool terminal = false;
 };
 
-std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const AppSettings& settings,
-                       const InputLevelMonitor& monitor, StreamView& view)
+using Supervisor = StreamSupervisor<StreamEngine>;
+
+// Every output's supervision, the first output's at the front, and the program the
+// outputs share while there are several.
+struct Session {
+    std::vector<std::unique_ptr<Supervisor>> outputs;
+    std::vector<size_t> numbers; // each output's number, 1 for the first
+    std::shared_ptr<ProgramSource> program;
+
+    Supervisor& First() { return *outputs.front(); }
+    const Supervisor& First() const { return *outputs.front(); }
+    bool Several() const { return outputs.size() > 1; }
+};
+
+// An engine of the session that streams (all share the program's meters), else the
+// first output's.
+const StreamEngine* MeterEngine(const Session& session)
 {
+    for (const auto& output : session.outputs) {
+        if (OutputOnAir(*output))
+            return output->CurrentEngine();
+    }
+    return session.First().CurrentEngine();
+}
+
+std::string StatusLine(const Session& session, const AppSettings& settings, const InputLevelMonitor& monitor,
+                       StreamView& view)
+{
+    const Supervisor& supervisor = session.First();
     const SupervisionState& s = supervisor.state;
     const StreamEngine* engine = supervisor.CurrentEngine();
     StreamStats stats;
     if (engine)
         stats = engine->GetStats();
-    const MeterLevels levels = CurrentMeterLevels(engine, monitor);
+    const MeterLevels levels = CurrentMeterLevels(MeterEngine(session), monitor);
     const float left = levels.left;
     const float right = levels.right;
     const EngineConfig& c = settings.stream;
     const Indicator internet = InternetIndicator(s.internetState);
-    const Indicator encoder =
+    size_t onAir = 0;
+    for (const auto& output : session.outputs)
+        onAir += OutputOnAir(*output) ? 1 : 0;
+    // With several outputs the indicator speaks for all: connected only when every one is.
+    const Indicator encoder = OutputsIndicator(
         LiveEncoderIndicator(s.attemptRunning, engine != nullptr, engine ? engine->GetState() : EngineState::Idle,
-                             engine ? engine->ConsecutiveSendFailures() : 0);
+                             engine ? engine->ConsecutiveSendFailures() : 0),
+        onAir, session.outputs.size());
     const Indicator audio = AudioIndicator(view.quality.Update(left, right), s.deadAir);
     std::string line = PhaseCaption(s.phase);
     line += " | Internet: " + internet.text;
@@ -123,10 +156,21 @@ std::string StatusLine(const StreamSupervisor<StreamEngine>& supervisor, const A
         if (!recording.empty())
             line += " | " + recording;
     }
+    if (session.Several()) {
+        line += " | Outputs:";
+        for (size_t i = 0; i < session.outputs.size(); ++i)
+            line += (i == 0 ? " " : ", ") + std::to_string(session.numbers[i]) + " " +
+                    OutputStateText(*session.outputs[i]);
+    }
     return line;
 }
 
-SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, std::shared_ptr<Inbox> inbox, std::string& alertText, const ProbeTarget& probeTarget,
+// The hooks of one output's supervision (output, the position in the session; stream,
+// its settings, which stay in place while the settings are applied again). Only the
+// first output probes the network and alerts a failed start.
+SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, const Session& session,
+                           std::shared_ptr<Inbox> inbox, size_t output, const EngineConfig& stream,
+                           std::string& alertText, const ProbeTarget& probeTarget,
                            const std::function<void()>& repaintNow)
 {
     SupervisionHooks hooks;
@@ -136,37 +180,45 @@ SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, std::sha
             repaintNow();
     };
     hooks.alert = [&alertText](const std::string& title, const std::string& text) { alertText = title + ": " + text; };
-    hooks.applySettings = [&store, &settings] { ApplyCliSettings(store, settings); };
-    hooks.startStatusPoll = [inbox, &settings](const std::string& address, const std::string& mount) {
-        const IcecastConfig& server = settings.stream.server;
-        StartStatusPoll(address, mount, server.port, server.tls, [inbox](const StatusResult& result) {
+    // The session's program is handed to every output's engine with the settings.
+    hooks.applySettings = [&store, &settings, &session] {
+        ApplyCliSettings(store, settings);
+        AttachProgram(settings, session.program);
+    };
+    hooks.startStatusPoll = [inbox, output, &stream](const std::string& address, const std::string& mount) {
+        const IcecastConfig& server = stream.server;
+        StartStatusPoll(address, mount, server.port, server.tls, [inbox, output](const StatusResult& result) {
             Inbox::Event event;
+            event.output = output;
             event.isStatus = true;
             event.status = result;
             inbox->Push(std::move(event));
         });
     };
-    hooks.startProbe = [inbox, probeTarget] {
-        StartConnectivityProbe(
-            [inbox](bool reachable) {
-                Inbox::Event event;
-                event.reachable = reachable;
-                inbox->Push(std::move(event));
-            },
-            probeTarget);
-    };
+    if (output == 0) {
+        hooks.startProbe = [inbox, probeTarget] {
+            StartConnectivityProbe(
+                [inbox](bool reachable) {
+                    Inbox::Event event;
+                    event.reachable = reachable;
+                    inbox->Push(std::move(event));
+                },
+                probeTarget);
+        };
+    }
     return hooks;
 }
 
 // Connection attempts run on their own threads and report through the inbox, so the
 // loop (and Ctrl+C) never waits for a handshake.
-AttemptLauncher<StreamEngine> MakeAttemptLauncher(std::shared_ptr<Inbox> inbox)
+AttemptLauncher<StreamEngine> MakeAttemptLauncher(std::shared_ptr<Inbox> inbox, size_t output)
 {
-    return [inbox](AttemptJob<StreamEngine> job) {
+    return [inbox, output](AttemptJob<StreamEngine> job) {
         auto shared = std::make_shared<AttemptJob<StreamEngine>>(std::move(job));
         // Without a thread of its own the attempt runs here: late, but its result arrives.
-        const auto work = [inbox, shared] {
+        const auto work = [inbox, shared, output] {
             Inbox::Event event;
+            event.output = output;
             event.attempt = (*shared)();
             if (event.attempt)
                 inbox->Push(std::move(event));
@@ -175,9 +227,10 @@ AttemptLauncher<StreamEngine> MakeAttemptLauncher(std::shared_ptr<Inbox> inbox)
     };
 }
 
-void Deliver(Inbox& inbox, StreamSupervisor<StreamEngine>& supervisor)
+void Deliver(Inbox& inbox, Session& session)
 {
     for (Inbox::Event& event : inbox.TakeAll()) {
+        Supervisor& supervisor = *session.outputs.at(event.output);
         if (event.attempt)
             supervisor.OnAttemptResult(std::move(event.attempt));
         else if (event.isStatus)
@@ -241,22 +294,85 @@ void PrintStatusLine(bool terminal, const std::string& line)
 // A status poll still under way is inside libcurl: give it a moment to finish so the
 // process does not end beneath it (a normal poll takes milliseconds; a stuck one is
 // bounded by its own time-outs, which are not waited for in full).
-void SettleStatusPoll(Inbox& inbox, StreamSupervisor<StreamEngine>& supervisor)
+void SettleStatusPoll(Inbox& inbox, Session& session)
 {
+    const auto inFlight = [&session] {
+        for (const auto& output : session.outputs) {
+            if (output->state.statusPollInFlight)
+                return true;
+        }
+        return false;
+    };
     const auto settle = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (supervisor.state.statusPollInFlight && std::chrono::steady_clock::now() < settle) {
+    while (inFlight() && std::chrono::steady_clock::now() < settle) {
         for (const Inbox::Event& event : inbox.TakeAll()) {
             if (event.isStatus && !event.attempt)
-                supervisor.state.statusPollInFlight = false;
+                session.outputs.at(event.output)->state.statusPollInFlight = false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
 
+// Builds the supervision of every output: the first, and each further one present and
+// enabled, which then stream as one of several around the session's program.
+void BuildSession(Session& session, SettingsStore& store, AppSettings& settings, std::shared_ptr<Inbox> inbox,
+                  std::string& alertText, const ProbeTarget& probeTarget, const std::function<void()>& repaintNow)
+{
+    const auto add = [&](size_t number, SupervisedSettings supervised, const EngineConfig& stream) {
+        const size_t position = session.outputs.size();
+        session.outputs.push_back(std::make_unique<Supervisor>(
+            supervised,
+            MakeHooks(store, settings, session, inbox, position, stream, alertText, probeTarget, repaintNow),
+            MakeAttemptLauncher(inbox, position)));
+        session.numbers.push_back(number);
+    };
+    add(1, Supervised(settings), settings.stream);
+    for (size_t number = 2; number <= kMaxOutputs; ++number) {
+        const OutputSettings& output = settings.outputs[number - 2];
+        if (output.present && output.enabled)
+            add(number, SupervisedOutput(settings, number), output.stream);
+    }
+    if (!session.Several())
+        return;
+    for (const auto& output : session.outputs)
+        output->SetOneOfSeveral(true);
+    session.program = MakeSessionProgram(settings);
+    AttachProgram(settings, session.program);
+}
+
+// Announces how the first attempts ended: the outputs on air, and why the others are
+// not. False when none is on air and none will try again, which ends the command.
+bool AnnounceStart(const Session& session, const AppSettings& settings, const std::string& alertText)
+{
+    if (!session.Several()) {
+        if (!session.First().CurrentEngine()) {
+            std::fprintf(stderr, "%s\n", alertText.c_str());
+            return false;
+        }
+        std::printf("Streaming to %s\n", OutputName(settings.stream).c_str());
+        std::fflush(stdout);
+        return true;
+    }
+    bool alive = false;
+    for (size_t i = 0; i < session.outputs.size(); ++i) {
+        const Supervisor& output = *session.outputs[i];
+        const size_t number = session.numbers[i];
+        const EngineConfig& stream = number == 1 ? settings.stream : settings.outputs[number - 2].stream;
+        if (OutputOnAir(output))
+            std::printf("Streaming to %s\n", OutputName(stream).c_str());
+        else
+            std::fprintf(stderr, "Output %zu (%s) is not on air: %s\n", number, OutputName(stream).c_str(),
+                         output.state.statusText.c_str());
+        alive = alive || OutputAlive(output);
+    }
+    std::fflush(stdout);
+    return alive;
+}
+
 } // namespace
 
 // The program's main job without a window: stream the configured input to the
-// configured server, keep it up, and show a live status line until Ctrl+C.
+// configured servers, keep them up, and show a live status line until Ctrl+C.
 int RunStreamCommand(const std::vector<std::string>& arguments)
 {
     StreamOptions options;
@@ -271,21 +387,22 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     std::string alertText;
     auto inbox = std::make_shared<Inbox>();
     std::function<void()> repaintNow;
-    StreamSupervisor<StreamEngine> supervisor(
-        Supervised(settings), MakeHooks(store, settings, inbox, alertText, options.probeTarget, repaintNow),
-        MakeAttemptLauncher(inbox));
+    Session session;
+    BuildSession(session, store, settings, inbox, alertText, options.probeTarget, repaintNow);
+    Supervisor& supervisor = session.First();
 
     InputLevelMonitor monitor;
     monitor.SetParams(settings.stream.processing);
     const bool terminal = OutputIsTerminal();
     view.terminal = terminal;
-    repaintNow = [&] { PrintStatusLine(terminal, StatusLine(supervisor, settings, monitor, view)); };
+    repaintNow = [&] { PrintStatusLine(terminal, StatusLine(session, settings, monitor, view)); };
 
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
 
-    supervisor.StartStreaming();
-    // The first attempt's end is announced once: on air, or its alert and out.
+    for (const auto& output : session.outputs)
+        output->StartStreaming();
+    // The first attempts' end is announced once: on air, or the alert and out.
     bool announced = false;
 
     // A line a second for a reader; the journal keeps every line, so one per status poll.
@@ -294,31 +411,42 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     auto next = std::chrono::steady_clock::now();
     const auto deadline = next + std::chrono::seconds(options.seconds);
     int exitStatus = kExitOk;
+    const auto attemptsRunning = [&session] {
+        for (const auto& output : session.outputs) {
+            if (output->AttemptRunning())
+                return true;
+        }
+        return false;
+    };
     for (uint32_t ticks = 0;; ++ticks) {
         if (stopSignal.load() || (options.hasSeconds && std::chrono::steady_clock::now() >= deadline))
             break;
-        Deliver(*inbox, supervisor);
-        if (!announced && !supervisor.AttemptRunning()) {
+        Deliver(*inbox, session);
+        if (!announced && !attemptsRunning()) {
             announced = true;
-            if (!supervisor.CurrentEngine()) {
-                std::fprintf(stderr, "%s\n", alertText.c_str());
+            if (!AnnounceStart(session, settings, alertText)) {
                 exitStatus = kExitFailure;
                 break;
             }
-            const IcecastConfig& server = settings.stream.server;
-            std::printf("Streaming to %s\n", CombineServerAddress(server.host, server.port, server.mountPoint).c_str());
-            std::fflush(stdout);
         }
-        supervisor.SupervisionTick();
-        const bool lost = supervisor.state.phase == StreamPhase::Offline;
+        for (const auto& output : session.outputs)
+            output->SupervisionTick();
+        // The only output lost without reconnection ends the command; of several, the
+        // last one that could still come back.
+        bool lost = supervisor.state.phase == StreamPhase::Offline;
+        if (session.Several()) {
+            lost = announced;
+            for (const auto& output : session.outputs)
+                lost = lost && !OutputAlive(*output);
+        }
         // The meters follow the input while no engine streams, as the window's do; not
         // before the first attempt ends, so the device is opened once while it connects.
         if (!lost && announced)
-            KeepInputMonitor(monitor, settings.stream, supervisor.CurrentEngine());
+            KeepInputMonitor(monitor, settings.stream, MeterEngine(session));
 
         // While the first attempt runs, the "Connecting..." line printed as it began stays.
         if (announced && (terminal || ticks % lineTicks == 0 || lost))
-            PrintStatusLine(terminal, StatusLine(supervisor, settings, monitor, view));
+            PrintStatusLine(terminal, StatusLine(session, settings, monitor, view));
         if (lost) {
             std::fprintf(stderr, "%sStream lost: %s\n", terminal ? "\n" : "", supervisor.state.statusText.c_str());
             exitStatus = kExitFailure;
@@ -334,15 +462,22 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
         std::this_thread::sleep_until(next);
     }
     monitor.Stop();
+    // The program's last frames go to every output before they close.
+    if (session.program)
+        session.program->Stop();
     if (exitStatus == kExitOk) {
-        supervisor.StopStreaming();
+        for (const auto& output : session.outputs)
+            output->StopStreaming();
         std::printf("%sStopped\n", terminal ? "\n" : "");
         std::fflush(stdout);
     }
     // The stopped engines finish on their workers: the last frames reach the server (or
     // the send time-out ends the wait) and the archive, before the process ends.
-    if (!supervisor.WaitForStoppedEngines(kStoppedEnginesWait))
+    bool delivered = true;
+    for (const auto& output : session.outputs)
+        delivered = output->WaitForStoppedEngines(kStoppedEnginesWait) && delivered;
+    if (!delivered)
         std::fprintf(stderr, "The last frames were not all delivered: the network or the disk did not answer\n");
-    SettleStatusPoll(*inbox, supervisor);
+    SettleStatusPoll(*inbox, session);
     return exitStatus;
 }

@@ -9,10 +9,28 @@
 #include "engine/TitleWatcher.h"
 #include "icecast/IcecastClient.h"
 
-// Sends one title update to the configured server and mount, for scripts and playout
-// hooks that have no title file. TEXT is read as a title file's line would be (so a
+namespace {
+
+// Sends title to one output's server and mount: "" when it took it, else why not.
+std::string SendTitleTo(const EngineConfig& stream, const std::string& title)
+{
+    // The checks a start makes before it connects.
+    std::string problem = ServerPortProblem(stream.configuredPort);
+    if (problem.empty())
+        problem = ServerTlsProblem(stream.server.tls);
+    if (problem.empty() && (stream.server.host.empty() || stream.server.port == 0))
+        problem = "no server in the settings (host and port under [Icecast])";
+    if (!problem.empty())
+        return problem;
+    return SendTitleUpdate(stream.server, title).reason;
+}
+
+} // namespace
+
+// Sends one title update to the configured server and mount, and to those of every
+// further output enabled, for scripts and playout hooks that have no title file. TEXT is read as a title file's line would be (so a
 // console's Windows-1252 argument arrives as UTF-8 too). Prints the title sent; exit 1
-// with the reason when the server cannot be reached or does not take it. The transport
+// with the reason when a server cannot be reached or does not take it. The transport
 // is the stream's, TLS settings included.
 int RunTitleCommand(const std::vector<std::string>& arguments)
 {
@@ -36,22 +54,22 @@ int RunTitleCommand(const std::vector<std::string>& arguments)
     SettingsStore store;
     AppSettings settings;
     LoadConfiguredSettings(dir, store, settings);
-    const EngineConfig& stream = settings.stream;
-    // The checks a start makes before it connects.
-    std::string problem = ServerPortProblem(stream.configuredPort);
-    if (problem.empty())
-        problem = ServerTlsProblem(stream.server.tls);
-    if (problem.empty() && (stream.server.host.empty() || stream.server.port == 0))
-        problem = "no server in the settings (host and port under [Icecast])";
-    if (!problem.empty()) {
-        PrintError(problem);
-        return kExitFailure;
+    // Every output streaming has its title sent; each that fails is named.
+    std::vector<const EngineConfig*> outputs{&settings.stream};
+    for (const OutputSettings& output : settings.outputs) {
+        if (output.present && output.enabled)
+            outputs.push_back(&output.stream);
     }
-    const TitleUpdateResult result = SendTitleUpdate(stream.server, title);
-    if (!result.reason.empty()) {
-        PrintError(result.reason);
-        return kExitFailure;
+    bool failed = false;
+    for (const EngineConfig* stream : outputs) {
+        const std::string reason = SendTitleTo(*stream, title);
+        if (reason.empty())
+            continue;
+        PrintError(outputs.size() > 1 ? OutputName(*stream) + ": " + reason : reason);
+        failed = true;
     }
+    if (failed)
+        return kExitFailure;
     std::printf("title=%s\n", title.c_str());
     return kExitOk;
 }

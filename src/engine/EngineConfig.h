@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "audio/CaptureFormat.h"
@@ -8,6 +9,8 @@
 #include "encoder/EncoderConfig.h"
 #include "icecast/IcecastConfig.h"
 #include "audio/ProcessingParams.h"
+
+class ProgramSource;
 
 // The engine's input: the stream-related part of the application's settings.
 struct EngineConfig {
@@ -32,4 +35,10 @@ struct EngineConfig {
     bool recordEnabled = false;
     std::string recordFolder;
     int32_t recordSplitMinutes = 60;
+    // The program a session of several outputs shares; null for the only output, whose
+    // engine makes its own from the fields above.
+    std::shared_ptr<ProgramSource> sharedProgram;
+    // Which output this is, 1 for the first (the [Icecast] and [Encoder] settings); the
+    // log names the server of every output when there are several.
+    int32_t outputNumber = 1;
 };

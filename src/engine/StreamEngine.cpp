@@ -8,26 +8,46 @@
 
 #include "base/Log.h"
 #include "base/Utf8.h"
-#include "audio/AudioCapture.h"
 #include "audio/BlockLevel.h"
-#include "audio/DynamicsStages.h"
-#include "engine/DeadAirAlarm.h"
-#include "encoder/AacEncoder.h"
+#include "audio/TruePeakLimiter.h"
 #include "icecast/IcecastClient.h"
+#include "icecast/ServerAddress.h"
 #include "icecast/TlsSession.h"
 
-namespace {
+ProgramConfig SingleOutputProgram(const EngineConfig& config)
+{
+    ProgramConfig program;
+    program.captureFormat = config.captureFormat;
+    program.device = config.device;
+    program.processing = config.processing;
+    program.silenceThresholdDb = config.silenceThresholdDb;
+    program.recordEnabled = config.recordEnabled;
+    program.recordFolder = config.recordFolder;
+    program.recordSplitMinutes = config.recordSplitMinutes;
+    program.encodings.push_back({config.encoder, config.server.mountPoint});
+    return program;
+}
 
-// Per capture thread, only ever grown: a steady stream allocates nothing per block.
-thread_local std::vector<int16_t> processScratch;
-thread_local std::vector<int16_t> resampleScratch;
-
-} // namespace
+ProgramConfig SessionProgram(const std::vector<const EngineConfig*>& outputs)
+{
+    ProgramConfig program = SingleOutputProgram(*outputs.front());
+    float widest = CodecOvershootDb(program.processing.codecHeVersion, program.processing.codecBitrate);
+    for (size_t i = 1; i < outputs.size(); ++i) {
+        const EngineConfig& output = *outputs[i];
+        AddEncoding(program, {output.encoder, output.server.mountPoint});
+        const float overshoot = CodecOvershootDb(output.processing.codecHeVersion, output.processing.codecBitrate);
+        if (overshoot > widest) {
+            widest = overshoot;
+            program.processing.codecHeVersion = output.processing.codecHeVersion;
+            program.processing.codecBitrate = output.processing.codecBitrate;
+        }
+    }
+    return program;
+}
 
 StreamEngine::StreamEngine()
 {
     config.server.port = 8000;
-    streamFrameSink = [this](const uint8_t* frame, uint64_t size) { OnStreamFrame(frame, size); };
 }
 
 StreamEngine::~StreamEngine()
@@ -36,14 +56,17 @@ StreamEngine::~StreamEngine()
     Stop();
     // A failed start leaves the sender parked on the open queue: Stop joins it
     // whenever it runs; an engine that never reached Stop joins it here.
+    if (subscribed) {
+        program->Unsubscribe(encoding, &queue);
+        subscribed = false;
+    }
     if (sender.joinable()) {
         queue.Close();
         sender.join();
     }
-    if (recorder)
-        recorder->Finish();
-    capture.reset();
-    encoder.reset();
+    if (ownsProgram)
+        program->Stop();
+    program.reset();
     client.reset();
 }
 
@@ -76,6 +99,12 @@ bool StreamEngine::Fail(const std::string& text)
     return false;
 }
 
+bool StreamEngine::FailSettings(const std::string& text)
+{
+    settingsFault = true;
+    return Fail(text);
+}
+
 void StreamEngine::FailWhileStreaming(const std::string& text)
 {
     std::lock_guard<std::mutex> guard(statusLock);
@@ -92,48 +121,29 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     // Before any device is opened: the port is wrong whatever else is right.
     const std::string portProblem = ServerPortProblem(config.configuredPort);
     if (!portProblem.empty())
-        return Fail(portProblem);
+        return FailSettings(portProblem);
     const std::string tlsProblem = ServerTlsProblem(config.server.tls);
     if (!tlsProblem.empty())
-        return Fail(tlsProblem);
+        return FailSettings(tlsProblem);
 
-    capture = std::make_unique<AudioCapture>();
-    capture->SetDevice(config.device);
-    if (!capture->Initialize(config.captureFormat))
-        return Fail("Failed to initialize audio capture: " + capture->LastError());
-
-    const uint32_t deviceRate = capture->DeviceRate();
-    const uint32_t wanted = config.encoder.sampleRate;
-    if (wanted != 0 && wanted != deviceRate) {
-        resampler.Configure(deviceRate, wanted, config.encoder.channels);
-        LogLine("Engine", "Resampling: " + std::to_string(deviceRate) + " Hz -> " + std::to_string(wanted) + " Hz");
-        streamRate = wanted;
-    } else {
-        resampler.Configure(deviceRate, deviceRate, config.encoder.channels);
-        streamRate = deviceRate;
-    }
-
-    // The capture thread has not started: the chain is this thread's until Start.
-    chain.params = config.processing;
-    chain.Configure(deviceRate, config.captureFormat.channels);
-    loudness.Configure(streamRate, config.encoder.channels);
-
-    EncoderConfig encoderConfig = config.encoder;
-    encoderConfig.sampleRate = streamRate;
-    encoder = std::make_unique<AacEncoder>();
-    if (!encoder->Open(encoderConfig))
-        return Fail("Failed to initialize AAC encoder: " + encoder->LastError());
-    // One frame's time: a write that waits longer than that is behind the stream.
-    frameTime = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(static_cast<double>(std::max<uint32_t>(encoder->FrameLength(), 1024)) /
-                                      std::max<uint32_t>(streamRate, 1)));
+    ownsProgram = !config.sharedProgram;
+    program = ownsProgram ? std::make_shared<ProgramSource>(SingleOutputProgram(config)) : config.sharedProgram;
+    config.sharedProgram.reset();
+    std::string problem;
+    if (!program->Open(problem))
+        return Fail(problem);
+    encoding = program->FindEncoding(config.encoder);
+    if (encoding < 0)
+        return Fail("Failed to initialize AAC encoder: the output's encoding is not part of the program");
+    streamRate = program->StreamRate(encoding);
+    frameTime = program->FrameTime(encoding);
 
     IcecastConfig server = config.server;
     server.streamSampleRate = static_cast<uint16_t>(streamRate);
     client = std::make_unique<IcecastClient>();
     if (!client->Connect(server)) {
         if (server.host.empty() || server.port == 0)
-            return Fail("Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.");
+            return FailSettings("Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.");
         return Fail("Failed to connect to Icecast server: " + client->LastError());
     }
     // The connection's title goes out at once from the watcher's worker, beside the
@@ -151,32 +161,25 @@ bool StreamEngine::Start()
         return true;
     if (current != EngineState::Idle)
         return false;
-    if (!capture)
+    if (!Program())
         return Fail("Failed to start audio capture");
 
     stopRequested = false;
     consecutiveSendFailures.store(0);
     startTime = std::chrono::steady_clock::now();
-    lastSound.store(startTime.time_since_epoch().count());
-    soundThreshold = DeadAirThreshold(config.silenceThresholdDb);
     queue.Reset();
-    // A file per connection: this engine's recorder starts with its first frame.
-    if (config.recordEnabled) {
-        recorder = std::make_unique<ArchiveRecorder>();
-        recorder->Start({config.recordFolder, config.server.mountPoint,
-                        static_cast<int64_t>(std::max<int32_t>(config.recordSplitMinutes, 0)) * 60});
-    }
     try {
         sender = std::thread([this] { SenderLoop(); });
     } catch (const std::system_error&) {
         return Fail("Failed to start sender thread");
     }
-    // Streaming before the first block, so that a failure of the sender or the capture,
+    // Streaming before the first frame, so that a failure of the sender or the capture,
     // which counts only while streaming, can never be overwritten by this line.
     Publish(EngineState::Streaming, "Streaming");
-    const bool started = capture->Start([this](const uint8_t* data, uint64_t size) { OnAudio(data, size); },
-                                        [this] { OnCaptureEnded(); });
-    if (!started)
+    program->Subscribe(encoding, {&queue, [this] { OnFrameRefused(); },
+                                  [this] { FailWhileStreaming(kInputLostText); }});
+    subscribed = true;
+    if (!program->Start())
         return Fail("Failed to start audio capture");
     return true;
 }
@@ -188,12 +191,16 @@ void StreamEngine::StartTitleWatcher()
     // the stream as it is; the log says why.
     IcecastConfig server = config.server;
     server.streamSampleRate = static_cast<uint16_t>(streamRate);
-    const auto send = [server](const std::string& title) {
+    // With several outputs, each line names its server.
+    const std::string label =
+        ownsProgram ? std::string() : CombineServerAddress(server.host, server.port, server.mountPoint) + ": ";
+    const auto send = [server, label](const std::string& title) {
         const TitleUpdateResult sent = SendTitleUpdate(server, title);
-        LogLine("Engine", sent.reason.empty() ? "Title: " + title : sent.reason);
+        LogLine("Engine", label + (sent.reason.empty() ? "Title: " + title : sent.reason));
     };
     const auto onAir = [this] { return state.load() == EngineState::Streaming; };
-    if (!titleWatcher.Start(config.titleFile, TitleFollower(server.streamName), send, onAir))
+    if (!titleWatcher.Start(config.titleFile, TitleFollower(server.streamName), send, onAir,
+                            static_cast<size_t>(std::max<int32_t>(config.outputNumber, 1))))
         LogLine("Engine", "The title file is not followed: no thread for it");
 }
 
@@ -204,19 +211,15 @@ void StreamEngine::Stop()
         return;
     stopRequested = true;
     titleWatcher.Stop();
-    if (capture && capture->Running())
-        capture->Stop();
-    if (encoder) {
-        // The capture thread has ended, so this is the only writer left.
-        encoder->Flush([this](const uint8_t* frame, uint64_t size) {
-            if (queue.Write(frame, size) && recorder)
-                recorder->Write(frame, size);
-        });
+    // The only output's program ends with it: its last frames go into the queue. An
+    // output of several leaves the session's program running for the others.
+    if (program && ownsProgram)
+        program->Stop();
+    if (subscribed) {
+        program->Unsubscribe(encoding, &queue);
+        subscribed = false;
     }
     queue.Close();
-    // The archive ends with the encoder's last frame, as the listeners hear it.
-    if (recorder)
-        recorder->Finish();
     if (sender.joinable())
         sender.join();
     if (client)
@@ -243,8 +246,10 @@ StreamStats StreamEngine::GetStats() const
         stats.sendCount = sendCount;
         stats.bytesSent = bytesSent;
     }
-    stats.levelLeft = levelLeft.load();
-    stats.levelRight = levelRight.load();
+    if (program) {
+        stats.levelLeft = program->LevelLeft();
+        stats.levelRight = program->LevelRight();
+    }
     if (state.load() == EngineState::Streaming) {
         const auto elapsed = std::chrono::steady_clock::now() - startTime;
         stats.elapsedSeconds =
@@ -255,38 +260,28 @@ StreamStats StreamEngine::GetStats() const
 
 void StreamEngine::UpdateProcessing(const ProcessingParams& params)
 {
-    pendingParams.Set(params);
+    if (program)
+        program->UpdateProcessing(params);
 }
 
-void StreamEngine::OnAudio(const uint8_t* data, uint64_t size)
+std::chrono::steady_clock::time_point StreamEngine::LastSoundTime() const
 {
-    if (!encoder || !client || stopRequested.load())
-        return;
-    const int16_t* block = reinterpret_cast<const int16_t*>(data);
-    size_t count = static_cast<size_t>(size / 2);
-    pendingParams.TakeInto(chain.params);
-    const float ceiling = OutputCeiling(chain.params);
-    float knownPeak = -1.0f; // the true-peak limiter's, so the meter need not look again
-    if (ProcessingNeeded(chain.params)) {
-        if (processScratch.size() < count)
-            processScratch.resize(count);
-        std::copy(block, block + count, processScratch.begin());
-        chain.Process(processScratch.data(), count * 2);
-        block = processScratch.data();
-        knownPeak = chain.OutputTruePeak();
-    } else {
-        chain.Pass();
-    }
-    if (UpdatePeakMeters(block, count, config.captureFormat.channels, levelLeft, levelRight) > soundThreshold)
-        lastSound.store(std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
-    if (resampler.InRate() != resampler.OutRate()) {
-        resampler.SetCeiling(ceiling); // the limiters' ceiling holds at the stream rate
-        count = resampler.Process(block, count, resampleScratch);
-        block = resampleScratch.data();
-    }
-    // Measures only once someone reads it (the CLI's status line).
-    loudness.Add(block, count / std::max<uint16_t>(1, config.encoder.channels), knownPeak);
-    encoder->Encode(block, static_cast<uint64_t>(count) * 2, streamFrameSink);
+    return program ? program->LastSoundTime() : startTime;
+}
+
+LoudnessReading StreamEngine::Loudness() const
+{
+    return Program() ? program->Loudness(encoding) : LoudnessReading{};
+}
+
+RecordingState StreamEngine::Recording() const
+{
+    return Program() ? program->Recording(encoding) : RecordingState::Off;
+}
+
+std::string StreamEngine::RecordingProblem() const
+{
+    return Program() ? program->RecordingProblem(encoding) : std::string();
 }
 
 std::string ServerPortProblem(int64_t configuredPort)
@@ -329,27 +324,14 @@ float UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, 
     return std::max(peakLeft, peakRight);
 }
 
-void StreamEngine::OnStreamFrame(const uint8_t* frame, uint64_t size)
+// A send may hold the connection for seconds; the capture thread must never wait on
+// the network, so it breaks the connection off and the sender closes it.
+void StreamEngine::OnFrameRefused()
 {
-    if (queue.Write(frame, size)) {
-        if (recorder)
-            recorder->Write(frame, size);
-        return;
-    }
-    // A send may hold the connection for seconds; the capture thread must never wait on
-    // the network, so it breaks the connection off and the sender closes it.
     if (state.load() == EngineState::Streaming) {
         client->Abort();
         FailWhileStreaming("Send buffer overflow (network too slow)");
     }
-}
-
-// The device failed, went away or fell silent for seconds: the stream carries nothing
-// any more, so it has failed like a lost connection and supervision takes over.
-void StreamEngine::OnCaptureEnded()
-{
-    if (!stopRequested.load())
-        FailWhileStreaming(kInputLostText);
 }
 
 void StreamEngine::SenderLoop()

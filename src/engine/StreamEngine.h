@@ -7,19 +7,15 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "audio/LoudnessMeter.h"
-#include "audio/PendingParams.h"
-#include "audio/ProcessingChain.h"
-#include "audio/Resampler.h"
 #include "engine/ArchiveRecorder.h"
-#include "encoder/FrameSink.h"
 #include "engine/EngineConfig.h"
 #include "engine/EngineState.h"
+#include "engine/ProgramSource.h"
 #include "engine/TitleWatcher.h"
 #include "icecast/SendQueue.h"
-
-class AudioCapture;
 
 // Peak meters of one block of interleaved samples with channels per frame: a side takes
 // the larger of the block's peak and its stored level less 15 % (FallingPeak). A mono
@@ -37,8 +33,14 @@ std::string ServerPortProblem(int64_t configuredPort);
 // not looked at.
 std::string ServerTlsProblem(const TlsOptions& tls);
 
-class AacEncoder;
 class IcecastClient;
+
+// The program of the only output: its input, processing, archive and one encoding.
+ProgramConfig SingleOutputProgram(const EngineConfig& config);
+// The program a session of several outputs shares: the first output's input, processing
+// and archive, one encoding per distinct encoder record (named by the first mount that
+// uses it), and the codec values of the encoding that needs the widest true-peak margin.
+ProgramConfig SessionProgram(const std::vector<const EngineConfig*>& outputs);
 
 // Counters and meters of one stream.
 struct StreamStats {
@@ -49,9 +51,12 @@ struct StreamStats {
     uint32_t elapsedSeconds = 0; // since Start while streaming, else 0
 };
 
-// The pipeline of one stream attempt: capture, processing, meters, resampling, AAC
-// encoding, the send queue and a sender thread writing to the Icecast source
-// connection, and the archive recorder beside it. It never reconnects by itself; supervision makes a new engine instead.
+// One stream attempt of one output: the send queue and a sender thread writing to the
+// Icecast source connection, fed by a program (capture, processing, meters, resampling,
+// AAC encoding and the archive, ProgramSource). The only output's engine makes its own
+// program, which lives as long as the engine; an engine of one of several outputs is
+// given the session's (EngineConfig::sharedProgram). It never reconnects by itself;
+// supervision makes a new engine instead.
 class StreamEngine {
 public:
     static constexpr uint64_t kSendChunkBytes = 4096;
@@ -83,45 +88,40 @@ public:
     int32_t ConsecutiveSendFailures() const;
     // When the last processed block with a peak above the dead-air threshold reached the
     // encoder; the start while none has yet.
-    std::chrono::steady_clock::time_point LastSoundTime() const
-    {
-        return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(lastSound.load()));
-    }
+    std::chrono::steady_clock::time_point LastSoundTime() const;
     // Why the archive recording of this stream stopped; "" while it records or is off.
-    std::string RecordingProblem() const { return recorder ? recorder->Problem() : std::string(); }
+    std::string RecordingProblem() const;
     // Whether this stream is archived: off, on, or stopped (RecordingProblem says why)
     // and trying again every ArchiveOptions::retryInterval.
-    RecordingState Recording() const
-    {
-        if (!recorder)
-            return RecordingState::Off;
-        return recorder->Problem().empty() ? RecordingState::On : RecordingState::Stopped;
-    }
+    RecordingState Recording() const;
     // Replaces the processing parameters of a running stream; filter states carry on.
     void UpdateProcessing(const ProcessingParams& params);
 
     // Loudness and true peak of what the encoder receives, measured from the first call
     // on (until then the meter costs nothing).
-    LoudnessReading Loudness() const { return loudness.Reading(); }
+    LoudnessReading Loudness() const;
+
+    // Whether the start failed on settings that no retry can mend (a port out of range,
+    // a fingerprint that is none, no server at all).
+    bool SettingsFault() const { return settingsFault.load(); }
 
     // The stream rate the encoder runs at (the device rate when no resampling).
     uint32_t StreamRate() const { return streamRate; }
 
 private:
-    // The audio callback: one captured block, on the capture thread.
-    void OnAudio(const uint8_t* data, uint64_t size);
-
     // State changes, each under the status lock together with its text.
     void SetState(EngineState next);
     void Publish(EngineState next, const std::string& text);
     // To Error with text, unless already in Error: the first failure's text wins.
     bool Fail(const std::string& text);
+    bool FailSettings(const std::string& text);
     // The same for failures of a running stream, which count only while streaming.
     void FailWhileStreaming(const std::string& text);
-    void OnStreamFrame(const uint8_t* frame, uint64_t size);
-    void OnCaptureEnded();
+    // A frame the send queue refused, on the capture thread.
+    void OnFrameRefused();
     void SenderLoop();
     void StartTitleWatcher();
+    bool Program() const { return program && encoding >= 0; }
 
     EngineConfig config;
     std::atomic<EngineState> state{EngineState::Idle};
@@ -130,32 +130,24 @@ private:
     uint64_t sendCount = 0;
     uint64_t bytesSent = 0;
     mutable std::mutex statsLock;
-    std::unique_ptr<AudioCapture> capture;
-    std::unique_ptr<AacEncoder> encoder;
     std::unique_ptr<IcecastClient> client;
-    ProcessingChain chain;
-    Resampler resampler;
-    LoudnessMeter loudness;
-    PendingParams pendingParams; // from UpdateProcessing to the capture thread
+    // The program that feeds this output, the encoding it takes, and whether this engine
+    // made it (the only output) or shares the session's.
+    std::shared_ptr<ProgramSource> program;
+    int32_t encoding = -1;
+    bool ownsProgram = false;
+    bool subscribed = false;
     SendQueue queue;
     std::thread sender;
     std::atomic<bool> stopRequested{false};
-    std::atomic<float> levelLeft{0.0f};
-    std::atomic<float> levelRight{0.0f};
+    std::atomic<bool> settingsFault{false};
     std::atomic<int32_t> consecutiveSendFailures{0};
     // When the write under way began (steady clock ticks), 0 between writes; and how
     // long one frame of the stream lasts.
     std::atomic<std::chrono::steady_clock::rep> sendStarted{0};
     std::chrono::steady_clock::duration frameTime{std::chrono::milliseconds(21)};
     std::chrono::steady_clock::time_point startTime;
-    // Written on the capture thread: a comparison and this store per block.
-    std::atomic<std::chrono::steady_clock::rep> lastSound{0};
-    float soundThreshold = 0.0f;
     uint32_t streamRate = 0;
-    FrameSink streamFrameSink;
     // Sends the connection's title and, with a title file, the later ones.
     TitleWatcher titleWatcher;
-    // The frames that went into the send queue, archived when recording is on; made by
-    // Start, before the capture thread runs.
-    std::unique_ptr<ArchiveRecorder> recorder;
 };

@@ -12,6 +12,7 @@
 #include "engine/EngineConfig.h"
 #include "engine/EngineRetirement.h"
 #include "engine/EngineState.h"
+#include "icecast/ServerAddress.h"
 
 // The user's view of the stream, which the Start button shows: Idle before a start and
 // after a stop, Online on air, Reconnecting and Disconnected alternating through a
@@ -145,6 +146,13 @@ public:
     // A connectivity probe's result.
     void OnNetCheck(bool reachable);
 
+    // Supervises one output among several: a failed start is not alerted but treated as a
+    // lost stream (with Auto reconnect, the countdown to the next attempt; without it,
+    // Offline), since the other outputs stream on. Settings no attempt can mend (the
+    // engine's SettingsFault) go Offline at once.
+    void SetOneOfSeveral(bool several) { oneOfSeveral = several; }
+    bool OneOfSeveral() const { return oneOfSeveral; }
+
     Engine* CurrentEngine() const { return engine.get(); }
     // Waits, at most limit, for the engines stopped so far to finish their Stop (the last
     // frames to the server and the disk); true when all have. For the end of the process.
@@ -159,11 +167,14 @@ private:
     void FailStart(const char* title);
     void SetPhase(StreamPhase phase);
     void UpdateDeadAir();
+    // "Output N (host:port/mount): " for the log of an output among several.
+    std::string OutputLabel() const;
     void Hook(const std::function<void()>& f) { if (f) f(); }
     // Hands a replaced or stopped engine over to be stopped and destroyed off this thread.
     void Retire(std::unique_ptr<Engine> old);
 
     SupervisedSettings settings;
+    bool oneOfSeveral = false;
     SupervisionHooks hooks;
     AttemptLauncher<Engine> launcher;
     std::unique_ptr<Engine> engine;

@@ -2,6 +2,16 @@
 
 // Member definitions of StreamSupervisor; included by StreamSupervisor.h only.
 
+// Whether engine failed on settings no retry mends; an engine that cannot tell never did.
+template <class Engine>
+bool SettingsFault(const Engine& engine)
+{
+    if constexpr (requires { engine.SettingsFault(); })
+        return engine.SettingsFault();
+    else
+        return false;
+}
+
 template <class Engine>
 void StreamSupervisor<Engine>::StartStreaming()
 {
@@ -81,6 +91,20 @@ template <class Engine>
 void StreamSupervisor<Engine>::FailStart(const char* title)
 {
     state.statusText = engine->GetStatusMessage();
+    if (oneOfSeveral) {
+        LogLine("Engine", OutputLabel() + state.statusText);
+        if (settings.persistentEncoding && !SettingsFault(*engine)) {
+            // The failed engine stays current until the attempt, as after a loss.
+            state.streamingActive = false;
+            state.reconnectCountdown = kReconnectDelayTicks;
+            SetPhase(StreamPhase::Reconnecting);
+            return;
+        }
+        Retire(std::move(engine));
+        state.reconnectCountdown = 0;
+        SetPhase(StreamPhase::Offline);
+        return;
+    }
     const std::string text = state.statusText;
     // The failed engine goes before the alert: a window's alert runs a message loop,
     // and the ticks it lets through may build the next engine of a pending
@@ -134,6 +158,8 @@ void StreamSupervisor<Engine>::CompleteReconnect(ConnectionAttempt<Engine>& atte
         return;
     }
     // The failed engine stays current until the next attempt.
+    if (oneOfSeveral)
+        LogLine("Engine", OutputLabel() + engine->GetStatusMessage());
     state.statusText = "Reconnect failed, retrying...";
     state.streamingActive = false;
     state.reconnectCountdown = kReconnectDelayTicks;
@@ -150,9 +176,13 @@ void StreamSupervisor<Engine>::SupervisionTick()
         engine->GetState() != EngineState::Streaming) {
         state.streamingActive = false;
         if (settings.persistentEncoding) {
+            if (oneOfSeveral)
+                LogLine("Engine", OutputLabel() + engine->GetStatusMessage());
             state.reconnectCountdown = kReconnectDelayTicks;
         } else {
             state.statusText = engine->GetStatusMessage();
+            if (oneOfSeveral)
+                LogLine("Engine", OutputLabel() + state.statusText);
             Retire(std::move(engine));
             SetPhase(StreamPhase::Offline);
             if (hooks.enableStart)
@@ -199,6 +229,14 @@ void StreamSupervisor<Engine>::SupervisionTick()
     }
 
     Hook(hooks.invalidate);
+}
+
+template <class Engine>
+std::string StreamSupervisor<Engine>::OutputLabel() const
+{
+    const IcecastConfig& server = settings.stream.server;
+    return "Output " + std::to_string(settings.stream.outputNumber) + " (" +
+           CombineServerAddress(server.host, server.port, server.mountPoint) + "): ";
 }
 
 template <class Engine>

@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <chrono>
 #include <cstdint>
+#include <map>
 #include <mutex>
 
 #include "base/DetachedWorker.h"
@@ -63,10 +65,13 @@ struct TitleOrder {
     std::atomic<uint64_t> newest{0}; // not under the lock: a start never waits for a send
 };
 
-TitleOrder& Order()
+// One order per output: the outputs of a session send their titles side by side.
+constexpr size_t kOrders = 8;
+
+TitleOrder& Order(size_t output)
 {
-    static TitleOrder order;
-    return order;
+    static TitleOrder orders[kOrders];
+    return orders[output % kOrders];
 }
 
 } // namespace
@@ -77,19 +82,44 @@ struct TitleWatcher::Shared {
     bool stop = false;
     std::atomic<bool> stopped{false}; // stop, for a look without the lock
     uint64_t generation = 0;
+    size_t output = 0;
     bool notRegularReported = false;
 };
 
 namespace {
 
+// The last reading of each title file, so that the watchers of several outputs read a
+// file once a round between them instead of once each.
+struct RecentReading {
+    std::chrono::steady_clock::time_point when;
+    std::string line;
+    bool notRegular = false;
+};
+
+std::string ReadRecent(const std::string& path, bool& notRegular)
+{
+    static std::mutex lock;
+    static std::map<std::string, RecentReading> readings;
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> guard(lock);
+    RecentReading& reading = readings[path];
+    if (reading.when == std::chrono::steady_clock::time_point() || now - reading.when >= TitleWatcher::kInterval / 2) {
+        reading.line = ReadTitleFile(path, &reading.notRegular);
+        reading.when = now;
+    }
+    notRegular = reading.notRegular;
+    return reading.line;
+}
+
 // One reading, on the watcher's worker; a path that is not a regular file is logged once.
+// A connection's first reading is always fresh; later ones may be another output's.
 template <class Shared>
-std::string ReadLine(const std::string& path, Shared& state)
+std::string ReadLine(const std::string& path, Shared& state, bool first = false)
 {
     if (path.empty())
         return {};
     bool notRegular = false;
-    std::string line = ReadTitleFile(path, &notRegular);
+    std::string line = first ? ReadTitleFile(path, &notRegular) : ReadRecent(path, notRegular);
     if (notRegular && !state.notRegularReported) {
         state.notRegularReported = true;
         LogLine("Engine", "The title file \"" + path + "\" is not a regular file (a FIFO, a device or a folder): "
@@ -103,7 +133,7 @@ std::string ReadLine(const std::string& path, Shared& state)
 template <class Shared, class Send>
 void SendInOrder(Shared& state, Send& send, const std::string& title)
 {
-    TitleOrder& order = Order();
+    TitleOrder& order = Order(state.output);
     std::lock_guard<std::mutex> guard(order.lock);
     if (state.stopped.load() || order.newest.load() != state.generation)
         return;
@@ -112,16 +142,17 @@ void SendInOrder(Shared& state, Send& send, const std::string& title)
 
 } // namespace
 
-bool TitleWatcher::Start(const std::string& path, TitleFollower follower, Send send, OnAir onAir)
+bool TitleWatcher::Start(const std::string& path, TitleFollower follower, Send send, OnAir onAir, size_t output)
 {
     Stop();
     auto state = std::make_shared<Shared>();
-    state->generation = Order().newest.fetch_add(1) + 1;
+    state->output = output;
+    state->generation = Order(output).newest.fetch_add(1) + 1;
     // The worker owns everything it touches; onAir is asked only under the lock while
     // stop is unset, so it never runs after Stop, even while the worker ends alone.
     auto run = [state, path, follower = std::move(follower), send = std::move(send),
                 onAir = std::move(onAir)]() mutable {
-        const std::string first = follower.First(ReadLine(path, *state));
+        const std::string first = follower.First(ReadLine(path, *state, true));
         if (!first.empty())
             SendInOrder(*state, send, first);
         if (path.empty())

@@ -42,8 +42,8 @@ private:
 // server's answer is waited for on the connection path or the window's thread: at once
 // the connection's first title (the file's line, or the stream name), then, with a
 // title file, each new title as a reading about once a second finds it.
-// Title updates of the whole process go out one at a time, and only those of the
-// watcher started last: an update still in flight from an earlier connection is
+// The title updates of one output go out one at a time, and only those of the watcher
+// started last for it: an update still in flight from an earlier connection is
 // answered before the current one's first goes out, and one not yet sent is dropped.
 class TitleWatcher {
 public:
@@ -60,8 +60,9 @@ public:
 
     // Sends follower.First of path's line (path "" : of no line), then follows path when
     // it is not "". send must own what it uses: it may still run after Stop, to end an
-    // update under way. False when no thread could be started.
-    bool Start(const std::string& path, TitleFollower follower, Send send, OnAir onAir);
+    // update under way. output numbers the output whose connection this is. False when
+    // no thread could be started.
+    bool Start(const std::string& path, TitleFollower follower, Send send, OnAir onAir, size_t output = 1);
     // Ends the watching at once; nothing is read or sent afterwards, except the end of
     // an update under way, which finishes alone.
     void Stop();

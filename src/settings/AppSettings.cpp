@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/StreamEngine.h"
 #include "settings/StoredProcessing.h"
 
 namespace {
@@ -115,6 +116,97 @@ std::string RecordFolder(const std::string& stored, const std::string& settingsF
     return stored.empty() ? settingsFolder + "recordings" : stored;
 }
 
+std::string OutputSection(size_t number)
+{
+    return "Output" + std::to_string(number);
+}
+
+bool HasFurtherOutputs(const AppSettings& settings)
+{
+    for (const OutputSettings& output : settings.outputs) {
+        if (output.present && output.enabled)
+            return true;
+    }
+    return false;
+}
+
+std::shared_ptr<ProgramSource> MakeSessionProgram(const AppSettings& settings)
+{
+    if (!HasFurtherOutputs(settings))
+        return nullptr;
+    std::vector<const EngineConfig*> outputs{&settings.stream};
+    for (const OutputSettings& output : settings.outputs) {
+        if (output.present && output.enabled)
+            outputs.push_back(&output.stream);
+    }
+    return std::make_shared<ProgramSource>(SessionProgram(outputs));
+}
+
+void AttachProgram(AppSettings& settings, const std::shared_ptr<ProgramSource>& program)
+{
+    settings.stream.sharedProgram = program;
+    for (OutputSettings& output : settings.outputs)
+        output.stream.sharedProgram = program;
+}
+
+std::string OutputName(const EngineConfig& stream)
+{
+    return CombineServerAddress(stream.server.host, stream.server.port, stream.server.mountPoint);
+}
+
+namespace {
+
+// Output number's section over the first output's values: its own server and encoding,
+// and what follows from them as DeriveStreamSettings has it for the first.
+void ReadOutput(const SettingsStore& store, AppSettings& settings, size_t number)
+{
+    OutputSettings& output = settings.outputs.at(number - 2);
+    const std::string section = OutputSection(number);
+    output = OutputSettings();
+    output.present = store.GetSections().count(section) != 0;
+    if (!output.present)
+        return;
+    const EngineConfig& first = settings.stream;
+    EngineConfig& stream = output.stream;
+    stream = first;
+    stream.outputNumber = static_cast<int32_t>(number);
+    // One alarm for the one input: the first output's supervision sounds it.
+    stream.silenceSeconds = 0;
+    output.enabled = store.GetBool(section, "enabled", true);
+
+    IcecastConfig& server = stream.server;
+    server.host = store.GetString(section, "host", first.server.host);
+    stream.configuredPort = store.GetInt(section, "port", static_cast<int32_t>(first.configuredPort));
+    server.port = static_cast<uint16_t>(stream.configuredPort);
+    server.mountPoint = store.GetString(section, "mountPoint", first.server.mountPoint);
+    server.username = store.GetString(section, "username", first.server.username);
+    server.password = store.GetString(section, "password", first.server.password);
+    server.streamName = store.GetString(section, "streamName", first.server.streamName);
+    server.streamGenre = store.GetString(section, "streamGenre", first.server.streamGenre);
+    server.isPublic = store.GetBool(section, "isPublic", first.server.isPublic);
+    server.tls.enabled = store.GetBool(section, "tlsEnabled", first.server.tls.enabled);
+    server.tls.caFile = store.GetString(section, "tlsCaFile", first.server.tls.caFile);
+    server.tls.fingerprint = store.GetString(section, "tlsFingerprint", first.server.tls.fingerprint);
+
+    EncoderConfig& encoder = stream.encoder;
+    encoder.bitrate = static_cast<uint32_t>(store.GetInt(section, "bitrate", static_cast<int32_t>(first.encoder.bitrate)));
+    encoder.profile = ParseHeVersion(
+        store.GetString(section, "heVersion", std::to_string(StoredHeVersion(first.encoder.profile))));
+    encoder.channels = SettleChannels(store.GetInt(section, "channels", first.captureFormat.channels));
+    encoder.sampleRate =
+        SettleSampleRate(store.GetInt(section, "sampleRate", static_cast<int32_t>(first.captureFormat.sampleRate)));
+
+    server.streamBitrate = encoder.bitrate;
+    server.streamSampleRate = static_cast<uint16_t>(encoder.sampleRate);
+    server.streamChannels = encoder.channels;
+    server.contentCode = encoder.profile != AacProfile::Lc ? 0 : kContentCodeAac;
+    output.statusAddress = MakeStatusAddress(server.host, server.port, server.mountPoint);
+    stream.processing.codecBitrate = encoder.bitrate;
+    stream.processing.codecHeVersion = StoredHeVersion(encoder.profile);
+}
+
+} // namespace
+
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
                          const std::vector<AudioDeviceInfo>& devices, const std::string& defaultId)
 {
@@ -158,6 +250,8 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
 
     ReadStoredProcessing(store, stream.processing);
     DeriveStreamSettings(settings);
+    for (size_t number = 2; number <= kMaxOutputs; ++number)
+        ReadOutput(store, settings, number);
 }
 
 void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings)

@@ -1,13 +1,30 @@
 #pragma once
 
+#include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "audio/DeviceList.h"
 #include "engine/EngineConfig.h"
+#include "engine/ProgramSource.h"
 #include "engine/StreamSupervisor.h"
 #include "icecast/ServerAddress.h"
 #include "settings/SettingsStore.h"
+
+// The most outputs a session streams to: the first ([Icecast], [Encoder], [Audio]) and
+// [Output2] ... [Output8].
+inline constexpr size_t kMaxOutputs = 8;
+
+// One further output: a section [OutputN] of the settings. A key it does not hold takes
+// the first output's value, so a backup server needs only its host, port and password.
+// Capture, processing, title file and archive are the first output's.
+struct OutputSettings {
+    bool present = false; // the section exists
+    bool enabled = true;
+    EngineConfig stream;
+    std::string statusAddress; // as AppSettings::statusAddress
+};
 
 // The typed settings the engine, the status poller and the front ends read. The
 // engine configuration is its stream-related part.
@@ -17,7 +34,28 @@ struct AppSettings {
     std::string statusAddress; // "host:port-5/mount", or "" for no status polling
     bool persistentEncoding = false;
     bool minimizeToTray = false;
+    // Outputs 2 to kMaxOutputs, in order; at fixed places, so that supervision may hold
+    // on to one while the settings are applied again.
+    std::array<OutputSettings, kMaxOutputs - 1> outputs;
 };
+
+// The section of output number (2 to kMaxOutputs): "Output2" ...
+std::string OutputSection(size_t number);
+
+// Whether any output beside the first is present and enabled.
+bool HasFurtherOutputs(const AppSettings& settings);
+
+// The program the outputs of a session share: the first output's input and processing
+// and an encoding per distinct encoding of the enabled outputs; null with no further
+// output enabled, when the first output's engine makes its own.
+std::shared_ptr<ProgramSource> MakeSessionProgram(const AppSettings& settings);
+
+// Hands program (null: none) to the engine configuration of every output.
+void AttachProgram(AppSettings& settings, const std::shared_ptr<ProgramSource>& program);
+
+// "host:port/mount" of an output's server (CombineServerAddress), to name it in the log
+// and on the status line.
+std::string OutputName(const EngineConfig& stream);
 
 // A hand-edited file may hold any number: a negative time turns the alarm off, the
 // threshold is held to -120..0 dBFS.
@@ -32,6 +70,13 @@ std::string RecordFolder(const std::string& stored, const std::string& settingsF
 inline SupervisedSettings Supervised(const AppSettings& settings)
 {
     return {settings.stream, settings.statusAddress, settings.persistentEncoding};
+}
+
+// The same for output number (2 to kMaxOutputs).
+inline SupervisedSettings SupervisedOutput(const AppSettings& settings, size_t number)
+{
+    const OutputSettings& output = settings.outputs.at(number - 2);
+    return {output.stream, output.statusAddress, settings.persistentEncoding};
 }
 
 // Copies the stored values into settings, resolving the input device against devices;

@@ -36,6 +36,12 @@ struct PanelView {
     const InputLevelMonitor& levelMonitor;
     // Smoothed across paints.
     AudioQuality& audioQuality;
+    // A session of several outputs: how many there are and how many are on air (the
+    // encoder indicator speaks for all), and an engine of one on air for the meters
+    // (null: engine's).
+    size_t outputs = 1;
+    size_t outputsOnAir = 0;
+    const StreamEngine* meterEngine = nullptr;
 };
 
 // Width in pixels of a UTF-8 text as it would be drawn.

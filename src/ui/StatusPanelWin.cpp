@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/InputMeters.h"
+#include "engine/OutputStates.h"
 #include "engine/StatusTexts.h"
 #include "icecast/ServerAddress.h"
 #include "ui/Controls.h"
@@ -390,7 +391,7 @@ PanelContent GatherPanelContent(const PanelView& view)
     StreamStats stats;
     if (engine && state == EngineState::Streaming)
         stats = engine->GetStats();
-    const MeterLevels levels = CurrentMeterLevels(engine, view.levelMonitor);
+    const MeterLevels levels = CurrentMeterLevels(view.meterEngine ? view.meterEngine : engine, view.levelMonitor);
 
     PanelContent p;
     p.name = s.serverName.empty() ? "-" : s.serverName;
@@ -400,8 +401,9 @@ PanelContent GatherPanelContent(const PanelView& view)
     p.internet = InternetIndicator(s.internetState);
     if (phase == 0)
         p.internet.text = "Internet";
-    p.encoder = LiveEncoderIndicator(s.attemptRunning, engine != nullptr, state,
-                                     engine ? engine->ConsecutiveSendFailures() : 0);
+    p.encoder = OutputsIndicator(LiveEncoderIndicator(s.attemptRunning, engine != nullptr, state,
+                                                      engine ? engine->ConsecutiveSendFailures() : 0),
+                                 view.outputsOnAir, view.outputs);
     if (phase == 2)
         p.encoder.text = "Encoder";
     p.audio = AudioIndicator(view.audioQuality.Update(levels.left, levels.right), s.deadAir);

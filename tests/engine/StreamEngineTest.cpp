@@ -60,6 +60,18 @@ std::string StatusDocument()
     return FetchUrl("http://127.0.0.1:" + EnvOr("KV_ICECAST_STATUS_PORT", "8000") + "/status-json.xsl");
 }
 
+// A server that takes the stream and then stops reading, with a small receive buffer.
+LoopbackServer StalledServer()
+{
+    return LoopbackServer(
+        [](LoopbackPeer& peer, int) {
+            peer.ReadRequest();
+            peer.Write("HTTP/1.0 200 OK\r\n\r\n");
+            peer.Idle(120000);
+        },
+        4096);
+}
+
 bool WaitFor(const std::function<bool()>& done, int ms)
 {
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
@@ -358,13 +370,7 @@ TEST(StreamEngineTest, BusyMountIsAConnectionFailureWithTheReason)
 TEST(StreamEngineTest, ServerThatStopsReadingEndsTheStreamAndStopDoesNotHang)
 {
     NEED_ENVIRONMENT();
-    LoopbackServer server(
-        [](LoopbackPeer& peer, int) {
-            peer.ReadRequest();
-            peer.Write("HTTP/1.0 200 OK\r\n\r\n");
-            peer.Idle(120000);
-        },
-        4096);
+    LoopbackServer server = StalledServer();
     EngineConfig config = StreamConfig("/stalled");
     config.server.port = server.Port();
     config.encoder = {48000, 2, 0, 192000, AacProfile::Lc};
@@ -440,6 +446,45 @@ TEST(StreamEngineTest, StateAndStatusLineAreSeenTogether)
         engine.Stop();
         EXPECT_EQ(engine.GetStatusMessage(), "Stopped");
     }
+}
+
+// Three outputs of one program: two mounts of the real server in two encodings and a
+// server that stops reading, in the first output's encoding. The stalled output fails
+// alone; the others keep streaming at their rates, and one output's stop leaves the
+// others on air.
+TEST(StreamEngineTest, OutputsOfOneProgramFailAndStopAlone)
+{
+    NEED_ENVIRONMENT();
+    LoopbackServer stalled = StalledServer();
+    EngineConfig first = StreamConfig("/outputs-he");
+    EngineConfig second = StreamConfig("/outputs-lc");
+    second.encoder = {44100, 1, 0, 128000, AacProfile::Lc};
+    EngineConfig third = StreamConfig("/outputs-stalled");
+    third.server.port = stalled.Port();
+    third.server.streamName = "";
+    auto program = std::make_shared<ProgramSource>(SessionProgram({&first, &second, &third}));
+    std::vector<std::unique_ptr<StreamEngine>> engines;
+    for (EngineConfig* config : {&first, &second, &third}) {
+        config->sharedProgram = program;
+        engines.push_back(std::make_unique<StreamEngine>());
+        ASSERT_TRUE(engines.back()->Initialize(*config)) << engines.back()->GetStatusMessage();
+        ASSERT_TRUE(engines.back()->Start());
+    }
+    ASSERT_TRUE(WaitFor([&] { return engines[2]->GetState() == EngineState::Error; }, 60000));
+    const uint64_t heBefore = engines[0]->GetStats().bytesSent;
+    const uint64_t lcBefore = engines[1]->GetStats().bytesSent;
+    engines[2].reset();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    for (size_t i = 0; i < 2; ++i)
+        EXPECT_EQ(engines[i]->GetState(), EngineState::Streaming) << engines[i]->GetStatusMessage();
+    // 3 s at 64 and 128 kbit/s: 24 and 48 KB, less what scheduling holds back.
+    EXPECT_GT(engines[0]->GetStats().bytesSent - heBefore, 12000u);
+    EXPECT_GT(engines[1]->GetStats().bytesSent - lcBefore, 24000u);
+    const std::string document = StatusDocument();
+    EXPECT_NE(document.find("/outputs-he"), std::string::npos);
+    EXPECT_NE(document.find("/outputs-lc"), std::string::npos);
+    program->Stop();
+    engines.clear();
 }
 
 #if KV_OS_POSIX

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "engine/StreamEngine.h"
 #include "settings/AppSettings.h"
 #include "settings/IniFile.h"
 #include "support/TempDir.h"
@@ -249,6 +250,51 @@ TEST(AppSettingsTest, ServerValuesAndSystemSwitchesAreCopied)
     EXPECT_EQ(s.stream.processing.codecBitrate, 128000u);
     EXPECT_TRUE(s.persistentEncoding);
     EXPECT_TRUE(s.minimizeToTray);
+}
+
+// Further outputs take every key they leave out from the first output; their encoding
+// and its headers follow their own keys; a file without them has none, and a disabled
+// one stays out of the session.
+TEST(AppSettingsTest, FurtherOutputsTakeTheFirstOutputsValuesForKeysTheyLeaveOut)
+{
+    const AppSettings s = Apply("[Icecast]\nhost=main.example\nport=8000\nmountPoint=/live\npassword=one\n"
+                                "streamName=Morning\ntlsEnabled=true\n[Encoder]\nheVersion=1\nbitrate=48000\n"
+                                "[Output2]\nhost=backup.example\nport=9000\n"
+                                "[Output4]\nmountPoint=/hq\nheVersion=0\nbitrate=128000\nchannels=1\nsampleRate=44100\n"
+                                "[Output5]\nenabled=false\n[Output9]\nhost=ignored\n");
+    EXPECT_FALSE(Apply("[Icecast]\nhost=main.example\n").outputs[0].present);
+    const OutputSettings& backup = s.outputs[0];
+    ASSERT_TRUE(backup.present && backup.enabled);
+    EXPECT_EQ(backup.stream.server.host, "backup.example");
+    EXPECT_EQ(backup.stream.server.port, 9000);
+    EXPECT_EQ(backup.stream.server.mountPoint, "/live");
+    EXPECT_EQ(backup.stream.server.password, "one");
+    EXPECT_EQ(backup.stream.server.streamName, "Morning");
+    EXPECT_TRUE(backup.stream.server.tls.enabled);
+    EXPECT_TRUE(SameEncoding(backup.stream.encoder, s.stream.encoder));
+    EXPECT_EQ(backup.statusAddress, "backup.example:8995/live");
+    EXPECT_EQ(backup.stream.outputNumber, 2);
+    EXPECT_EQ(backup.stream.silenceSeconds, 0); // one alarm: the first output's
+    EXPECT_FALSE(s.outputs[1].present);
+    const OutputSettings& hq = s.outputs[2];
+    EXPECT_EQ(hq.stream.server.host, "main.example");
+    EXPECT_EQ(hq.stream.encoder.profile, AacProfile::Lc);
+    EXPECT_EQ(hq.stream.encoder.channels, 1);
+    EXPECT_EQ(hq.stream.encoder.sampleRate, 44100u);
+    EXPECT_EQ(hq.stream.server.contentCode, kContentCodeAac);
+    EXPECT_EQ(hq.stream.server.streamBitrate, 128000u);
+    EXPECT_EQ(hq.stream.captureFormat.channels, 2); // one capture for all
+    EXPECT_TRUE(s.outputs[3].present);
+    EXPECT_FALSE(s.outputs[3].enabled);
+    EXPECT_TRUE(HasFurtherOutputs(s));
+    EXPECT_FALSE(HasFurtherOutputs(Apply("[Output2]\nenabled=false\n")));
+    // The session's program: one encoding for the first output and the backup, one for
+    // the high-quality mount, and the margin of HE-AAC at 48 kbit/s, which overshoots most.
+    const ProgramConfig program = SessionProgram({&s.stream, &backup.stream, &hq.stream});
+    ASSERT_EQ(program.encodings.size(), 2u);
+    EXPECT_EQ(program.encodings[1].mountPoint, "/hq");
+    EXPECT_EQ(program.processing.codecHeVersion, 1u);
+    EXPECT_EQ(program.processing.codecBitrate, 48000u);
 }
 
 // The three TLS keys of [Icecast], as a hand-written config.ini gives them, reach the

@@ -50,6 +50,23 @@ struct AudioRowPixels {
     int redTextPixels;
 };
 
+// Paints view into a bitmap of the window's size and hands its DC to read.
+template <class Read>
+void PaintAndRead(const PanelView& view, Read read)
+{
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, kMainWidth, kMainHeight);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    StatusPanel panel;
+    PaintStatusPanel(view, panel, dc);
+    read(dc);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+}
+
 AudioRowPixels PaintAudioRow(bool deadAir, uint32_t tickCount)
 {
     WindowResources resources;
@@ -62,21 +79,14 @@ AudioRowPixels PaintAudioRow(bool deadAir, uint32_t tickCount)
     AudioQuality quality;
     const PanelView view{resources, supervision, nullptr, stream, inputName, monitor, quality};
 
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, kMainWidth, kMainHeight);
-    ReleaseDC(nullptr, screen);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    StatusPanel panel;
-    PaintStatusPanel(view, panel, dc);
-    AudioRowPixels pixels{GetPixel(dc, 440, 89), 0};
-    const COLORREF red = RGB(colours::kRed.r, colours::kRed.g, colours::kRed.b);
-    for (int y = 78; y < 98; ++y)
-        for (int x = 360; x < 428; ++x)
-            pixels.redTextPixels += GetPixel(dc, x, y) == red ? 1 : 0;
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
+    AudioRowPixels pixels{0, 0};
+    PaintAndRead(view, [&pixels](HDC dc) {
+        pixels.dot = GetPixel(dc, 440, 89);
+        const COLORREF red = RGB(colours::kRed.r, colours::kRed.g, colours::kRed.b);
+        for (int y = 78; y < 98; ++y)
+            for (int x = 360; x < 428; ++x)
+                pixels.redTextPixels += GetPixel(dc, x, y) == red ? 1 : 0;
+    });
     return pixels;
 }
 
@@ -223,6 +233,31 @@ TEST(StatusPanelTest, RedrawsExactlyWhatChanged)
     const uint32_t dot = lamp[static_cast<size_t>(17 * kMainWidth + 395)];
     EXPECT_EQ(RGB((dot >> 16) & 0xFF, (dot >> 8) & 0xFF, dot & 0xFF), RGB(colours::kRed.r, colours::kRed.g, colours::kRed.b));
     EXPECT_EQ(RecordingIndicator(RecordingState::On).text, "REC");
+}
+
+// With several outputs the encoder indicator speaks for all of them: yellow ("2 of 3 on
+// air") while only some are on air, the first output's own otherwise.
+TEST(StatusPanelTest, EncoderIndicatorShowsOutputsPartlyOnAir)
+{
+    const COLORREF yellow = RGB(colours::kYellow.r, colours::kYellow.g, colours::kYellow.b);
+    const auto encoderDot = [](size_t outputs, size_t onAir) {
+        WindowResources resources;
+        SupervisionState supervision;
+        EngineConfig stream;
+        const std::string inputName = "(Default)";
+        InputLevelMonitor monitor;
+        AudioQuality quality;
+        PanelView view{resources, supervision, nullptr, stream, inputName, monitor, quality};
+        view.outputs = outputs;
+        view.outputsOnAir = onAir;
+        COLORREF dot = 0;
+        PaintAndRead(view, [&dot](HDC dc) { dot = GetPixel(dc, 440, 71); });
+        return dot;
+    };
+    EXPECT_EQ(encoderDot(3, 2), yellow);
+    EXPECT_EQ(encoderDot(3, 1), yellow);
+    EXPECT_NE(encoderDot(1, 0), yellow) << "one output: the design's indicator";
+    EXPECT_EQ(encoderDot(3, 0), encoderDot(1, 0)) << "none on air: the first output's own";
 }
 
 } // namespace

@@ -3,7 +3,8 @@
 # a config.ini with "autoStartEncode" and goes on air (a listener hears both tones, the
 # Start button turns "Online" green); a second start leaves it alone; the server goes
 # away and comes back under "Auto reconnect"; the X zone and EXIT end it with exit code
-# 0; a wrong password brings the alert. Pixels are read from screenshots; glyphs are not
+# 0; a wrong password brings the alert; with three outputs, one refused, the other two
+# go on air and the encoder indicator shows the partial state. Pixels are read from screenshots; glyphs are not
 # (the fonts are substituted under Wine).
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -140,4 +141,22 @@ find_window
 wait_for_popup 180 30 || fail "no alert for the wrong password"
 [ "$(start_fill)" = "$idle" ] || fail "Start button is $(start_fill) under the alert"
 [ -z "$(mount_json "$mount")" ] || fail "the refused stream is on the server"
-echo "window_e2e: on air, tones heard, second start, reconnection, exit and alert all behaved"
+kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+pid=
+
+# --- three outputs, one refused: the other two go on air without an alert, and the
+# encoder indicator is yellow ("2 of 3 on air") while the Start button is Online.
+mount="/window-outputs-${KV_BUILD:-windows}"
+write_config "$d" "$mount" "[System]" "autoStartEncode=true" "persistentEncoding=true" \
+  "[Output2]" "mountPoint=$mount-lc" "heVersion=0" "bitrate=128000" \
+  "[Output3]" "port=9"
+start_program
+find_window
+wait_for_mount "$mount" 30 && wait_for_mount "$mount-lc" 30 || { cat "$d/wine.log"; fail "not every output went on air"; }
+wait_for_start_fill "$online" 10 || fail "Start button is $(start_fill) with one output refused"
+encoder_dot() { pixel $((wx + 440)) $((wy + 71)); }
+end=$((SECONDS + 10))
+while [ $SECONDS -lt $end ]; do shot; [ "$(encoder_dot)" = "#EAB308" ] && break; sleep 0.2; done
+[ "$(encoder_dot)" = "#EAB308" ] || fail "encoder indicator is $(encoder_dot), not the yellow of 2 of 3 on air"
+[ "$(pixel $((cx - 180)) "$cy")" = "$popup" ] && fail "an alert for the refused output"
+echo "window_e2e: on air, tones heard, second start, reconnection, exit, alert and several outputs all behaved"
