@@ -18,6 +18,7 @@
 #include "icecast/ConnectivityProbe.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsStore.h"
+#include "ui/StatusPanel.h"
 #include "ui/TrayIcon.h"
 #include "ui/WindowResources.h"
 
@@ -76,8 +77,12 @@ public:
     // Plays the processed input on an output device, for monitoring.
     PreviewOutput preview;
     bool previewActive = false;
-    // The panel's audio-quality indicator, smoothed across paints.
+    // The panel's audio-quality indicator, smoothed across ticks.
     AudioQuality audioQuality;
+    // The panel's pixels, brought up to date on every tick while the window is shown.
+    StatusPanel panel;
+    // The archive recording's state last told (Off until it records; a stop forgets).
+    RecordingState shownRecording = RecordingState::Off;
     // Where the connectivity probe connects.
     ProbeTarget probeTarget = DefaultProbeTarget();
 

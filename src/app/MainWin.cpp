@@ -7,17 +7,21 @@
 
 #include <gdiplus.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 
 #include "app/Application.h"
 #include "app/MainWindow.h"
+#include "base/Log.h"
 #include "icecast/ServerAddress.h"
 
 namespace {
 
 const wchar_t kMutexName[] = L"KelmVantoro_SingleInstance_Mutex";
+// How long the end of the program waits for a stopped stream's last frames.
+constexpr std::chrono::seconds kStoppedEnginesWait{10};
 
 // Test environments aim the reachability probe at a local address with
 // KV_PROBE_TARGET=ADDRESS:PORT, so no test ever reaches outside the machine.
@@ -60,6 +64,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         }
         exitCode = static_cast<int>(msg.wParam);
         DrainPostedResults();
+        // The streams stopped with the window finish on their workers: their last frames
+        // reach the servers and the disk before the process ends.
+        if (!FinishStoppedStreams(*app, kStoppedEnginesWait))
+            LogLine("UI", "The stopped streams did not finish in time");
     }
     if (mutex) {
         ReleaseMutex(mutex);

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <chrono>
+
 #include "engine/StreamEngine.h"
 #include "engine/StreamSupervisor.h"
 #include "ui/StatusPanel.h"
@@ -41,6 +43,10 @@ AttemptLauncher<StreamEngine> MakeAttemptLauncher(Application& app);
 
 // Minimises to the taskbar, or hides to the tray with minimizeToTray.
 void MinimiseMainWindow(Application& app);
+
+// After the window is gone: waits, at most limit in all, for the streams it stopped to
+// send their last frames, then finishes the archives. False when time ran out.
+bool FinishStoppedStreams(Application& app, std::chrono::milliseconds limit);
 
 // Frees the status and attempt records still queued on this thread: once the window is
 // gone nobody handles them.

@@ -89,13 +89,24 @@ std::string OutputTitle(const Application& app, size_t number)
     return "Output " + std::to_string(number) + " (" + OutputName(stream) + ")";
 }
 
-// The tray icon's tip: the program's name, the alarm while it stands, and with several
-// outputs those that are off air.
+// The archive recording of the stream on air; Off while none is.
+RecordingState CurrentRecording(const Application& app)
+{
+    const StreamEngine* engine = app.engine();
+    if (!engine || engine->GetState() != EngineState::Streaming)
+        return RecordingState::Off;
+    return engine->Recording();
+}
+
+// The tray icon's tip: the program's name, the alarm or a stopped recording while they
+// stand, and with several outputs those that are off air.
 void RefreshTrayTip(Application& app)
 {
     std::wstring tip = L"Kelm Vantoro";
     if (app.supervision.state.deadAir)
         tip += L" - " + Widen(DeadAirOnText(app.settings.stream.server.mountPoint));
+    if (CurrentRecording(app) == RecordingState::Stopped)
+        tip += L" - Recording stopped";
     if (!app.furtherOutputs.empty()) {
         if (!OutputOnAir(app.supervision))
             tip += L"\n" + Widen(OutputTitle(app, 1)) + L" off air";
@@ -147,6 +158,51 @@ void OnOutputPhase(Application& app, size_t position, StreamPhase phase)
     }
 }
 
+const StreamEngine* MeterEngine(const Application& app);
+
+PanelView PanelViewOf(Application& app)
+{
+    PanelView view{app.resources,         app.supervision.state, app.engine(), app.settings.stream,
+                   app.inputDeviceName(), app.levelMonitor,      app.audioQuality};
+    if (!app.furtherOutputs.empty()) {
+        view.outputs = app.furtherOutputs.size() + 1;
+        view.outputsOnAir = OutputOnAir(app.supervision) ? 1 : 0;
+        for (const FurtherOutput& output : app.furtherOutputs)
+            view.outputsOnAir += OutputOnAir(*output.supervision) ? 1 : 0;
+        view.meterEngine = MeterEngine(app);
+    }
+    return view;
+}
+
+// Redraws what changed on the panel and asks for those parts to be painted. Hidden or
+// minimised, nothing is drawn; the first tick after the window is back catches up.
+void RefreshPanel(Application& app)
+{
+    if (!IsWindowVisible(app.window) || IsIconic(app.window))
+        return;
+    for (const RECT& area : app.panel.Update(GatherPanelContent(PanelViewOf(app)), app.resources))
+        InvalidateRect(app.window, &area, FALSE);
+}
+
+// The archive recording stopped, or came back after a stop (it tries again every 30 s,
+// and every new connection records anew). The panel shows it; hidden in the tray, each
+// is told by a balloon, and the icon's tip says it while the recording stands stopped.
+void RefreshRecording(Application& app)
+{
+    const RecordingState now = CurrentRecording(app);
+    RefreshTrayTip(app);
+    if (now == RecordingState::Off || now == app.shownRecording)
+        return;
+    const RecordingState before = app.shownRecording;
+    app.shownRecording = now;
+    if (IsWindowVisible(app.window) || !app.tray.Present())
+        return;
+    if (now == RecordingState::Stopped)
+        app.tray.ShowBalloon(L"Recording stopped", Widen(app.engine()->RecordingProblem()));
+    else if (before == RecordingState::Stopped)
+        app.tray.ShowBalloon(L"Recording resumed", L"The stream is recorded again, in a new file.");
+}
+
 // The alarm started or ended. Hidden in the tray, a start is told by a balloon.
 void OnDeadAir(Application& app, bool sounding)
 {
@@ -155,12 +211,25 @@ void OnDeadAir(Application& app, bool sounding)
         app.tray.ShowBalloon(Widen(DeadAirOnText(app.settings.stream.server.mountPoint)),
                              Widen(DeadAirStartedText(app.settings.stream.silenceThresholdDb,
                                                       app.settings.stream.silenceSeconds)));
-    InvalidateRect(app.window, nullptr, FALSE);
+    RefreshPanel(app);
 }
 
-void SetCaption(Application& app, const std::string& caption)
+// The phase the Start button shows. Through a reconnection attempt it says
+// "Reconnecting" steadily, while the encoder row says "Connecting...": the countdown's
+// blinking stops with the countdown.
+StreamPhase ButtonPhase(const SupervisionState& s)
 {
-    SetWindowTextW(app.startButton, Widen(caption).c_str());
+    if (s.attemptRunning && (s.phase == StreamPhase::Reconnecting || s.phase == StreamPhase::Disconnected))
+        return StreamPhase::Reconnecting;
+    return s.phase;
+}
+
+void RefreshCaption(Application& app)
+{
+    const std::wstring caption = Widen(PhaseCaption(ButtonPhase(app.supervision.state)));
+    if (caption == WindowText(app.startButton))
+        return;
+    SetWindowTextW(app.startButton, caption.c_str());
     InvalidateRect(app.startButton, nullptr, TRUE);
 }
 
@@ -168,7 +237,9 @@ void OnPhase(Application& app, StreamPhase phase)
 {
     const StreamPhase previous = app.shownPhase;
     app.shownPhase = phase;
-    SetCaption(app, PhaseCaption(phase));
+    RefreshCaption(app);
+    if (phase == StreamPhase::Idle)
+        app.shownRecording = RecordingState::Off;
     // Offline comes only from a stream lost without Auto reconnect: its start time no
     // longer describes anything on air. A reconnection keeps the first start's time.
     if (phase == StreamPhase::Offline)
@@ -257,7 +328,7 @@ void DrawButton(Application& app, const DRAWITEMSTRUCT& item)
     COLORREF fill = RGB(60, 65, 80);
     COLORREF textColour = ToColorref(colours::kWhite);
     if (item.CtlID == IDC_START) {
-        const ButtonLook look = StartButtonLook(app.supervision.state.phase);
+        const ButtonLook look = StartButtonLook(ButtonPhase(app.supervision.state));
         fill = pressed ? look.pressed : look.normal;
     } else if (item.CtlID == IDC_STOP && IsWindowEnabled(item.hwndItem)) {
         fill = RGB(80, 85, 100);
@@ -279,7 +350,7 @@ void DrawButton(Application& app, const DRAWITEMSTRUCT& item)
         DrawTextW(dc, text.c_str(), -1, &box, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         return;
     }
-    const std::wstring glyph(1, StartButtonLook(app.supervision.state.phase).glyph);
+    const std::wstring glyph(1, StartButtonLook(ButtonPhase(app.supervision.state)).glyph);
     const SIZE glyphSize = TextSize(dc, app.resources.glyphFont.Get(), glyph);
     const SIZE textSize = TextSize(dc, app.resources.buttonFont.Get(), text);
     const int x0 = (r.left + r.right) / 2 - (glyphSize.cx + 6 + textSize.cx) / 2;
@@ -388,6 +459,10 @@ void OnTimer(Application& app)
     KeepInputMonitor(app.levelMonitor, app.settings.stream, MeterEngine(app));
     // The status line changes without the caption (the countdown, an attempt beginning).
     RefreshStartTip(app);
+    RefreshCaption(app);
+    RefreshRecording(app);
+    // Once a tick, after every output's supervision has had its say.
+    RefreshPanel(app);
 }
 
 LRESULT OnLeftButtonDown(Application& app, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -416,25 +491,22 @@ void OnClose(Application& app)
 
 void OnDestroy(Application& app)
 {
-    app.preview.StopPreview();
-    app.previewActive = false;
+    // Out of sight at once: stopping the sound devices below takes a moment.
+    ShowWindow(app.window, SW_HIDE);
     app.tray.Remove();
-    app.levelMonitor.Stop();
-    // An attempt under way finishes on its own thread and frees its engine there.
-    app.supervision.AbandonAttempt();
-    for (FurtherOutput& output : app.furtherOutputs)
-        output.supervision->AbandonAttempt();
+    KillTimer(app.window, kSupervisionTimer);
+    // Every output stops as the Stop button stops it: an attempt under way is abandoned
+    // (its thread frees its engine), and each engine finishes on a worker, sending its
+    // last frames to the server while the devices stop here. The program waits for them
+    // and finishes the archives before it ends (FinishStoppedStreams).
     if (app.program)
         app.program->StopCapture();
-    if (app.engine())
-        app.engine()->Stop();
-    for (FurtherOutput& output : app.furtherOutputs) {
-        if (StreamEngine* engine = output.supervision->CurrentEngine())
-            engine->Stop();
-    }
-    if (app.program)
-        app.program->FinishArchives();
-    KillTimer(app.window, kSupervisionTimer);
+    app.supervision.StopStreaming();
+    for (FurtherOutput& output : app.furtherOutputs)
+        output.supervision->StopStreaming();
+    app.preview.StopPreview();
+    app.previewActive = false;
+    app.levelMonitor.Stop();
     DrainPostedResults();
     PostQuitMessage(0);
 }
@@ -443,20 +515,6 @@ HBRUSH ControlBrush()
 {
     static HBRUSH brush = CreateSolidBrush(ToColorref(colours::kWindow));
     return brush;
-}
-
-PanelView PanelViewOf(Application& app)
-{
-    PanelView view{app.resources,         app.supervision.state, app.engine(), app.settings.stream,
-                   app.inputDeviceName(), app.levelMonitor,      app.audioQuality};
-    if (!app.furtherOutputs.empty()) {
-        view.outputs = app.furtherOutputs.size() + 1;
-        view.outputsOnAir = OutputOnAir(app.supervision) ? 1 : 0;
-        for (const FurtherOutput& output : app.furtherOutputs)
-            view.outputsOnAir += OutputOnAir(*output.supervision) ? 1 : 0;
-        view.meterEngine = MeterEngine(app);
-    }
-    return view;
 }
 
 LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -477,11 +535,13 @@ LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam
         return 0;
     case WM_PAINT: {
         PaintScope paint(window);
-        PaintStatusPanel(PanelViewOf(app), paint.Dc());
+        if (!app.panel.Drawn())
+            app.panel.Update(GatherPanelContent(PanelViewOf(app)), app.resources);
+        app.panel.Blit(paint.Dc(), paint.Area());
         return 0;
     }
     case WM_PRINTCLIENT:
-        PaintStatusPanel(PanelViewOf(app), reinterpret_cast<HDC>(wParam));
+        PaintStatusPanel(PanelViewOf(app), app.panel, reinterpret_cast<HDC>(wParam));
         return 0;
     case WM_ERASEBKGND:
         return 1;
@@ -513,8 +573,11 @@ LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam
         // Every way back from the tray ends here: the icon's click, a second start of the
         // program (ActivateRunningCopy, from its own process), any other ShowWindow or
         // SetWindowPos that shows the window.
-        if (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW)
+        if (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW) {
             app.tray.Remove();
+            // Nothing was drawn while hidden: the panel catches up before it is painted.
+            RefreshPanel(app);
+        }
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_APP_STATUS: {
         std::unique_ptr<StatusResult> result(reinterpret_cast<StatusResult*>(lParam));
@@ -531,6 +594,7 @@ LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam
         if (StreamSupervisor<StreamEngine>* supervision = TaggedSupervision(app, wParam))
             supervision->OnAttemptResult(std::move(attempt));
         RefreshStartTip(app);
+        RefreshCaption(app);
         return 0;
     }
     default:
@@ -649,10 +713,9 @@ SupervisionHooks MakeSupervisionHooks(Application& app)
     };
     hooks.alert = [a](const std::string& title, const std::string& text) { ShowAlert(a->window, text, title); };
     hooks.repaintNow = [a] {
-        InvalidateRect(a->window, nullptr, FALSE);
+        RefreshPanel(*a);
         UpdateWindow(a->window);
     };
-    hooks.invalidate = [a] { InvalidateRect(a->window, nullptr, FALSE); };
     hooks.applySettings = [a] {
         ApplyStoredSettings(a->store, a->settings);
         AttachProgram(a->settings, a->program);
@@ -679,8 +742,7 @@ SupervisionHooks MakeFurtherHooks(Application& app, size_t position)
     Application* a = &app;
     SupervisionHooks hooks;
     hooks.setPhase = [a, position](StreamPhase phase) { OnOutputPhase(*a, position, phase); };
-    hooks.repaintNow = [a] { InvalidateRect(a->window, nullptr, FALSE); };
-    hooks.invalidate = [a] { InvalidateRect(a->window, nullptr, FALSE); };
+    hooks.repaintNow = [a] { RefreshPanel(*a); };
     hooks.applySettings = [a] {
         ApplyStoredSettings(a->store, a->settings);
         AttachProgram(a->settings, a->program);
@@ -723,6 +785,21 @@ AttemptLauncher<StreamEngine> MakeAttemptLauncher(Application& app)
     };
 }
 
+bool FinishStoppedStreams(Application& app, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    const auto left = [end] {
+        return std::max(std::chrono::milliseconds(0), std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                           end - std::chrono::steady_clock::now()));
+    };
+    bool finished = app.supervision.WaitForStoppedEngines(left());
+    for (const FurtherOutput& output : app.furtherOutputs)
+        finished = output.supervision->WaitForStoppedEngines(left()) && finished;
+    if (app.program)
+        app.program->FinishArchives();
+    return finished;
+}
+
 void DrainPostedResults()
 {
     MSG msg;
@@ -740,8 +817,7 @@ void MinimiseMainWindow(Application& app)
 {
     if (app.settings.minimizeToTray) {
         app.tray.Add(app.resources.trayIcon ? app.resources.trayIcon.Get() : app.resources.smallIcon.Get());
-        if (app.supervision.state.deadAir)
-            RefreshTrayTip(app);
+        RefreshTrayTip(app);
         ShowWindow(app.window, SW_HIDE);
     } else {
         ShowWindow(app.window, SW_MINIMIZE);

@@ -42,9 +42,17 @@ bool OpenSettings(Application& app)
     const bool confirmed = ShowSettingsDialog(app.window, app.instance, data, &app.levelMonitor, &app.preview);
     app.previewActive = false; // closing the dialog always stops the preview
     if (!confirmed) {
-        // Live changes made in the dialog must not outlast a Cancel.
-        if (app.levelMonitor.Running() && !EngineStreaming(app))
-            RetargetLevelMonitor(app);
+        // Live changes made in the dialog must not outlast a Cancel. The device is
+        // opened again only when the dialog moved the monitor to another one: that
+        // takes a moment, and Cancel answers at once.
+        if (app.levelMonitor.Running() && !EngineStreaming(app)) {
+            const DeviceChoice& now = app.levelMonitor.Device();
+            const DeviceChoice& configured = app.settings.stream.device;
+            if (now.position == configured.position && now.endpointId == configured.endpointId)
+                app.levelMonitor.SetParams(app.settings.stream.processing);
+            else
+                RetargetLevelMonitor(app);
+        }
         return false;
     }
 

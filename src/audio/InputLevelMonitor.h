@@ -61,6 +61,8 @@ public:
     void SetParams(const ProcessingParams& params) { pendingParams.Set(params); }
 
     bool Running() const { return running.load(); }
+    // The device of the latest Start.
+    const DeviceChoice& Device() const { return device; }
     // Why the latest Start failed; "" after one that succeeded.
     const std::string& LastError() const { return error; }
     // The chain's stage meters, for display.

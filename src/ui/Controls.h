@@ -18,9 +18,9 @@ void FillCentredCircle(HDC dc, float centreX, float centreY, float radius, COLOR
 void FillPill(HDC dc, float top, float width, float height, float radius, COLORREF colour);
 
 // Owner-drawn on/off switch (32 x 18); the parent paints it with DrawToggleSwitch on
-// WM_DRAWITEM.
+// WM_DRAWITEM, over the panel or, outside it, the window's background.
 HWND MakeToggleSwitch(HWND parent, int id, int x, int y);
-void DrawToggleSwitch(const DRAWITEMSTRUCT& item, bool on);
+void DrawToggleSwitch(const DRAWITEMSTRUCT& item, bool on, bool onPanel = true);
 
 // A 14 x 14 dot: 0 grey, 1 red, 2 green, read from *state at every paint.
 HWND MakeStatusDot(HWND parent, int x, int y, const int* state);

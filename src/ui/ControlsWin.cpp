@@ -266,10 +266,15 @@ HWND MakeToggleSwitch(HWND parent, int id, int x, int y)
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
 }
 
-void DrawToggleSwitch(const DRAWITEMSTRUCT& item, bool on)
+void DrawToggleSwitch(const DRAWITEMSTRUCT& item, bool on, bool onPanel)
 {
     const RECT& r = item.rcItem;
-    FillPanel(item.hDC, r);
+    if (onPanel) {
+        FillPanel(item.hDC, r);
+    } else {
+        GdiObject<HBRUSH> brush(CreateSolidBrush(ToColorref(colours::kWindow)));
+        FillRect(item.hDC, &r, brush.Get());
+    }
     const int w = r.right - r.left;
     const int h = r.bottom - r.top;
     const int pill = (h - 2) / 2;

@@ -96,6 +96,8 @@ struct DialogState {
     HWND bitrate = nullptr, channels = nullptr, input = nullptr, output = nullptr, formatLine = nullptr;
     HWND gainLabel = nullptr, agcLabel = nullptr, compLabel = nullptr, aboutCaption = nullptr;
     HWND loudnessReadout = nullptr;
+    // The loudness switches and their labels, below the panel beside OK and Cancel.
+    std::array<HWND, 4> footer{};
     std::array<HWND, 3> dotWindows{};
     std::array<HWND, 2> meterWindows{};
     std::array<HWND, 2> stripWindows{};

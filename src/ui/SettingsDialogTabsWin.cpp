@@ -134,6 +134,9 @@ void CreateAudioTab()
     FillDeviceCombos();
 }
 
+// The row of the loudness switches: centred on OK and Cancel (y 242, 28 high).
+constexpr int kFooterRowY = 247;
+
 void CreateDspTab()
 {
     DialogState& s = *state;
@@ -185,13 +188,15 @@ void CreateDspTab()
     for (HWND child : {s.sliders[0], s.sliders[1], s.sliders[2], s.gainLabel, s.agcLabel, s.compLabel})
         AddTo(3, child);
 
-    // Broadcast loudness: a low row in the free strip above the panel's edge, its labels
-    // short enough to clear the "Comp" row, and the live readout right-aligned beside it.
-    AddTo(3, MakeToggleSwitch(w, IDC_LOUDNESS_SWITCH, 32, 213));
-    AddTo(3, MakeLabel(w, L"Loudness", 74, 214, 64, 17));
-    AddTo(3, MakeToggleSwitch(w, IDC_TRUE_PEAK_SWITCH, 146, 213));
-    AddTo(3, MakeLabel(w, L"True peak", 188, 214, 66, 17));
-    s.loudnessReadout = MakeLabel(w, L"-", 258, 214, 188, 17);
+    // Broadcast loudness: the panel holds the module rows and nothing more, so its
+    // switches sit below it, in the free strip left of OK and Cancel and centred on them,
+    // at the module switches' x; the live readout goes to the title strip's right end.
+    s.footer = {MakeToggleSwitch(w, IDC_LOUDNESS_SWITCH, 32, kFooterRowY), MakeLabel(w, L"Loudness", 74, kFooterRowY + 1, 64, 17),
+                MakeToggleSwitch(w, IDC_TRUE_PEAK_SWITCH, 146, kFooterRowY),
+                MakeLabel(w, L"True peak", 188, kFooterRowY + 1, 66, 17)};
+    for (HWND child : s.footer)
+        AddTo(3, child);
+    s.loudnessReadout = MakeLabel(w, L"-", 258, 7, 188, 17);
     SetWindowLongPtrW(s.loudnessReadout, GWL_STYLE, GetWindowLongPtrW(s.loudnessReadout, GWL_STYLE) | SS_RIGHT);
     AddTo(3, s.loudnessReadout);
 }

@@ -1,5 +1,6 @@
 #include "ui/SettingsDialog.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "audio/PreviewOutput.h"
@@ -62,6 +63,13 @@ using namespace settings_dialog;
 constexpr int kWidth = 460;
 constexpr int kHeight = 284;
 
+// The controls below the panel, on the window's background.
+bool IsFooter(HWND control)
+{
+    const auto& footer = state->footer;
+    return std::find(footer.begin(), footer.end(), control) != footer.end();
+}
+
 void OnDestroy(HWND window)
 {
     DialogState& s = *state;
@@ -114,13 +122,14 @@ LRESULT CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_CTLCOLORSTATIC:
         SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
         SetTextColor(reinterpret_cast<HDC>(wParam), ToColorref(colours::kCaption));
-        return reinterpret_cast<LRESULT>(state->panelBrush.Get());
+        return reinterpret_cast<LRESULT>(IsFooter(reinterpret_cast<HWND>(lParam)) ? state->windowBrush.Get()
+                                                                                    : state->panelBrush.Get());
     case WM_DRAWITEM: {
         const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
         if (IsOutputControl(static_cast<int>(item.CtlID)))
             DrawOutputControl(item);
         else if (IsRecordSwitch(static_cast<int>(item.CtlID)) || item.CtlID == static_cast<UINT>(IDC_LISTEN))
-            DrawToggleSwitch(item, SwitchValue(static_cast<int>(item.CtlID)));
+            DrawToggleSwitch(item, SwitchValue(static_cast<int>(item.CtlID)), !IsFooter(item.hwndItem));
         else
             DrawDialogButton(item, state->passwordVisible, state->font16.Get());
         return TRUE;

@@ -71,111 +71,277 @@ COLORREF IndicatorRgb(IndicatorColour colour)
     return ToColorref(colours::kNeutral);
 }
 
-void DrawIndicator(HDC dc, const PanelView& view, int centreY, const Indicator& indicator, bool showName,
-                   const char* name)
+// A rectangle of the client area, as (x, y, width, height).
+RECT Box(int x, int y, int width, int height)
+{
+    return {x, y, x + width, y + height};
+}
+
+// The parts of the panel that are redrawn on their own when their content changes.
+// Each is restored from the base picture and drawn again within its rectangle.
+const RECT kNameArea = Box(10, 44, 312, 18);
+const RECT kTitleArea = Box(10, 62, 312, 18);
+const RECT kListenersArea = Box(10, 80, 312, 18);
+// The indicators: a dot left of W - 20 and the text right-aligned 4 pixels left of it.
+const RECT kIndicatorAreas[3] = {Box(322, 44, 130, 18), Box(322, 62, 130, 18), Box(322, 80, 130, 18)};
+// The stream box's rows: the right column's labels move with their values' widths.
+const RECT kStreamRowAreas[3] = {Box(10, 114, 440, 18), Box(10, 132, 440, 18), Box(10, 150, 440, 18)};
+// The meters' dots (labels excepted), a row of 11 pixels from the meter's y.
+constexpr int kMeterRowHeight = 11;
+constexpr int kMeterLeft = 50;
+constexpr int kMeterRight = 452;
+constexpr int kLeftMeterY = 184;
+constexpr int kRightMeterY = 201;
+// The recording lamp in the title strip, right of the title, left of the minimise mark.
+constexpr int kRecordingDotRight = 400;
+const RECT kRecordingArea = Box(200, 0, 206, kStripHeight);
+
+bool operator==(const Indicator& a, const Indicator& b)
+{
+    return a.text == b.text && a.colour == b.colour;
+}
+
+bool operator!=(const Indicator& a, const Indicator& b)
+{
+    return !(a == b);
+}
+
+void DrawIndicatorAt(HDC dc, const WindowResources& res, int dotRight, int centreY, const Indicator& indicator)
 {
     const COLORREF colour = IndicatorRgb(indicator.colour);
-    FillCircle(dc, kMainWidth - 20 - 5 + 0.5f, centreY - 5 + 0.5f, 10.0f, colour);
-    DrawRightAligned(dc, kMainWidth - 20 - 5 - 4, centreY - 9, showName ? name : indicator.text, view.resources.labelFont.Get(), colour);
+    FillCircle(dc, dotRight - 10 + 0.5f, centreY - 5 + 0.5f, 10.0f, colour);
+    DrawRightAligned(dc, dotRight - 10 - 4, centreY - 9, indicator.text, res.labelFont.Get(), colour);
 }
 
-void DrawMeter(HDC dc, const PanelView& view, int y, float level, const char* label)
+void DrawIndicator(HDC dc, const WindowResources& res, int centreY, const Indicator& indicator)
 {
-    DrawLabel(dc, 18, y - 1, label, view.resources.labelFont.Get(), ToColorref(colours::kLabel));
-    const int lit = LitDots(level);
-    CircleBatch dots(dc);
-    for (int i = 0; i < kMeterDots; ++i)
-        dots.Fill(MeterDotCentreX(i, kMainWidth) - 5 + 0.5f, y + 0.5f, 10.0f, MeterDotColour(i, i < lit));
+    DrawIndicatorAt(dc, res, kMainWidth - 20 + 5, centreY, indicator);
 }
 
-void DrawTitleStrip(HDC dc, const PanelView& view)
+void DrawTitleStrip(HDC dc, const WindowResources& res)
 {
     FillBox(dc, 0, 0, kMainWidth, kStripHeight, ToColorref(colours::kPanel));
     int logoWidth = 16;
-    if (view.resources.logoBitmap.Get()) {
+    if (res.logoBitmap.Get()) {
         MemoryDc logoDc(dc);
         {
-            SelectionScope select(logoDc.Dc(), view.resources.logoBitmap.Get());
+            SelectionScope select(logoDc.Dc(), res.logoBitmap.Get());
             const BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-            AlphaBlend(dc, 6, (kStripHeight - view.resources.logoHeight) / 2, view.resources.logoWidth, view.resources.logoHeight, logoDc.Dc(), 0, 0,
-                       view.resources.logoWidth, view.resources.logoHeight, blend);
+            AlphaBlend(dc, 6, (kStripHeight - res.logoHeight) / 2, res.logoWidth, res.logoHeight, logoDc.Dc(), 0, 0,
+                       res.logoWidth, res.logoHeight, blend);
         }
-        logoWidth = view.resources.logoWidth;
-    } else if (view.resources.smallIcon.Get()) {
-        DrawIconEx(dc, 6, 9, view.resources.smallIcon.Get(), 16, 16, 0, nullptr, DI_NORMAL);
+        logoWidth = res.logoWidth;
+    } else if (res.smallIcon.Get()) {
+        DrawIconEx(dc, 6, 9, res.smallIcon.Get(), 16, 16, 0, nullptr, DI_NORMAL);
     }
     const std::string title = "Kelm Vantoro";
-    DrawLabel(dc, logoWidth + 10, 6, title, view.resources.titleFont.Get(), ToColorref(colours::kValue));
-    const int titleWidth = Measure(dc, view.resources.titleFont.Get(), title).cx;
-    DrawLabel(dc, logoWidth + 10 + titleWidth + 6, 12, "v1.0", view.resources.labelFont.Get(), ToColorref(colours::kNeutral));
-    DrawLabel(dc, kMainWidth - 50, 6, "__", view.resources.buttonFont.Get(), ToColorref(colours::kLabel));
-    DrawLabel(dc, kMainWidth - 22, 6, "X", view.resources.buttonFont.Get(), ToColorref(colours::kLabel));
+    DrawLabel(dc, logoWidth + 10, 6, title, res.titleFont.Get(), ToColorref(colours::kValue));
+    const int titleWidth = Measure(dc, res.titleFont.Get(), title).cx;
+    DrawLabel(dc, logoWidth + 10 + titleWidth + 6, 12, "v1.0", res.labelFont.Get(), ToColorref(colours::kNeutral));
+    DrawLabel(dc, kMainWidth - 50, 6, "__", res.buttonFont.Get(), ToColorref(colours::kLabel));
+    DrawLabel(dc, kMainWidth - 22, 6, "X", res.buttonFont.Get(), ToColorref(colours::kLabel));
 }
 
-void DrawServerBox(HDC dc, const PanelView& view, float left, float right)
-{
-    const SupervisionState& s = view.supervision;
-    const int w = kMainWidth;
-    FillBox(dc, 8, 38, w - 16, 66, ToColorref(colours::kPanel));
-    struct Row {
-        const char* label;
-        std::string value;
-        bool fit;
-    };
-    const Row rows[] = {
-        {"Name:", s.serverName.empty() ? "-" : s.serverName, true},
-        {"Title:", s.streamTitle.empty() ? "-" : s.streamTitle, true},
-        {"Listeners:", s.listeners < 0 ? "-" : std::to_string(s.listeners), false},
-    };
-    int y = 44;
-    for (const Row& row : rows) {
-        DrawLabel(dc, 18, y, row.label, view.resources.labelFont.Get(), ToColorref(colours::kLabel));
-        const int x = Measure(dc, view.resources.labelFont.Get(), row.label).cx + 24;
-        DrawLabel(dc, x, y, row.fit ? Fit(dc, row.value, view.resources.labelFont.Get(), x, w - 140) : row.value, view.resources.labelFont.Get(),
-                  ToColorref(colours::kValue));
-        y += 18;
-    }
+const char* const kServerLabels[3] = {"Name:", "Title:", "Listeners:"};
 
-    const uint32_t phase = IndicatorPhase(s.tickCount);
-    const StreamEngine* engine = view.engine;
-    DrawIndicator(dc, view, 53, InternetIndicator(s.internetState), phase == 0, "Internet");
-    DrawIndicator(dc, view, 71,
-                  OutputsIndicator(LiveEncoderIndicator(s.attemptRunning, engine != nullptr,
-                                                        engine ? engine->GetState() : EngineState::Idle,
-                                                        engine ? engine->ConsecutiveSendFailures() : 0),
-                                   view.outputsOnAir, view.outputs),
-                  phase == 2, "Encoder");
-    DrawIndicator(dc, view, 89, AudioIndicator(view.audioQuality.Update(left, right), s.deadAir), phase == 4,
-                  "Audio");
-}
-
-// One row of the stream box: a label and value on the left, shortened to end 10
-// pixels before the right-hand label, and a right-aligned value with its label.
-void DrawStreamRow(HDC dc, const PanelView& view, int y, const char* leftLabel, const std::string& leftValue,
-                   const char* rightLabel, const std::string& rightValue, HFONT rightFont)
+// What never changes: the background, the strip, the boxes with the server box's
+// labels, the meters' labels and unlit dots, the outline.
+void DrawBase(HDC dc, const WindowResources& res)
 {
-    const int valueLeft = DrawRightAligned(dc, kMainWidth - 18, y, rightValue, rightFont, ToColorref(colours::kValue));
-    const int labelLeft = DrawRightAligned(dc, valueLeft - 8, y, rightLabel, view.resources.labelFont.Get(), ToColorref(colours::kLabel));
-    DrawLabel(dc, 18, y, leftLabel, view.resources.labelFont.Get(), ToColorref(colours::kLabel));
-    const int x = Measure(dc, view.resources.labelFont.Get(), leftLabel).cx + 24;
-    DrawLabel(dc, x, y, Fit(dc, leftValue, view.resources.labelFont.Get(), x, labelLeft - 10), view.resources.labelFont.Get(), ToColorref(colours::kValue));
-}
-
-void DrawStreamBox(HDC dc, const PanelView& view, const StreamStats& stats)
-{
-    const SupervisionState& s = view.supervision;
-    const EngineConfig& c = view.stream;
+    FillBox(dc, 0, 0, kMainWidth, kMainHeight, ToColorref(colours::kWindow));
+    DrawTitleStrip(dc, res);
+    FillBox(dc, 8, 38, kMainWidth - 16, 66, ToColorref(colours::kPanel));
+    for (int row = 0; row < 3; ++row)
+        DrawLabel(dc, 18, 44 + 18 * row, kServerLabels[row], res.labelFont.Get(), ToColorref(colours::kLabel));
     FillBox(dc, 8, 108, kMainWidth - 16, 66, ToColorref(colours::kPanel));
-    DrawStreamRow(dc, view, 114, "Quality:",
-                  QualityText(c.encoder.bitrate, c.encoder.sampleRate, c.captureFormat.channels, c.encoder.profile),
-                  "Start:", s.startTimeText.empty() ? "-" : s.startTimeText, view.resources.labelFont.Get());
-    DrawStreamRow(dc, view, 132, "Server:", CombineServerAddress(c.server.host, c.server.port, c.server.mountPoint),
-                  "Elapse:", ElapsedText(stats.elapsedSeconds), view.resources.buttonFont.Get());
-    DrawStreamRow(dc, view, 150, "Input:", view.inputDeviceName, "Data:", DataSentText(stats.bytesSent),
-                  view.resources.buttonFont.Get());
+    FillBox(dc, 8, 178, kMainWidth - 16, 42, ToColorref(colours::kPanel));
+    DrawLabel(dc, 18, kLeftMeterY - 1, "Left", res.labelFont.Get(), ToColorref(colours::kLabel));
+    DrawLabel(dc, 18, kRightMeterY - 1, "Right", res.labelFont.Get(), ToColorref(colours::kLabel));
+    CircleBatch dots(dc);
+    for (int y : {kLeftMeterY, kRightMeterY})
+        for (int i = 0; i < kMeterDots; ++i)
+            dots.Fill(MeterDotCentreX(i, kMainWidth) - 5 + 0.5f, y + 0.5f, 10.0f, MeterDotColour(i, false));
+    OutlineWindowEdge(dc, kMainWidth, kMainHeight);
+}
+
+// One meter row with every dot lit, on the box's fill, its top at y 0.
+void DrawLitDots(HDC dc)
+{
+    FillBox(dc, 0, 0, kMainWidth, kMeterRowHeight, ToColorref(colours::kPanel));
+    CircleBatch dots(dc);
+    for (int i = 0; i < kMeterDots; ++i)
+        dots.Fill(MeterDotCentreX(i, kMainWidth) - 5 + 0.5f, 0.5f, 10.0f, MeterDotColour(i, true));
+}
+
+// Where the lit part of a meter ends: in the gap after the last lit dot (a dot's
+// anti-aliased edge reaches 5 pixels right of its centre; the next starts 7 or more
+// pixels right of it).
+int LitRightEdge(int lit)
+{
+    if (lit <= 0)
+        return kMeterLeft;
+    if (lit >= kMeterDots)
+        return kMeterRight;
+    return MeterDotCentreX(lit - 1, kMainWidth) + 6;
 }
 
 } // namespace
+
+struct StatusPanel::Pictures {
+    // A 32-bit DIB section selected into a memory DC of its own.
+    struct Picture {
+        MemoryDc dc{nullptr};
+        GdiObject<HBITMAP> bitmap;
+        HGDIOBJ previous = nullptr;
+
+        Picture(int width, int height)
+        {
+            void* bits = nullptr;
+            bitmap.Reset(CreateTopDownDib(dc.Dc(), width, height, &bits));
+            if (bitmap)
+                previous = SelectObject(dc.Dc(), bitmap.Get());
+        }
+        ~Picture()
+        {
+            if (previous)
+                SelectObject(dc.Dc(), previous);
+        }
+        Picture(const Picture&) = delete;
+        Picture& operator=(const Picture&) = delete;
+        bool Valid() const { return dc.Dc() && bitmap; }
+    };
+
+    Picture base{kMainWidth, kMainHeight};
+    Picture lit{kMainWidth, kMeterRowHeight};
+    Picture frame{kMainWidth, kMainHeight};
+};
+
+StatusPanel::StatusPanel() = default;
+StatusPanel::~StatusPanel() = default;
+
+bool StatusPanel::Prepare(const WindowResources& resources)
+{
+    if (pictures)
+        return true;
+    auto made = std::make_unique<Pictures>();
+    if (!made->base.Valid() || !made->lit.Valid() || !made->frame.Valid())
+        return false;
+    DrawBase(made->base.dc.Dc(), resources);
+    DrawLitDots(made->lit.dc.Dc());
+    BitBlt(made->frame.dc.Dc(), 0, 0, kMainWidth, kMainHeight, made->base.dc.Dc(), 0, 0, SRCCOPY);
+    pictures = std::move(made);
+    return true;
+}
+
+std::vector<RECT> StatusPanel::Update(const PanelContent& content, const WindowResources& res)
+{
+    std::vector<RECT> changed;
+    if (!Prepare(res))
+        return changed;
+    HDC dc = pictures->frame.dc.Dc();
+    HDC base = pictures->base.dc.Dc();
+    const bool first = !drawn;
+    if (first)
+        changed.push_back(Box(0, 0, kMainWidth, kMainHeight));
+    const PanelContent* old = first ? nullptr : &*drawn;
+    // Restores area from the base and notes it as changed.
+    const auto restore = [&](const RECT& area) {
+        BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, base, area.left, area.top,
+               SRCCOPY);
+        if (!first)
+            changed.push_back(area);
+    };
+
+    const std::string* serverValues[3] = {&content.name, &content.title, &content.listeners};
+    const std::string* oldServerValues[3] = {old ? &old->name : nullptr, old ? &old->title : nullptr,
+                                             old ? &old->listeners : nullptr};
+    const RECT serverAreas[3] = {kNameArea, kTitleArea, kListenersArea};
+    for (int row = 0; row < 3; ++row) {
+        if (old && *oldServerValues[row] == *serverValues[row])
+            continue;
+        restore(serverAreas[row]);
+        const int x = Measure(dc, res.labelFont.Get(), kServerLabels[row]).cx + 24;
+        // Listeners are never shortened.
+        const std::string text = row < 2 ? Fit(dc, *serverValues[row], res.labelFont.Get(), x, kMainWidth - 140)
+                                         : *serverValues[row];
+        DrawLabel(dc, x, 44 + 18 * row, text, res.labelFont.Get(), ToColorref(colours::kValue));
+    }
+
+    const Indicator* indicators[3] = {&content.internet, &content.encoder, &content.audio};
+    const Indicator* oldIndicators[3] = {old ? &old->internet : nullptr, old ? &old->encoder : nullptr,
+                                         old ? &old->audio : nullptr};
+    for (int row = 0; row < 3; ++row) {
+        if (old && *oldIndicators[row] == *indicators[row])
+            continue;
+        restore(kIndicatorAreas[row]);
+        DrawIndicator(dc, res, 53 + 18 * row, *indicators[row]);
+    }
+
+    if (!old || old->recording.has_value() != content.recording.has_value() ||
+        (content.recording && *old->recording != *content.recording)) {
+        restore(kRecordingArea);
+        if (content.recording)
+            DrawIndicatorAt(dc, res, kRecordingDotRight, kStripHeight / 2, *content.recording);
+    }
+
+    struct StreamRow {
+        const char* leftLabel;
+        const std::string& leftValue;
+        const char* rightLabel;
+        const std::string& rightValue;
+        HFONT rightFont;
+        bool same;
+    };
+    const StreamRow rows[3] = {
+        {"Quality:", content.quality, "Start:", content.start, res.labelFont.Get(),
+         old && old->quality == content.quality && old->start == content.start},
+        {"Server:", content.server, "Elapse:", content.elapsed, res.buttonFont.Get(),
+         old && old->server == content.server && old->elapsed == content.elapsed},
+        {"Input:", content.input, "Data:", content.data, res.buttonFont.Get(),
+         old && old->input == content.input && old->data == content.data},
+    };
+    for (int row = 0; row < 3; ++row) {
+        const StreamRow& r = rows[row];
+        if (r.same)
+            continue;
+        restore(kStreamRowAreas[row]);
+        const int y = kStreamRowAreas[row].top;
+        const int valueLeft = DrawRightAligned(dc, kMainWidth - 18, y, r.rightValue, r.rightFont, ToColorref(colours::kValue));
+        const int labelLeft =
+            DrawRightAligned(dc, valueLeft - 8, y, r.rightLabel, res.labelFont.Get(), ToColorref(colours::kLabel));
+        DrawLabel(dc, 18, y, r.leftLabel, res.labelFont.Get(), ToColorref(colours::kLabel));
+        const int x = Measure(dc, res.labelFont.Get(), r.leftLabel).cx + 24;
+        DrawLabel(dc, x, y, Fit(dc, r.leftValue, res.labelFont.Get(), x, labelLeft - 10), res.labelFont.Get(),
+                  ToColorref(colours::kValue));
+    }
+
+    // A meter is its lit dots copied from the lit row and the rest from the base.
+    const int lits[2] = {content.litLeft, content.litRight};
+    const int oldLits[2] = {old ? old->litLeft : -1, old ? old->litRight : -1};
+    const int meterYs[2] = {kLeftMeterY, kRightMeterY};
+    for (int m = 0; m < 2; ++m) {
+        if (lits[m] == oldLits[m])
+            continue;
+        const int y = meterYs[m];
+        const int edge = LitRightEdge(lits[m]);
+        BitBlt(dc, kMeterLeft, y, edge - kMeterLeft, kMeterRowHeight, pictures->lit.dc.Dc(), kMeterLeft, 0, SRCCOPY);
+        BitBlt(dc, edge, y, kMeterRight - edge, kMeterRowHeight, base, edge, y, SRCCOPY);
+        if (!first)
+            changed.push_back(Box(kMeterLeft, y, kMeterRight - kMeterLeft, kMeterRowHeight));
+    }
+    GdiFlush();
+    drawn = content;
+    return changed;
+}
+
+void StatusPanel::Blit(HDC target, const RECT& area) const
+{
+    if (!pictures)
+        return;
+    BitBlt(target, area.left, area.top, area.right - area.left, area.bottom - area.top, pictures->frame.dc.Dc(),
+           area.left, area.top, SRCCOPY);
+}
+
 
 std::string FitText(const std::string& text, int x, int maxRight, const MeasureText& measure)
 {
@@ -207,25 +373,57 @@ COLORREF MeterDotColour(int index, bool lit)
     return ToColorref(lit ? colours::kMeterLit[band] : colours::kMeterUnlit[band]);
 }
 
-void PaintStatusPanel(const PanelView& view, HDC target)
+Indicator RecordingIndicator(RecordingState recording)
 {
-    OffscreenDc off(target, kMainWidth, kMainHeight);
-    if (!off.Valid())
-        return;
-    HDC dc = off.Dc();
-    FillBox(dc, 0, 0, kMainWidth, kMainHeight, ToColorref(colours::kWindow));
-    DrawTitleStrip(dc, view);
+    if (recording == RecordingState::Stopped)
+        return {"Recording stopped", IndicatorColour::Red};
+    return {"REC", IndicatorColour::Green};
+}
 
+PanelContent GatherPanelContent(const PanelView& view)
+{
+    const SupervisionState& s = view.supervision;
+    const EngineConfig& c = view.stream;
     const StreamEngine* engine = view.engine;
+    const EngineState state = engine ? engine->GetState() : EngineState::Idle;
+    // The figures are those of the connection on air: while a stream is being rebuilt,
+    // elapsed time and data sent both read zero, as with no stream at all.
     StreamStats stats;
-    if (engine)
+    if (engine && state == EngineState::Streaming)
         stats = engine->GetStats();
     const MeterLevels levels = CurrentMeterLevels(view.meterEngine ? view.meterEngine : engine, view.levelMonitor);
-    DrawServerBox(dc, view, levels.left, levels.right);
-    DrawStreamBox(dc, view, stats);
-    FillBox(dc, 8, 178, kMainWidth - 16, 42, ToColorref(colours::kPanel));
-    DrawMeter(dc, view, 184, levels.left, "Left");
-    DrawMeter(dc, view, 201, levels.right, "Right");
-    OutlineWindowEdge(dc, kMainWidth, kMainHeight);
-    BitBlt(target, 0, 0, kMainWidth, kMainHeight, dc, 0, 0, SRCCOPY);
+
+    PanelContent p;
+    p.name = s.serverName.empty() ? "-" : s.serverName;
+    p.title = s.streamTitle.empty() ? "-" : s.streamTitle;
+    p.listeners = s.listeners < 0 ? "-" : std::to_string(s.listeners);
+    const uint32_t phase = IndicatorPhase(s.tickCount);
+    p.internet = InternetIndicator(s.internetState);
+    if (phase == 0)
+        p.internet.text = "Internet";
+    p.encoder = OutputsIndicator(LiveEncoderIndicator(s.attemptRunning, engine != nullptr, state,
+                                                      engine ? engine->ConsecutiveSendFailures() : 0),
+                                 view.outputsOnAir, view.outputs);
+    if (phase == 2)
+        p.encoder.text = "Encoder";
+    p.audio = AudioIndicator(view.audioQuality.Update(levels.left, levels.right), s.deadAir);
+    if (phase == 4)
+        p.audio.text = "Audio";
+    if (engine && state == EngineState::Streaming && engine->Recording() != RecordingState::Off)
+        p.recording = RecordingIndicator(engine->Recording());
+    p.quality = QualityText(c.encoder.bitrate, c.encoder.sampleRate, c.captureFormat.channels, c.encoder.profile);
+    p.start = s.startTimeText.empty() ? "-" : s.startTimeText;
+    p.server = CombineServerAddress(c.server.host, c.server.port, c.server.mountPoint);
+    p.elapsed = ElapsedText(stats.elapsedSeconds);
+    p.input = view.inputDeviceName;
+    p.data = DataSentText(stats.bytesSent);
+    p.litLeft = LitDots(levels.left);
+    p.litRight = LitDots(levels.right);
+    return p;
+}
+
+void PaintStatusPanel(const PanelView& view, StatusPanel& panel, HDC target)
+{
+    panel.Update(GatherPanelContent(view), view.resources);
+    panel.Blit(target, Box(0, 0, kMainWidth, kMainHeight));
 }

@@ -25,7 +25,8 @@ public:
     // Deletes the icon; nothing when it is not there.
     void Remove();
     bool Present() const { return present; }
-    // The icon's tip ("Kelm Vantoro" when added); false when the icon is not there.
+    // The icon's tip ("Kelm Vantoro" when added); false when the icon is not there. The
+    // shell is asked only when the tip changes.
     bool SetTip(const std::wstring& tip);
     // A notification balloon over the icon; false when the icon is not there.
     bool ShowBalloon(const std::wstring& title, const std::wstring& text);
@@ -38,4 +39,5 @@ private:
     HWND window = nullptr;
     UINT callbackMessage = 0;
     bool present = false;
+    std::wstring shownTip;
 };

@@ -29,7 +29,8 @@ void TrayIcon::Add(HICON icon)
     NOTIFYICONDATAW data = Record(NIF_MESSAGE | NIF_ICON | NIF_TIP);
     data.uCallbackMessage = callbackMessage;
     data.hIcon = icon ? icon : LoadIconW(nullptr, MAKEINTRESOURCEW(32512)); // IDI_APPLICATION
-    lstrcpynW(data.szTip, L"Kelm Vantoro", ARRAYSIZE(data.szTip));
+    shownTip = L"Kelm Vantoro";
+    lstrcpynW(data.szTip, shownTip.c_str(), ARRAYSIZE(data.szTip));
     present = shell(NIM_ADD, &data) != FALSE;
 }
 
@@ -57,7 +58,12 @@ bool TrayIcon::SetTip(const std::wstring& tip)
 {
     if (!present)
         return false;
+    if (tip == shownTip)
+        return true;
     NOTIFYICONDATAW data = Record(NIF_TIP);
     lstrcpynW(data.szTip, tip.c_str(), ARRAYSIZE(data.szTip));
-    return shell(NIM_MODIFY, &data) != FALSE;
+    if (shell(NIM_MODIFY, &data) == FALSE)
+        return false;
+    shownTip = tip;
+    return true;
 }

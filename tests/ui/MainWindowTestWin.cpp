@@ -460,6 +460,26 @@ TEST_F(MainWindowTest, ButtonFillsFollowTheCaption)
     EXPECT_COLOUR(canvas.At(3, 2), RGB(60, 65, 80)); // its text reaches the sides
 }
 
+// Through a reconnection attempt the Start button says "Reconnecting", in its colours,
+// whichever of the countdown's two captions it had; after it, the phase's own.
+TEST_F(MainWindowTest, ThroughAReconnectionAttemptTheButtonSaysReconnecting)
+{
+    Canvas canvas(128, 28);
+    SupervisionState& s = app->supervision.state;
+    for (StreamPhase phase : {StreamPhase::Disconnected, StreamPhase::Reconnecting}) {
+        s.phase = phase;
+        s.attemptRunning = true;
+        SendMessageW(app->window, WM_TIMER, kSupervisionTimer, 0);
+        EXPECT_EQ(Caption(), L"Reconnecting");
+        DrawButtonInto(canvas, app->startButton, IDC_START, 0);
+        EXPECT_COLOUR(canvas.At(2, 14), RGB(210, 120, 20));
+        s.attemptRunning = false;
+        SendMessageW(app->window, WM_TIMER, kSupervisionTimer, 0);
+        EXPECT_EQ(Caption(), phase == StreamPhase::Disconnected ? L"Disconnected" : L"Reconnecting");
+    }
+    s.phase = StreamPhase::Idle;
+}
+
 // The buttons show their whole text in their own font, the Start button with each of
 // its captions.
 TEST_F(MainWindowTest, NoButtonTextIsCut)

@@ -548,8 +548,9 @@ TEST_F(SettingsDialogTest, RecordSwitchAndFolderSitOnTheSystemTab)
 }
 
 // The DSP tab's "Loudness" and "True peak" switches: shown with the record's flags in a
-// row of their own below the design's rows, which keep their places, with a readout of
-// "-" while no monitor measures; OK takes the flipped flags back.
+// row of their own below the panel, beside OK and Cancel (the design's rows keep their
+// places), with a readout of "-" in the title strip while no monitor measures; OK takes
+// the flipped flags back.
 TEST_F(SettingsDialogTest, LoudnessSwitchesAndReadoutSitOnTheDspTab)
 {
     SettingsDialogData data = DefaultRecord();
@@ -562,7 +563,7 @@ TEST_F(SettingsDialogTest, LoudnessSwitchesAndReadoutSitOnTheDspTab)
         ClickTab(dialog, 3);
         HWND loudness = GetDlgItem(dialog, IDC_LOUDNESS_SWITCH);
         HWND truePeak = GetDlgItem(dialog, IDC_TRUE_PEAK_SWITCH);
-        HWND readoutWindow = ChildAt(dialog, 440, 220);
+        HWND readoutWindow = ChildAt(dialog, 440, 14);
         readout = WindowTextUtf8(readoutWindow);
         const std::pair<HWND, RECT*> rects[] = {{GetDlgItem(dialog, IDC_COMP_SWITCH), &compRect},
                                                 {loudness, &loudnessRect},
@@ -589,17 +590,19 @@ TEST_F(SettingsDialogTest, LoudnessSwitchesAndReadoutSitOnTheDspTab)
     EXPECT_EQ(truePeakFlipped, colours::kSwitchOn);
     EXPECT_TRUE(hiddenOnSystem);
     EXPECT_EQ(readout, "-");
-    // "Comp" stays where it was; the new row lies below it, inside the panel (its edge at
-    // y 231), and clear of OK and Cancel.
+    // "Comp" stays where it was; the new row lies below the panel (its edge at y 231) by
+    // more than the rows' 10 pixels, centred on OK and Cancel (242 to 270) and left of
+    // them; the readout lies in the title strip (0 to 30).
     EXPECT_EQ(compRect.left, 32);
     EXPECT_EQ(compRect.top, 194);
     EXPECT_EQ(loudnessRect.left, 32);
-    EXPECT_GE(loudnessRect.top, compRect.bottom);
+    EXPECT_GE(loudnessRect.top, 232 + 10);
+    EXPECT_EQ(loudnessRect.top + loudnessRect.bottom, 242 + 270);
     EXPECT_EQ(truePeakRect.top, loudnessRect.top);
     EXPECT_GT(truePeakRect.left, loudnessRect.right);
-    EXPECT_GT(readoutRect.left, truePeakRect.right);
-    for (const RECT& r : {loudnessRect, truePeakRect, readoutRect})
-        EXPECT_LE(r.bottom, 231);
+    EXPECT_LT(truePeakRect.right + 66 + 6, 270);
+    EXPECT_GE(readoutRect.top, 0);
+    EXPECT_LE(readoutRect.bottom, 30);
     EXPECT_FALSE(data.loudnessEnabled);
     EXPECT_TRUE(data.truePeakEnabled);
 }
@@ -685,7 +688,7 @@ TEST_F(SettingsDialogTest, LiveChangesReachTheLevelMonitorAndItsMeters)
             lit = WaitFor([&] { return PixelOf(inputMeter, 6, 9) == colours::kMeterLit[0]; }, 3000ms);
             // The DSP tab's readout shows the processed tone's loudness and true peak.
             ClickTab(dialog, 3);
-            HWND readoutWindow = ChildAt(dialog, 440, 220);
+            HWND readoutWindow = ChildAt(dialog, 440, 14);
             measured = WaitFor(
                 [&] {
                     readout = WindowTextUtf8(readoutWindow);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "audio/InputLevelMonitor.h"
 #include "ui/ControlColours.h"
@@ -58,7 +59,8 @@ void PaintAndRead(const PanelView& view, Read read)
     HBITMAP bitmap = CreateCompatibleBitmap(screen, kMainWidth, kMainHeight);
     ReleaseDC(nullptr, screen);
     HGDIOBJ old = SelectObject(dc, bitmap);
-    PaintStatusPanel(view, dc);
+    StatusPanel panel;
+    PaintStatusPanel(view, panel, dc);
     read(dc);
     SelectObject(dc, old);
     DeleteObject(bitmap);
@@ -106,6 +108,131 @@ TEST(StatusPanelTest, DeadAirTurnsTheAudioIndicatorRed)
     EXPECT_EQ(label.dot, red);
     EXPECT_GT(label.redTextPixels, 0);
     EXPECT_LT(label.redTextPixels, alarm.redTextPixels) << "\"Audio\" is shorter than \"Dead air\"";
+}
+
+// The panel redraws only the parts whose content changed. After every change below, its
+// frame must match a panel drawn from scratch with the same content, and every pixel
+// that changed must lie in a rectangle it reported for painting.
+class PanelPixels {
+public:
+    PanelPixels()
+    {
+        dc = CreateCompatibleDC(nullptr);
+        bitmap = CreateTopDownDib(dc, kMainWidth, kMainHeight, reinterpret_cast<void**>(&bits));
+        old = SelectObject(dc, bitmap);
+    }
+    ~PanelPixels()
+    {
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+    }
+    std::vector<uint32_t> Of(const StatusPanel& panel)
+    {
+        panel.Blit(dc, RECT{0, 0, kMainWidth, kMainHeight});
+        GdiFlush();
+        return std::vector<uint32_t>(bits, bits + kMainWidth * kMainHeight);
+    }
+
+private:
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ old = nullptr;
+    uint32_t* bits = nullptr;
+};
+
+TEST(StatusPanelTest, RedrawsExactlyWhatChanged)
+{
+    WindowResources resources;
+    resources.labelFont.Reset(CreateUiFont(16));
+    resources.buttonFont.Reset(CreateUiFont(18));
+    resources.titleFont.Reset(CreateUiFont(22));
+    PanelContent content{.name = "-",
+                         .title = "-",
+                         .listeners = "-",
+                         .internet = {"Checking...", IndicatorColour::Neutral},
+                         .encoder = {"Offline", IndicatorColour::Red},
+                         .audio = {"Mute", IndicatorColour::Neutral},
+                         .recording = {},
+                         .quality = "64 kbps | 44.1 kHz | Stereo | aacPlus",
+                         .start = "-",
+                         .server = "127.0.0.1:8000/live",
+                         .elapsed = "0:00:00",
+                         .input = "(Default)",
+                         .data = "0.00 KB"};
+
+    struct Step {
+        const char* change;
+        void (*apply)(PanelContent&);
+    };
+    const Step steps[] = {
+        {"nothing", [](PanelContent&) {}},
+        {"on air", [](PanelContent& c) {
+             c.encoder = {"Connected", IndicatorColour::Green};
+             c.start = "2026.12.10.01:02:03";
+             c.elapsed = "0:00:01";
+             c.data = "7.50 KB";
+             c.litLeft = 20;
+             c.litRight = 31;
+         }},
+        {"a long name and a title", [](PanelContent& c) {
+             c.name = "A Station Whose Name Is Far Too Long For The Box";
+             c.title = "Morning Show";
+             c.listeners = "12";
+         }},
+        {"meters fall, data grows by a digit", [](PanelContent& c) {
+             c.litLeft = 1;
+             c.litRight = 0;
+             c.data = "10.25 KB";
+         }},
+        {"recording", [](PanelContent& c) { c.recording = Indicator{"REC", IndicatorColour::Green}; }},
+        {"recording stopped, dead air", [](PanelContent& c) {
+             c.recording = Indicator{"Recording stopped", IndicatorColour::Red};
+             c.audio = {"Dead air", IndicatorColour::Red};
+         }},
+        {"stream lost", [](PanelContent& c) {
+             c.recording.reset();
+             c.encoder = {"Disconnected", IndicatorColour::Red};
+             c.elapsed = "0:00:00";
+             c.data = "0.00 KB";
+             c.litLeft = 31;
+         }},
+    };
+    PanelPixels pixels;
+    StatusPanel panel;
+    ASSERT_EQ(panel.Update(content, resources).size(), 1u) << "the first update is the whole panel";
+    std::vector<uint32_t> before = pixels.Of(panel);
+    for (const Step& step : steps) {
+        step.apply(content);
+        const std::vector<RECT> changed = panel.Update(content, resources);
+        const std::vector<uint32_t> after = pixels.Of(panel);
+        StatusPanel fresh;
+        fresh.Update(content, resources);
+        EXPECT_TRUE(after == pixels.Of(fresh)) << step.change << ": the frame differs from a fresh one";
+        int outside = 0;
+        for (int y = 0; y < kMainHeight; ++y)
+            for (int x = 0; x < kMainWidth; ++x) {
+                const size_t i = static_cast<size_t>(y * kMainWidth + x);
+                if (after[i] == before[i])
+                    continue;
+                bool inside = false;
+                for (const RECT& r : changed)
+                    inside = inside || (x >= r.left && x < r.right && y >= r.top && y < r.bottom);
+                outside += inside ? 0 : 1;
+            }
+        EXPECT_EQ(outside, 0) << step.change << ": changed pixels outside the reported rectangles";
+        if (&step == &steps[0]) {
+            EXPECT_TRUE(changed.empty()) << "nothing changed, nothing to paint";
+        }
+        before = after;
+    }
+    // The lamp's dot, left of the minimise mark, red while the recording stands stopped.
+    content.recording = RecordingIndicator(RecordingState::Stopped);
+    panel.Update(content, resources);
+    const std::vector<uint32_t> lamp = pixels.Of(panel);
+    const uint32_t dot = lamp[static_cast<size_t>(17 * kMainWidth + 395)];
+    EXPECT_EQ(RGB((dot >> 16) & 0xFF, (dot >> 8) & 0xFF, dot & 0xFF), RGB(colours::kRed.r, colours::kRed.g, colours::kRed.b));
+    EXPECT_EQ(RecordingIndicator(RecordingState::On).text, "REC");
 }
 
 // With several outputs the encoder indicator speaks for all of them: yellow ("2 of 3 on

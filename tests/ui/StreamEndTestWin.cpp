@@ -21,6 +21,7 @@
 #include "app/MainWindow.h"
 #include "base/WideText.h"
 #include "support/LoopbackServer.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -53,6 +54,8 @@ protected:
         ASSERT_TRUE(CreateMainWindow(*app, GetModuleHandleW(nullptr)));
         app->tray.shell = ShellRecorder::Call;
         ShellRecorder::balloons.clear();
+        ShellRecorder::balloonTitles.clear();
+        ShellRecorder::tips.clear();
     }
     void TearDown() override
     {
@@ -266,6 +269,53 @@ TEST_F(StreamEndTest, DeadAirBalloonAndTrayTipWhileHidden)
     hooks.deadAirChanged(false);
     EXPECT_EQ(ShellRecorder::balloons.size(), 1u) << "the end brings no balloon";
     EXPECT_EQ(ShellRecorder::tips.back(), L"Kelm Vantoro");
+    ShowWindow(app->window, SW_SHOW);
+}
+
+// Hidden in the tray, a recording that stops on a folder it cannot make is told by a
+// balloon with the reason, the icon's tip says so while it stands, and once the folder
+// can be made the retry's success is told too; the stream stays on air throughout.
+TEST_F(StreamEndTest, ARecordingThatStopsAndResumesIsToldInTheTray)
+{
+    if (!HaveAudio())
+        GTEST_SKIP() << "needs scripts/testenv (PulseAudio)";
+    LoopbackServer server([](LoopbackPeer& peer, int) {
+        peer.ReadRequest();
+        peer.Write("HTTP/1.0 200 OK\r\n\r\n");
+        peer.DrainUntilClosed();
+    });
+    TempDir dir;
+    // The folder's parent is a file, until it goes.
+    const std::string blocker = dir.File("blocker");
+    WriteFileBytes(blocker, "x");
+    app->store.SetString("Icecast", "host", "127.0.0.1");
+    app->store.SetInt("Icecast", "port", server.Port());
+    app->store.SetString("Icecast", "mountPoint", "/archive");
+    app->store.SetString("Icecast", "password", "hackme");
+    app->store.SetBool("System", "minimizeToTray", true);
+    app->store.SetBool("System", "recordEnabled", true);
+    app->store.SetString("System", "recordFolder", blocker + "\\recordings");
+    // Hidden from the start: the recording stops with the first frame.
+    app->settings.minimizeToTray = true;
+    MinimiseMainWindow(*app);
+    ASSERT_TRUE(app->tray.Present());
+    SendMessageW(app->window, WM_COMMAND, MAKEWPARAM(IDC_START, 0), 0);
+    ASSERT_TRUE(PumpUntil([&] { return Caption() == L"Online"; }, 30000)) << Narrow(Caption());
+
+    ASSERT_TRUE(PumpUntil([&] { return !ShellRecorder::balloonTitles.empty(); }, 15000)) << "no balloon";
+    EXPECT_EQ(ShellRecorder::balloonTitles[0], L"Recording stopped");
+    EXPECT_EQ(ShellRecorder::balloons[0].rfind(L"Recording stopped: cannot write to the folder", 0), 0u)
+        << Narrow(ShellRecorder::balloons[0]);
+    ASSERT_FALSE(ShellRecorder::tips.empty());
+    EXPECT_EQ(ShellRecorder::tips.back(), L"Kelm Vantoro - Recording stopped");
+
+    // The retry comes 30 s after the stop.
+    ASSERT_EQ(DeleteFileW(Widen(blocker).c_str()), TRUE);
+    ASSERT_TRUE(PumpUntil([&] { return ShellRecorder::balloonTitles.size() > 1; }, 45000)) << "no second balloon";
+    EXPECT_EQ(ShellRecorder::balloonTitles[1], L"Recording resumed");
+    EXPECT_EQ(ShellRecorder::tips.back(), L"Kelm Vantoro");
+    EXPECT_EQ(Caption(), L"Online");
+    SendMessageW(app->window, WM_COMMAND, MAKEWPARAM(IDC_STOP, 0), 0);
     ShowWindow(app->window, SW_SHOW);
 }
 
