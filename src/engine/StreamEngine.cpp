@@ -127,6 +127,11 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     frameTime = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         std::chrono::duration<double>(static_cast<double>(std::max<uint32_t>(encoder->FrameLength(), 1024)) /
                                       std::max<uint32_t>(streamRate, 1)));
+    // Frames shorter than half the gathering limit (AAC-LC at 44.1 kHz and up) leave two
+    // at a time: half the sender's wake-ups and socket writes, for at most two frames'
+    // time of delay. Longer ones leave as they come.
+    if (2 * frameTime <= kMaxSendGathering)
+        queue.SetGathering(2 * frameTime);
 
     IcecastConfig server = config.server;
     server.streamSampleRate = static_cast<uint16_t>(streamRate);
