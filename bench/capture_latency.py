@@ -1,5 +1,6 @@
 """The measurement behind capture_latency.sh: clicks, a direct recording, a listener."""
 import math
+import os
 import socket
 import statistics
 import struct
@@ -9,7 +10,10 @@ import threading
 import time
 
 RATE = 48000
-FRAME = 2048  # HE-AAC v1 samples per channel per frame at the output rate
+# The stream's profile and bitrate, as bench_config sets them (KV_BENCH_HE=0: AAC-LC).
+HE = os.environ.get("KV_BENCH_HE", "1")
+BITRATE = os.environ.get("KV_BENCH_BITRATE", "64000")
+FRAME = 1024 if HE == "0" else 2048  # samples per channel per frame at the output rate
 THRESHOLD = 0.55 * 32768  # the tone peaks at 0.25 of full scale, tone + click near 0.95
 CLICKS = 6
 
@@ -49,7 +53,7 @@ def codec_delay():
         out.write(b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt ")
         out.write(struct.pack("<IHHIIHH", 16, 1, 2, RATE, RATE * 4, 4, 16))
         out.write(b"data" + struct.pack("<I", len(data)) + data)
-    log = subprocess.run([bare, wav, work + "/click.aac"], env={"KV_FRAME_LOG": "1"}, check=True,
+    log = subprocess.run([bare, wav, work + "/click.aac", HE, BITRATE], env={"KV_FRAME_LOG": "1"}, check=True,
                          capture_output=True, text=True).stdout.split()
     first_fed = int(log[3])  # "frame 0 fed N": input fed when the first frame came out
     global THRESHOLD

@@ -6,8 +6,9 @@
 # click reaches them. Printed per click and as the median: the whole delay source ->
 # listener, the part the codec needs by itself (a whole frame of input plus its look-
 # ahead, measured offline with bench/bare-aac-encode and ffmpeg), and the rest, which is
-# what capture, queue, sender and server add. Run it through the environment, on the
-# linux-release build:
+# what capture, queue, sender and server add. KV_BENCH_HE=0 KV_BENCH_BITRATE=128000
+# measures AAC-LC at 128 kbit/s instead (its small frames leave the send queue two at a
+# time). Run it through the environment, on the linux-release build:
 #   scripts/testenv run bench/capture_latency.sh
 set -euo pipefail
 source "$(dirname "$0")/bench_common.bash"

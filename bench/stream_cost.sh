@@ -23,15 +23,21 @@
 # the linux-release build:
 #   scripts/testenv run bench/stream_cost.sh [SECONDS [REPEATS]]   (default 60 and 3)
 #
-# Measured with KV_BENCH_HE=0 KV_BENCH_BITRATE=128000 and 20 s, 3 repeats, on a shared
-# 2-core machine at a load of 11 to 15, best of 3 (the paced bare encoder 0.27 s):
-#                                  before the meter ran on demand   after
-#   live path, processing off      0.61 s (2.26x paced, 0.66x ffmpeg)   0.44 s (1.57-1.63x, 0.43-0.46x)
-#   loudness mode + limiter        0.64 s (2.37x paced)                  0.57 s (2.04-2.11x)
-#   ffmpeg, the same job           0.93 s                                0.96-1.03 s
-# The bare encoder with the live wake-ups alone takes 0.30-0.31 s (1.1x paced); with
-# processing off the live path adds about 0.13 s to that floor, in the sender's socket
-# writes and the threads' wake-ups, not in the meter any more.
+# Measured with KV_BENCH_HE=0 KV_BENCH_BITRATE=128000 and 20 s, on a shared 2-core
+# machine, best / median (docs/performance.md has the whole story):
+#                                  meter always on   meter on demand     small frames in pairs,
+#                                  (3 repeats,       (3 repeats,         meter from its parts
+#                                  load 11-15)       load 11-15)         (5 repeats, load 3-26)
+#   paced bare encoder             0.27 s            0.27 s              0.22 / 0.26 s
+#   live path, processing off      0.61 s (2.26x)    0.44 s (1.57-1.63x) 0.38 / 0.40 s (1.73x / 1.54x)
+#   loudness mode + limiter        0.64 s (2.37x)    0.57 s (2.04-2.11x) 0.48 / 0.50 s (2.18x / 1.92x)
+#   ffmpeg, the same job           0.93 s            0.96-1.03 s         1.03 / 1.06 s (0.37x / 0.38x)
+# Old and new builds interleaved in one run (4 rounds, load 18 falling to 3): processing
+# off 0.42 / 0.435 s before, 0.37 / 0.40 s after; loudness mode + limiter 0.56 / 0.60 s
+# before, 0.46 / 0.465 s after. The rest above the paced encoder is start-up (about 25 ms:
+# loading libcurl's and libpulse's libraries), PulseAudio's messages (the test server has
+# no shared memory: some 1400 system calls a second at 1-1.5 us each on this machine) and
+# the loopback sends, which run Icecast's receiving side in our time.
 set -euo pipefail
 seconds="${1:-60}"
 repeats="${2:-3}"

@@ -15,10 +15,22 @@ namespace {
 
 constexpr float kSilent = -std::numeric_limits<float>::infinity();
 constexpr size_t kPeakParts = 30; // 3 s of 100 ms parts
+constexpr size_t kMomentaryParts = 4; // 400 ms
 
 float ToDb(double linear)
 {
     return linear > 0.0 ? static_cast<float>(20.0 * std::log10(linear)) : kSilent;
+}
+
+// BS.1770's loudness of a K-weighted mean square, and back.
+float EnergyToLufs(double energy)
+{
+    return energy > 0.0 ? static_cast<float>(10.0 * std::log10(energy) - 0.691) : kSilent;
+}
+
+double LufsToEnergy(double lufs)
+{
+    return std::pow(10.0, (lufs + 0.691) / 10.0);
 }
 
 } // namespace
@@ -32,6 +44,10 @@ struct LoudnessMeter::Impl {
     size_t filled = 0;
     double partPeak = 0.0;
     std::array<double, kPeakParts> peaks{};
+    // The K-weighted energy of each of the same parts: the momentary and short-term
+    // loudness are means of the last 4 and 30. Asked for them, the library would sum
+    // the last 400 ms and 3 s of samples again at every part, most of its cost.
+    std::array<double, kPeakParts> energies{};
     size_t nextPeak = 0;
     double maxPeak = 0.0;
 
@@ -66,9 +82,9 @@ bool LoudnessMeter::Configure(uint32_t sampleRate, uint16_t channels)
         value->store(kSilent, std::memory_order_relaxed);
     if (sampleRate == 0 || channels == 0)
         return false;
-    // True peak is found by our own detector (or given by the limiter), not the library's.
-    impl->state = ebur128_init(channels, sampleRate,
-                               EBUR128_MODE_M | EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM);
+    // True peak is found by our own detector (or given by the limiter), not the library's;
+    // the short-term loudness from the parts' energies, so the library keeps only 400 ms.
+    impl->state = ebur128_init(channels, sampleRate, EBUR128_MODE_M | EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM);
     if (impl->state == nullptr)
         return false;
     if (channels == 1)
@@ -104,6 +120,10 @@ void LoudnessMeter::Add(const int16_t* samples, size_t frames, float knownPeak)
         frames -= take;
         m.filled += take;
         if (m.filled == m.partFrames) {
+            double partLufs = 0.0;
+            m.energies[m.nextPeak] = ebur128_loudness_window(m.state, 100, &partLufs) == EBUR128_SUCCESS
+                                         ? LufsToEnergy(partLufs)
+                                         : 0.0;
             m.peaks[m.nextPeak] = m.partPeak;
             m.nextPeak = (m.nextPeak + 1) % kPeakParts;
             m.maxPeak = std::max(m.maxPeak, m.partPeak);
@@ -127,11 +147,17 @@ void LoudnessMeter::Flush()
 void LoudnessMeter::Publish()
 {
     Impl& m = *impl;
+    // The parts just completed end before nextPeak; a part not yet complete (at Flush)
+    // counts in the integrated loudness and the peaks only.
+    double recent = 0.0;
+    for (size_t back = 1; back <= kMomentaryParts; ++back)
+        recent += m.energies[(m.nextPeak + kPeakParts - back) % kPeakParts];
+    double all = 0.0;
+    for (const double energy : m.energies)
+        all += energy;
+    momentary.store(EnergyToLufs(recent / kMomentaryParts), std::memory_order_relaxed);
+    shortTerm.store(EnergyToLufs(all / kPeakParts), std::memory_order_relaxed);
     double value = 0.0;
-    if (ebur128_loudness_momentary(m.state, &value) == EBUR128_SUCCESS)
-        momentary.store(static_cast<float>(value), std::memory_order_relaxed);
-    if (ebur128_loudness_shortterm(m.state, &value) == EBUR128_SUCCESS)
-        shortTerm.store(static_cast<float>(value), std::memory_order_relaxed);
     if (ebur128_loudness_global(m.state, &value) == EBUR128_SUCCESS)
         integrated.store(static_cast<float>(value), std::memory_order_relaxed);
     truePeak.store(ToDb(*std::max_element(m.peaks.begin(), m.peaks.end())), std::memory_order_relaxed);

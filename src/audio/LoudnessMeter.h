@@ -40,7 +40,9 @@ public:
     // knownPeak: the block's true peak on the integer scale when a stage before found it
     // already (the true-peak limiter); negative, and the meter finds it itself.
     void Add(const int16_t* samples, size_t frames, float knownPeak = -1.0f);
-    // Publishes what was added since the last 100 ms mark too (at the end of a file).
+    // Publishes what was added since the last 100 ms mark too (at the end of a file): in
+    // the integrated loudness and the true peaks; momentary and short-term loudness
+    // stay as of that mark.
     void Flush();
     // Starts the measuring too, so the first reading of a stream may be -inf.
     LoudnessReading Reading() const;

@@ -137,6 +137,11 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
         return Fail("Failed to initialize AAC encoder: the output's encoding is not part of the program");
     streamRate = program->StreamRate(encoding);
     frameTime = program->FrameTime(encoding);
+    // Frames shorter than half the gathering limit (AAC-LC at 44.1 kHz and up) leave two
+    // at a time: half the sender's wake-ups and socket writes, for at most two frames'
+    // time of delay. Longer ones leave as they come.
+    if (2 * frameTime <= kMaxSendGathering)
+        queue.SetGathering(2 * frameTime);
 
     IcecastConfig server = config.server;
     server.streamSampleRate = static_cast<uint16_t>(streamRate);

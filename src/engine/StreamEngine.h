@@ -62,6 +62,8 @@ public:
     static constexpr uint64_t kSendChunkBytes = 4096;
     static constexpr int32_t kMaxSendFailures = 40;
     static constexpr float kMeterFall = 0.85f;
+    // The longest a frame waits in the send queue for the next one to leave with it.
+    static constexpr std::chrono::milliseconds kMaxSendGathering{50};
     // The status line when the capture ends by itself while streaming.
     static constexpr const char* kInputLostText = "Audio input lost (the device stopped delivering sound)";
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "icecast/TcpSocket.h"
@@ -112,4 +113,46 @@ RaceResult RunConnectRace(Sockets& sockets, const std::vector<size_t>& order, in
             nextStart = Clock::now();
         }
     }
+}
+
+// The resolver's answer (a getaddrinfo list, either platform's) as endpoints in its
+// order: each the address, its length and its family. An entry whose address does not
+// fit is passed over.
+template <class Endpoint, class AddressInfo>
+std::vector<Endpoint> EndpointsOf(const AddressInfo* first)
+{
+    std::vector<Endpoint> endpoints;
+    for (const AddressInfo* entry = first; entry != nullptr; entry = entry->ai_next) {
+        if (entry->ai_addrlen == 0 || entry->ai_addrlen > sizeof(Endpoint::address))
+            continue;
+        Endpoint endpoint;
+        std::memcpy(&endpoint.address, entry->ai_addr, entry->ai_addrlen);
+        endpoint.length = static_cast<decltype(endpoint.length)>(entry->ai_addrlen);
+        endpoint.family = entry->ai_family;
+        endpoints.push_back(endpoint);
+    }
+    return endpoints;
+}
+
+// TcpSocket::Connect on either platform once the host is resolved: races endpoints
+// (RunConnectRace, families interleaved) with the platform's Race made over them, and
+// hands the winner's socket to connected. ResolveFailed when there is no endpoint; on
+// any other failure, errorCode holds the reason.
+template <class Race, class Endpoint, class Socket>
+ConnectResult ConnectToFirstAnswer(const std::vector<Endpoint>& endpoints, int timeoutMs, int timedOutCode,
+                                   Socket& connected, int& errorCode)
+{
+    if (endpoints.empty())
+        return ConnectResult::ResolveFailed;
+    std::vector<int> families;
+    for (const Endpoint& endpoint : endpoints)
+        families.push_back(endpoint.family);
+    Race race(endpoints);
+    const RaceResult result = RunConnectRace(race, InterleaveFamilies(families), timeoutMs, timedOutCode);
+    if (result.result != ConnectResult::Connected) {
+        errorCode = result.errorCode;
+        return result.result;
+    }
+    connected = race.Take(result.winner);
+    return ConnectResult::Connected;
 }

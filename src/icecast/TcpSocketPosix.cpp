@@ -61,18 +61,9 @@ std::vector<Endpoint> Resolve(const std::string& host, uint16_t port)
     hints.ai_protocol = IPPROTO_TCP;
     addrinfo* addresses = nullptr;
     const std::string service = std::to_string(port);
-    std::vector<Endpoint> endpoints;
     if (getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses) != 0 || addresses == nullptr)
-        return endpoints;
-    for (const addrinfo* entry = addresses; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_addrlen == 0 || entry->ai_addrlen > sizeof(sockaddr_storage))
-            continue;
-        Endpoint endpoint;
-        std::memcpy(&endpoint.address, entry->ai_addr, entry->ai_addrlen);
-        endpoint.length = entry->ai_addrlen;
-        endpoint.family = entry->ai_family;
-        endpoints.push_back(endpoint);
-    }
+        return {};
+    std::vector<Endpoint> endpoints = EndpointsOf<Endpoint>(addresses);
     freeaddrinfo(addresses);
     return endpoints;
 }
@@ -178,22 +169,11 @@ ConnectResult TcpSocket::Connect(const std::string& host, uint16_t port, int tim
     // Winsock resolves an empty name to this machine; no name is no server, on both.
     if (host.empty())
         return ConnectResult::ResolveFailed;
-    const std::vector<Endpoint> endpoints = Resolve(host, port);
-    if (endpoints.empty())
-        return ConnectResult::ResolveFailed;
-
-    std::vector<int> families;
-    for (const Endpoint& endpoint : endpoints)
-        families.push_back(endpoint.family);
-    PosixRace race(endpoints);
-    const RaceResult result = RunConnectRace(race, InterleaveFamilies(families), timeoutMs, ETIMEDOUT);
-    if (result.result != ConnectResult::Connected) {
-        impl->errorCode = result.errorCode;
-        return result.result;
-    }
-    impl->fd = race.Take(result.winner);
-    SetBlocking(impl->fd, true);
-    return ConnectResult::Connected;
+    const ConnectResult result =
+        ConnectToFirstAnswer<PosixRace>(Resolve(host, port), timeoutMs, ETIMEDOUT, impl->fd, impl->errorCode);
+    if (result == ConnectResult::Connected)
+        SetBlocking(impl->fd, true);
+    return result;
 }
 
 void TcpSocket::SetKeepAlive(int idleMs, int intervalMs)

@@ -49,18 +49,9 @@ std::vector<Endpoint> Resolve(const std::string& host, uint16_t port)
     hints.ai_protocol = IPPROTO_TCP;
     addrinfo* addresses = nullptr;
     const std::string service = std::to_string(port);
-    std::vector<Endpoint> endpoints;
     if (getaddrinfo(host.c_str(), service.c_str(), &hints, &addresses) != 0 || addresses == nullptr)
-        return endpoints;
-    for (const addrinfo* entry = addresses; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_addrlen == 0 || entry->ai_addrlen > sizeof(sockaddr_storage))
-            continue;
-        Endpoint endpoint;
-        std::memcpy(&endpoint.address, entry->ai_addr, entry->ai_addrlen);
-        endpoint.length = static_cast<int>(entry->ai_addrlen);
-        endpoint.family = entry->ai_family;
-        endpoints.push_back(endpoint);
-    }
+        return {};
+    std::vector<Endpoint> endpoints = EndpointsOf<Endpoint>(addresses);
     freeaddrinfo(addresses);
     return endpoints;
 }
@@ -186,22 +177,11 @@ ConnectResult TcpSocket::Connect(const std::string& host, uint16_t port, int tim
     // Winsock resolves an empty name to this machine; no name is no server, on both.
     if (host.empty())
         return ConnectResult::ResolveFailed;
-    const std::vector<Endpoint> endpoints = Resolve(host, port);
-    if (endpoints.empty())
-        return ConnectResult::ResolveFailed;
-
-    std::vector<int> families;
-    for (const Endpoint& endpoint : endpoints)
-        families.push_back(endpoint.family);
-    WinsockRace race(endpoints);
-    const RaceResult result = RunConnectRace(race, InterleaveFamilies(families), timeoutMs, WSAETIMEDOUT);
-    if (result.result != ConnectResult::Connected) {
-        impl->errorCode = result.errorCode;
-        return result.result;
-    }
-    impl->socket = race.Take(result.winner);
-    SetBlocking(impl->socket, true);
-    return ConnectResult::Connected;
+    const ConnectResult result =
+        ConnectToFirstAnswer<WinsockRace>(Resolve(host, port), timeoutMs, WSAETIMEDOUT, impl->socket, impl->errorCode);
+    if (result == ConnectResult::Connected)
+        SetBlocking(impl->socket, true);
+    return result;
 }
 
 void TcpSocket::SetKeepAlive(int idleMs, int intervalMs)

@@ -332,6 +332,27 @@ TEST(LoudnessMeterTest, ReadsAsTheLibraryMeasures)
     EXPECT_LE(r.truePeakDb, r.maxTruePeakDb);
     EXPECT_EQ(FormatLoudness(-16.04f), "-16.0");
     EXPECT_EQ(FormatLoudness(-80.0f), "-inf");
+
+    // Across a step from -30 to -14 LUFS, whose windows hold both levels, momentary and
+    // short-term loudness read as the library's own at every 100 ms mark.
+    std::vector<int16_t> step = PinkNoise(kRate * 2, -30.0, 5);
+    const std::vector<int16_t> loud = PinkNoise(kRate * 6 / 5, -14.0, 6);
+    step.insert(step.end(), loud.begin(), loud.end());
+    LoudnessMeter stepMeter;
+    ASSERT_TRUE(stepMeter.Configure(kRate, 2));
+    stepMeter.Watch();
+    Measure reference = NewMeasure(EBUR128_MODE_S);
+    for (size_t f = 0; f + kBlock <= step.size() / 2; f += kBlock) {
+        stepMeter.Add(step.data() + f * 2, kBlock);
+        ebur128_add_frames_short(reference.get(), step.data() + f * 2, kBlock);
+        if ((f + kBlock) % (kRate / 10) != 0)
+            continue;
+        double momentary = 0.0, shortTerm = 0.0;
+        ebur128_loudness_momentary(reference.get(), &momentary);
+        ebur128_loudness_shortterm(reference.get(), &shortTerm);
+        ASSERT_NEAR(stepMeter.Reading().momentaryLufs, momentary, 0.01) << f;
+        ASSERT_NEAR(stepMeter.Reading().shortTermLufs, shortTerm, 0.01) << f;
+    }
 }
 
 // Nobody reads, nothing is measured; a mono stream reads as dual mono, as loud as the

@@ -121,6 +121,32 @@ TEST(SendQueueTest, CloseWakesAWaitingConsumer)
     EXPECT_TRUE(wokenEarly);
 }
 
+// With a gathering window the first bytes after a quiet spell leave at once; what
+// comes within the window after a take waits for the window's end and leaves in one
+// piece, unless the queue closes first.
+TEST(SendQueueTest, GatheringWindowTakesWhatCameMeanwhileInOnePiece)
+{
+    SendQueue queue;
+    queue.SetGathering(std::chrono::seconds(20));
+    const std::vector<uint8_t> data = Ramp(300, 0);
+    std::vector<uint8_t> chunk(4096);
+    ASSERT_TRUE(queue.Write(data.data(), 100));
+    const auto start = Clock::now();
+    ASSERT_EQ(queue.Take(chunk.data(), chunk.size()), 100u);
+    std::thread producer([&] {
+        queue.Write(data.data() + 100, 100);
+        queue.Write(data.data() + 200, 100);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        queue.Close();
+    });
+    ASSERT_EQ(queue.Take(chunk.data(), chunk.size()), 200u);
+    const auto waited = Clock::now() - start;
+    producer.join();
+    EXPECT_EQ(std::vector<uint8_t>(chunk.begin(), chunk.begin() + 200), Ramp(200, 100));
+    EXPECT_GE(waited, std::chrono::milliseconds(290)) << "the writes did not end the window";
+    EXPECT_LT(waited, std::chrono::seconds(15)) << "the close did";
+}
+
 TEST(SendQueueTest, ClosedQueueDrainsThenReportsClosedAndEmpty)
 {
     SendQueue queue;
