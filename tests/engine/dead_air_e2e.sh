@@ -75,7 +75,10 @@ ended="$(seconds_since "$unmuted")"
 within "$ended" 0 2 || fail "the alarm ended $ended s after the tone, not within 2 s"
 back="$(grep -o 'Sound is back after [0-9]* s$' "$d/err.txt")"
 length="${back//[^0-9]/}"
-[ -n "$length" ] && [ "$length" -ge 11 ] && [ "$length" -le 13 ] || fail "silence of 12 s reported as: $back"
+# The silence is measured on what reached the encoder: on a busy machine the capture can
+# fall behind before the mute and lose what the server held for it, so the last sound
+# it saw may lie up to its 3 s stall limit before the mute.
+[ -n "$length" ] && [ "$length" -ge 11 ] && [ "$length" -le 15 ] || fail "silence of 12 s reported as: $back"
 [ "$(grep -c 'Dead air:' "$d/err.txt")" -eq 1 ] || fail "the start was logged more than once: $(cat "$d/err.txt")"
 sleep 1.5
 tail -n 1 "$d/out.txt" | grep -q ' | Audio: Dead air | ' && fail "the status line still says Dead air"
