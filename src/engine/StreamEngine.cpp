@@ -139,8 +139,9 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     frameTime = program->FrameTime(encoding);
     // Frames shorter than half the gathering limit (AAC-LC at 44.1 kHz and up) leave two
     // at a time: half the sender's wake-ups and socket writes, for at most two frames'
-    // time of delay. Longer ones leave as they come.
-    if (2 * frameTime <= kMaxSendGathering)
+    // time of delay. Longer ones leave as they come, except for an output among several,
+    // where each output's sender waking for every frame is what each output adds.
+    if (2 * frameTime <= kMaxSendGathering || !ownsProgram)
         queue.SetGathering(2 * frameTime);
 
     IcecastConfig server = config.server;
