@@ -21,7 +21,7 @@ gui="${KV_BENCH_GUI:-$root/build/windows/KelmVantoro.exe}"
 cli="${KV_BENCH_CLI:-$root/build/windows/kelm-vantoro-cli.exe}"
 [ -f "$gui" ] && [ -f "$cli" ] || { echo "build the windows preset first" >&2; exit 1; }
 [ -n "${KV_ICECAST_PORT:-}" ] && [ -n "${DISPLAY:-}" ] || { echo "run it through scripts/testenv run" >&2; exit 1; }
-status_url="http://127.0.0.1:$KV_ICECAST_STATUS_PORT/status-json.xsl"
+KV_CLI="$cli" source "$root/tests/engine/stream_common.bash"
 export KV_PROBE_TARGET="127.0.0.1:$KV_ICECAST_STATUS_PORT"
 
 d="$(mktemp -d)"
@@ -34,27 +34,11 @@ trap cleanup EXIT
 cp "$gui" "$d/KelmVantoro.exe"
 cp "$cli" "$d/kelm-vantoro-cli.exe"
 
+# config MOUNT [EXTRA [System] LINES...]: the test settings, on air at start.
 config() {
-  rm -f "$d/config.dat"
-  cat >"$d/config.ini" <<INI
-[Icecast]
-host=127.0.0.1
-port=$KV_ICECAST_PORT
-mountPoint=$1
-password=$KV_ICECAST_SOURCE_PASSWORD
-streamName=Benchmark
-[Audio]
-sampleRate=44100
-channels=2
-[Encoder]
-heVersion=1
-bitrate=64000
-[System]
-autoStartEncode=true
-INI
+  local mount=$1
   shift
-  local line
-  for line in "$@"; do printf '%s\n' "$line" >>"$d/config.ini"; done
+  write_config "$d" "$mount" "[System]" "autoStartEncode=true" "$@"
 }
 
 on_air() {

@@ -80,22 +80,30 @@ bool CheckServerAddress(const std::string& text, std::string& reason)
     return true;
 }
 
-TlsOptions ConnectionTestTls(const std::string& addressText, const SettingsDialogData& data)
+namespace {
+
+// The TLS options of a connection test: TLS as the address says, the certificates kept
+// in the record or the output (both have tlsCaFile and tlsFingerprint).
+template <class Holder>
+TlsOptions TestTls(const std::string& addressText, const Holder& holder)
 {
     TlsOptions tls;
     tls.enabled = SplitServerAddress(addressText).secure;
-    tls.caFile = DialogText(data.tlsCaFile);
-    tls.fingerprint = DialogText(data.tlsFingerprint);
+    tls.caFile = DialogText(holder.tlsCaFile);
+    tls.fingerprint = DialogText(holder.tlsFingerprint);
     return tls;
+}
+
+} // namespace
+
+TlsOptions ConnectionTestTls(const std::string& addressText, const SettingsDialogData& data)
+{
+    return TestTls(addressText, data);
 }
 
 TlsOptions ConnectionTestTls(const std::string& addressText, const DialogOutput& output)
 {
-    TlsOptions tls;
-    tls.enabled = SplitServerAddress(addressText).secure;
-    tls.caFile = DialogText(output.tlsCaFile);
-    tls.fingerprint = DialogText(output.tlsFingerprint);
-    return tls;
+    return TestTls(addressText, output);
 }
 
 bool CheckOutputAddress(size_t number, const std::string& text, std::string& reason)
