@@ -64,6 +64,27 @@ std::string Mount()
 #endif
 }
 
+// A TLS source of the test server's, as "localhost" so that the name is checked, on
+// port (the server's TLS port or a relay in front of it).
+IcecastConfig TlsSource(const TlsIcecast& server, uint16_t port, const std::string& mount, const std::string& name,
+                        uint32_t bitrate)
+{
+    IcecastConfig config;
+    config.host = "localhost";
+    config.port = port;
+    config.mountPoint = mount;
+    config.username = "source";
+    config.password = server.password;
+    config.streamName = name;
+    config.contentCode = kContentCodeAac;
+    config.streamBitrate = bitrate;
+    config.streamSampleRate = 44100;
+    config.streamChannels = 2;
+    config.isPublic = false;
+    config.tls = TlsOptions{true, server.caFile, ""};
+    return config;
+}
+
 // The byte at position i of the source's stream: a run that does not repeat at any power
 // of two, so a lost, doubled or reordered piece breaks it.
 uint8_t PatternByte(uint64_t i)
@@ -96,19 +117,7 @@ TEST(TlsRelayTest, BytesCrossBothWaysWholeAndInOrder)
     }
 
     IcecastClient source;
-    IcecastConfig config;
-    config.host = "localhost";
-    config.port = server.tlsPort;
-    config.mountPoint = Mount();
-    config.username = "source";
-    config.password = server.password;
-    config.streamName = "Kelm TLS relay";
-    config.contentCode = kContentCodeAac;
-    config.streamBitrate = 128000;
-    config.streamSampleRate = 44100;
-    config.streamChannels = 2;
-    config.isPublic = false;
-    config.tls = TlsOptions{true, server.caFile, ""};
+    IcecastConfig config = TlsSource(server, server.tlsPort, Mount(), "Kelm TLS relay", 128000);
     ASSERT_TRUE(source.Connect(config)) << source.LastError();
 
     // The source writes 40000 bytes at a time (more than two records' worth) until the
@@ -280,21 +289,9 @@ TEST(TlsRelayTest, TheTailAfterAStopReachesTheListeners)
     HeldRelay relay(server.tlsPort);
     const std::string mount = Mount() + "-tail";
     IcecastClient source;
-    IcecastConfig config;
-    config.host = "localhost";
-    config.port = relay.Port();
-    config.mountPoint = mount;
-    config.username = "source";
-    config.password = server.password;
-    config.streamName = "Kelm TLS tail";
-    config.contentCode = kContentCodeAac;
-    // The kernel holds about a second of stream: at this rate the 16 KiB tail fits in it
+    // The kernel holds about a second of stream: at 320 kbit/s the 16 KiB tail fits in it
     // while the link is stalled.
-    config.streamBitrate = 320000;
-    config.streamSampleRate = 44100;
-    config.streamChannels = 2;
-    config.isPublic = false;
-    config.tls = TlsOptions{true, server.caFile, ""};
+    IcecastConfig config = TlsSource(server, relay.Port(), mount, "Kelm TLS tail", 320000);
     if (!source.Connect(config)) {
         TcpSocket probe;
         TlsSession probeSession;
