@@ -404,12 +404,63 @@ UrlFetcher StatusFetcher(const TlsOptions& tls)
     };
 }
 
+std::string SharedStatusDocuments::Fetch(const std::string& key, const std::string& url, const UrlFetcher& fetch)
+{
+    const std::string name = key + '\n' + url;
+    std::unique_lock<std::mutex> guard(lock);
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        auto found = documents.find(name);
+        if (found == documents.end())
+            break;
+        if (found->second.inFlight) {
+            fetched.wait(guard);
+            continue;
+        }
+        if (now - found->second.fetchedAt <= maxAge)
+            return found->second.body;
+        break;
+    }
+    // Old documents go as new ones come: a session asks a handful of URLs.
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(documents, [&](const auto& entry) {
+        return !entry.second.inFlight && now - entry.second.fetchedAt > maxAge;
+    });
+    documents[name].inFlight = true;
+    guard.unlock();
+    std::string body = fetch(url);
+    guard.lock();
+    Document& document = documents[name];
+    document.body = body;
+    document.fetchedAt = std::chrono::steady_clock::now();
+    document.inFlight = false;
+    fetched.notify_all();
+    return body;
+}
+
+namespace {
+
+// Polls start every five seconds per output; the outputs of one session start together,
+// so half that lets one fetch serve them all without showing a stale listener count.
+SharedStatusDocuments& SessionStatusDocuments()
+{
+    static SharedStatusDocuments documents(std::chrono::milliseconds(2500));
+    return documents;
+}
+
+} // namespace
+
 bool StartStatusPoll(const std::string& address, const std::string& mount, uint16_t sourcePort,
                      const TlsOptions& tls, StatusCallback done)
 {
     return StartDetachedWorker([address, mount, sourcePort, tls, done] {
         StatusResult result;
-        PollStatus(address, mount, sourcePort, tls.enabled, StatusFetcher(tls), SharedStatusPortMemory(), result);
+        const UrlFetcher fetcher = StatusFetcher(tls);
+        const std::string trust = tls.fingerprint + '\n' + tls.caFile;
+        const UrlFetcher shared = [&](const std::string& url) {
+            return SessionStatusDocuments().Fetch(trust, url, fetcher);
+        };
+        PollStatus(address, mount, sourcePort, tls.enabled, shared, SharedStatusPortMemory(), result);
         // A command that ends on the result must find nothing of the TLS library left.
         ReleaseTlsThreadState();
         if (done)

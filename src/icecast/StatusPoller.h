@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -53,6 +55,27 @@ private:
     std::map<std::string, std::string> answered;
 };
 StatusPortMemory& SharedStatusPortMemory();
+
+// Outputs to one server each poll its status document every few seconds. One fetch of a
+// URL serves every poll of that URL that starts within maxAge of it, and a poll that
+// starts while the URL is being fetched waits for that fetch instead of making its own.
+// Shared by the poll threads; key tells fetchers apart (the TLS trust each one uses).
+class SharedStatusDocuments {
+public:
+    explicit SharedStatusDocuments(std::chrono::milliseconds age) : maxAge(age) {}
+    std::string Fetch(const std::string& key, const std::string& url, const UrlFetcher& fetch);
+
+private:
+    struct Document {
+        std::string body;
+        std::chrono::steady_clock::time_point fetchedAt;
+        bool inFlight = false;
+    };
+    const std::chrono::milliseconds maxAge;
+    std::mutex lock;
+    std::condition_variable fetched;
+    std::map<std::string, Document> documents;
+};
 
 // Reads the server's "/status-json.xsl" for the status address (host:port with an
 // optional mount path and scheme) and fills result from the wanted source. True when a

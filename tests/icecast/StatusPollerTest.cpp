@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "icecast/FetchUrl.h"
@@ -348,3 +352,35 @@ TEST(StatusPollerTest, BodyIsCutAfterTheReadThatCrossesTheLimit)
 }
 
 } // namespace
+
+// The outputs of one session poll one server together: a fetch under way serves those
+// that start meanwhile, a fresh document serves later ones, and an old one is fetched anew.
+TEST(StatusPollerTest, PollsOfOneUrlShareAFetch)
+{
+    SharedStatusDocuments documents(std::chrono::seconds(1));
+    std::atomic<int> fetches{0};
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    const UrlFetcher slow = [&](const std::string& url) {
+        fetches += 1;
+        released.wait();
+        return "body of " + url;
+    };
+    std::vector<std::future<std::string>> polls;
+    for (int i = 0; i < 4; ++i)
+        polls.push_back(std::async(std::launch::async, [&] { return documents.Fetch("", "http://a/s", slow); }));
+    while (fetches == 0)
+        std::this_thread::yield();
+    release.set_value();
+    for (auto& poll : polls)
+        EXPECT_EQ(poll.get(), "body of http://a/s");
+    EXPECT_EQ(fetches, 1);
+
+    EXPECT_EQ(documents.Fetch("", "http://a/s", slow), "body of http://a/s");
+    EXPECT_EQ(documents.Fetch("pinned", "http://a/s", slow), "body of http://a/s");
+    EXPECT_EQ(documents.Fetch("", "http://b/s", slow), "body of http://b/s");
+    EXPECT_EQ(fetches, 3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+    documents.Fetch("", "http://a/s", slow);
+    EXPECT_EQ(fetches, 4);
+}
