@@ -139,10 +139,15 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     frameTime = program->FrameTime(encoding);
     // Frames shorter than half the gathering limit (AAC-LC at 44.1 kHz and up) leave two
     // at a time: half the sender's wake-ups and socket writes, for at most two frames'
-    // time of delay. Longer ones leave as they come, except for an output among several,
-    // where each output's sender waking for every frame is what each output adds.
-    if (2 * frameTime <= kMaxSendGathering || !ownsProgram)
+    // time of delay. Longer ones leave as they come. An output among several is different:
+    // its sender's wake-ups are nearly all it adds to the session, so its frames leave in
+    // bundles of about a tenth of a second (a listener's player buffers seconds).
+    if (!ownsProgram) {
+        const int64_t frames = std::max<int64_t>(2, (kSharedSendGathering + frameTime - std::chrono::nanoseconds(1)) / frameTime);
+        queue.SetGathering(frames * frameTime);
+    } else if (2 * frameTime <= kMaxSendGathering) {
         queue.SetGathering(2 * frameTime);
+    }
 
     IcecastConfig server = config.server;
     server.streamSampleRate = static_cast<uint16_t>(streamRate);

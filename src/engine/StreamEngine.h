@@ -64,6 +64,8 @@ public:
     static constexpr float kMeterFall = 0.85f;
     // The longest a frame waits in the send queue for the next one to leave with it.
     static constexpr std::chrono::milliseconds kMaxSendGathering{50};
+    // About how long an output among several gathers frames before its sender wakes.
+    static constexpr std::chrono::milliseconds kSharedSendGathering{120};
     // The status line when the capture ends by itself while streaming.
     static constexpr const char* kInputLostText = "Audio input lost (the device stopped delivering sound)";
 
