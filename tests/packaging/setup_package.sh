@@ -23,24 +23,21 @@ cleanup() {
 }
 trap cleanup EXIT
 unzip -q "$zip" -d "$d/zip"
+mv "$d/zip/config.ini" "$d/zip/config.ini.sample"
 
 # The setup's version resource is the program's.
-python3 - "$setup" "$d/zip/KelmVantoro.exe" "$KV_VERSION" <<'PY' || fail "version resources differ"
+python3 - "$setup" "$d/zip/KelmVantoro.exe" "$KV_VERSION.0" <<'PY' || fail "version resources differ"
 import struct, sys
-def version(path):
-    data = open(path, "rb").read()
-    at = data.find(struct.pack("<I", 0xFEEF04BD))
-    ms, ls = struct.unpack_from("<II", data, at + 16)
+def version(data):
+    ms, ls = struct.unpack_from("<II", data, data.find(struct.pack("<I", 0xFEEF04BD)) + 16)
     return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
-setup, program = version(sys.argv[1]), version(sys.argv[2])
-print(f"setup {setup}, program {program}")
-sys.exit(setup != program or setup != sys.argv[3] + ".0")
+found = [version(open(path, "rb").read()) for path in sys.argv[1:3]]
+sys.exit(found != [sys.argv[3]] * 2 and f"setup, program: {found}")
 PY
 
 winpath() { wine cmd /c echo "$1" 2>/dev/null | tr -d '\r'; }
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\KelmVantoro'
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
-value() { wine reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$1 *REG_[A-Z_]* *//p"; }
 inst_win="$(winpath '%LOCALAPPDATA%')\\Programs\\Kelm Vantoro"
 inst="$(winepath -u "$inst_win")"
 link="$(winepath -u "$(winpath '%APPDATA%')\\Microsoft\\Windows\\Start Menu\\Programs\\Kelm Vantoro.lnk")"
@@ -51,24 +48,23 @@ desktop="$profile/Desktop/Kelm Vantoro.lnk"
 
 # --- install: the zip's files, byte for byte, the shortcut and the uninstall entry.
 timeout 120 wine "$setup" /S >>"$d/wine.log" 2>&1 || fail "setup /S exited with $?"
-diff <(cd "$d/zip" && find . -type f | sed 's,^\./config\.ini$,./config.ini.sample,' | sort) \
-  <(cd "$inst" && find . -type f ! -name uninstall.exe | sort) || fail "installed files differ from the zip's"
-for file in $(cd "$d/zip" && find . -type f ! -name config.ini); do
-  cmp -s "$d/zip/$file" "$inst/$file" || fail "$file differs from the zip's"
-done
-cmp -s "$d/zip/config.ini" "$inst/config.ini.sample" || fail "config.ini.sample is not the zip's config.ini"
+diff -r -x uninstall.exe "$d/zip" "$inst" || fail "the installed files are not the zip's"
 [ -s "$inst/uninstall.exe" ] || fail "no uninstall.exe"
 grep -aqF "$inst_win\\KelmVantoro.exe" "$link" || fail "no Start-menu shortcut to the installed KelmVantoro.exe"
 [ -e "$desktop" ] && fail "a desktop shortcut without /DESKTOP"
-[ "$(value DisplayName)" = "Kelm Vantoro" ] || fail "DisplayName '$(value DisplayName)'"
-[ "$(value DisplayVersion)" = "$KV_VERSION" ] || fail "DisplayVersion '$(value DisplayVersion)'"
-[ "$(value Publisher)" = "Kelm Vantoro developers" ] || fail "Publisher '$(value Publisher)'"
-[ "$(value InstallLocation)" = "$inst_win" ] || fail "InstallLocation '$(value InstallLocation)'"
-[ "$(value DisplayIcon)" = "$inst_win\\KelmVantoro.exe,0" ] || fail "DisplayIcon '$(value DisplayIcon)'"
-[ "$(value UninstallString)" = "\"$inst_win\\uninstall.exe\"" ] || fail "UninstallString '$(value UninstallString)'"
-[ "$(value QuietUninstallString)" = "\"$inst_win\\uninstall.exe\" /S" ] || fail "QuietUninstallString"
-size=$(( $(value EstimatedSize) ))
-[ "$size" -ge $(( $(du -sk "$d/zip" | cut -f1) / 2 )) ] || fail "EstimatedSize $size KB"
+diff <(wine reg query "$key" | tr -d '\r' | sed -n 's/^ *\([A-Za-z]*\) *REG_[A-Z]* *\(.*\)/\1=\2/p' | sort) - <<REG ||
+DisplayIcon=$inst_win\\KelmVantoro.exe,0
+DisplayName=Kelm Vantoro
+DisplayVersion=$KV_VERSION
+EstimatedSize=$(printf '0x%x' $(( ($(find "$d/zip" -type f -printf '%s+' && echo 0) + 1023) / 1024 )))
+InstallLocation=$inst_win
+NoModify=0x1
+NoRepair=0x1
+Publisher=Kelm Vantoro developers
+QuietUninstallString="$inst_win\\uninstall.exe" /S
+UninstallString="$inst_win\\uninstall.exe"
+REG
+  fail "the uninstall entry's values"
 
 # --- the installed program goes on air with settings beside it.
 mount="/setup-installed"
@@ -89,7 +85,7 @@ pid=""
 wait_for_no_mount "$mount" 10 || fail "the mount stayed after the upgrade closed the program"
 cmp -s "$d/config.dat" "$inst/config.dat" || fail "the upgrade changed config.dat"
 cmp -s "$d/config.ini" "$inst/config.ini" || fail "the upgrade changed config.ini"
-cmp -s "$d/zip/KelmVantoro.exe" "$inst/KelmVantoro.exe" || fail "the upgrade left no KelmVantoro.exe"
+cmp -s "$d/zip/KelmVantoro.exe" "$inst/KelmVantoro.exe" || fail "KelmVantoro.exe is not the zip's after the upgrade"
 [ -f "$desktop" ] || fail "no desktop shortcut with /DESKTOP"
 
 # --- silent uninstall: everything goes but the settings, also "Start with Windows".
