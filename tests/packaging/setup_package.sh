@@ -14,6 +14,8 @@ if [ "$KV_HAS_PROGRAM" != 1 ] || [ -z "${DISPLAY:-}" ] || [ -z "${KV_ICECAST_POR
   echo "skipped: needs the Windows program and scripts/testenv"
   exit 77
 fi
+# It installs into the Wine prefix: only into an environment's private layer of it.
+[ "${WINEPREFIX:-}" = "$KV_ENV_DIR/wine/prefix" ] || { echo "skipped: the Wine prefix is shared"; exit 77; }
 KV_CLI=unused source "$KV_SOURCE_DIR/tests/engine/stream_common.bash"
 d="$(mktemp -d)"
 pid=""
