@@ -85,18 +85,26 @@ close:
     SendMessage $0 ${WM_QUERYENDSESSION} 0 ${ENDSESSION_CLOSEAPP} /TIMEOUT=5000
     SendMessage $0 ${WM_ENDSESSION} 1 ${ENDSESSION_CLOSEAPP} /TIMEOUT=20000
     ${If} $2 P<> 0
+      ; Ended means the process is gone, not only its window: its files are free then.
       System::Call 'kernel32::WaitForSingleObject(p r2, i 20000) i .r3'
       System::Call 'kernel32::CloseHandle(p r2)'
+      ${If} $3 = 0
+        Return
+      ${EndIf}
     ${Else}
       Sleep 2000
-    ${EndIf}
-    FindWindow $0 "${WINDOW_CLASS}"
-    ${If} $0 = 0
-      Return
+      FindWindow $0 "${WINDOW_CLASS}"
+      ${If} $0 = 0
+        Return
+      ${EndIf}
     ${EndIf}
     MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${PRODUCT} did not close. Close it, then choose Retry." /SD IDCANCEL IDRETRY retry
     Abort "${PRODUCT} did not close."
   retry:
+    FindWindow $0 "${WINDOW_CLASS}"
+    ${If} $0 = 0
+      Return
+    ${EndIf}
   ${Loop}
 FunctionEnd
 !macroend
