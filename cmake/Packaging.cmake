@@ -96,11 +96,12 @@ endif()
 include(CPack)
 
 # The package tests read what scripts/package wrote to dist/ and skip (77) when it is
-# not there. The zip is checked by the Windows build, the .deb by the release build.
+# not there. The zip and the setup are checked by the Windows build, the .deb by the
+# release build.
 if(KV_BUILD_TESTS)
   set(KV_PACKAGE_TESTS)
   if(WIN32)
-    set(KV_PACKAGE_TESTS zip_package zip_program)
+    set(KV_PACKAGE_TESTS zip_package zip_program setup_package)
     set(KV_PACKAGE_TAG windows)
   elseif(NOT KV_SANITIZE AND NOT KV_TSAN)
     set(KV_PACKAGE_TESTS deb_package)

@@ -20,8 +20,6 @@
 namespace {
 
 const wchar_t kMutexName[] = L"KelmVantoro_SingleInstance_Mutex";
-// How long the end of the program waits for a stopped stream's last frames.
-constexpr std::chrono::seconds kStoppedEnginesWait{10};
 
 // Test environments aim the reachability probe at a local address with
 // KV_PROBE_TARGET=ADDRESS:PORT, so no test ever reaches outside the machine.
@@ -66,7 +64,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         DrainPostedResults();
         // The streams stopped with the window finish on their workers: their last frames
         // reach the servers and the disk before the process ends.
-        if (!FinishStoppedStreams(*app, kStoppedEnginesWait))
+        if (!FinishStoppedStreams(*app, kStoppedStreamsWait))
             LogLine("UI", "The stopped streams did not finish in time");
     }
     if (mutex) {

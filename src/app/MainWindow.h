@@ -44,6 +44,9 @@ AttemptLauncher<StreamEngine> MakeAttemptLauncher(Application& app);
 // Minimises to the taskbar, or hides to the tray with minimizeToTray.
 void MinimiseMainWindow(Application& app);
 
+// How long the end of the program waits for the stopped streams' last frames.
+constexpr std::chrono::seconds kStoppedStreamsWait{10};
+
 // After the window is gone: waits, at most limit in all, for the streams it stopped to
 // send their last frames, then finishes the archives. False when time ran out.
 bool FinishStoppedStreams(Application& app, std::chrono::milliseconds limit);

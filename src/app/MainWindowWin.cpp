@@ -511,6 +511,20 @@ void OnDestroy(Application& app)
     PostQuitMessage(0);
 }
 
+// The session ends (log-off, shut-down), or a setup asks the program to make way for
+// new files (ENDSESSION_CLOSEAPP, as the Restart Manager does): it ends as EXIT ends it,
+// without the exit dialog, and finishes its streams and archives before it answers,
+// because the process may be ended at any moment after that. A popup open at the time
+// goes with the window; its loop then sees the quit.
+void OnEndSession(Application& app)
+{
+    if (!IsWindow(app.window))
+        return;
+    DestroyWindow(app.window);
+    if (!FinishStoppedStreams(app, kStoppedStreamsWait))
+        LogLine("UI", "The stopped streams did not finish before the session ended");
+}
+
 HBRUSH ControlBrush()
 {
     static HBRUSH brush = CreateSolidBrush(ToColorref(colours::kWindow));
@@ -532,6 +546,12 @@ LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam
         return 0;
     case WM_DESTROY:
         OnDestroy(app);
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam)
+            OnEndSession(app);
         return 0;
     case WM_PAINT: {
         PaintScope paint(window);

@@ -560,6 +560,20 @@ TEST_F(MainWindowTest, CloseAsksAndExitEndsTheLoopWithZero)
     EXPECT_EQ(QuitCode(), 0);
 }
 
+// A setup making way for new files (or a log-off) ends the program at once, also while
+// the exit dialog waits for an answer.
+TEST_F(MainWindowTest, EndOfSessionEndsWithoutTheDialog)
+{
+    const UINT_PTR timer = PopupHandler::Arm(kExitDialogClass, [](HWND popup) {
+        SendMessageW(GetWindow(popup, GW_OWNER), WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+    });
+    SendMessageW(app->window, WM_CLOSE, 0, 0);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(PopupHandler::seen);
+    EXPECT_FALSE(IsWindow(app->window));
+    EXPECT_EQ(QuitCode(), 0);
+}
+
 // Server names arrive as UTF-8: "München" must take the width of seven characters, as
 // "Munchen" does, not of the eight that "MÃ¼nchen" would show when drawn byte-wise.
 TEST_F(MainWindowTest, Utf8ServerNamesAreDrawnAsCharacters)
