@@ -103,6 +103,7 @@ std::string ReasonOf(int status)
     switch (status) {
     case 400: return "the request could not be read";
     case 404: return "no such path";
+    case 411: return "send the body with a Content-Length";
     case 413: return "the body is too large";
     case 414: return "the request line is too long";
     case 416: return "ranges are not served";
@@ -191,14 +192,26 @@ struct ControlServer::Impl {
         server.set_write_timeout(kSocketTimeoutSeconds, 0);
         server.set_keep_alive_timeout(kSocketTimeoutSeconds);
         server.set_keep_alive_max_count(16);
-        server.set_pre_routing_handler([](const httplib::Request& request, httplib::Response& response) {
+        server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
             size_t bytes = 0;
             for (const auto& [name, value] : request.headers)
                 bytes += name.size() + value.size() + 4;
-            if (request.headers.size() <= kMaxHeaders && bytes <= kMaxHeaderBytes)
-                return httplib::Server::HandlerResponse::Unhandled;
-            ApplyReply(RefusedRequest(431, ReasonOf(431)), response);
-            return httplib::Server::HandlerResponse::Handled;
+            if (request.headers.size() > kMaxHeaders || bytes > kMaxHeaderBytes) {
+                ApplyReply(RefusedRequest(431, ReasonOf(431)), response);
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            // A chunked body would be read without the size limit.
+            if (request.has_header("Transfer-Encoding")) {
+                ApplyReply(RefusedRequest(411, ReasonOf(411)), response);
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            // Without a length a request has no body (RFC 9112); the server would read
+            // one until the connection closes, so such a request is answered here.
+            if (!request.has_header("Content-Length")) {
+                Handle(request, response);
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            return httplib::Server::HandlerResponse::Unhandled;
         });
         // The server's own refusals (a line too long, a body too large) say why in one line.
         server.set_error_handler(
