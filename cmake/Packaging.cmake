@@ -67,7 +67,8 @@ else()
   install(FILES ${KV_PACKAGE_STAGE}/kelm-vantoro-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${KV_DEB_DIR}/copyright ${KV_PACKAGE_STAGE}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kelm-vantoro)
   install(FILES ${KV_PACKAGING_DIR}/config.ini DESTINATION /etc/kelm-vantoro)
-  install(FILES ${KV_DEB_DIR}/kelm-vantoro.service DESTINATION /lib/systemd/system)
+  install(FILES ${KV_DEB_DIR}/kelm-vantoro.service ${KV_DEB_DIR}/kelm-vantoro@.service
+          DESTINATION /lib/systemd/system)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
