@@ -191,8 +191,9 @@ TEST(ControlRouterTest, AuthorisationMethodsAndTitles)
         EXPECT_EQ(reply.status, c.status) << c.method << " " << c.path << " " << reply.body;
         EXPECT_EQ(reply.body.find(token), std::string::npos);
         // JSON in one line; the Icecast-style request gets Icecast's XML answer.
-        if (reply.contentType != "text/xml")
+        if (reply.contentType != "text/xml") {
             EXPECT_EQ(reply.body.find('\n'), reply.body.size() - 1) << "one line: " << reply.body;
+        }
         if (*c.title)
             EXPECT_EQ(recorder.titles, (std::vector<std::string>{std::string("1:") + c.title, std::string("2:") + c.title}));
         else
