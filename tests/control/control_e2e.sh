@@ -4,7 +4,10 @@
 # reach Icecast's status document with their UTF-8 intact, /metrics passes promtool and
 # its counters grow. Bad requests (no or a wrong token, a header or a body too large, a
 # path out of the tree, junk bytes) each get a 4xx and leave the stream on air. A listen
-# address off loopback without a token is refused.
+# address off loopback without a token is refused. Two stations run side by side as the
+# template unit kelm-vantoro@.service runs them: its ExecStart and StateDirectory for two
+# instances, each with its own settings folder, mount, control port and recordings
+# folder; a stop through one leaves the other on air.
 set -uo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/../engine/stream_common.bash"
@@ -16,8 +19,10 @@ testenv="$KV_SOURCE_DIR/scripts/testenv"
 
 d="$(mktemp -d)"
 pid=
+pids=()
 cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
   ensure_icecast_running >/dev/null 2>&1
   rm -rf "$d"
 }
@@ -168,4 +173,43 @@ write_config "$d" "$mount" "[Control]" "enabled=true" "listen=0.0.0.0:$port"
 status=$?
 [ $status -ne 0 ] || fail "an open interface off loopback was accepted"
 grep -q "reachable from other machines" "$d/err.txt" || fail "no reason for the refusal: $(cat "$d/err.txt")"
-echo "control_e2e: ok (bytes sent grew from $first_bytes to $later_bytes in 2 s)"
+
+# --- two stations of the template unit.
+unit="$KV_SOURCE_DIR/packaging/deb/kelm-vantoro@.service"
+exec_start="$(sed -n 's/^ExecStart=//p' "$unit")"
+state_directory="$(sed -n 's/^StateDirectory=//p' "$unit")"
+[ -n "$exec_start" ] && [ -n "$state_directory" ] || fail "the unit has no ExecStart or StateDirectory"
+
+# instance NAME PORT: runs the unit's command for NAME, as systemd would (%i the name,
+# STATE_DIRECTORY under /var/lib), with the built command and folders under $d.
+instance() {
+  local name=$1 port=$2 folder="$d/etc/kelm-vantoro/$1"
+  mkdir -p "$folder"
+  write_config "$folder" "/station-$name" "[System]" "recordEnabled=true" \
+    "[Control]" "enabled=true" "listen=127.0.0.1:$port"
+  local command="${exec_start//%i/$name}"
+  command="${command//\/etc\/kelm-vantoro/$d/etc/kelm-vantoro}"
+  command="${command/\/usr\/bin\/kelm-vantoro-cli/$KV_CLI}"
+  local state="$d/var/lib/${state_directory//%i/$name}"
+  mkdir -p "$state"
+  # shellcheck disable=SC2086 # the unit's command line, split as systemd splits it
+  STATE_DIRECTORY="$state" $command --probe-target "127.0.0.1:$KV_ICECAST_STATUS_PORT" --seconds 120 \
+    >"$d/$name.out" 2>"$d/$name.err" &
+  pids+=($!)
+}
+instance studio1 8191
+instance studio2 8192
+wait_for_mount /station-studio1 30 && wait_for_mount /station-studio2 30 ||
+  { cat "$d"/*.err; fail "not both stations went on air"; }
+
+mount_of() { curl -fsS --max-time 10 "http://127.0.0.1:$1/status" | python3 -c 'import json,sys; print(json.load(sys.stdin)["outputs"][0]["mount"])'; }
+[ "$(mount_of 8191)" = /station-studio1 ] || fail "port 8191 reports $(mount_of 8191)"
+[ "$(mount_of 8192)" = /station-studio2 ] || fail "port 8192 reports $(mount_of 8192)"
+curl -fsS --max-time 20 -X POST "http://127.0.0.1:8191/stop" >/dev/null || fail "stop of studio1"
+wait_for_no_mount /station-studio1 10 || fail "studio1 stayed on air"
+[ -n "$(mount_json /station-studio2)" ] || fail "studio2 went off air with studio1"
+for name in studio1 studio2; do
+  ls "$d/var/lib/kelm-vantoro/$name/recordings/"station-"$name"_*.aac >/dev/null 2>&1 ||
+    fail "no recording of $name in its own state folder: $(find "$d/var" | head)"
+done
+echo "control_e2e: ok (bytes sent grew from $first_bytes to $later_bytes in 2 s; two template instances)"
