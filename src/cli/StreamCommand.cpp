@@ -374,7 +374,9 @@ bool AnnounceStart(const Session& session, const AppSettings& settings, const st
 
 // The control interface's view of the session and its hands on it: a stop ends every
 // output (the program's last frames go out first), a start starts them again.
-SessionControls MakeSessionControls(Session& session, const AppSettings& settings, const InputLevelMonitor& monitor)
+// controlled tells the command loop that the session has been in the interface's hands.
+SessionControls MakeSessionControls(Session& session, const AppSettings& settings, const InputLevelMonitor& monitor,
+                                    bool& controlled)
 {
     SessionControls controls;
     controls.snapshot = [&session, &settings, &monitor] {
@@ -387,7 +389,8 @@ SessionControls MakeSessionControls(Session& session, const AppSettings& setting
         const StreamEngine* meters = MeterEngine(session);
         return TakeSessionSnapshot(outputs, CurrentMeterLevels(meters, monitor), meters);
     };
-    controls.stop = [&session] {
+    controls.stop = [&session, &controlled] {
+        controlled = true;
         if (session.program)
             session.program->Stop();
         for (const auto& output : session.outputs)
@@ -395,7 +398,8 @@ SessionControls MakeSessionControls(Session& session, const AppSettings& setting
         std::printf("Stopped by the control interface\n");
         std::fflush(stdout);
     };
-    controls.start = [&session] {
+    controls.start = [&session, &controlled] {
+        controlled = true;
         for (const auto& output : session.outputs)
             output->StartStreaming();
     };
@@ -433,6 +437,9 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     // The control interface, when the settings ask for it; settings it cannot use end the
     // command before the stream starts, so a service fails where it can be seen.
     ControlServer control;
+    // Once the interface has stopped or started the session, it is its to end: a stop,
+    // a failed start or a loss leaves the command waiting for the next start.
+    bool controlled = false;
     const ControlSettings controlSettings = ReadControlSettings(store);
     if (controlSettings.enabled) {
         std::string problem;
@@ -442,7 +449,7 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
         }
         std::printf("Control interface on %s\n", controlSettings.listen.c_str());
     }
-    const SessionControls controls = MakeSessionControls(session, settings, monitor);
+    const SessionControls controls = MakeSessionControls(session, settings, monitor, controlled);
 
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
@@ -472,8 +479,7 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
         Deliver(*inbox, session);
         if (!announced && !attemptsRunning()) {
             announced = true;
-            // With the interface on, a start that failed may be tried again through it.
-            if (!AnnounceStart(session, settings, alertText) && !control.IsOpen()) {
+            if (!AnnounceStart(session, settings, alertText) && !controlled) {
                 exitStatus = kExitFailure;
                 break;
             }
@@ -490,9 +496,9 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
             for (const auto& output : session.outputs)
                 lost = lost && !OutputAlive(*output);
         }
-        // With the interface on, the command stays to be started again through it; a
+        // In the interface's hands the command stays to be started again through it; a
         // loss (not a stop) is told once.
-        if (lost && control.IsOpen()) {
+        if (lost && controlled) {
             bool failed = false;
             for (const auto& output : session.outputs)
                 failed = failed || output->state.phase == StreamPhase::Offline;
