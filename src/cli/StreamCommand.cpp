@@ -375,7 +375,7 @@ bool AnnounceStart(const Session& session, const AppSettings& settings, const st
 // The control interface's view of the session and its hands on it: a stop ends every
 // output (the program's last frames go out first), a start starts them again.
 // controlled tells the command loop that the session has been in the interface's hands.
-SessionControls MakeSessionControls(Session& session, const AppSettings& settings, const InputLevelMonitor& monitor,
+SessionControls MakeSessionControls(Session& session, AppSettings& settings, const InputLevelMonitor& monitor,
                                     bool& controlled)
 {
     SessionControls controls;
@@ -389,12 +389,18 @@ SessionControls MakeSessionControls(Session& session, const AppSettings& setting
         const StreamEngine* meters = MeterEngine(session);
         return TakeSessionSnapshot(outputs, CurrentMeterLevels(meters, monitor), meters);
     };
-    controls.stop = [&session, &controlled] {
+    controls.stop = [&session, &settings, &controlled] {
         controlled = true;
         if (session.program)
             session.program->Stop();
         for (const auto& output : session.outputs)
             output->StopStreaming();
+        // A stopped program has flushed its encoders: the next start gets a new one, as
+        // the window's next session does.
+        if (session.program) {
+            session.program = MakeSessionProgram(settings);
+            AttachProgram(settings, session.program);
+        }
         std::printf("Stopped by the control interface\n");
         std::fflush(stdout);
     };

@@ -33,6 +33,7 @@ port=8190
 api="http://127.0.0.1:$port"
 mount="/control-${KV_BUILD:-linux}"
 write_config "$d" "$mount" "[System]" "persistentEncoding=true" \
+  "[Output2]" "mountPoint=$mount-lc" "heVersion=0" "bitrate=128000" \
   "[Control]" "enabled=true" "listen=127.0.0.1:$port" "token=$token"
 
 # call METHOD PATH [CURL ARGS...]: prints the body, then the status on a line of its own.
@@ -148,16 +149,19 @@ wait_for_state online 60 || fail "status did not follow the reconnection: $(call
 [ "$(json 's["outputs"][0]["reconnects"]')" -ge 1 ] || fail "no reconnect counted"
 [ "$(metric kelm_vantoro_output_reconnects_total)" -ge 1 ] || fail "no reconnect in the metrics"
 
-# /stop and /start, as the window's buttons.
+# /stop and /start, as the window's buttons, for both outputs: after the start the
+# program streams again (bytes flow on each).
 reply="$(call POST /stop)"
-[ "$(status_of "$reply")" = 200 ] && grep -q '"result":"stopped"' <<<"$reply" || fail "POST /stop: $reply"
-wait_for_no_mount "$mount" 10 || fail "the mount stayed after /stop"
+[ "$(status_of "$reply")" = 200 ] && grep -q '"stopped 2 outputs"' <<<"$reply" || fail "POST /stop: $reply"
+wait_for_no_mount "$mount" 10 && wait_for_no_mount "$mount-lc" 10 || fail "a mount stayed after /stop"
 [ "$(json 's["state"]')" = idle ] || fail "status after /stop: $(call GET /status)"
 reply="$(call POST /stop)"
 grep -q '"result":"idle"' <<<"$reply" || fail "a second /stop: $reply"
 reply="$(call POST /start)"
 [ "$(status_of "$reply")" = 200 ] && grep -q '"result":"on air"' <<<"$reply" || fail "POST /start: $reply"
-wait_for_mount "$mount" 10 || fail "the mount did not come back after /start"
+wait_for_mount "$mount" 10 && wait_for_mount "$mount-lc" 10 || fail "a mount did not come back after /start"
+sleep 2
+[ "$(json 'min(o["bytesSent"] for o in s["outputs"])')" -gt 0 ] || fail "nothing sent after /start: $(call GET /status)"
 reply="$(call POST /start)"
 grep -q '"message":"already on air"' <<<"$reply" || fail "a second /start: $reply"
 
