@@ -11,6 +11,17 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Live AAC and HE-AAC encoder for Icecast v2 servers")
 set(CPACK_STRIP_FILES ON)
 
+# kv_install_notice(<notice> <name>): a library's notice into the zip's LICENSES as
+# <name>, with Windows line ends; a packaging without it fails.
+function(kv_install_notice notice name)
+  if(EXISTS ${notice})
+    configure_file(${notice} ${KV_PACKAGE_STAGE}/${name} @ONLY NEWLINE_STYLE CRLF)
+    install(FILES ${KV_PACKAGE_STAGE}/${name} DESTINATION LICENSES)
+  else()
+    install(CODE "message(FATAL_ERROR \"${notice} is missing: run scripts/build-deps\")")
+  endif()
+endfunction()
+
 if(WIN32)
   # The zip: the two programs side by side with a sample config.ini, a README.txt and
   # the licences, without a folder of its own inside (Windows' "Extract All" makes one).
@@ -24,32 +35,13 @@ if(WIN32)
   endforeach()
   configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${KV_PACKAGE_STAGE}/KelmVantoro.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${KV_PACKAGE_STAGE}/KelmVantoro.txt DESTINATION LICENSES)
-  # fdk-aac's licence requires its notice beside the binary; scripts/build-deps keeps
-  # it from the source package the library was built from.
-  set(KV_FDK_NOTICE ${KV_DEPS_PREFIX}/share/doc/fdk-aac/NOTICE)
-  if(EXISTS ${KV_FDK_NOTICE})
-    configure_file(${KV_FDK_NOTICE} ${KV_PACKAGE_STAGE}/fdk-aac.txt @ONLY NEWLINE_STYLE CRLF)
-    install(FILES ${KV_PACKAGE_STAGE}/fdk-aac.txt DESTINATION LICENSES)
-  else()
-    install(CODE "message(FATAL_ERROR \"${KV_FDK_NOTICE} is missing: run scripts/build-deps\")")
-  endif()
-  # libebur128 (the loudness meter) is linked statically too; its MIT licence asks for
-  # its notice in every copy.
-  set(KV_EBUR128_NOTICE ${KV_DEPS_PREFIX}/share/doc/libebur128/COPYING)
-  if(EXISTS ${KV_EBUR128_NOTICE})
-    configure_file(${KV_EBUR128_NOTICE} ${KV_PACKAGE_STAGE}/libebur128.txt @ONLY NEWLINE_STYLE CRLF)
-    install(FILES ${KV_PACKAGE_STAGE}/libebur128.txt DESTINATION LICENSES)
-  else()
-    install(CODE "message(FATAL_ERROR \"${KV_EBUR128_NOTICE} is missing: run scripts/build-deps\")")
-  endif()
-  # cpp-httplib (the control interface) is compiled in from its header; MIT too.
-  set(KV_HTTPLIB_NOTICE ${KV_DEPS_PREFIX}/share/doc/cpp-httplib/LICENSE)
-  if(EXISTS ${KV_HTTPLIB_NOTICE})
-    configure_file(${KV_HTTPLIB_NOTICE} ${KV_PACKAGE_STAGE}/cpp-httplib.txt @ONLY NEWLINE_STYLE CRLF)
-    install(FILES ${KV_PACKAGE_STAGE}/cpp-httplib.txt DESTINATION LICENSES)
-  else()
-    install(CODE "message(FATAL_ERROR \"${KV_HTTPLIB_NOTICE} is missing: run scripts/build-deps\")")
-  endif()
+  # The notices of the libraries linked in, which scripts/build-deps keeps from the
+  # source packages they were built from: fdk-aac's licence requires its notice beside
+  # the binary; libebur128 (the loudness meter) and cpp-httplib (the control interface,
+  # compiled in from its header) are MIT, which asks for the notice in every copy.
+  kv_install_notice(${KV_DEPS_PREFIX}/share/doc/fdk-aac/NOTICE fdk-aac.txt)
+  kv_install_notice(${KV_DEPS_PREFIX}/share/doc/libebur128/COPYING libebur128.txt)
+  kv_install_notice(${KV_DEPS_PREFIX}/share/doc/cpp-httplib/LICENSE cpp-httplib.txt)
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_NAME KelmVantoro)
