@@ -7,8 +7,9 @@
 #   2 audio, encoder, icecast
 #   3 engine
 #   4 the settings model (the other settings/ files)
-#   5 cli, ui
-#   6 app
+#   5 control
+#   6 cli, ui
+#   7 app
 
 cmake_minimum_required(VERSION 3.25)
 set(KV_SETTINGS_STORE SettingsStore SettingsFile IniFile)
@@ -27,10 +28,12 @@ function(kv_layer_of folder stem out)
     set(rank 2)
   elseif(folder STREQUAL "engine")
     set(rank 3)
-  elseif(folder MATCHES "^(cli|ui)$")
+  elseif(folder STREQUAL "control")
     set(rank 5)
-  elseif(folder STREQUAL "app")
+  elseif(folder MATCHES "^(cli|ui)$")
     set(rank 6)
+  elseif(folder STREQUAL "app")
+    set(rank 7)
   else()
     set(rank -1)
   endif()

@@ -11,6 +11,17 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Live AAC and HE-AAC encoder for Icecast v2 servers")
 set(CPACK_STRIP_FILES ON)
 
+# kv_install_notice(<notice> <name>): a library's notice into the zip's LICENSES as
+# <name>, with Windows line ends; a packaging without it fails.
+function(kv_install_notice notice name)
+  if(EXISTS ${notice})
+    configure_file(${notice} ${KV_PACKAGE_STAGE}/${name} @ONLY NEWLINE_STYLE CRLF)
+    install(FILES ${KV_PACKAGE_STAGE}/${name} DESTINATION LICENSES)
+  else()
+    install(CODE "message(FATAL_ERROR \"${notice} is missing: run scripts/build-deps\")")
+  endif()
+endfunction()
+
 if(WIN32)
   # The zip: the two programs side by side with a sample config.ini, a README.txt and
   # the licences, without a folder of its own inside (Windows' "Extract All" makes one).
@@ -24,24 +35,13 @@ if(WIN32)
   endforeach()
   configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${KV_PACKAGE_STAGE}/KelmVantoro.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${KV_PACKAGE_STAGE}/KelmVantoro.txt DESTINATION LICENSES)
-  # fdk-aac's licence requires its notice beside the binary; scripts/build-deps keeps
-  # it from the source package the library was built from.
-  set(KV_FDK_NOTICE ${KV_DEPS_PREFIX}/share/doc/fdk-aac/NOTICE)
-  if(EXISTS ${KV_FDK_NOTICE})
-    configure_file(${KV_FDK_NOTICE} ${KV_PACKAGE_STAGE}/fdk-aac.txt @ONLY NEWLINE_STYLE CRLF)
-    install(FILES ${KV_PACKAGE_STAGE}/fdk-aac.txt DESTINATION LICENSES)
-  else()
-    install(CODE "message(FATAL_ERROR \"${KV_FDK_NOTICE} is missing: run scripts/build-deps\")")
-  endif()
-  # libebur128 (the loudness meter) is linked statically too; its MIT licence asks for
-  # its notice in every copy.
-  set(KV_EBUR128_NOTICE ${KV_DEPS_PREFIX}/share/doc/libebur128/COPYING)
-  if(EXISTS ${KV_EBUR128_NOTICE})
-    configure_file(${KV_EBUR128_NOTICE} ${KV_PACKAGE_STAGE}/libebur128.txt @ONLY NEWLINE_STYLE CRLF)
-    install(FILES ${KV_PACKAGE_STAGE}/libebur128.txt DESTINATION LICENSES)
-  else()
-    install(CODE "message(FATAL_ERROR \"${KV_EBUR128_NOTICE} is missing: run scripts/build-deps\")")
-  endif()
+  # The notices of the libraries linked in, which scripts/build-deps keeps from the
+  # source packages they were built from: fdk-aac's licence requires its notice beside
+  # the binary; libebur128 (the loudness meter) and cpp-httplib (the control interface,
+  # compiled in from its header) are MIT, which asks for the notice in every copy.
+  kv_install_notice(${KV_DEPS_PREFIX}/share/doc/fdk-aac/NOTICE fdk-aac.txt)
+  kv_install_notice(${KV_DEPS_PREFIX}/share/doc/libebur128/COPYING libebur128.txt)
+  kv_install_notice(${KV_DEPS_PREFIX}/share/doc/cpp-httplib/LICENSE cpp-httplib.txt)
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_NAME KelmVantoro)
@@ -67,7 +67,8 @@ else()
   install(FILES ${KV_PACKAGE_STAGE}/kelm-vantoro-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${KV_DEB_DIR}/copyright ${KV_PACKAGE_STAGE}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kelm-vantoro)
   install(FILES ${KV_PACKAGING_DIR}/config.ini DESTINATION /etc/kelm-vantoro)
-  install(FILES ${KV_DEB_DIR}/kelm-vantoro.service DESTINATION /lib/systemd/system)
+  install(FILES ${KV_DEB_DIR}/kelm-vantoro.service ${KV_DEB_DIR}/kelm-vantoro@.service
+          DESTINATION /lib/systemd/system)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -11,6 +11,7 @@
 
 #include "audio/InputLevelMonitor.h"
 #include "audio/PreviewOutput.h"
+#include "control/ControlServer.h"
 #include "engine/ProgramSource.h"
 #include "engine/StatusTexts.h"
 #include "engine/StreamEngine.h"
@@ -85,6 +86,8 @@ public:
     RecordingState shownRecording = RecordingState::Off;
     // Where the connectivity probe connects.
     ProbeTarget probeTarget = DefaultProbeTarget();
+    // The control interface, open while [Control] enables it.
+    ControlServer control;
 
     // The current engine, or null.
     StreamEngine* engine() const { return supervision.CurrentEngine(); }

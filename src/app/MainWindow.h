@@ -25,6 +25,8 @@ constexpr UINT WM_APP_STATUS = WM_APP + 2;
 constexpr UINT WM_APP_NETCHECK = WM_APP + 3;
 // Posted by a connection attempt's thread; lParam owns a heap ConnectionAttempt.
 constexpr UINT WM_APP_ATTEMPT = WM_APP + 4;
+// Posted by the control interface's threads when a request waits for the window.
+constexpr UINT WM_APP_CONTROL = WM_APP + 5;
 
 constexpr UINT_PTR kSupervisionTimer = 1;
 constexpr UINT kSupervisionTimerMs = 100;

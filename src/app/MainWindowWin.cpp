@@ -10,6 +10,8 @@
 #include "app/Application.h"
 #include "base/DetachedWorker.h"
 #include "base/Log.h"
+#include "control/ControlSettings.h"
+#include "control/SessionSnapshot.h"
 #include "engine/InputMeters.h"
 #include "engine/OutputStates.h"
 #include "engine/StreamSupervisor.h"
@@ -451,6 +453,55 @@ void OnCommand(Application& app, int id)
     }
 }
 
+// The control interface's view of the window's session and its hands on it: the same
+// as the Start and Stop buttons, and the window shows the result at once.
+SessionControls MakeSessionControls(Application& app)
+{
+    Application* a = &app;
+    SessionControls controls;
+    controls.snapshot = [a] {
+        std::vector<SessionOutput> outputs{{1, &a->supervision, &a->settings.stream}};
+        for (const FurtherOutput& output : a->furtherOutputs)
+            outputs.push_back({output.number, output.supervision.get(),
+                               &a->settings.outputs.at(output.number - 2).stream});
+        const StreamEngine* meters = MeterEngine(*a);
+        return TakeSessionSnapshot(outputs, CurrentMeterLevels(meters, a->levelMonitor), meters);
+    };
+    controls.start = [a] {
+        OnCommand(*a, IDC_START);
+        RefreshCaption(*a);
+        RefreshPanel(*a);
+    };
+    controls.stop = [a] {
+        OnCommand(*a, IDC_STOP);
+        RefreshCaption(*a);
+        RefreshPanel(*a);
+    };
+    return controls;
+}
+
+void ServeControl(Application& app)
+{
+    if (app.control.IsOpen())
+        app.control.Serve(MakeSessionControls(app));
+}
+
+// Opens the control interface when the settings enable it; settings it cannot use are
+// told in an alert, and the program goes on without it.
+void OpenControl(Application& app)
+{
+    const ControlSettings settings = ReadControlSettings(app.store);
+    if (!settings.enabled)
+        return;
+    const HWND window = app.window;
+    app.control.SetWake([window] { PostMessageW(window, WM_APP_CONTROL, 0, 0); });
+    std::string problem;
+    if (!app.control.Open(settings, problem)) {
+        LogLine("Control", problem);
+        ShowAlert(app.window, problem, "Control Interface Not Started");
+    }
+}
+
 void OnTimer(Application& app)
 {
     app.supervision.SupervisionTick();
@@ -461,6 +512,7 @@ void OnTimer(Application& app)
     RefreshStartTip(app);
     RefreshCaption(app);
     RefreshRecording(app);
+    ServeControl(app);
     // Once a tick, after every output's supervision has had its say.
     RefreshPanel(app);
 }
@@ -495,6 +547,7 @@ void OnDestroy(Application& app)
     ShowWindow(app.window, SW_HIDE);
     app.tray.Remove();
     KillTimer(app.window, kSupervisionTimer);
+    app.control.Close();
     // Every output stops as the Stop button stops it: an attempt under way is abandoned
     // (its thread frees its engine), and each engine finishes on a worker, sending its
     // last frames to the server while the devices stop here. The program waits for them
@@ -608,6 +661,9 @@ LRESULT HandleMessage(Application& app, HWND window, UINT message, WPARAM wParam
     case WM_APP_NETCHECK:
         app.supervision.OnNetCheck(wParam == 1);
         return 0;
+    case WM_APP_CONTROL:
+        ServeControl(app);
+        return 0;
     case WM_APP_ATTEMPT: {
         std::unique_ptr<ConnectionAttempt<StreamEngine>> attempt(
             reinterpret_cast<ConnectionAttempt<StreamEngine>*>(lParam));
@@ -716,6 +772,7 @@ bool CreateMainWindow(Application& app, HINSTANCE instance)
     RoundWindowCorners(window, kMainWidth, kMainHeight);
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
+    OpenControl(app);
     ActOnStartupSettings(app);
     return true;
 }

@@ -13,3 +13,6 @@ std::string DirectoryOf(const std::string& path);
 
 // A UTF-8 path as a filesystem path (wide on Windows, so non-ASCII names survive).
 std::filesystem::path Utf8Path(const std::string& utf8);
+
+// The reverse: a filesystem path as UTF-8.
+std::string PathText(const std::filesystem::path& path);

@@ -19,12 +19,6 @@ void RemoveQuietly(const std::filesystem::path& path)
     std::filesystem::remove(path, ignored);
 }
 
-std::string PathText(const std::filesystem::path& path)
-{
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 } // namespace
 
 bool OpenOfflineJob(const std::vector<std::string>& arguments, const char* usage, OfflineJob& job, int& status)

@@ -15,6 +15,8 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "base/DetachedWorker.h"
+#include "control/ControlServer.h"
+#include "control/SessionSnapshot.h"
 #include "engine/InputMeters.h"
 #include "engine/OutputStates.h"
 #include "engine/StatusTexts.h"
@@ -370,6 +372,46 @@ bool AnnounceStart(const Session& session, const AppSettings& settings, const st
     return alive;
 }
 
+// The control interface's view of the session and its hands on it: a stop ends every
+// output (the program's last frames go out first), a start starts them again.
+// controlled tells the command loop that the session has been in the interface's hands.
+SessionControls MakeSessionControls(Session& session, AppSettings& settings, const InputLevelMonitor& monitor,
+                                    bool& controlled)
+{
+    SessionControls controls;
+    controls.snapshot = [&session, &settings, &monitor] {
+        std::vector<SessionOutput> outputs;
+        for (size_t i = 0; i < session.outputs.size(); ++i) {
+            const size_t number = session.numbers[i];
+            const EngineConfig& stream = number == 1 ? settings.stream : settings.outputs[number - 2].stream;
+            outputs.push_back({number, session.outputs[i].get(), &stream});
+        }
+        const StreamEngine* meters = MeterEngine(session);
+        return TakeSessionSnapshot(outputs, CurrentMeterLevels(meters, monitor), meters);
+    };
+    controls.stop = [&session, &settings, &controlled] {
+        controlled = true;
+        if (session.program)
+            session.program->Stop();
+        for (const auto& output : session.outputs)
+            output->StopStreaming();
+        // A stopped program has flushed its encoders: the next start gets a new one, as
+        // the window's next session does.
+        if (session.program) {
+            session.program = MakeSessionProgram(settings);
+            AttachProgram(settings, session.program);
+        }
+        std::printf("Stopped by the control interface\n");
+        std::fflush(stdout);
+    };
+    controls.start = [&session, &controlled] {
+        controlled = true;
+        for (const auto& output : session.outputs)
+            output->StartStreaming();
+    };
+    return controls;
+}
+
 } // namespace
 
 // The program's main job without a window: stream the configured input to the
@@ -398,6 +440,23 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     view.terminal = terminal;
     repaintNow = [&] { PrintStatusLine(terminal, StatusLine(session, settings, monitor, view)); };
 
+    // The control interface, when the settings ask for it; settings it cannot use end the
+    // command before the stream starts, so a service fails where it can be seen.
+    ControlServer control;
+    // Once the interface has stopped or started the session, it is its to end: a stop,
+    // a failed start or a loss leaves the command waiting for the next start.
+    bool controlled = false;
+    const ControlSettings controlSettings = ReadControlSettings(store);
+    if (controlSettings.enabled) {
+        std::string problem;
+        if (!control.Open(controlSettings, problem)) {
+            PrintError(problem);
+            return kExitFailure;
+        }
+        std::printf("Control interface on %s\n", controlSettings.listen.c_str());
+    }
+    const SessionControls controls = MakeSessionControls(session, settings, monitor, controlled);
+
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
 
@@ -412,6 +471,7 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
     auto next = std::chrono::steady_clock::now();
     const auto deadline = next + std::chrono::seconds(options.seconds);
     int exitStatus = kExitOk;
+    bool lostTold = false; // the loss of the stream was told, while the interface keeps the command
     const auto attemptsRunning = [&session] {
         for (const auto& output : session.outputs) {
             if (output->AttemptRunning())
@@ -425,13 +485,15 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
         Deliver(*inbox, session);
         if (!announced && !attemptsRunning()) {
             announced = true;
-            if (!AnnounceStart(session, settings, alertText)) {
+            if (!AnnounceStart(session, settings, alertText) && !controlled) {
                 exitStatus = kExitFailure;
                 break;
             }
         }
         for (const auto& output : session.outputs)
             output->SupervisionTick();
+        if (control.IsOpen())
+            control.Serve(controls);
         // The only output lost without reconnection ends the command; of several, the
         // last one that could still come back.
         bool lost = supervisor.state.phase == StreamPhase::Offline;
@@ -439,6 +501,19 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
             lost = announced;
             for (const auto& output : session.outputs)
                 lost = lost && !OutputAlive(*output);
+        }
+        // In the interface's hands the command stays to be started again through it; a
+        // loss (not a stop) is told once.
+        if (lost && controlled) {
+            bool failed = false;
+            for (const auto& output : session.outputs)
+                failed = failed || output->state.phase == StreamPhase::Offline;
+            if (!lostTold && failed)
+                std::fprintf(stderr, "%sStream lost: %s\n", terminal ? "\n" : "", supervisor.state.statusText.c_str());
+            lostTold = lostTold || failed;
+            lost = false;
+        } else if (!lost) {
+            lostTold = false;
         }
         // The meters follow the input while no engine streams, as the window's do; not
         // before the first attempt ends, so the device is opened once while it connects.
@@ -462,6 +537,7 @@ int RunStreamCommand(const std::vector<std::string>& arguments)
             next = returned + tick;
         std::this_thread::sleep_until(next);
     }
+    control.Close();
     monitor.Stop();
     // The program's last frames go to every output before they close.
     if (session.program)

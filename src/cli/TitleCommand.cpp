@@ -9,24 +9,6 @@
 #include "engine/TitleWatcher.h"
 #include "icecast/IcecastClient.h"
 
-namespace {
-
-// Sends title to one output's server and mount: "" when it took it, else why not.
-std::string SendTitleTo(const EngineConfig& stream, const std::string& title)
-{
-    // The checks a start makes before it connects.
-    std::string problem = ServerPortProblem(stream.configuredPort);
-    if (problem.empty())
-        problem = ServerTlsProblem(stream.server.tls);
-    if (problem.empty() && (stream.server.host.empty() || stream.server.port == 0))
-        problem = "no server in the settings (host and port under [Icecast])";
-    if (!problem.empty())
-        return problem;
-    return SendTitleUpdate(stream.server, title).reason;
-}
-
-} // namespace
-
 // Sends one title update to the configured server and mount, and to those of every
 // further output enabled, for scripts and playout hooks that have no title file. TEXT is read as a title file's line would be (so a
 // console's Windows-1252 argument arrives as UTF-8 too). Prints the title sent; exit 1
@@ -62,7 +44,7 @@ int RunTitleCommand(const std::vector<std::string>& arguments)
     }
     bool failed = false;
     for (const EngineConfig* stream : outputs) {
-        const std::string reason = SendTitleTo(*stream, title);
+        const std::string reason = SendStreamTitle(stream->server, stream->configuredPort, title);
         if (reason.empty())
             continue;
         PrintError(outputs.size() > 1 ? OutputName(*stream) + ": " + reason : reason);

@@ -72,6 +72,7 @@ bool ArchiveRecorder::Start(const ArchiveOptions& recordOptions)
     {
         std::lock_guard<std::mutex> guard(problemLock);
         problem.clear();
+        progress = {};
     }
     try {
         writer = std::thread([this] { WriterLoop(); });
@@ -110,12 +111,19 @@ std::string ArchiveRecorder::Problem() const
     return problem;
 }
 
+ArchiveProgress ArchiveRecorder::Progress() const
+{
+    std::lock_guard<std::mutex> guard(problemLock);
+    return progress;
+}
+
 void ArchiveRecorder::StopRecording(const std::string& reason)
 {
     const std::string text = RecordingStoppedText(options.folder, reason);
     {
         std::lock_guard<std::mutex> guard(problemLock);
         problem = text;
+        progress.file.clear();
     }
     stopped = true;
     file.Close();
@@ -217,6 +225,10 @@ bool ArchiveRecorder::WriteRun(size_t runStart, size_t runEnd)
         return true;
     if (file.Write(pending.data() + runStart, runEnd - runStart)) {
         fileBytes += runEnd - runStart;
+        {
+            std::lock_guard<std::mutex> guard(problemLock);
+            progress.bytesWritten += runEnd - runStart;
+        }
         // Written again after a stop: the archive is whole from here on.
         if (!lastLogged.empty()) {
             lastLogged.clear();
@@ -257,6 +269,10 @@ bool ArchiveRecorder::OpenFile()
         if (file.Create(folder / Utf8Path(name))) {
             filePath = folder / Utf8Path(name);
             fileBytes = 0;
+            {
+                std::lock_guard<std::mutex> guard(problemLock);
+                progress.file = PathText(filePath);
+            }
             fileSeconds = 0.0;
             LogLine("Engine", "Recording to " + name);
             return true;

@@ -27,6 +27,13 @@ struct ArchiveOptions {
 // trying again every retryInterval).
 enum class RecordingState { Off, On, Stopped };
 
+// How far a recording has come: the file written now ("" between files or while
+// stopped) and the bytes written to every file since the start.
+struct ArchiveProgress {
+    std::string file;
+    uint64_t bytesWritten = 0;
+};
+
 // What the fixed header of one ADTS frame says: its length in bytes and the samples it
 // carries at sampleRate (the core rate: an HE-AAC frame says 1024 at half the rate).
 struct AdtsFrameHeader {
@@ -80,6 +87,7 @@ public:
     // "" while recording goes well, else the RecordingStoppedText, until a retry has
     // written again.
     std::string Problem() const;
+    ArchiveProgress Progress() const;
 
 private:
     void WriterLoop();
@@ -102,6 +110,7 @@ private:
     // thread before that frame enters the buffer; 0 before.
     std::atomic<int64_t> firstFrameTime{0};
     std::string problem;
+    ArchiveProgress progress; // under problemLock too
     mutable std::mutex problemLock;
 
     // The writer thread's own.

@@ -266,6 +266,12 @@ std::string ProgramSource::RecordingProblem(int32_t encoding) const
     return e.recorder ? e.recorder->Problem() : std::string();
 }
 
+ArchiveProgress ProgramSource::RecordingProgress(int32_t encoding) const
+{
+    const Encoding& e = *encodings.at(static_cast<size_t>(encoding));
+    return e.recorder ? e.recorder->Progress() : ArchiveProgress{};
+}
+
 void ProgramSource::OnAudio(const uint8_t* data, uint64_t size)
 {
     if (stopRequested.load())

@@ -112,6 +112,7 @@ public:
     LoudnessReading Loudness(int32_t encoding) const;
     RecordingState Recording(int32_t encoding) const;
     std::string RecordingProblem(int32_t encoding) const;
+    ArchiveProgress RecordingProgress(int32_t encoding) const;
 
 private:
     struct Encoding;

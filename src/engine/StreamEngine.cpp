@@ -290,6 +290,11 @@ RecordingState StreamEngine::Recording() const
     return Program() ? program->Recording(encoding) : RecordingState::Off;
 }
 
+ArchiveProgress StreamEngine::RecordingProgress() const
+{
+    return Program() ? program->RecordingProgress(encoding) : ArchiveProgress{};
+}
+
 std::string StreamEngine::RecordingProblem() const
 {
     return Program() ? program->RecordingProblem(encoding) : std::string();
@@ -315,6 +320,18 @@ std::string ServerTlsProblem(const TlsOptions& tls)
     return "The setting tlsFingerprint \"" + shown +
            "\" is not a SHA-256 fingerprint (64 hex digits, colons allowed).\n"
            "Give the server certificate's SHA-256 there, or leave it empty.";
+}
+
+std::string SendStreamTitle(const IcecastConfig& server, int64_t configuredPort, const std::string& title)
+{
+    std::string problem = ServerPortProblem(configuredPort);
+    if (problem.empty())
+        problem = ServerTlsProblem(server.tls);
+    if (problem.empty() && (server.host.empty() || server.port == 0))
+        problem = "no server in the settings (host and port under [Icecast])";
+    if (!problem.empty())
+        return problem;
+    return SendTitleUpdate(server, title).reason;
 }
 
 float UpdatePeakMeters(const int16_t* samples, size_t count, uint16_t channels, std::atomic<float>& left,

@@ -33,6 +33,10 @@ std::string ServerPortProblem(int64_t configuredPort);
 // not looked at.
 std::string ServerTlsProblem(const TlsOptions& tls);
 
+// Sends one title update to an output's server and mount, after the checks a start
+// makes before it connects: "" when the server took it, else why not.
+std::string SendStreamTitle(const IcecastConfig& server, int64_t configuredPort, const std::string& title);
+
 class IcecastClient;
 
 // The program of the only output: its input, processing, archive and one encoding.
@@ -98,6 +102,7 @@ public:
     // Whether this stream is archived: off, on, or stopped (RecordingProblem says why)
     // and trying again every ArchiveOptions::retryInterval.
     RecordingState Recording() const;
+    ArchiveProgress RecordingProgress() const;
     // Replaces the processing parameters of a running stream; filter states carry on.
     void UpdateProcessing(const ProcessingParams& params);
 

@@ -49,6 +49,8 @@ struct SupervisionState {
     int32_t listeners = -1;
     // The dead-air alarm stands (DeadAirAlarm on the engine's last sound).
     bool deadAir = false;
+    // Attempts to rebuild a lost stream since the supervisor was made, for monitoring.
+    uint32_t reconnects = 0;
 };
 
 // What supervision asks of its front end (the main window or the command-line loop).

@@ -138,6 +138,7 @@ template <class Engine>
 void StreamSupervisor<Engine>::AttemptReconnect()
 {
     state.statusText = "Reconnecting...";
+    state.reconnects += 1;
     Hook(hooks.repaintNow);
     Retire(std::move(engine));
     Hook(hooks.applySettings);

@@ -64,6 +64,12 @@ mkdir -p "$unitroot/usr/bin" && cp /usr/bin/pulseaudio "$unitroot/usr/bin/"
 verify="$(systemd-analyze verify --man=no --root="$unitroot" "$unitroot/lib/systemd/system/kelm-vantoro.service" 2>&1)" ||
   fail "systemd-analyze verify: $verify"
 [ -z "$verify" ] || fail "systemd-analyze verify: $verify"
+# The template unit, as an instance for a settings folder.
+mkdir -p "$unitroot/etc/kelm-vantoro/studio2" && cp "$root/sample.ini" "$unitroot/etc/kelm-vantoro/studio2/config.ini"
+cp "$unitroot/lib/systemd/system/kelm-vantoro@.service" "$unitroot/lib/systemd/system/kelm-vantoro@studio2.service"
+verify="$(systemd-analyze verify --man=no --root="$unitroot" "$unitroot/lib/systemd/system/kelm-vantoro@studio2.service" 2>&1)" ||
+  fail "systemd-analyze verify of an instance: $verify"
+[ -z "$verify" ] || fail "systemd-analyze verify of an instance: $verify"
 
 lint="$(lintian --fail-on error "$deb" 2>&1)" || fail "lintian: $lint"
 grep '^[EW]:' <<<"$lint" || true

@@ -3,7 +3,8 @@
 # a config.ini with "autoStartEncode" and goes on air (a listener hears both tones, the
 # Start button turns "Online" green); a second start leaves it alone; the server goes
 # away and comes back under "Auto reconnect"; the X zone and EXIT end it with exit code
-# 0; a wrong password brings the alert; with three outputs, one refused, the other two
+# 0; the control interface stops and starts it, and the window shows each at once; a
+# wrong password brings the alert; with three outputs, one refused, the other two
 # go on air and the encoder indicator shows the partial state. Pixels are read from screenshots; glyphs are not
 # (the fonts are substituted under Wine).
 set -uo pipefail
@@ -77,7 +78,9 @@ wait_for_popup() {
 
 # --- on air at start, "Online" green, both tones heard.
 mount="/window-${KV_BUILD:-windows}"
-write_config "$d" "$mount" "[System]" "autoStartEncode=true" "persistentEncoding=true"
+control="http://127.0.0.1:8193"
+write_config "$d" "$mount" "[System]" "autoStartEncode=true" "persistentEncoding=true" \
+  "[Control]" "enabled=true" "listen=127.0.0.1:8193" "token=window-test-token"
 start_program
 find_window
 wait_for_mount "$mount" 30 || { cat "$d/wine.log"; fail "the mount never appeared"; }
@@ -120,6 +123,19 @@ done
 wait_for_mount "$mount" 20 || fail "not back on air after the server returned"
 wait_for_start_fill "$online" 10 || fail "Start button is $(start_fill) after the reconnection"
 
+# --- the control interface: a stop turns the window to "Start" with the encoder
+# "Offline" (red), a start back to "Online".
+encoder_dot() { pixel $((wx + 440)) $((wy + 71)); }
+reply="$(curl -sS --max-time 30 -X POST -H 'Authorization: Bearer window-test-token' "$control/stop")"
+grep -q '"result":"stopped"' <<<"$reply" || fail "POST /stop: $reply"
+wait_for_start_fill "$idle" 5 || fail "Start button is $(start_fill) after POST /stop"
+[ "$(encoder_dot)" = "#EF4444" ] || fail "encoder indicator is $(encoder_dot) after POST /stop, not Offline red"
+wait_for_no_mount "$mount" 10 || fail "the mount stayed after POST /stop"
+reply="$(curl -sS --max-time 70 -X POST -H 'Authorization: Bearer window-test-token' "$control/start")"
+grep -q '"result":"on air"' <<<"$reply" || fail "POST /start: $reply"
+wait_for_start_fill "$online" 5 || fail "Start button is $(start_fill) after POST /start"
+wait_for_mount "$mount" 10 || fail "not on air after POST /start"
+
 # --- the X zone opens the exit dialog; EXIT ends the program with 0 and the mount goes.
 xdotool mousemove $((wx + 445)) $((wy + 12)) click 1
 wait_for_popup 130 10 || fail "no exit dialog after a click on X"
@@ -154,7 +170,6 @@ start_program
 find_window
 wait_for_mount "$mount" 30 && wait_for_mount "$mount-lc" 30 || { cat "$d/wine.log"; fail "not every output went on air"; }
 wait_for_start_fill "$online" 10 || fail "Start button is $(start_fill) with one output refused"
-encoder_dot() { pixel $((wx + 440)) $((wy + 71)); }
 end=$((SECONDS + 10))
 while [ $SECONDS -lt $end ]; do shot; [ "$(encoder_dot)" = "#EAB308" ] && break; sleep 0.2; done
 [ "$(encoder_dot)" = "#EAB308" ] || fail "encoder indicator is $(encoder_dot), not the yellow of 2 of 3 on air"
