@@ -125,6 +125,9 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     const std::string tlsProblem = ServerTlsProblem(config.server.tls);
     if (!tlsProblem.empty())
         return FailSettings(tlsProblem);
+    const std::string typeProblem = ServerTypeProblem(config);
+    if (!typeProblem.empty())
+        return FailSettings(typeProblem);
 
     ownsProgram = !config.sharedProgram;
     program = ownsProgram ? std::make_shared<ProgramSource>(SingleOutputProgram(config)) : config.sharedProgram;
@@ -146,7 +149,7 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
 
     IcecastConfig server = config.server;
     server.streamSampleRate = static_cast<uint16_t>(streamRate);
-    client = std::make_unique<IcecastClient>();
+    client = std::make_shared<IcecastClient>();
     if (!client->Connect(server)) {
         if (server.host.empty() || server.port == 0)
             return FailSettings("Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.");
@@ -200,7 +203,15 @@ void StreamEngine::StartTitleWatcher()
     // With several outputs, each line names its server.
     const std::string label =
         ownsProgram ? std::string() : CombineServerAddress(server.host, server.port, server.mountPoint) + ": ";
-    const auto send = [server, label](const std::string& title) {
+    // Shoutcast 2 carries the titles in the stream, on this engine's own connection,
+    // which the send holds on to for as long as it may run.
+    const std::shared_ptr<IcecastClient> inStream = server.serverType == ServerType::Shoutcast2 ? client : nullptr;
+    const auto send = [server, label, inStream](const std::string& title) {
+        if (inStream) {
+            const bool sent = inStream->SendTitleMessage(title);
+            LogLine("Engine", label + (sent ? "Title: " + title : "Title not sent: the connection is gone"));
+            return;
+        }
         const TitleUpdateResult sent = SendTitleUpdate(server, title);
         LogLine("Engine", label + (sent.reason.empty() ? "Title: " + title : sent.reason));
     };
@@ -296,6 +307,13 @@ std::string ServerPortProblem(int64_t configuredPort)
         return {};
     return "Server port " + std::to_string(configuredPort) +
            " is out of range (1-65535).\nGo to Settings \xe2\x86\x92 Server.";
+}
+
+std::string ServerTypeProblem(const EngineConfig& config)
+{
+    if (config.serverTypeProblem.empty())
+        return {};
+    return config.serverTypeProblem + "\nGo to Settings \xe2\x86\x92 Server.";
 }
 
 std::string ServerTlsProblem(const TlsOptions& tls)

@@ -33,6 +33,10 @@ std::string ServerPortProblem(int64_t configuredPort);
 // not looked at.
 std::string ServerTlsProblem(const TlsOptions& tls);
 
+// The status line that refuses a serverType or streamId the settings hold but no
+// connection can use (EngineConfig::serverTypeProblem); "" otherwise.
+std::string ServerTypeProblem(const EngineConfig& config);
+
 class IcecastClient;
 
 // The program of the only output: its input, processing, archive and one encoding.
@@ -132,7 +136,7 @@ private:
     uint64_t sendCount = 0;
     uint64_t bytesSent = 0;
     mutable std::mutex statsLock;
-    std::unique_ptr<IcecastClient> client;
+    std::shared_ptr<IcecastClient> client;
     // The program that feeds this output, the encoding it takes, and whether this engine
     // made it (the only output) or shares the session's.
     std::shared_ptr<ProgramSource> program;
