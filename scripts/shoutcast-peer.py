@@ -11,12 +11,17 @@ v2: Ultravox 2.1. Every message is checked for its framing (sync byte, reserved 
 length, trailing 0); the handshake must come in order: cipher key request, the
 authentication (decrypted with XTEA and checked), MIME type, bitrate, maximum payload,
 name, genre, URL, public flag, standby. Then data messages of one type, each within the
-agreed size, and cacheable XML metadata. NAK arguments "TYPE=TEXT" (TYPE in hex, like
-1002) answer that message with TEXT instead of its ACK.
+agreed size, and cacheable XML metadata. NAK arguments "SID:TYPE=TEXT" (TYPE in hex, like
+1002; SID a stream id, or * for any) answer that message of a source of that stream
+with TEXT instead of its ACK.
 
 One line per event goes to LOG ("password-line ...", "header ...", "order ok", "auth
 USER PASSWORD", "title ...", "error ..."); each connection's stream payloads go to
-LOG.N.data, N counting from 1."""
+LOG.N.data, N counting from 1. An HTTP GET of "/stats?sid=N&json=1" gets DNAS 2's
+statistics: the name "Peer Stream", the last title and 3 listeners; other requests a
+404, and a TLS handshake the close."""
+import json
+import html
 import re
 import socket
 import struct
@@ -31,6 +36,7 @@ METADATA = 0x3902
 
 log_lock = threading.Lock()
 connections = 0
+last_title = ""
 
 
 def log(path, line):
@@ -74,6 +80,7 @@ def serve_v2(conn, password, path, naks, number):
     step = 0
     payload_limit = MAX_PAYLOAD
     data_type = None
+    sid = "*"
     while True:
         header = read_exact(conn, 6)
         sync, reserved, kind, size = struct.unpack(">BBHH", header)
@@ -100,7 +107,8 @@ def serve_v2(conn, password, path, naks, number):
                     log(path, "error auth payload " + text)
                     return
                 user, secret = xtea_decrypt_hex(parts[2], CIPHER_KEY), xtea_decrypt_hex(parts[3], CIPHER_KEY)
-                log(path, "auth sid=%s user=%s password=%s" % (parts[1], user, secret))
+                sid = parts[1]
+                log(path, "auth sid=%s user=%s password=%s" % (sid, user, secret))
                 answer = "ACK:2.1 Allow" if secret == password else "NAK:2.1 Deny"
             elif kind == 0x1008:
                 desired, minimum = (int(v) for v in text.split(":"))
@@ -108,7 +116,7 @@ def serve_v2(conn, password, path, naks, number):
                 answer = "ACK:%d" % payload_limit
             else:
                 log(path, "message 0x%04x %s" % (kind, text))
-            answer = naks.get(kind, answer)
+            answer = naks.get((sid, kind), naks.get(("*", kind), answer))
             conn.sendall(message(kind, answer))
             if answer.startswith("NAK"):
                 return
@@ -118,7 +126,9 @@ def serve_v2(conn, password, path, naks, number):
         if kind == METADATA:
             xml = payload[6:].decode("utf-8", "replace")
             found = re.search(r"<TIT2>(.*?)</TIT2>", xml, re.S)
-            log(path, "title " + (found.group(1) if found else "(none) " + xml))
+            global last_title
+            last_title = html.unescape(found.group(1)) if found else ""
+            log(path, "title " + (last_title if found else "(none) " + xml))
         elif kind in DATA_TYPES:
             if data_type is None:
                 data_type = kind
@@ -157,13 +167,38 @@ def serve_v1(conn, password, path):
         pass
 
 
+def answer_http(conn):
+    request = b""
+    while b"\r\n\r\n" not in request:
+        chunk = conn.recv(4096)
+        if not chunk:
+            return
+        request += chunk
+    target = request.split(b" ")[1].decode("utf-8", "replace")
+    if target.startswith("/stats?") and "json=1" in target:
+        body = json.dumps({"currentlisteners": 3, "servertitle": "Peer Stream", "songtitle": last_title}).encode()
+        head = "HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n"
+    else:
+        body, head = b"", "HTTP/1.0 404 Not Found\r\n"
+    conn.sendall(head.encode() + b"Content-Length: %d\r\n\r\n" % len(body) + body)
+
+
 def serve(conn, mode, password, path, naks):
     global connections
+    conn.settimeout(60)
+    first = conn.recv(4, socket.MSG_PEEK)
+    if first[:1] == b"\x16" or first == b"GET ":
+        try:
+            if first == b"GET ":
+                answer_http(conn)
+        except OSError:
+            pass
+        conn.close()
+        return
     with log_lock:
         connections += 1
         number = connections
     try:
-        conn.settimeout(60)
         if mode == "v1":
             serve_v1(conn, password, path)
         else:
@@ -179,8 +214,9 @@ def main():
     mode, host, port, password, path = sys.argv[1:6]
     naks = {}
     for spec in sys.argv[6:]:
-        kind, text = spec.split("=", 1)
-        naks[int(kind, 16)] = text
+        key, text = spec.split("=", 1)
+        sid, kind = key.split(":")
+        naks[(sid, int(kind, 16))] = text
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     server.bind((host, int(port)))

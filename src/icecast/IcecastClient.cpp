@@ -129,7 +129,10 @@ bool IcecastClient::HandshakeShoutcast1()
         return FailConnect("Failed to send the password");
     char answer[kAnswerBytes + 1] = {};
     const int64_t received = socket.Receive(answer, kAnswerBytes);
-    if (received <= 0)
+    // Icecast's Shoutcast port closes on a refused password without a word.
+    if (received == 0)
+        return FailConnect(ShoutcastFailureText("invalid password"));
+    if (received < 0)
         return FailConnect("No response from server (check host/port)");
     const std::string_view text(answer, static_cast<size_t>(received));
     IcecastConfig target = config;
