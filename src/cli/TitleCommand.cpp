@@ -18,6 +18,8 @@ std::string SendTitleTo(const EngineConfig& stream, const std::string& title)
     std::string problem = ServerPortProblem(stream.configuredPort);
     if (problem.empty())
         problem = ServerTlsProblem(stream.server.tls);
+    if (problem.empty())
+        problem = ServerTypeProblem(stream);
     if (problem.empty() && (stream.server.host.empty() || stream.server.port == 0))
         problem = "no server in the settings (host and port under [Icecast])";
     if (!problem.empty())
