@@ -59,7 +59,10 @@ check_server() {
   "${stream_cmd[@]}" --config "$c" --seconds 120 >"$c/out.txt" 2>"$c/err.txt" &
   pid=$!
   wait_for_mount "$mount" 30 || { cat "$c/out.txt" "$c/err.txt" "$d/harbor.log"; fail "$name: never on air"; }
-  grep -q "Connected: 127.0.0.1:$((port + 1))" "$c/err.txt" || fail "$name: not connected at port + 1"
+  # The log reaches standard error in the Linux build only.
+  if [ -z "${KV_EMULATOR:-}" ]; then
+    grep -q "Connected: 127.0.0.1:$((port + 1))" "$c/err.txt" || fail "$name: not connected at port + 1"
+  fi
   ffmpeg -nostdin -loglevel error -t 3 -i "http://127.0.0.1:${KV_ICECAST_STATUS_PORT}$mount" "$c/heard.wav" ||
     fail "$name: the listener decoded nothing"
   read -r left right < <(tone_frequencies "$c/heard.wav")
