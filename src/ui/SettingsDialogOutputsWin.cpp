@@ -51,6 +51,7 @@ void ChooseServerType(uint32_t type)
         s.furtherOutputs[s.chosenOutput - 1].serverTypeEdited = true;
     for (HWND chip : s.typeChips)
         InvalidateRect(chip, nullptr, FALSE);
+    FieldCheck(); // the dots answer for the protocol now chosen
 }
 
 bool Exists(size_t index)
