@@ -38,8 +38,9 @@ output.icecast(%ffmpeg(format="adts", %audio(codec="aac", b="128k")), host="127.
 LIQ
   liquidsoap "$d/harbor.liq" >>"$d/harbor.log" 2>&1 &
   harbor=$!
+  # Liquidsoap loads its plugins first: that alone takes half a minute on a busy machine.
   local i
-  for i in $(seq 300); do
+  for i in $(seq 1200); do
     (exec 3<>"/dev/tcp/127.0.0.1/$((harbor_port + 1))") 2>/dev/null && return 0
     sleep 0.1
   done
