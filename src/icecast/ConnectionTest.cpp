@@ -63,7 +63,7 @@ AuthVerdict ConnectionTestAuthResult()
 namespace {
 
 // A Shoutcast server: reached when its source port takes the connection; the password
-// tested by the protocol's own handshake, which ends at once when it succeeds.
+// tested by the protocol's own handshake up to the password's verdict.
 void RunShoutcastTest(int32_t generation, const std::string& address, const std::string& password,
                       const ConnectionTestDone& done, const TlsOptions& tls, ServerType type)
 {
@@ -91,7 +91,7 @@ void RunShoutcastTest(int32_t generation, const std::string& address, const std:
         return;
     }
     IcecastClient client;
-    const bool accepted = client.Connect(config);
+    const bool accepted = client.Connect(config, true);
     client.Disconnect();
     Report(generation, ServerVerdict::Reachable, accepted ? AuthVerdict::Accepted : AuthVerdict::Refused, done);
 }

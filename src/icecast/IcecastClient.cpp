@@ -39,8 +39,9 @@ IcecastClient::~IcecastClient()
     Disconnect();
 }
 
-bool IcecastClient::Connect(const IcecastConfig& configuration)
+bool IcecastClient::Connect(const IcecastConfig& configuration, bool onlyCredentials)
 {
+    credentialsOnly = onlyCredentials;
     if (connected.load())
         Disconnect();
     config = configuration;
@@ -147,6 +148,8 @@ bool IcecastClient::HandshakeShoutcast1()
         LogLine("Icecast", "Response: " + StripControlCharacters(text.substr(0, kLoggedAnswerBytes)));
         return FailConnect(failure);
     }
+    if (credentialsOnly)
+        return Connected(ServerHostPort(target));
     const std::string headers = BuildShoutcastHeaders(config, StreamContentType(config));
     if (socket.Send(headers.data(), headers.size()) < 0)
         return FailConnect("Failed to send the stream headers");
@@ -212,8 +215,11 @@ bool IcecastClient::HandshakeUltravox()
     if (dataType == 0)
         return FailConnect("Shoutcast 2 cannot carry " + contentType);
     const std::optional<std::string> key = UltravoxExchange(ultravox::kCipherKey, "2.1");
-    if (!key || !UltravoxExchange(ultravox::kAuthenticate, BuildUltravoxAuth(config, *key)) ||
-        !UltravoxExchange(ultravox::kMimeType, contentType))
+    if (!key || !UltravoxExchange(ultravox::kAuthenticate, BuildUltravoxAuth(config, *key)))
+        return false;
+    if (credentialsOnly)
+        return Connected(ServerHostPort(config));
+    if (!UltravoxExchange(ultravox::kMimeType, contentType))
         return false;
     const std::string kbps = std::to_string(config.streamBitrate / 1000);
     if (!UltravoxExchange(ultravox::kSetupBroadcast, kbps + ":" + kbps))

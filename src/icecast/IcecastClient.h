@@ -49,7 +49,9 @@ public:
     IcecastClient& operator=(const IcecastClient&) = delete;
 
     // Opens the connection and performs the handshake; true when the server answered 200.
-    bool Connect(const IcecastConfig& configuration);
+    // With credentialsOnly, a Shoutcast handshake ends once the password is accepted
+    // (the connection test): nothing of a stream is announced.
+    bool Connect(const IcecastConfig& configuration, bool credentialsOnly = false);
     // Writes all size bytes; false when not connected, nothing to write, or a write failed
     // (the rest of the buffer is then lost).
     bool Send(const uint8_t* data, uint64_t size);
@@ -94,6 +96,7 @@ private:
     // Ultravox: the payload size the server allows, the data messages' type, what came
     // after the last answer of the handshake, and the frame of each Send.
     uint16_t maxPayload = 0;
+    bool credentialsOnly = false;
     uint16_t dataType = 0;
     std::string pending;
     std::string framed;
