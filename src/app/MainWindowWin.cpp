@@ -799,7 +799,7 @@ SupervisionHooks MakeSupervisionHooks(Application& app)
     };
     hooks.startStatusPoll = [a](const std::string& address, const std::string& mount) {
         const HWND window = a->window;
-        StartStatusPoll(address, mount, a->settings.stream.server.port, a->settings.stream.server.tls,
+        StartStatusPoll(address, mount, a->settings.stream.server,
                         [window](const StatusResult& result) { PostStatusResult(window, result); });
     };
     hooks.startProbe = [a] {
@@ -828,7 +828,7 @@ SupervisionHooks MakeFurtherHooks(Application& app, size_t position)
         const HWND window = a->window;
         const WPARAM tag = OutputTag(*a, position);
         const IcecastConfig& server = a->settings.outputs.at(a->furtherOutputs.at(position).number - 2).stream.server;
-        StartStatusPoll(address, mount, server.port, server.tls,
+        StartStatusPoll(address, mount, server,
                         [window, tag](const StatusResult& result) { PostStatusResult(window, result, tag); });
     };
     return hooks;

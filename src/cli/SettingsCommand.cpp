@@ -3,6 +3,7 @@
 
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
+#include "icecast/ShoutcastProtocol.h"
 
 namespace {
 
@@ -95,6 +96,8 @@ int RunSettingsCommand(const std::vector<std::string>& arguments)
     PrintValue("tlsCaFile", s.server.tls.caFile);
     PrintValue("tlsFingerprint", s.server.tls.fingerprint);
     PrintValue("titleFile", s.titleFile);
+    PrintValue("serverType", ServerTypeName(s.server.serverType));
+    PrintValue("streamId", static_cast<long long>(s.server.streamId));
     PrintValue("contentCode", static_cast<long long>(s.server.contentCode));
     PrintValue("streamBitrate", static_cast<long long>(s.server.streamBitrate));
     PrintValue("streamSampleRate", static_cast<long long>(s.server.streamSampleRate));

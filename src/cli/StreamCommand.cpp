@@ -190,7 +190,7 @@ SupervisionHooks MakeHooks(SettingsStore& store, AppSettings& settings, const Se
     };
     hooks.startStatusPoll = [inbox, output, &stream](const std::string& address, const std::string& mount) {
         const IcecastConfig& server = stream.server;
-        StartStatusPoll(address, mount, server.port, server.tls, [inbox, output](const StatusResult& result) {
+        StartStatusPoll(address, mount, server, [inbox, output](const StatusResult& result) {
             Inbox::Event event;
             event.output = output;
             event.isStatus = true;

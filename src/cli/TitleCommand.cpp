@@ -44,7 +44,7 @@ int RunTitleCommand(const std::vector<std::string>& arguments)
     }
     bool failed = false;
     for (const EngineConfig* stream : outputs) {
-        const std::string reason = SendStreamTitle(stream->server, stream->configuredPort, title);
+        const std::string reason = SendStreamTitle(stream->server, stream->configuredPort, stream->serverTypeProblem, title);
         if (reason.empty())
             continue;
         PrintError(outputs.size() > 1 ? OutputName(*stream) + ": " + reason : reason);

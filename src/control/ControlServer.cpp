@@ -160,7 +160,7 @@ struct ControlServer::Impl {
             return job->outcome;
         };
         actions.sendTitle = [](const OutputSnapshot& output, const std::string& title) {
-            return SendStreamTitle(output.server, output.configuredPort, title);
+            return SendStreamTitle(output.server, output.configuredPort, output.serverTypeProblem, title);
         };
         actions.log = [](const std::string& line) { LogLine("Control", line); };
         return actions;

@@ -25,6 +25,7 @@ struct OutputSnapshot {
     // Where a title goes: the output's server and the port as configured.
     IcecastConfig server;
     int64_t configuredPort = 0;
+    std::string serverTypeProblem; // EngineConfig's
 };
 
 struct ControlSnapshot {

@@ -40,6 +40,7 @@ OutputSnapshot OutputOf(const SessionOutput& output)
     o.title = s.streamTitle;
     o.server = output.stream->server;
     o.configuredPort = output.stream->configuredPort;
+    o.serverTypeProblem = output.stream->serverTypeProblem;
     return o;
 }
 

@@ -26,6 +26,10 @@ struct EngineConfig {
     // 0 when none is given. Outside 1..65535 the start is refused (ServerPortProblem),
     // so that a hand-written 99999 never connects to some other port.
     int64_t configuredPort = 0;
+    // The settings' serverType and streamId as written, when server could not take them
+    // (an unknown type, a stream id outside 1..65535); "" when it did. The start is then
+    // refused (ServerTypeProblem) rather than streaming to a server of another kind.
+    std::string serverTypeProblem;
     // Dead-air alarm: seconds of sound below the threshold before it sounds (0 turns it
     // off), and the threshold in whole dBFS.
     int32_t silenceSeconds = 20;

@@ -125,6 +125,9 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
     const std::string tlsProblem = ServerTlsProblem(config.server.tls);
     if (!tlsProblem.empty())
         return FailSettings(tlsProblem);
+    const std::string typeProblem = ServerTypeProblem(config);
+    if (!typeProblem.empty())
+        return FailSettings(typeProblem);
 
     ownsProgram = !config.sharedProgram;
     program = ownsProgram ? std::make_shared<ProgramSource>(SingleOutputProgram(config)) : config.sharedProgram;
@@ -151,7 +154,7 @@ bool StreamEngine::Initialize(const EngineConfig& configuration)
 
     IcecastConfig server = config.server;
     server.streamSampleRate = static_cast<uint16_t>(streamRate);
-    client = std::make_unique<IcecastClient>();
+    client = std::make_shared<IcecastClient>();
     if (!client->Connect(server)) {
         if (server.host.empty() || server.port == 0)
             return FailSettings("Check your Icecast server configuration.\nGo to Settings \xe2\x86\x92 Server.");
@@ -205,7 +208,15 @@ void StreamEngine::StartTitleWatcher()
     // With several outputs, each line names its server.
     const std::string label =
         ownsProgram ? std::string() : CombineServerAddress(server.host, server.port, server.mountPoint) + ": ";
-    const auto send = [server, label](const std::string& title) {
+    // Shoutcast 2 carries the titles in the stream, on this engine's own connection,
+    // which the send holds on to for as long as it may run.
+    const std::shared_ptr<IcecastClient> inStream = server.serverType == ServerType::Shoutcast2 ? client : nullptr;
+    const auto send = [server, label, inStream](const std::string& title) {
+        if (inStream) {
+            const bool sent = inStream->SendTitleMessage(title);
+            LogLine("Engine", label + (sent ? "Title: " + title : "Title not sent: the connection is gone"));
+            return;
+        }
         const TitleUpdateResult sent = SendTitleUpdate(server, title);
         LogLine("Engine", label + (sent.reason.empty() ? "Title: " + title : sent.reason));
     };
@@ -308,6 +319,22 @@ std::string ServerPortProblem(int64_t configuredPort)
            " is out of range (1-65535).\nGo to Settings \xe2\x86\x92 Server.";
 }
 
+namespace {
+
+std::string ServerTypeAlert(const std::string& serverTypeProblem)
+{
+    if (serverTypeProblem.empty())
+        return {};
+    return serverTypeProblem + "\nGo to Settings \xe2\x86\x92 Server.";
+}
+
+} // namespace
+
+std::string ServerTypeProblem(const EngineConfig& config)
+{
+    return ServerTypeAlert(config.serverTypeProblem);
+}
+
 std::string ServerTlsProblem(const TlsOptions& tls)
 {
     if (!tls.enabled || tls.fingerprint.empty() || NormaliseFingerprint(tls.fingerprint))
@@ -322,11 +349,14 @@ std::string ServerTlsProblem(const TlsOptions& tls)
            "Give the server certificate's SHA-256 there, or leave it empty.";
 }
 
-std::string SendStreamTitle(const IcecastConfig& server, int64_t configuredPort, const std::string& title)
+std::string SendStreamTitle(const IcecastConfig& server, int64_t configuredPort, const std::string& serverTypeProblem,
+                            const std::string& title)
 {
     std::string problem = ServerPortProblem(configuredPort);
     if (problem.empty())
         problem = ServerTlsProblem(server.tls);
+    if (problem.empty())
+        problem = ServerTypeAlert(serverTypeProblem);
     if (problem.empty() && (server.host.empty() || server.port == 0))
         problem = "no server in the settings (host and port under [Icecast])";
     if (!problem.empty())

@@ -34,8 +34,14 @@ std::string ServerPortProblem(int64_t configuredPort);
 std::string ServerTlsProblem(const TlsOptions& tls);
 
 // Sends one title update to an output's server and mount, after the checks a start
-// makes before it connects: "" when the server took it, else why not.
-std::string SendStreamTitle(const IcecastConfig& server, int64_t configuredPort, const std::string& title);
+// makes before it connects (serverTypeProblem: EngineConfig's): "" when the server took
+// it, else why not.
+std::string SendStreamTitle(const IcecastConfig& server, int64_t configuredPort, const std::string& serverTypeProblem,
+                            const std::string& title);
+
+// The status line that refuses a serverType or streamId the settings hold but no
+// connection can use (EngineConfig::serverTypeProblem); "" otherwise.
+std::string ServerTypeProblem(const EngineConfig& config);
 
 class IcecastClient;
 
@@ -139,7 +145,7 @@ private:
     uint64_t sendCount = 0;
     uint64_t bytesSent = 0;
     mutable std::mutex statsLock;
-    std::unique_ptr<IcecastClient> client;
+    std::shared_ptr<IcecastClient> client;
     // The program that feeds this output, the encoding it takes, and whether this engine
     // made it (the only output) or shares the session's.
     std::shared_ptr<ProgramSource> program;

@@ -3,7 +3,9 @@
 #include <atomic>
 
 #include "base/DetachedWorker.h"
+#include "icecast/IcecastClient.h"
 #include "icecast/IcecastProtocol.h"
+#include "icecast/ShoutcastProtocol.h"
 #include "icecast/ServerAddress.h"
 #include "icecast/ServerLink.h"
 #include "icecast/TlsSession.h"
@@ -58,9 +60,51 @@ AuthVerdict ConnectionTestAuthResult()
     return authResult.load();
 }
 
-void RunConnectionTest(int32_t generation, const std::string& address, const std::string& password,
-                       const ConnectionTestDone& done, const TlsOptions& tls)
+namespace {
+
+// A Shoutcast server: reached when its source port takes the connection; the password
+// tested by the protocol's own handshake up to the password's verdict.
+void RunShoutcastTest(int32_t generation, const std::string& address, const std::string& password,
+                      const ConnectionTestDone& done, const TlsOptions& tls, ServerType type)
 {
+    const ServerAddress target = SplitServerAddress(address);
+    IcecastConfig config;
+    config.host = target.host;
+    config.port = static_cast<uint16_t>(target.port);
+    config.password = password;
+    config.serverType = type;
+    config.tls = tls;
+    config.streamBitrate = 64000;
+    const uint16_t port = SourceConnectPort(config);
+    ServerLink socket;
+    if (config.host.empty() || target.port == 0 || target.port > 65535 || port == 0 ||
+        !socket.Open(config.host, port, tls, kConnectionTestTimeoutMs)) {
+        socket.Close();
+        Report(generation, ServerVerdict::Unreachable, AuthVerdict::NotTested, done);
+        return;
+    }
+    socket.Close();
+    if (!IsCurrent(generation))
+        return;
+    if (password.empty()) {
+        Report(generation, ServerVerdict::Reachable, AuthVerdict::NotTested, done);
+        return;
+    }
+    IcecastClient client;
+    const bool accepted = client.Connect(config, true);
+    client.Disconnect();
+    Report(generation, ServerVerdict::Reachable, accepted ? AuthVerdict::Accepted : AuthVerdict::Refused, done);
+}
+
+} // namespace
+
+void RunConnectionTest(int32_t generation, const std::string& address, const std::string& password,
+                       const ConnectionTestDone& done, const TlsOptions& tls, ServerType type)
+{
+    if (type != ServerType::Icecast) {
+        RunShoutcastTest(generation, address, password, done, tls, type);
+        return;
+    }
     const std::optional<ServerAddress> target = ParseServerAddress(address);
     if (!target) {
         Report(generation, ServerVerdict::Unreachable, AuthVerdict::NotTested, done);
@@ -94,9 +138,9 @@ void RunConnectionTest(int32_t generation, const std::string& address, const std
 }
 
 bool StartConnectionTest(int32_t generation, const std::string& address, const std::string& password,
-                         ConnectionTestDone done, const TlsOptions& tls)
+                         ConnectionTestDone done, const TlsOptions& tls, ServerType type)
 {
-    return StartDetachedWorker([generation, address, password, done, tls] {
-        RunConnectionTest(generation, address, password, done, tls);
+    return StartDetachedWorker([generation, address, password, done, tls, type] {
+        RunConnectionTest(generation, address, password, done, tls, type);
     }, [generation, &done] { Report(generation, ServerVerdict::Unreachable, AuthVerdict::NotTested, done); });
 }

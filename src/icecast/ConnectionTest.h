@@ -33,10 +33,13 @@ AuthVerdict ConnectionTestAuthResult();
 // can be started the test fails at once: Unreachable, NotTested, done called on
 // the caller's thread (when generation is current); the answer is then false.
 bool StartConnectionTest(int32_t generation, const std::string& address, const std::string& password,
-                         ConnectionTestDone done, const TlsOptions& tls = {});
+                         ConnectionTestDone done, const TlsOptions& tls = {}, ServerType type = ServerType::Icecast);
 
 // The test itself, on the calling thread, over the stream's transport: with tls.enabled
 // the server is Reachable only when the TLS handshake completes as well (a server whose
 // certificate is refused cannot carry the stream), all within the test's time limit.
+// A Shoutcast server (type) is reached at its source port (port + 1 for v1), and the
+// password is tested with the source handshake of its protocol; its mount is not used.
 void RunConnectionTest(int32_t generation, const std::string& address, const std::string& password,
-                       const ConnectionTestDone& done, const TlsOptions& tls = {});
+                       const ConnectionTestDone& done, const TlsOptions& tls = {},
+                       ServerType type = ServerType::Icecast);

@@ -7,6 +7,7 @@
 #include "base/Log.h"
 #include "base/Utf8.h"
 #include "icecast/IcecastProtocol.h"
+#include "icecast/ShoutcastProtocol.h"
 
 namespace {
 
@@ -38,15 +39,23 @@ IcecastClient::~IcecastClient()
     Disconnect();
 }
 
-bool IcecastClient::Connect(const IcecastConfig& configuration)
+bool IcecastClient::Connect(const IcecastConfig& configuration, bool onlyCredentials)
 {
+    credentialsOnly = onlyCredentials;
     if (connected.load())
         Disconnect();
     config = configuration;
     lastStatusCode = 0;
+    maxPayload = 0;
+    pending.clear();
 
+    // Shoutcast v1 sources connect one port above the server's; messages name that port.
+    IcecastConfig target = config;
+    target.port = SourceConnectPort(config);
+    if (target.port == 0)
+        return FailConnect("Failed to connect to " + ServerHostPort(config) + ": no port above it for the source");
     // The TLS handshake counts inside the connect limit.
-    if (!socket.Open(config.host, config.port, config.tls, kConnectTimeoutMs)) {
+    if (!socket.Open(config.host, target.port, config.tls, kConnectTimeoutMs)) {
         switch (socket.TcpResult()) {
         case ConnectResult::Connected:
             LogLine("Icecast", socket.TlsError());
@@ -56,12 +65,12 @@ bool IcecastClient::Connect(const IcecastConfig& configuration)
         case ConnectResult::SocketFailed:
             return FailConnect("Failed to create socket");
         case ConnectResult::Refused:
-            return FailConnect("Connection refused: " + ServerHostPort(config) + " (error " +
+            return FailConnect("Connection refused: " + ServerHostPort(target) + " (error " +
                                std::to_string(socket.ErrorCode()) + ")");
         case ConnectResult::TimedOut:
-            return FailConnect("Connection timed out: " + ServerHostPort(config));
+            return FailConnect("Connection timed out: " + ServerHostPort(target));
         case ConnectResult::Failed:
-            return FailConnect("Failed to connect to " + ServerHostPort(config));
+            return FailConnect("Failed to connect to " + ServerHostPort(target));
         }
     }
     socket.SetKeepAlive(kKeepAliveIdleMs, kKeepAliveIntervalMs);
@@ -75,6 +84,10 @@ bool IcecastClient::Connect(const IcecastConfig& configuration)
 
 bool IcecastClient::Handshake()
 {
+    if (config.serverType == ServerType::Shoutcast1)
+        return HandshakeShoutcast1();
+    if (config.serverType == ServerType::Shoutcast2)
+        return HandshakeUltravox();
     const std::string request = BuildSourceRequest(config);
     if (socket.Send(request.data(), request.size()) < 0)
         return FailConnect("Failed to send SOURCE request");
@@ -93,17 +106,138 @@ bool IcecastClient::Handshake()
         return false;
     }
     lastStatusCode = ParseStatusCode(text);
-    if (lastStatusCode == 200) {
-        connected.store(true);
-        SetLastError("Connected: " + ServerHostPort(config) + mount);
-        LogLine("Icecast", "Connected: " + ServerHostPort(config) + mount);
-        return true;
-    }
+    if (lastStatusCode == 200)
+        return Connected(ServerHostPort(config) + mount);
     const std::string failure = HandshakeFailureText(lastStatusCode, text, mount);
     FailConnect(failure);
     LogLine("Icecast", failure);
     LogLine("Icecast", "Response: " + StripControlCharacters(text.substr(0, kLoggedAnswerBytes)));
     return false;
+}
+
+bool IcecastClient::Connected(const std::string& target)
+{
+    connected.store(true);
+    SetLastError("Connected: " + target);
+    LogLine("Icecast", "Connected: " + target);
+    return true;
+}
+
+bool IcecastClient::HandshakeShoutcast1()
+{
+    const std::string password = BuildShoutcastPasswordLine(config);
+    if (socket.Send(password.data(), password.size()) < 0)
+        return FailConnect("Failed to send the password");
+    char answer[kAnswerBytes + 1] = {};
+    const int64_t received = socket.Receive(answer, kAnswerBytes);
+    // Icecast's Shoutcast port closes on a refused password without a word.
+    if (received == 0)
+        return FailConnect(ShoutcastFailureText("invalid password"));
+    if (received < 0)
+        return FailConnect("No response from server (check host/port)");
+    const std::string_view text(answer, static_cast<size_t>(received));
+    IcecastConfig target = config;
+    target.port = SourceConnectPort(config);
+    if (!socket.IsSecure() && IsTlsAnswer(text)) {
+        LogLine("Icecast", TlsExpectedText(ServerHostPort(target)));
+        return FailConnect(TlsExpectedText(ServerHostPort(target)));
+    }
+    if (ReadShoutcastAnswer(text) != ShoutcastAnswer::Accepted) {
+        const std::string failure = ShoutcastFailureText(text);
+        LogLine("Icecast", failure);
+        LogLine("Icecast", "Response: " + StripControlCharacters(text.substr(0, kLoggedAnswerBytes)));
+        return FailConnect(failure);
+    }
+    if (credentialsOnly)
+        return Connected(ServerHostPort(target));
+    const std::string headers = BuildShoutcastHeaders(config, StreamContentType(config));
+    if (socket.Send(headers.data(), headers.size()) < 0)
+        return FailConnect("Failed to send the stream headers");
+    std::string where = ServerHostPort(target);
+    if (config.streamId != 1)
+        where += " (stream " + std::to_string(config.streamId) + ")";
+    return Connected(where);
+}
+
+std::optional<std::string> IcecastClient::UltravoxExchange(uint16_t type, const std::string& payload)
+{
+    std::string message;
+    AppendUltravoxMessage(message, type, payload);
+    if (socket.Send(message.data(), message.size()) < 0) {
+        FailConnect("Failed to send the Shoutcast 2 handshake");
+        return std::nullopt;
+    }
+    // The answer may come in pieces, and beside more of the server's words; each read
+    // waits at most the receive limit.
+    char chunk[kAnswerBytes];
+    for (;;) {
+        UltravoxMessage answer;
+        bool malformed = false;
+        const size_t used = ParseUltravoxMessage(pending, answer, malformed);
+        if (malformed) {
+            if (!socket.IsSecure() && IsTlsAnswer(pending)) {
+                FailConnect(TlsExpectedText(ServerHostPort(config)));
+            } else {
+                const bool http = pending.rfind("HTTP/", 0) == 0 || pending.rfind("ICY", 0) == 0;
+                FailConnect(http ? "The server does not speak Shoutcast 2 (Ultravox 2.1)"
+                                 : "Unexpected server response");
+            }
+            LogLine("Icecast", "Response: " + StripControlCharacters(std::string_view(pending).substr(0, kLoggedAnswerBytes)));
+            return std::nullopt;
+        }
+        if (used > 0) {
+            pending.erase(0, used);
+            if (answer.type != type)
+                continue; // not the answer to this request (a notice of the server's)
+            std::optional<std::string> value = UltravoxAckValue(answer.payload);
+            if (!value) {
+                const std::string failure = UltravoxRefusalText(type, answer.payload, config);
+                LogLine("Icecast", failure);
+                LogLine("Icecast", "Response: " + StripControlCharacters(answer.payload.substr(0, kLoggedAnswerBytes)));
+                FailConnect(failure);
+            }
+            return value;
+        }
+        const int64_t received = socket.Receive(chunk, sizeof chunk);
+        if (received <= 0) {
+            FailConnect(pending.empty() && type == ultravox::kCipherKey ? "No response from server (check host/port)"
+                                                                       : "Server closed connection");
+            return std::nullopt;
+        }
+        pending.append(chunk, static_cast<size_t>(received));
+    }
+}
+
+bool IcecastClient::HandshakeUltravox()
+{
+    const std::string contentType = StreamContentType(config);
+    dataType = UltravoxDataType(contentType);
+    if (dataType == 0)
+        return FailConnect("Shoutcast 2 cannot carry " + contentType);
+    const std::optional<std::string> key = UltravoxExchange(ultravox::kCipherKey, "2.1");
+    if (!key || !UltravoxExchange(ultravox::kAuthenticate, BuildUltravoxAuth(config, *key)))
+        return false;
+    if (credentialsOnly)
+        return Connected(ServerHostPort(config));
+    if (!UltravoxExchange(ultravox::kMimeType, contentType))
+        return false;
+    const std::string kbps = std::to_string(config.streamBitrate / 1000);
+    if (!UltravoxExchange(ultravox::kSetupBroadcast, kbps + ":" + kbps))
+        return false;
+    const std::optional<std::string> size = UltravoxExchange(
+        ultravox::kMaxPayloadSize, std::to_string(ultravox::kMaxPayload) + ":" + std::to_string(ultravox::kMinPayload));
+    if (!size)
+        return false;
+    // The server's choice within the protocol's bounds; an unreadable one keeps ours.
+    const long chosen = std::strtol(size->c_str(), nullptr, 10);
+    maxPayload = chosen >= ultravox::kMinPayload && chosen <= ultravox::kMaxPayload ? static_cast<uint16_t>(chosen)
+                                                                                     : ultravox::kMaxPayload;
+    if (!UltravoxExchange(ultravox::kIcyName, StripControlCharacters(config.streamName)) ||
+        !UltravoxExchange(ultravox::kIcyGenre, StripControlCharacters(config.streamGenre)) ||
+        !UltravoxExchange(ultravox::kIcyUrl, "") || !UltravoxExchange(ultravox::kIcyPub, config.isPublic ? "1" : "0") ||
+        !UltravoxExchange(ultravox::kStandby, ""))
+        return false;
+    return Connected(ServerHostPort(config) + " (stream " + std::to_string(config.streamId) + ")");
 }
 
 bool IcecastClient::FailConnect(const std::string& text)
@@ -136,23 +270,64 @@ bool IcecastClient::Send(const uint8_t* data, uint64_t size)
     } else if (peer == PeerState::Failed && socket.IsLost(socket.ErrorCode())) {
         lost = ConnectionLostText(socket.ErrorCode());
     }
-    for (uint64_t offset = 0; lost.empty() && offset < size;) {
+    if (lost.empty()) {
+        bool written = true;
+        if (maxPayload == 0) {
+            written = WriteAll(data, size, lost);
+        } else {
+            // Ultravox: the stream's bytes in data messages of at most the agreed size.
+            framed.clear();
+            for (uint64_t at = 0; at < size; at += maxPayload) {
+                const size_t part = static_cast<size_t>(std::min<uint64_t>(maxPayload, size - at));
+                AppendUltravoxMessage(framed, dataType, std::string_view(reinterpret_cast<const char*>(data + at), part));
+            }
+            written = WriteAll(reinterpret_cast<const uint8_t*>(framed.data()), framed.size(), lost);
+        }
+        if (lost.empty())
+            return written;
+    }
+    connected.store(false);
+    CloseSocket();
+    lastError = lost;
+    return false;
+}
+
+bool IcecastClient::WriteAll(const uint8_t* data, uint64_t size, std::string& lost)
+{
+    for (uint64_t offset = 0; offset < size;) {
         const int64_t sent = socket.Send(data + offset, size - offset);
         if (sent > 0) {
             offset += static_cast<uint64_t>(sent);
         } else if (sent == 0) {
             lost = ClosedByServerText();
+            return false;
         } else if (socket.IsLost(socket.ErrorCode())) {
             lost = ConnectionLostText(socket.ErrorCode());
+            return false;
         } else {
             return false;
         }
     }
-    if (lost.empty())
+    return true;
+}
+
+bool IcecastClient::SendTitleMessage(const std::string& title)
+{
+    if (!connected.load() || maxPayload == 0)
+        return false;
+    std::string message;
+    AppendUltravoxMessage(message, ultravox::kXmlMetadata, BuildUltravoxTitle(title));
+    std::lock_guard<std::mutex> guard(sendLock);
+    if (!connected.load())
+        return false;
+    std::string lost;
+    if (WriteAll(reinterpret_cast<const uint8_t*>(message.data()), message.size(), lost))
         return true;
-    connected.store(false);
-    CloseSocket();
-    lastError = lost;
+    if (!lost.empty()) {
+        connected.store(false);
+        CloseSocket();
+        lastError = lost;
+    }
     return false;
 }
 
@@ -163,6 +338,12 @@ void IcecastClient::Disconnect()
     std::lock_guard<std::mutex> guard(sendLock);
     if (!connected.load())
         return;
+    if (maxPayload != 0) {
+        // Ultravox: the server learns the stream ended, rather than that it broke off.
+        std::string terminate;
+        AppendUltravoxMessage(terminate, ultravox::kTerminate, "");
+        socket.Send(terminate.data(), terminate.size());
+    }
     socket.ShutdownSend();
     CloseSocket();
     connected.store(false);
@@ -216,7 +397,9 @@ TitleUpdateResult SendTitleUpdate(const IcecastConfig& config, const std::string
             result.reason = "Title not sent: cannot connect to " + ServerHostPort(config);
         return result;
     }
-    const std::string request = BuildMetadataRequest(config, title);
+    // Shoutcast servers take a title through their v1 admin page, on the base port.
+    const std::string request = config.serverType == ServerType::Icecast ? BuildMetadataRequest(config, title)
+                                                                         : BuildShoutcastTitleRequest(config, title);
     int left = remainingMs();
     // A connect (or handshake) that took the whole time leaves none to send in.
     if (left <= 0) {

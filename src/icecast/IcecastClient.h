@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "icecast/IcecastConfig.h"
@@ -27,7 +28,9 @@ TitleUpdateResult SendTitleUpdate(const IcecastConfig& config, const std::string
 
 // The source side of one Icecast v2 mount: one TCP connection (with TLS over it when
 // config.tls says so) announced with the SOURCE request, then the raw ADTS byte stream
-// on it. Keeps a human-readable last outcome.
+// on it. A Shoutcast server (config.serverType) gets its own handshake on the same
+// connection: v1's password line and headers at port + 1, or Ultravox 2.1's messages,
+// which then also wrap the stream and carry its titles. Keeps a human-readable last outcome.
 // Connect runs before any other thread uses the client; afterwards Send (sender thread),
 // Disconnect, Abort and LastError may come from different threads.
 class IcecastClient {
@@ -46,7 +49,9 @@ public:
     IcecastClient& operator=(const IcecastClient&) = delete;
 
     // Opens the connection and performs the handshake; true when the server answered 200.
-    bool Connect(const IcecastConfig& configuration);
+    // With credentialsOnly, a Shoutcast handshake ends once the password is accepted
+    // (the connection test): nothing of a stream is announced.
+    bool Connect(const IcecastConfig& configuration, bool credentialsOnly = false);
     // Writes all size bytes; false when not connected, nothing to write, or a write failed
     // (the rest of the buffer is then lost).
     bool Send(const uint8_t* data, uint64_t size);
@@ -61,6 +66,9 @@ public:
     // True when the request went out and the answer was drained; otherwise false with
     // the reason in LastError() (the source connection itself is not touched).
     bool UpdateTitle(const std::string& title);
+    // A Shoutcast 2 stream's title, as a metadata message between the stream's own on
+    // the source connection. False when not connected or the write failed.
+    bool SendTitleMessage(const std::string& title);
 
     bool IsConnected() const { return connected.load(); }
     uint32_t LastStatusCode() const { return lastStatusCode; }
@@ -68,6 +76,15 @@ public:
 private:
     bool FailConnect(const std::string& text);
     bool Handshake();
+    bool HandshakeShoutcast1();
+    bool HandshakeUltravox();
+    // One Ultravox request and the server's answer to it: the ACK's value, or nothing
+    // with the connection failed and lastError set.
+    std::optional<std::string> UltravoxExchange(uint16_t type, const std::string& payload);
+    bool Connected(const std::string& target);
+    // Writes all of bytes under the send lock's protection (the caller holds it); the
+    // failure text when the connection is gone, "" otherwise.
+    bool WriteAll(const uint8_t* data, uint64_t size, std::string& lost);
     void SetLastError(const std::string& text);
     void CloseSocket();
 
@@ -76,6 +93,13 @@ private:
     ServerLink socket;
     std::string lastError;
     uint32_t lastStatusCode = 0;
+    // Ultravox: the payload size the server allows, the data messages' type, what came
+    // after the last answer of the handshake, and the frame of each Send.
+    uint16_t maxPayload = 0;
+    bool credentialsOnly = false;
+    uint16_t dataType = 0;
+    std::string pending;
+    std::string framed;
     mutable std::mutex sendLock;
     // Held only to close the socket or to interrupt it, never across a network call, so
     // Abort never waits on the network; a close takes it inside the send lock.

@@ -6,6 +6,10 @@
 // Content code of an AAC-LC stream ("audio/aac"); any other value is HE-AAC ("audio/aacp").
 constexpr uint32_t kContentCodeAac = 2;
 
+// The source protocol a server speaks: Icecast's SOURCE request, Shoutcast's v1 password
+// line (at port + 1), or Shoutcast 2's Ultravox 2.1 messages.
+enum class ServerType { Icecast, Shoutcast1, Shoutcast2 };
+
 // How a connection to the server is secured. With enabled off, every connection is plain
 // TCP and the other fields are not used.
 struct TlsOptions {
@@ -33,4 +37,7 @@ struct IcecastConfig {
     uint16_t streamChannels = 0;
     bool isPublic = true;
     TlsOptions tls;
+    ServerType serverType = ServerType::Icecast;
+    // The stream of a Shoutcast 2 server (its "sid"), 1 for the first; Icecast ignores it.
+    uint32_t streamId = 1;
 };

@@ -30,6 +30,11 @@ std::string SourceCredentials(const IcecastConfig& config)
     return Base64Encode(user + ":" + config.password);
 }
 
+std::string StreamContentType(const IcecastConfig& config)
+{
+    return config.contentCode == kContentCodeAac ? "audio/aac" : "audio/aacp";
+}
+
 std::string BuildSourceRequest(const IcecastConfig& config)
 {
     const std::string kbps = std::to_string(config.streamBitrate / 1000);
@@ -43,7 +48,7 @@ std::string BuildSourceRequest(const IcecastConfig& config)
     request += SourceCredentials(config);
     request += kUserAgentLine;
     request += "\r\nContent-Type: ";
-    request += config.contentCode == kContentCodeAac ? "audio/aac" : "audio/aacp";
+    request += StreamContentType(config);
     request += "\r\nice-name: ";
     request += StripControlCharacters(config.streamName);
     request += "\r\nice-genre: ";

@@ -26,6 +26,9 @@ std::string ServerHostPort(const IcecastConfig& config);
 // because ":password" is always refused.
 std::string SourceCredentials(const IcecastConfig& config);
 
+// The stream's content type: "audio/aac" for contentCode 2, else "audio/aacp".
+std::string StreamContentType(const IcecastConfig& config);
+
 // The SOURCE request that announces the stream.
 std::string BuildSourceRequest(const IcecastConfig& config);
 

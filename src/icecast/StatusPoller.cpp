@@ -8,6 +8,7 @@
 #include "base/Utf8.h"
 #include "icecast/FetchUrl.h"
 #include "icecast/ServerAddress.h"
+#include "icecast/ShoutcastProtocol.h"
 #include "icecast/TlsSession.h"
 
 namespace {
@@ -298,12 +299,12 @@ StatusTarget SplitStatusAddress(const std::string& address)
 // The document at hostPort, with the other scheme tried when the address named none:
 // http then https, or https then http with secureFirst.
 std::string FetchDocument(const StatusTarget& target, const std::string& hostPort, bool secureFirst,
-                          const UrlFetcher& fetch)
+                          const UrlFetcher& fetch, std::string_view path = kStatusPath)
 {
     const bool swap = target.implicitScheme && secureFirst;
-    std::string body = fetch((swap ? "https://" : target.scheme) + hostPort + std::string(kStatusPath));
+    std::string body = fetch((swap ? "https://" : target.scheme) + hostPort + std::string(path));
     if (body.empty() && target.implicitScheme)
-        body = fetch((swap ? "http://" : "https://") + hostPort + std::string(kStatusPath));
+        body = fetch((swap ? "http://" : "https://") + hostPort + std::string(path));
     return body;
 }
 
@@ -370,6 +371,23 @@ bool PollStatus(const std::string& address, const std::string& mount, uint16_t s
         return true;
     }
     return false;
+}
+
+bool PollStatus(const std::string& address, const std::string& mount, const IcecastConfig& server,
+                const UrlFetcher& fetch, StatusPortMemory& memory, StatusResult& result)
+{
+    if (server.serverType != ServerType::Icecast && !address.empty()) {
+        // DNAS 2 keeps statistics per stream id; DNAS 1 has the one stream of /7.html.
+        // A server that has neither (Icecast with a Shoutcast port) gets the usual poll.
+        const StatusTarget target = SplitStatusAddress(address);
+        const bool secure = server.tls.enabled;
+        if (ReadShoutcastStats(FetchDocument(target, target.hostPort, secure, fetch, ShoutcastStatsPath(server.streamId)),
+                               result))
+            return true;
+        if (server.streamId == 1 && ReadSevenHtml(FetchDocument(target, target.hostPort, secure, fetch, "/7.html"), result))
+            return true;
+    }
+    return PollStatus(address, mount, server.port, server.tls.enabled, fetch, memory, result);
 }
 
 bool PollStatus(const std::string& address, const std::string& mount, const UrlFetcher& fetch, StatusResult& result)
@@ -453,14 +471,23 @@ SharedStatusDocuments& SessionStatusDocuments()
 bool StartStatusPoll(const std::string& address, const std::string& mount, uint16_t sourcePort,
                      const TlsOptions& tls, StatusCallback done)
 {
-    return StartDetachedWorker([address, mount, sourcePort, tls, done] {
+    IcecastConfig server;
+    server.port = sourcePort;
+    server.tls = tls;
+    return StartStatusPoll(address, mount, server, std::move(done));
+}
+
+bool StartStatusPoll(const std::string& address, const std::string& mount, const IcecastConfig& server,
+                     StatusCallback done)
+{
+    return StartDetachedWorker([address, mount, server, done] {
         StatusResult result;
-        const UrlFetcher fetcher = StatusFetcher(tls);
-        const std::string trust = tls.fingerprint + '\n' + tls.caFile;
+        const UrlFetcher fetcher = StatusFetcher(server.tls);
+        const std::string trust = server.tls.fingerprint + '\n' + server.tls.caFile;
         const UrlFetcher shared = [&](const std::string& url) {
             return SessionStatusDocuments().Fetch(trust, url, fetcher);
         };
-        PollStatus(address, mount, sourcePort, tls.enabled, shared, SharedStatusPortMemory(), result);
+        PollStatus(address, mount, server, shared, SharedStatusPortMemory(), result);
         // A command that ends on the result must find nothing of the TLS library left.
         ReleaseTlsThreadState();
         if (done)

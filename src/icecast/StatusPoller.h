@@ -38,6 +38,12 @@ bool StartStatusPoll(const std::string& address, const std::string& mount, uint1
 bool StartStatusPoll(const std::string& address, const std::string& mount, uint16_t sourcePort,
                      const TlsOptions& tls, StatusCallback done);
 
+// The same for a server of any type (server.serverType): a Shoutcast server's own
+// statistics first (ShoutcastStatsPath, then "/7.html" for stream 1), then Icecast's
+// document as above, with server.port as the source port and server.tls.
+bool StartStatusPoll(const std::string& address, const std::string& mount, const IcecastConfig& server,
+                     StatusCallback done);
+
 // The status poll's fetcher for a stream with these TLS options: FetchUrl, the platform's
 // HTTP client; but with TLS on and a pinned fingerprint or a CA file, https:// URLs go
 // through FetchUrlOverLink, verified as the stream is.
@@ -92,6 +98,10 @@ bool PollStatus(const std::string& address, const std::string& mount, uint16_t s
 // The same; with secureFirst an address without scheme is asked over https:// first and
 // http:// second (the stream runs over TLS, so the server surely speaks it).
 bool PollStatus(const std::string& address, const std::string& mount, uint16_t sourcePort, bool secureFirst,
+                const UrlFetcher& fetch, StatusPortMemory& memory, StatusResult& result);
+
+// The poll of StartStatusPoll with a server of any type.
+bool PollStatus(const std::string& address, const std::string& mount, const IcecastConfig& server,
                 const UrlFetcher& fetch, StatusPortMemory& memory, StatusResult& result);
 
 // Where the object of the source with mount (starting with "/"; empty for any) begins in

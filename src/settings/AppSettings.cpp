@@ -1,8 +1,11 @@
 #include "settings/AppSettings.h"
 
 #include <algorithm>
+#include <optional>
 
+#include "base/Utf8.h"
 #include "engine/StreamEngine.h"
+#include "icecast/ShoutcastProtocol.h"
 #include "settings/StoredProcessing.h"
 
 namespace {
@@ -71,6 +74,15 @@ std::string DefaultDeviceName(const std::vector<AudioDeviceInfo>& devices, const
     return name + " - " + (found != devices.end() ? found->name : devices.front().name);
 }
 
+std::string MakeStatusAddress(const IcecastConfig& server)
+{
+    // A Shoutcast server answers for its statistics on the port it was given.
+    if (server.serverType != ServerType::Icecast)
+        return server.host.empty() || server.port == 0 ? std::string()
+                                                       : CombineServerAddress(server.host, server.port, server.mountPoint);
+    return MakeStatusAddress(server.host, server.port, server.mountPoint);
+}
+
 std::string MakeStatusAddress(const std::string& host, uint16_t port, const std::string& mountPoint)
 {
     if (port < 6)
@@ -90,7 +102,7 @@ void DeriveStreamSettings(AppSettings& settings)
     server.streamSampleRate = static_cast<uint16_t>(capture.sampleRate);
     server.streamChannels = capture.channels;
     server.contentCode = stream.encoder.profile != AacProfile::Lc ? 0 : kContentCodeAac;
-    settings.statusAddress = MakeStatusAddress(server.host, server.port, server.mountPoint);
+    settings.statusAddress = MakeStatusAddress(server);
 
     ProcessingParams& p = stream.processing;
     p.agcTargetDb = kAgcTargetDb;
@@ -156,6 +168,32 @@ std::string OutputName(const EngineConfig& stream)
 
 namespace {
 
+// serverType and streamId of section over fallback's (the first output's, or the
+// defaults): an unknown type or a stream id outside 1..kMaxStreamId keeps the default
+// and leaves the problem for the start to report.
+void ReadServerType(const SettingsStore& store, const std::string& section, const EngineConfig* fallback,
+                    EngineConfig& stream)
+{
+    IcecastConfig& server = stream.server;
+    const std::string typeText = store.GetString(section, "serverType", "");
+    const int64_t streamId = store.GetInt(section, "streamId", fallback ? static_cast<int32_t>(fallback->server.streamId) : 1);
+    server.serverType = fallback && typeText.empty() ? fallback->server.serverType : ServerType::Icecast;
+    server.streamId = 1;
+    stream.serverTypeProblem = fallback && typeText.empty() ? fallback->serverTypeProblem : std::string();
+    if (!typeText.empty()) {
+        if (const std::optional<ServerType> type = ParseServerType(typeText))
+            server.serverType = *type;
+        else
+            stream.serverTypeProblem = "The setting serverType \"" + std::string(Utf8Prefix(typeText, 40)) +
+                                       "\" is none of icecast, shoutcast1, shoutcast2.";
+    }
+    if (streamId >= 1 && streamId <= kMaxStreamId)
+        server.streamId = static_cast<uint32_t>(streamId);
+    else if (stream.serverTypeProblem.empty())
+        stream.serverTypeProblem = "The setting streamId " + std::to_string(streamId) + " is out of range (1-" +
+                                   std::to_string(kMaxStreamId) + ").";
+}
+
 // Output number's section over the first output's values: its own server and encoding,
 // and what follows from them as DeriveStreamSettings has it for the first.
 void ReadOutput(const SettingsStore& store, AppSettings& settings, size_t number)
@@ -187,6 +225,7 @@ void ReadOutput(const SettingsStore& store, AppSettings& settings, size_t number
     server.tls.enabled = store.GetBool(section, "tlsEnabled", first.server.tls.enabled);
     server.tls.caFile = store.GetString(section, "tlsCaFile", first.server.tls.caFile);
     server.tls.fingerprint = store.GetString(section, "tlsFingerprint", first.server.tls.fingerprint);
+    ReadServerType(store, section, &first, stream);
 
     EncoderConfig& encoder = stream.encoder;
     encoder.bitrate = static_cast<uint32_t>(store.GetInt(section, "bitrate", static_cast<int32_t>(first.encoder.bitrate)));
@@ -200,7 +239,7 @@ void ReadOutput(const SettingsStore& store, AppSettings& settings, size_t number
     server.streamSampleRate = static_cast<uint16_t>(encoder.sampleRate);
     server.streamChannels = encoder.channels;
     server.contentCode = encoder.profile != AacProfile::Lc ? 0 : kContentCodeAac;
-    output.statusAddress = MakeStatusAddress(server.host, server.port, server.mountPoint);
+    output.statusAddress = MakeStatusAddress(server);
     stream.processing.codecBitrate = encoder.bitrate;
     stream.processing.codecHeVersion = StoredHeVersion(encoder.profile);
 }
@@ -234,6 +273,7 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
     server.tls.enabled = store.GetBool("Icecast", "tlsEnabled", false);
     server.tls.caFile = store.GetString("Icecast", "tlsCaFile", "");
     server.tls.fingerprint = store.GetString("Icecast", "tlsFingerprint", "");
+    ReadServerType(store, "Icecast", nullptr, stream);
     stream.titleFile = store.GetString("Icecast", "titleFile", "");
 
     ResolveInputDevice({store.GetInt("Audio", "deviceIndex", -1), store.GetString("Audio", "deviceEndpointId", "")},

@@ -122,6 +122,9 @@ void DeriveStreamSettings(AppSettings& settings);
 // host is in brackets), or "" when host is empty or port is 5 or less. No scheme: the
 // poll chooses it (StatusPoller).
 std::string MakeStatusAddress(const std::string& host, uint16_t port, const std::string& mountPoint);
+// The same for a server of its type: a Shoutcast server's "host:port/mount", where it
+// keeps its statistics.
+std::string MakeStatusAddress(const IcecastConfig& server);
 
 // Name shown for the default input device: "(Default)", plus " - " and the name of the
 // device whose identifier is defaultId, the endpoint the default rule opens (the first

@@ -2,6 +2,7 @@
 
 #include <type_traits>
 
+#include "icecast/ShoutcastProtocol.h"
 #include "settings/StoredProcessing.h"
 
 static_assert(kDialogOutputs == kMaxOutputs - 1);
@@ -27,6 +28,8 @@ void FillOutputs(const SettingsStore& store, const AppSettings& settings, Settin
         o.ownTls = holds("tlsEnabled");
         o.ownPassword = holds("password");
         o.ownStreamName = holds("streamName");
+        o.ownServerType = holds("serverType");
+        o.serverType = static_cast<uint32_t>(output.stream.server.serverType);
         const IcecastConfig& server = output.stream.server;
         CopyDialogText(o.address, CombineServerAddress(server.host, server.port, server.mountPoint, server.tls.enabled));
         CopyDialogText(o.host, server.host);
@@ -73,6 +76,9 @@ void WriteOutputs(const SettingsDialogData& d, SettingsStore& store)
             put("password", DialogText(o.password), DialogText(d.password));
         if (o.streamNameEdited)
             put("streamName", DialogText(o.streamName), DialogText(d.streamName));
+        if (o.serverTypeEdited)
+            put("serverType", ServerTypeName(static_cast<ServerType>(o.serverType)),
+                ServerTypeName(static_cast<ServerType>(d.serverType)));
     }
 }
 
@@ -87,6 +93,8 @@ void WriteStore(const SettingsDialogData& d, SettingsStore& store)
     // The dialog does not edit the genre (its record carries it empty): the stored one stays.
     // Nor the CA file and the fingerprint, which only a settings file sets.
     store.SetBool("Icecast", "tlsEnabled", d.tlsEnabled);
+    if (d.serverTypeEdited)
+        store.SetString("Icecast", "serverType", ServerTypeName(static_cast<ServerType>(d.serverType)));
     store.SetInt("Audio", "sampleRate", static_cast<int32_t>(d.sampleRate));
     store.SetInt("Audio", "channels", static_cast<int32_t>(d.channels));
     store.SetInt("Audio", "deviceIndex", d.deviceIndex);
@@ -141,6 +149,7 @@ void FillDialogData(const SettingsStore& store, const AppSettings& settings, Set
     d.tlsEnabled = server.tls.enabled;
     CopyDialogText(d.tlsCaFile, server.tls.caFile);
     CopyDialogText(d.tlsFingerprint, server.tls.fingerprint);
+    d.serverType = static_cast<uint32_t>(server.serverType);
     d.deviceIndex = stream.device.position;
     CopyDialogText(d.deviceEndpointId, stream.device.endpointId);
 
@@ -180,6 +189,10 @@ void ReadBackDialogData(const SettingsDialogData& d, SettingsStore& store, AppSe
     server.password = DialogText(d.password);
     server.streamName = DialogText(d.streamName);
     server.tls.enabled = d.tlsEnabled;
+    if (d.serverTypeEdited && d.serverType <= static_cast<uint32_t>(ServerType::Shoutcast2)) {
+        server.serverType = static_cast<ServerType>(d.serverType);
+        stream.serverTypeProblem.clear();
+    }
 
     ResolveInputDevice({d.deviceIndex, DialogText(d.deviceEndpointId)}, devices, defaultId, settings);
 

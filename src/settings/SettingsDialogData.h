@@ -38,6 +38,11 @@ struct DialogOutput {
     // Not edited; the connection test verifies with them.
     char tlsCaFile[512];
     char tlsFingerprint[192];
+    // The server type (ServerType: 0 Icecast, 1 Shoutcast v1, 2 Shoutcast 2): the
+    // section holds it, and the user chose one.
+    uint32_t serverType;
+    bool ownServerType;
+    bool serverTypeEdited;
 };
 
 // The settings dialog's exchange record: fixed size, texts as zero-terminated byte
@@ -97,6 +102,10 @@ struct SettingsDialogData {
     bool recordEnabled;
     char recordFolder[512];
     DialogOutput outputs[kDialogOutputs]; // outputs 2 to 8
+    // The first output's server type (as DialogOutput's); written only once chosen, so a
+    // file without the key keeps streaming to Icecast as before.
+    uint32_t serverType;
+    bool serverTypeEdited;
 };
 
 // Every byte zero, padding included, so that two records compare with memcmp.

@@ -154,7 +154,9 @@ void FieldCheck()
             generation, address, password,
             [target, generation] { PostMessageW(target, WM_APP_TEST_DONE, static_cast<WPARAM>(generation), 0); },
             s.chosenOutput == 0 ? ConnectionTestTls(address, *s.data)
-                                : ConnectionTestTls(address, s.furtherOutputs[s.chosenOutput - 1]));
+                                : ConnectionTestTls(address, s.furtherOutputs[s.chosenOutput - 1]),
+            static_cast<ServerType>(s.chosenOutput == 0 ? s.firstServerType
+                                                        : s.furtherOutputs[s.chosenOutput - 1].serverType));
     }
     RepaintDots();
 }

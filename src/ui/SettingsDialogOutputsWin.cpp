@@ -10,6 +10,8 @@
 // per output (the first, then each further one that exists), "+" to add the next free
 // one, and for a chosen further output its on/off switch and a remove button. Choosing a
 // chip shows that output's address, password and metadata in the tab's three fields.
+// Between the password and the metadata, the chosen output's server type: three chips,
+// Icecast, Shoutcast v1 and Shoutcast 2.
 
 namespace settings_dialog {
 namespace {
@@ -20,11 +22,36 @@ constexpr int kChipWidth = 20;
 constexpr int kChipStep = 23;
 constexpr int kSwitchX = 288;
 constexpr int kRemoveX = 392; // under the show-password button
+// The server type row, in the gap between the password and the metadata rows.
+constexpr int kTypeRowY = 164;
+constexpr int kTypeX[] = {100, 164, 244};
+constexpr int kTypeWidth[] = {60, 76, 88};
+constexpr const wchar_t* kTypeCaption[] = {L"Icecast", L"Shoutcast", L"Shoutcast 2"};
 
 HWND MakeOwnerDrawn(const wchar_t* text, int id, int x, int width)
 {
     return CreateWindowExW(0, L"BUTTON", text, WS_CHILD | BS_OWNERDRAW, x, kRowY, width, 18, state->window,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+}
+
+// The chosen output's server type.
+uint32_t& ChosenServerType()
+{
+    DialogState& s = *state;
+    return s.chosenOutput == 0 ? s.firstServerType : s.furtherOutputs[s.chosenOutput - 1].serverType;
+}
+
+void ChooseServerType(uint32_t type)
+{
+    DialogState& s = *state;
+    ChosenServerType() = type;
+    if (s.chosenOutput == 0)
+        s.firstServerTypeEdited = true;
+    else
+        s.furtherOutputs[s.chosenOutput - 1].serverTypeEdited = true;
+    for (HWND chip : s.typeChips)
+        InvalidateRect(chip, nullptr, FALSE);
+    FieldCheck(); // the dots answer for the protocol now chosen
 }
 
 bool Exists(size_t index)
@@ -103,6 +130,13 @@ void CreateOutputRow()
     s.outputSwitchLabel = MakeLabel(s.window, L"Enabled", kSwitchX + 42, kRowY + 1, 58, 17);
     ShowWindow(s.outputSwitchLabel, SW_HIDE);
     s.removeOutput = MakeOwnerDrawn(L"", IDC_REMOVE_OUTPUT, kRemoveX, 24);
+    for (size_t i = 0; i < s.typeChips.size(); ++i) {
+        s.typeChips[i] = CreateWindowExW(0, L"BUTTON", kTypeCaption[i], WS_CHILD | BS_OWNERDRAW, kTypeX[i], kTypeRowY,
+                                         kTypeWidth[i], 18, s.window,
+                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_SERVER_TYPE + i)), nullptr,
+                                         nullptr);
+    }
+    s.firstServerType = s.data->serverType;
     for (size_t i = 0; i < kDialogOutputs; ++i)
         s.furtherOutputs[i] = s.data->outputs[i];
     s.firstAddress = DialogText(s.data->address);
@@ -136,6 +170,10 @@ void LayOutOutputRow()
     for (HWND w : {s.outputSwitch, s.outputSwitchLabel, s.removeOutput})
         ShowIf(w, tab && further);
     InvalidateRect(s.outputSwitch, nullptr, FALSE);
+    for (HWND chip : s.typeChips) {
+        ShowIf(chip, tab);
+        InvalidateRect(chip, nullptr, FALSE);
+    }
 }
 
 void ChooseOutput(size_t index)
@@ -210,7 +248,7 @@ void MarkEdited(int id)
 
 bool IsOutputCommand(int id)
 {
-    return id >= IDC_OUTPUT_CHIP && id <= IDC_REMOVE_OUTPUT;
+    return id >= IDC_OUTPUT_CHIP && id <= IDC_SERVER_TYPE + 2;
 }
 
 void OnOutputCommand(int id)
@@ -221,6 +259,8 @@ void OnOutputCommand(int id)
         RemoveOutput();
     else if (id == IDC_OUTPUT_ENABLED)
         ToggleOutputEnabled();
+    else if (id >= IDC_SERVER_TYPE)
+        ChooseServerType(static_cast<uint32_t>(id - IDC_SERVER_TYPE));
     else
         ChooseOutput(static_cast<size_t>(id - IDC_OUTPUT_CHIP));
 }
@@ -289,11 +329,13 @@ void SaveOutputsInto(SettingsDialogData& d)
         }
         d.outputs[i] = o;
     }
+    d.serverType = s.firstServerType;
+    d.serverTypeEdited = s.firstServerTypeEdited;
 }
 
 bool IsOutputControl(int id)
 {
-    return id >= IDC_OUTPUT_CHIP && id <= IDC_OUTPUT_ENABLED;
+    return (id >= IDC_OUTPUT_CHIP && id <= IDC_OUTPUT_ENABLED) || (id >= IDC_SERVER_TYPE && id <= IDC_SERVER_TYPE + 2);
 }
 
 void DrawOutputControl(const DRAWITEMSTRUCT& item)
@@ -305,7 +347,10 @@ void DrawOutputControl(const DRAWITEMSTRUCT& item)
         return;
     }
     ChipLook look;
-    if (id != IDC_ADD_OUTPUT) {
+    if (id >= IDC_SERVER_TYPE) {
+        look.chosen = static_cast<uint32_t>(id - IDC_SERVER_TYPE) == ChosenServerType();
+        look.enabled = true;
+    } else if (id != IDC_ADD_OUTPUT) {
         const size_t index = static_cast<size_t>(id - IDC_OUTPUT_CHIP);
         look.chosen = index == s.chosenOutput;
         look.enabled = index == 0 || s.furtherOutputs[index - 1].enabled;

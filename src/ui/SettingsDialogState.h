@@ -104,6 +104,10 @@ struct DialogState {
     std::array<HWND, 3> sliders{};
     std::array<HWND, 5> hidden{};
     std::array<HWND, kDialogOutputs + 1> chips{};
+    // The server type chips, and the first output's type wherever it is held now.
+    std::array<HWND, 3> typeChips{};
+    uint32_t firstServerType = 0;
+    bool firstServerTypeEdited = false;
     HWND addOutput = nullptr, outputSwitch = nullptr, outputSwitchLabel = nullptr, removeOutput = nullptr;
 
     std::vector<AudioDeviceInfo> inputs;

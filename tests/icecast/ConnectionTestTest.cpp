@@ -11,6 +11,7 @@
 #include "icecast/ConnectionTest.h"
 #include "icecast/ConnectivityProbe.h"
 #include "icecast/IcecastProtocol.h"
+#include "icecast/ShoutcastProtocol.h"
 
 namespace {
 
@@ -59,6 +60,33 @@ TEST(ConnectionTestTest, VerdictsAgainstScriptedServers)
         ASSERT_TRUE(server.WaitFinished(1, 5000));
         const std::string request = server.Requests().at(0);
         EXPECT_EQ(request, *c.password ? BuildTestRequest("/live", c.password) : "") << "no request without password";
+    }
+}
+
+// A Shoutcast 2 server: reached at its port (the first connection), the password tested
+// by the handshake (the second): the cipher key's answer, then the authentication's.
+TEST(ConnectionTestTest, ShoutcastServerIsTestedWithItsOwnHandshake)
+{
+    for (const char* verdict : {"ACK:2.1 Allow", "NAK:2.1 Deny"}) {
+        LoopbackServer server([verdict](LoopbackPeer& peer, int index) {
+            if (index == 0)
+                return;
+            std::string answers;
+            AppendUltravoxMessage(answers, ultravox::kCipherKey, "ACK:key");
+            peer.Read(10); // the cipher key request: a header, "2.1" and the trailer
+            peer.Write(answers);
+            answers.clear();
+            AppendUltravoxMessage(answers, ultravox::kAuthenticate, verdict);
+            peer.Read(ultravox::kFrameBytes + 7 + 16); // "2.1:1::" and the hex of "pw"
+            peer.Write(answers);
+            peer.Idle(300);
+        });
+        Completion done;
+        const int32_t generation = BeginConnectionTest();
+        RunConnectionTest(generation, "127.0.0.1:" + std::to_string(server.Port()), "pw", [done] { done.Signal(); },
+                          {}, ServerType::Shoutcast2);
+        EXPECT_EQ(ConnectionTestServerResult(), ServerVerdict::Reachable) << verdict;
+        EXPECT_EQ(ConnectionTestAuthResult(), *verdict == 'A' ? AuthVerdict::Accepted : AuthVerdict::Refused) << verdict;
     }
 }
 

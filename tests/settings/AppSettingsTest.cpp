@@ -449,3 +449,44 @@ TEST(AppSettingsTest, RecordingKeysAreReadAndTheDefaultFolderFollowsTheSettingsF
 }
 
 } // namespace
+
+// serverType and streamId in [Icecast] and [OutputN]: absent means Icecast and stream 1
+// (a file from before them streams as it did); an output without them takes the first
+// output's; a value no server can use refuses the start with the key's name.
+TEST(AppSettingsTest, ServerTypeAndStreamIdAreReadPerOutput)
+{
+    const struct {
+        const char* ini;
+        ServerType type;
+        uint32_t streamId;
+        const char* problem; // part of the start's refusal, "" for none
+        const char* statusAddress;
+    } cases[] = {
+        {"[Icecast]\nhost=h\nport=8005\nmountPoint=/live\n", ServerType::Icecast, 1, "", "h:8000/live"},
+        {"[Icecast]\nhost=h\nport=8005\nserverType= Shoutcast1 \n", ServerType::Shoutcast1, 1, "", "h:8005"},
+        {"[Icecast]\nhost=h\nport=8000\nserverType=shoutcast2\nstreamId=3\n", ServerType::Shoutcast2, 3, "",
+         "h:8000"},
+        {"[Icecast]\nserverType=shoutcast\n", ServerType::Icecast, 1, "serverType \"shoutcast\"", ""},
+        {"[Icecast]\nserverType=shoutcast1\nstreamId=0\n", ServerType::Shoutcast1, 1, "streamId 0", ""},
+        {"[Icecast]\nstreamId=70000\n", ServerType::Icecast, 1, "streamId 70000", ""},
+    };
+    for (const auto& c : cases) {
+        const AppSettings settings = Apply(c.ini);
+        EXPECT_EQ(settings.stream.server.serverType, c.type) << c.ini;
+        EXPECT_EQ(settings.stream.server.streamId, c.streamId) << c.ini;
+        EXPECT_NE(ServerTypeProblem(settings.stream).find(c.problem), std::string::npos) << c.ini;
+        EXPECT_EQ(ServerTypeProblem(settings.stream).empty(), std::string(c.problem).empty()) << c.ini;
+        EXPECT_EQ(settings.statusAddress, c.statusAddress) << c.ini;
+    }
+
+    const AppSettings outputs = Apply("[Icecast]\nhost=h\nport=8000\nserverType=shoutcast2\nstreamId=2\n"
+                                      "[Output2]\nport=9000\n"
+                                      "[Output3]\nserverType=icecast\nport=8005\nmountPoint=/b\n"
+                                      "[Output4]\nstreamId=5\n");
+    EXPECT_EQ(outputs.outputs[0].stream.server.serverType, ServerType::Shoutcast2);
+    EXPECT_EQ(outputs.outputs[0].stream.server.streamId, 2u);
+    EXPECT_EQ(outputs.outputs[0].statusAddress, "h:9000");
+    EXPECT_EQ(outputs.outputs[1].stream.server.serverType, ServerType::Icecast);
+    EXPECT_EQ(outputs.outputs[1].statusAddress, "h:8000/b");
+    EXPECT_EQ(outputs.outputs[2].stream.server.streamId, 5u);
+}

@@ -434,4 +434,32 @@ TEST(SettingsApplyTest, FurtherOutputsRoundTripThroughTheDialog)
         EXPECT_NE(name.rfind("Output", 0), 0u) << name;
 }
 
+// The server type: untouched, OK writes no key (a file from before stays Icecast and an
+// unknown hand-written value stays as written); chosen, the first output's key and a
+// further output's where it differs from the first's.
+TEST(SettingsApplyTest, ServerTypeIsWrittenOnlyOnceChosen)
+{
+    Loaded l = Load("[Icecast]\nhost=h\nport=8000\n[Output2]\nport=9000\n[Output3]\nserverType=shoutcast9\n");
+    SettingsDialogData d;
+    FillDialogData(l.store, l.settings, d);
+    EXPECT_EQ(d.serverType, 0u);
+    ReadBackDialogData(d, l.store, l.settings, kDevices);
+    EXPECT_EQ(l.store.GetString("Icecast", "serverType", "-"), "-");
+    EXPECT_EQ(l.store.GetString("Output3", "serverType", "-"), "shoutcast9");
+
+    d.serverType = static_cast<uint32_t>(ServerType::Shoutcast2);
+    d.serverTypeEdited = true;
+    d.outputs[0].serverType = static_cast<uint32_t>(ServerType::Shoutcast1);
+    d.outputs[0].serverTypeEdited = true;
+    d.outputs[1].serverType = static_cast<uint32_t>(ServerType::Shoutcast2);
+    d.outputs[1].serverTypeEdited = true;
+    ReadBackDialogData(d, l.store, l.settings, kDevices);
+    EXPECT_EQ(l.store.GetString("Icecast", "serverType", ""), "shoutcast2");
+    EXPECT_EQ(l.store.GetString("Output2", "serverType", ""), "shoutcast1");
+    EXPECT_EQ(l.store.GetString("Output3", "serverType", ""), "shoutcast2"); // held the key
+    EXPECT_EQ(l.settings.stream.server.serverType, ServerType::Shoutcast2);
+    EXPECT_EQ(l.settings.outputs[0].stream.server.serverType, ServerType::Shoutcast1);
+    EXPECT_TRUE(l.settings.outputs[1].stream.serverTypeProblem.empty());
+}
+
 } // namespace

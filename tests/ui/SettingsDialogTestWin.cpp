@@ -332,6 +332,8 @@ TEST_F(SettingsDialogTest, OutputChooserAddsChoosesDisablesAndRemovesOutputs)
     std::string threeAddress, addedAddress, afterRemove;
     Rgb threeOn{}, threeOff{}, threeOffChip{}, threePassword{}, onePassword{};
     bool coloured = true, threeGone = false;
+    RECT typeChip{}, metadata{};
+    Rgb icecastChosen{}, shoutcast2Chosen{}, icecastAgain{};
     const bool result = RunDialog(data, [&](HWND dialog) {
         ClickTab(dialog, 1);
         const auto rect = [dialog](int id) {
@@ -364,6 +366,15 @@ TEST_F(SettingsDialogTest, OutputChooserAddsChoosesDisablesAndRemovesOutputs)
         addedAddress = WindowTextUtf8(GetDlgItem(dialog, IDC_ADDRESS));
         Type(dialog, IDC_ADDRESS, Widen("127.0.0.1:" + port + "/mobile").c_str());
         Type(dialog, IDC_METADATA, L"Mobile");
+        // The server type row, in the gap between the password and the metadata: the
+        // chosen output's type, output 2 to Shoutcast 2, the first staying Icecast.
+        typeChip = rect(IDC_SERVER_TYPE);
+        metadata = rect(IDC_METADATA);
+        icecastChosen = PixelOf(GetDlgItem(dialog, IDC_SERVER_TYPE), 3, 9);
+        Click(dialog, IDC_SERVER_TYPE + 2);
+        shoutcast2Chosen = PixelOf(GetDlgItem(dialog, IDC_SERVER_TYPE + 2), 3, 9);
+        Click(dialog, IDC_OUTPUT_CHIP);
+        icecastAgain = PixelOf(GetDlgItem(dialog, IDC_SERVER_TYPE), 3, 9);
 
         Click(dialog, IDC_OUTPUT_CHIP + 2);
         Click(dialog, IDC_REMOVE_OUTPUT);
@@ -392,6 +403,16 @@ TEST_F(SettingsDialogTest, OutputChooserAddsChoosesDisablesAndRemovesOutputs)
     EXPECT_EQ(addedAddress, "127.0.0.1:" + port + "/live"); // follows the first output
     EXPECT_TRUE(threeGone);
     EXPECT_EQ(afterRemove, "127.0.0.1:" + port + "/live");
+    EXPECT_EQ(typeChip.left, 100);
+    EXPECT_GE(typeChip.top, 162); // below the password row
+    EXPECT_LE(typeChip.bottom, metadata.top);
+    EXPECT_EQ(metadata.top, 185);
+    EXPECT_EQ(icecastChosen, kChosenFill);
+    EXPECT_EQ(shoutcast2Chosen, kChosenFill);
+    EXPECT_EQ(icecastAgain, kChosenFill);
+    EXPECT_EQ(data.outputs[0].serverType, 2u);
+    EXPECT_TRUE(data.outputs[0].serverTypeEdited);
+    EXPECT_FALSE(data.serverTypeEdited);
 
     const DialogOutput& two = data.outputs[0];
     EXPECT_TRUE(two.present && two.added && two.enabled && two.addressEdited && two.streamNameEdited);
