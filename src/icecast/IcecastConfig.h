@@ -3,8 +3,14 @@
 #include <cstdint>
 #include <string>
 
-// Content code of an AAC-LC stream ("audio/aac"); any other value is HE-AAC ("audio/aacp").
+// Content code of an AAC-LC stream ("audio/aac"), an MP3 stream ("audio/mpeg") and an
+// Opus stream in Ogg ("audio/ogg"); any other value is HE-AAC ("audio/aacp").
 constexpr uint32_t kContentCodeAac = 2;
+constexpr uint32_t kContentCodeMpeg = 3;
+constexpr uint32_t kContentCodeOgg = 4;
+
+// The Content-Type a content code sends.
+const char* ContentTypeText(uint32_t contentCode);
 
 // How a connection to the server is secured. With enabled off, every connection is plain
 // TCP and the other fields are not used.

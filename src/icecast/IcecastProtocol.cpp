@@ -43,7 +43,7 @@ std::string BuildSourceRequest(const IcecastConfig& config)
     request += SourceCredentials(config);
     request += kUserAgentLine;
     request += "\r\nContent-Type: ";
-    request += config.contentCode == kContentCodeAac ? "audio/aac" : "audio/aacp";
+    request += ContentTypeText(config.contentCode);
     request += "\r\nice-name: ";
     request += StripControlCharacters(config.streamName);
     request += "\r\nice-genre: ";
@@ -60,6 +60,20 @@ std::string BuildSourceRequest(const IcecastConfig& config)
     request += std::to_string(config.streamChannels);
     request += "\r\n\r\n";
     return request;
+}
+
+const char* ContentTypeText(uint32_t contentCode)
+{
+    switch (contentCode) {
+    case kContentCodeAac:
+        return "audio/aac";
+    case kContentCodeMpeg:
+        return "audio/mpeg";
+    case kContentCodeOgg:
+        return "audio/ogg";
+    default:
+        return "audio/aacp";
+    }
 }
 
 std::string BuildMetadataRequest(const IcecastConfig& config, std::string_view title)
