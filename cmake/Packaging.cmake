@@ -42,6 +42,20 @@ if(WIN32)
   else()
     install(CODE "message(FATAL_ERROR \"${KV_EBUR128_NOTICE} is missing: run scripts/build-deps\")")
   endif()
+  # LAME (LGPL), libopus and libogg (BSD) are linked statically too; each licence goes
+  # with every copy.
+  foreach(codec_notice "lame/COPYING:lame" "libopus/COPYING:libopus" "libogg/COPYING:libogg")
+    string(REPLACE ":" ";" codec_notice "${codec_notice}")
+    list(GET codec_notice 0 codec_path)
+    list(GET codec_notice 1 codec_name)
+    set(codec_file ${KV_DEPS_PREFIX}/share/doc/${codec_path})
+    if(EXISTS ${codec_file})
+      configure_file(${codec_file} ${KV_PACKAGE_STAGE}/${codec_name}.txt @ONLY NEWLINE_STYLE CRLF)
+      install(FILES ${KV_PACKAGE_STAGE}/${codec_name}.txt DESTINATION LICENSES)
+    else()
+      install(CODE "message(FATAL_ERROR \"${codec_file} is missing: run scripts/build-deps\")")
+    endif()
+  endforeach()
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_NAME KelmVantoro)
@@ -78,7 +92,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Kelm Vantoro captures an input device, shapes the sound with a broadcast\n"
-    "processing chain, encodes AAC-LC, HE-AAC v1 or HE-AAC v2 and streams it to a\n"
+    "processing chain, encodes AAC-LC, HE-AAC v1, HE-AAC v2, MP3 or Opus and streams it to a\n"
     "mount point of an Icecast v2 server, reconnecting after a loss.\n"
     "\n"
     "This package holds the command-line front end kelm-vantoro-cli and the\n"
