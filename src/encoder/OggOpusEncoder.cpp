@@ -8,6 +8,7 @@
 #include <opus/opus.h>
 
 #include "base/Log.h"
+#include "encoder/FrameAccumulator.h"
 
 namespace {
 
@@ -151,19 +152,7 @@ bool OggOpusEncoder::Encode(const int16_t* samples, uint64_t byteCount, FrameSin
 {
     if (!opened || finished || samples == nullptr || byteCount == 0)
         return false;
-    const uint64_t frameSamples = inputBuffer.size();
-    const uint64_t total = byteCount / 2;
-    uint64_t consumed = 0;
-    for (;;) {
-        if (inputFill == frameSamples && !EncodeFrame(sink))
-            return false;
-        if (consumed == total)
-            return true;
-        const uint64_t n = std::min(total - consumed, frameSamples - inputFill);
-        std::memcpy(inputBuffer.data() + inputFill, samples + consumed, static_cast<size_t>(n) * sizeof(int16_t));
-        inputFill += n;
-        consumed += n;
-    }
+    return AccumulateFrames(inputBuffer, inputFill, samples, byteCount / 2, [&] { return EncodeFrame(sink); });
 }
 
 bool OggOpusEncoder::EncodeFrame(const FrameSink& sink)
