@@ -97,6 +97,7 @@ struct SettingsDialogData {
     bool recordEnabled;
     char recordFolder[512];
     DialogOutput outputs[kDialogOutputs]; // outputs 2 to 8
+    uint32_t codec; // 0 AAC, 1 MP3, 2 Opus
 };
 
 // Every byte zero, padding included, so that two records compare with memcmp.

@@ -56,6 +56,7 @@ constexpr int IDC_OUTPUT_CHIP = 1060; // output n: IDC_OUTPUT_CHIP + n - 1
 constexpr int IDC_ADD_OUTPUT = 1068;
 constexpr int IDC_OUTPUT_ENABLED = 1069;
 constexpr int IDC_REMOVE_OUTPUT = 1070;
+constexpr int IDC_CODEC = 1071;
 
 // Runs the dialog modally over owner on data. True when the user pressed OK (data then
 // holds the new values); false for Cancel, Escape or closing. The dialog live-applies
