@@ -98,16 +98,6 @@ void FillDeviceCombos()
     SendMessageW(s.output, CB_SETCURSEL, validOutput ? static_cast<WPARAM>(d.previewOutputDevice + 1) : 0, 0);
 }
 
-void FillBitrateChoices(uint32_t codec, uint32_t kbps)
-{
-    DialogState& s = *state;
-    SendMessageW(s.bitrate, CB_RESETCONTENT, 0, 0);
-    for (uint32_t choice : BitrateChoices(codec))
-        SendMessageW(s.bitrate, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>((std::to_wstring(choice) + L" kbps").c_str()));
-    SendMessageW(s.bitrate, CB_SETCURSEL, NearestBitrateChoice(codec, kbps), 0);
-    s.shownCodec = codec;
-}
-
 void CreateAudioTab()
 {
     DialogState& s = *state;
@@ -225,6 +215,16 @@ void CreateHiddenEdits()
 }
 
 } // namespace
+
+void FillBitrateChoices(uint32_t codec, uint32_t kbps)
+{
+    DialogState& s = *state;
+    SendMessageW(s.bitrate, CB_RESETCONTENT, 0, 0);
+    for (uint32_t choice : BitrateChoices(codec))
+        SendMessageW(s.bitrate, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>((std::to_wstring(choice) + L" kbps").c_str()));
+    SendMessageW(s.bitrate, CB_SETCURSEL, NearestBitrateChoice(codec, kbps), 0);
+    s.shownCodec = codec;
+}
 
 void ShowTab(int tab)
 {
