@@ -146,11 +146,11 @@ median = {n: statistics.median(v) for n, v in runs.items()}
 profile = {"mp3": "MP3", "opus": "Opus"}.get(sys.argv[5]) or ("AAC-LC", "HE-AAC v1", "HE-AAC v2")[int(sys.argv[5])]
 print("CPU time (user + system) for %.0f s of 48 kHz stereo %s %d kbit/s, best / median of %s:"
       % (seconds, profile, int(sys.argv[6]) // 1000, repeats))
-labels = [("encoder", "bare fdk-aac encoder"), ("encoder_paced", "bare encoder, paced in real time"),
+labels = [("encoder", "bare library encoder"), ("encoder_paced", "bare encoder, paced in real time"),
           ("encoder_wakes", "bare encoder with the live wake-ups"), ("chain", "offline processing chain, every stage on"),
           ("live_off", "live stream, processing off"),
           ("live_loud", "live stream, loudness mode + true-peak limiter"), ("live_on", "live stream, every stage on"),
-          ("ffmpeg", "ffmpeg, the same job (its own AAC-LC, libmp3lame or libopus)")]
+          ("ffmpeg", "ffmpeg, the same job")]
 for pick in (best, median):
     pick["chain"] = max(pick["process_on"] - pick["process_off"], 0.0)
 for key, label in labels:
