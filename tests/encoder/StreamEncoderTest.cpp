@@ -107,7 +107,7 @@ TEST(StreamEncoderTest, OpusPagesFollowOggOpus)
     CollectedFrames out;
     ASSERT_TRUE(encoder.Encode(pcm.data(), pcm.size() * sizeof(int16_t), out.Sink()));
     encoder.StartNewStream(SplitTitleLine("The Artist - The Song"));
-    ASSERT_TRUE(encoder.Encode(pcm.data(), 4800 * sizeof(int16_t), out.Sink())); // half a second's tenth
+    ASSERT_TRUE(encoder.Encode(pcm.data(), 4800 * sizeof(int16_t), out.Sink())); // 50 ms
     encoder.Flush(out.Sink());
 
     std::vector<Page> pages;
