@@ -8,7 +8,7 @@ bare="$build/bench/bare-aac-encode"
 [ -n "${KV_ICECAST_PORT:-}" ] || { echo "run it through scripts/testenv run" >&2; exit 1; }
 
 # bench_config DIR MOUNT: settings for 48 kHz stereo HE-AAC v1 at 64 kbit/s (or
-# KV_BENCH_HE and KV_BENCH_BITRATE) to the environment's Icecast at MOUNT; KV_BENCH_DSP
+# KV_BENCH_HE and KV_BENCH_BITRATE; KV_BENCH_CODEC=mp3 or opus for those codecs) to the environment's Icecast at MOUNT; KV_BENCH_DSP
 # adds [DSP] lines (for example "truePeakEnabled=true", to measure what the true-peak
 # limiter's look-ahead adds).
 bench_config() {
@@ -23,6 +23,7 @@ streamName=Benchmark
 sampleRate=48000
 channels=2
 [Encoder]
+codec=${KV_BENCH_CODEC:-aac}
 heVersion=${KV_BENCH_HE:-1}
 bitrate=${KV_BENCH_BITRATE:-64000}
 [DSP]

@@ -38,10 +38,14 @@ if(WIN32)
   # The notices of the libraries linked in, which scripts/build-deps keeps from the
   # source packages they were built from: fdk-aac's licence requires its notice beside
   # the binary; libebur128 (the loudness meter) and cpp-httplib (the control interface,
-  # compiled in from its header) are MIT, which asks for the notice in every copy.
+  # compiled in from its header) are MIT, which asks for the notice in every copy; LAME
+  # (LGPL), libopus and libogg (BSD) are linked statically too, each licence with every copy.
   kv_install_notice(${KV_DEPS_PREFIX}/share/doc/fdk-aac/NOTICE fdk-aac.txt)
   kv_install_notice(${KV_DEPS_PREFIX}/share/doc/libebur128/COPYING libebur128.txt)
   kv_install_notice(${KV_DEPS_PREFIX}/share/doc/cpp-httplib/LICENSE cpp-httplib.txt)
+  kv_install_notice(${KV_DEPS_PREFIX}/share/doc/lame/COPYING lame.txt)
+  kv_install_notice(${KV_DEPS_PREFIX}/share/doc/libopus/COPYING libopus.txt)
+  kv_install_notice(${KV_DEPS_PREFIX}/share/doc/libogg/COPYING libogg.txt)
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_NAME KelmVantoro)
@@ -79,7 +83,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Kelm Vantoro captures an input device, shapes the sound with a broadcast\n"
-    "processing chain, encodes AAC-LC, HE-AAC v1 or HE-AAC v2 and streams it to a\n"
+    "processing chain, encodes AAC-LC, HE-AAC v1, HE-AAC v2, MP3 or Opus and streams it to a\n"
     "mount point of an Icecast v2 server, reconnecting after a loss.\n"
     "\n"
     "This package holds the command-line front end kelm-vantoro-cli and the\n"

@@ -1,14 +1,19 @@
-// The AAC encoder with nothing around it: reads a 16-bit PCM WAV, encodes it with
+// The encoder library with nothing around it: reads a 16-bit PCM WAV, encodes it with
 // libfdk-aac directly, with the parameters the stream uses (ADTS, afterburner, constant
 // bitrate; for HE-AAC dual-rate SBR with explicit signalling) and writes the ADTS bytes.
+// With HE_VERSION "mp3" it encodes with libmp3lame (constant bitrate, joint stereo,
+// quality 3, no tag) and writes the frames; with "opus" with libopus (20 ms frames, the
+// audio application, constrained VBR) and writes the bare packets, no Ogg pages.
 // stream_cost.sh times it beside the live stream, as the yardstick of what the encoding
 // itself costs.
 //
-//   bare-aac-encode IN.wav OUT.aac [HE_VERSION [BITRATE]]   (defaults 1, 64000)
+//   bare-aac-encode IN.wav OUT [HE_VERSION|mp3|opus [BITRATE]]   (defaults 1, 64000)
 //
 // With KV_FRAME_LOG set it also prints, per ADTS frame, how many input samples per
 // channel had been fed when the frame came out (for the latency measurement).
 #include <fdk-aac/aacenc_lib.h>
+#include <lame/lame.h>
+#include <opus/opus.h>
 
 #include <algorithm>
 #include <atomic>
@@ -138,6 +143,68 @@ private:
     std::thread tick;
 };
 
+// MP3 or Opus, a frame at a time, flat out or (KV_BARE_PACED=1) paced in real time.
+int EncodeOther(const char* codec, const char* outPath, const Wav& wav, UINT bitrate)
+{
+    const bool mp3 = std::strcmp(codec, "mp3") == 0;
+    const size_t frameLength = mp3 ? 1152 : 960;
+    const size_t frameSamples = frameLength * wav.channels;
+    lame_t lame = nullptr;
+    OpusEncoder* opus = nullptr;
+    if (mp3) {
+        lame = lame_init();
+        lame_set_in_samplerate(lame, static_cast<int>(wav.rate));
+        lame_set_num_channels(lame, wav.channels);
+        lame_set_mode(lame, wav.channels == 1 ? MONO : JOINT_STEREO);
+        lame_set_VBR(lame, vbr_off);
+        lame_set_brate(lame, static_cast<int>(bitrate / 1000));
+        lame_set_quality(lame, 3);
+        lame_set_bWriteVbrTag(lame, 0);
+        if (lame_init_params(lame) < 0)
+            return 1;
+    } else {
+        int status = 0;
+        opus = opus_encoder_create(static_cast<opus_int32>(wav.rate), wav.channels, OPUS_APPLICATION_AUDIO, &status);
+        if (opus == nullptr)
+            return 1;
+        opus_encoder_ctl(opus, OPUS_SET_BITRATE(static_cast<opus_int32>(bitrate)));
+        opus_encoder_ctl(opus, OPUS_SET_VBR_CONSTRAINT(1));
+    }
+    std::FILE* out = std::fopen(outPath, "wb");
+    if (out == nullptr)
+        return 1;
+    const bool paced = std::getenv("KV_BARE_PACED") != nullptr;
+    const auto frameTime = std::chrono::microseconds(1000000LL * static_cast<long long>(frameLength) / wav.rate);
+    std::vector<int16_t> input(frameSamples);
+    std::vector<uint8_t> output(frameLength * 5 / 4 + 7200);
+    auto due = std::chrono::steady_clock::now();
+    uint64_t frames = 0;
+    for (size_t at = 0; at < wav.samples.size(); at += frameSamples) {
+        if (paced) {
+            due += frameTime;
+            std::this_thread::sleep_until(due);
+        }
+        std::fill(input.begin(), input.end(), int16_t{0});
+        std::memcpy(input.data(), wav.samples.data() + at,
+                    std::min(frameSamples, wav.samples.size() - at) * sizeof(int16_t));
+        const int bytes = mp3 ? lame_encode_buffer_interleaved(lame, input.data(), static_cast<int>(frameLength),
+                                                               output.data(), static_cast<int>(output.size()))
+                              : opus_encode(opus, input.data(), static_cast<int>(frameLength), output.data(),
+                                            static_cast<opus_int32>(output.size()));
+        if (bytes < 0)
+            break;
+        std::fwrite(output.data(), 1, static_cast<size_t>(bytes), out);
+        ++frames;
+    }
+    std::fclose(out);
+    if (lame != nullptr)
+        lame_close(lame);
+    if (opus != nullptr)
+        opus_encoder_destroy(opus);
+    std::fprintf(stderr, "frames=%llu\n", static_cast<unsigned long long>(frames));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -146,13 +213,16 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: bare-aac-encode IN.wav OUT.aac [HE_VERSION [BITRATE]]\n");
         return 2;
     }
-    const int heVersion = argc > 3 ? std::atoi(argv[3]) : 1;
+    const char* codec = argc > 3 ? argv[3] : "1";
+    const int heVersion = std::atoi(codec);
     const UINT bitrate = argc > 4 ? static_cast<UINT>(std::atoi(argv[4])) : 64000;
     Wav wav;
     if (!ReadWav(argv[1], wav)) {
         std::fprintf(stderr, "%s: not a 16-bit PCM WAV\n", argv[1]);
         return 2;
     }
+    if (std::strcmp(codec, "mp3") == 0 || std::strcmp(codec, "opus") == 0)
+        return EncodeOther(codec, argv[2], wav, bitrate);
     const UINT aot = heVersion == 2 ? AOT_PS : heVersion == 1 ? AOT_SBR : AOT_AAC_LC;
     HANDLE_AACENCODER encoder = nullptr;
     if (aacEncOpen(&encoder, 0, wav.channels) != AACENC_OK)

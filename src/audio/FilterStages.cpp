@@ -158,6 +158,25 @@ uint32_t CodecTableCutoffHz(uint32_t heVersion, uint32_t bitrate)
     return bitrate <= 160000 ? 18000 : 20000;
 }
 
+uint32_t CodecTableCutoffHz(uint32_t family, uint32_t heVersion, uint32_t bitrate)
+{
+    if (family == 1) {
+        if (bitrate <= 96000)
+            return 15000;
+        if (bitrate <= 128000)
+            return 17000;
+        return bitrate <= 192000 ? 19000 : 20000;
+    }
+    if (family == 2) {
+        if (bitrate <= 12000)
+            return 8000;
+        if (bitrate <= 16000)
+            return 12000;
+        return bitrate <= 24000 ? 16000 : 20000;
+    }
+    return CodecTableCutoffHz(heVersion, bitrate);
+}
+
 void CodecPreconditioner::Reset()
 {
     state[0] = {};
@@ -169,30 +188,30 @@ void CodecPreconditioner::Reset()
     envelope = 0.0f;
 }
 
-void CodecPreconditioner::Design(uint32_t sampleRate, uint32_t bitrate, uint32_t heVersion)
+void CodecPreconditioner::Design(uint32_t sampleRate, uint32_t bitrate, uint32_t heVersion, uint32_t family)
 {
     const float nyquistLimit = static_cast<float>(sampleRate) * 0.5f * 0.95f;
-    cutoffHz = std::min(nyquistLimit, static_cast<float>(CodecTableCutoffHz(heVersion, bitrate)));
+    cutoffHz = std::min(nyquistLimit, static_cast<float>(CodecTableCutoffHz(family, heVersion, bitrate)));
     k = DesignLowPass(cutoffHz, static_cast<float>(sampleRate), 1.414f);
     designRate = sampleRate;
     designBitrate = bitrate;
-    designProfile = static_cast<int32_t>(heVersion);
+    designProfile = static_cast<int32_t>(family * 16 + heVersion);
     designed = true;
 }
 
 float CodecPreconditioner::Process(float* samples, size_t n, uint16_t channels, uint32_t sampleRate,
-                                   uint32_t bitrate, uint32_t heVersion)
+                                   uint32_t bitrate, uint32_t heVersion, uint32_t family)
 {
     if (!designed || designRate != sampleRate || designBitrate != bitrate ||
-        designProfile != static_cast<int32_t>(heVersion))
-        Design(sampleRate, bitrate, heVersion);
+        designProfile != static_cast<int32_t>(family * 16 + heVersion))
+        Design(sampleRate, bitrate, heVersion, family);
 
     // Envelope follower: 0.5 ms attack, 10 ms release; transients are softened toward
     // a floor of -2 dB.
     const float attack = static_cast<float>(std::exp(-1.0 / (static_cast<double>(sampleRate) * 0.0005)));
     const float release = static_cast<float>(std::exp(-1.0 / (static_cast<double>(sampleRate) * 0.01)));
     const float floorGain = static_cast<float>(std::pow(10.0, -0.1));
-    const bool narrow = heVersion == 2 && channels > 1;
+    const bool narrow = family == 0 && heVersion == 2 && channels > 1;
     const size_t filteredChannels = FilteredChannels(channels);
     const size_t frames = n / channels;
 

@@ -54,6 +54,9 @@ private:
 // Cutoff of the codec band limit for a profile (2 HE-AAC v2, 1 HE-AAC v1, otherwise
 // AAC-LC) and bitrate, before the limit to 95 % of the Nyquist frequency.
 uint32_t CodecTableCutoffHz(uint32_t heVersion, uint32_t bitrate);
+// The same for any codec family (0 AAC as above, 1 MP3, 2 Opus): near the band each
+// encoder keeps at that bit rate.
+uint32_t CodecTableCutoffHz(uint32_t family, uint32_t heVersion, uint32_t bitrate);
 
 // Prepares the sound for the codec: a band limit matching the profile and bitrate, a
 // softening of sharp transients by up to 2 dB, and for HE-AAC v2 on stereo a narrower
@@ -62,11 +65,11 @@ class CodecPreconditioner {
 public:
     void Reset();
     float Process(float* samples, size_t n, uint16_t channels, uint32_t sampleRate, uint32_t bitrate,
-                  uint32_t heVersion);
+                  uint32_t heVersion, uint32_t family = 0);
     float CutoffHz() const { return cutoffHz; }
 
 private:
-    void Design(uint32_t sampleRate, uint32_t bitrate, uint32_t heVersion);
+    void Design(uint32_t sampleRate, uint32_t bitrate, uint32_t heVersion, uint32_t family);
 
     BiquadCoefficients k;
     BiquadState state[2];

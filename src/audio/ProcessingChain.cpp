@@ -100,7 +100,7 @@ void ProcessingChain::RunStages(float* x, size_t n)
         SetMeter(Meter::WidthActivity, width.Process(x, n, channels, sampleRate));
     if (p.codecPreEnabled) {
         SetMeter(Meter::CodecPreActivity,
-                 codecPre.Process(x, n, channels, sampleRate, p.codecBitrate, p.codecHeVersion));
+                 codecPre.Process(x, n, channels, sampleRate, p.codecBitrate, p.codecHeVersion, p.codecFamily));
     }
     if (p.limiterEnabled)
         SetMeter(Meter::LimiterActivity, limiter.Process(x, n, channels, sampleRate));
@@ -150,7 +150,7 @@ bool ProcessingNeeded(const ProcessingParams& p)
 
 float TruePeakTarget(const ProcessingParams& p)
 {
-    const float db = p.truePeakCeilingDb - CodecOvershootDb(p.codecHeVersion, p.codecBitrate);
+    const float db = p.truePeakCeilingDb - CodecOvershootDb(p.codecFamily, p.codecHeVersion, p.codecBitrate);
     return static_cast<float>(32768.0 * std::pow(10.0, static_cast<double>(std::min(db, 0.0f)) / 20.0));
 }
 

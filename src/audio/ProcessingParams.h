@@ -31,6 +31,8 @@ struct ProcessingParams {
     bool codecPreEnabled = false;
     uint32_t codecBitrate = 64000;
     uint32_t codecHeVersion = 1;
+    // The stream's codec: 0 AAC (codecHeVersion names the profile), 1 MP3, 2 Opus.
+    uint32_t codecFamily = 0;
     bool mono = false;
     // Loudness mode (in the AGC's place) and the true-peak limiter (the last stage).
     bool loudnessEnabled = false;

@@ -60,3 +60,6 @@ private:
 // (codecHeVersion 0 AAC-LC, 1 HE-AAC v1, 2 HE-AAC v2) and bitrate: the limiter aims
 // that much below the configured ceiling.
 float CodecOvershootDb(uint32_t heVersion, uint32_t bitrate);
+// The same for any codec family (ProcessingParams::codecFamily: 0 AAC as above, 1 MP3,
+// 2 Opus).
+float CodecOvershootDb(uint32_t family, uint32_t heVersion, uint32_t bitrate);

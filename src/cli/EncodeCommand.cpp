@@ -7,7 +7,7 @@
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
 #include "cli/OfflineJob.h"
-#include "encoder/AacEncoder.h"
+#include "encoder/StreamEncoder.h"
 
 namespace {
 
@@ -16,9 +16,9 @@ struct EncodeTotals {
     uint64_t bytes = 0;
 };
 
-// Runs the whole recording through the processor and the encoder into an ADTS file at
-// path, ending with the zero-padded last frame.
-bool WriteEncoded(OfflineJob& job, AacEncoder& encoder, const std::string& path, EncodeTotals& totals,
+// Runs the whole recording through the processor and the encoder into a file at path
+// (ADTS, MPEG audio frames or Ogg Opus), ending with the zero-padded last frame.
+bool WriteEncoded(OfflineJob& job, StreamEncoder& encoder, const std::string& path, EncodeTotals& totals,
                   std::string& error)
 {
     std::ofstream out(Utf8Path(path), std::ios::binary | std::ios::trunc);
@@ -43,7 +43,7 @@ bool WriteEncoded(OfflineJob& job, AacEncoder& encoder, const std::string& path,
         encoder.Flush(frameSink);
     out.close();
     if (!encoded) {
-        error = "the AAC encoder failed on a frame";
+        error = std::string("the ") + CodecName(encoder.OpenCodec()) + " encoder failed on a frame";
         return false;
     }
     if (!ok || out.fail()) {
@@ -56,7 +56,8 @@ bool WriteEncoded(OfflineJob& job, AacEncoder& encoder, const std::string& path,
 } // namespace
 
 // Runs a 16-bit WAV recording along the stream path (channel mapping, processing,
-// resampling) and encodes it with the stored profile and bitrate into an ADTS file.
+// resampling) and encodes it with the stored codec, profile and bitrate into a file as
+// the stream carries it: ADTS, MP3 frames or Ogg Opus.
 // OUT is replaced only when everything worked.
 int RunEncodeCommand(const std::vector<std::string>& arguments)
 {
@@ -68,9 +69,10 @@ int RunEncodeCommand(const std::vector<std::string>& arguments)
     EncoderConfig config = job.settings.stream.encoder;
     config.sampleRate = job.processor->OutputRate();
     config.channels = job.processor->OutputChannels();
-    AacEncoder encoder;
+    StreamEncoder encoder;
     if (!encoder.Open(config)) {
-        PrintError("Failed to initialize AAC encoder (" + std::string(ProfileName(config.profile)) + ", " +
+        const std::string format = config.codec == Codec::Aac ? ProfileName(config.profile) : CodecName(config.codec);
+        PrintError(std::string("Failed to initialize ") + CodecName(config.codec) + " encoder (" + format + ", " +
                    std::to_string(config.sampleRate) + " Hz, " + std::to_string(config.channels) + " channels, " +
                    std::to_string(config.bitrate) + " bit/s): " + encoder.LastError());
         return kExitUsage;
@@ -84,7 +86,7 @@ int RunEncodeCommand(const std::vector<std::string>& arguments)
         return status;
 
     std::printf("profile=%s\nsampleRate=%u\nchannels=%u\nbitrate=%u\nframes=%llu\nbytes=%llu\n",
-                ProfileName(encoder.ActiveProfile()), config.sampleRate, static_cast<unsigned>(config.channels),
+                encoder.FormatName(), config.sampleRate, static_cast<unsigned>(config.channels),
                 config.bitrate, static_cast<unsigned long long>(totals.frames),
                 static_cast<unsigned long long>(totals.bytes));
     PrintOutputLoudness(job);

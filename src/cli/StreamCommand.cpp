@@ -138,7 +138,8 @@ std::string StatusLine(const Session& session, const AppSettings& settings, cons
     line += " | Name: " + (s.serverName.empty() ? std::string("-") : s.serverName);
     line += " | Title: " + (s.streamTitle.empty() ? std::string("-") : s.streamTitle);
     line += " | Listeners: " + (s.listeners < 0 ? std::string("-") : std::to_string(s.listeners));
-    line += " | " + QualityText(c.encoder.bitrate, c.encoder.sampleRate, c.captureFormat.channels, c.encoder.profile);
+    line += " | " + QualityText(c.encoder.bitrate, c.encoder.sampleRate, c.captureFormat.channels, c.encoder.profile,
+                            c.encoder.codec);
     line += " | " + ElapsedText(stats.elapsedSeconds);
     line += " | " + DataSentText(stats.bytesSent);
     line += " | L " + Meter(left) + " R " + Meter(right);

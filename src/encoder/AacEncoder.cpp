@@ -9,6 +9,7 @@
 #include <fdk-aac/aacenc_lib.h>
 
 #include "base/Log.h"
+#include "encoder/FrameAccumulator.h"
 
 namespace {
 
@@ -240,21 +241,7 @@ bool AacEncoder::Encode(const int16_t* samples, uint64_t byteCount, FrameSink si
     if (!opened || finished || samples == nullptr || byteCount == 0)
         return false;
     fed = true;
-    const uint64_t frameSamples = inputBuffer.size();
-    const uint64_t total = byteCount / 2;
-    uint64_t consumed = 0;
-    for (;;) {
-        // A full buffer at entry is a frame the library failed on last time: retry it
-        // before taking new samples.
-        if (inputFill == frameSamples && !EncodeFrame(sink))
-            return false;
-        if (consumed == total)
-            return true;
-        const uint64_t n = std::min(total - consumed, frameSamples - inputFill);
-        std::memcpy(inputBuffer.data() + inputFill, samples + consumed, static_cast<size_t>(n) * sizeof(int16_t));
-        inputFill += n;
-        consumed += n;
-    }
+    return AccumulateFrames(inputBuffer, inputFill, samples, byteCount / 2, [&] { return EncodeFrame(sink); });
 }
 
 void AacEncoder::Flush(FrameSink sink)

@@ -6,6 +6,7 @@
 #include "base/ExecutablePath.h"
 #include "base/LocalTime.h"
 #include "base/Log.h"
+#include "encoder/FrameHeaders.h"
 
 namespace {
 
@@ -15,6 +16,59 @@ constexpr size_t kAdtsHeaderBytes = 7;
 // More files of one second than any reconnection loop makes.
 constexpr int kNameAttempts = 100;
 constexpr size_t kTakeBytes = 16384;
+
+// One unit at the front of the pending bytes: a whole frame or page, bytes that are none
+// (kept as they are, a byte at a time), or the start of one still arriving.
+struct PendingUnit {
+    bool partial = false;
+    bool known = false;
+    uint64_t bytes = 1;
+    double seconds = 0.0;
+    bool beginsStream = false;
+    int64_t granule = -1;
+};
+
+PendingUnit ReadPendingUnit(Codec codec, const uint8_t* data, uint64_t size)
+{
+    PendingUnit unit;
+    if (codec == Codec::Opus) {
+        const std::optional<OggPageHeader> page = ReadOggPageHeader(data, size);
+        if (page) {
+            unit.known = true;
+            unit.bytes = page->bytes;
+            unit.beginsStream = page->beginsStream;
+            unit.granule = page->granule;
+        } else if (size < kOggHeaderBytes + 255) {
+            unit.partial = true;
+        }
+    } else if (codec == Codec::Mp3) {
+        const std::optional<MpegFrameHeader> header = ReadMpegHeader(data, size);
+        if (header) {
+            unit.known = true;
+            unit.bytes = header->bytes;
+            unit.seconds = static_cast<double>(header->samples) / header->sampleRate;
+        } else if (size < 4) {
+            unit.partial = true;
+        }
+    } else {
+        const std::optional<AdtsFrameHeader> header = ReadAdtsHeader(data, size);
+        if (header) {
+            unit.known = true;
+            unit.bytes = header->bytes;
+            unit.seconds = static_cast<double>(header->samples) / header->sampleRate;
+        } else if (size < kAdtsHeaderBytes) {
+            unit.partial = true;
+        }
+    }
+    if (unit.bytes > size)
+        unit.partial = true;
+    return unit;
+}
+
+const char* ArchiveExtension(Codec codec)
+{
+    return codec == Codec::Opus ? ".opus" : codec == Codec::Mp3 ? ".mp3" : ".aac";
+}
 
 } // namespace
 
@@ -66,6 +120,8 @@ bool ArchiveRecorder::Start(const ArchiveOptions& recordOptions)
     overflowed = false;
     firstFrameTime = 0;
     streamSeconds = fileSeconds = 0.0;
+    lastGranule = 0;
+    wantsStreamStart = options.codec == Codec::Opus;
     filePath.clear();
     fileBytes = 0;
     lastLogged.clear();
@@ -147,6 +203,7 @@ void ArchiveRecorder::Resume()
     firstFrameTime = 0;
     streamSeconds = fileSeconds = 0.0;
     pending.clear();
+    wantsStreamStart = options.codec == Codec::Opus;
     stopped = false;
 }
 
@@ -189,27 +246,48 @@ void ArchiveRecorder::WriterLoop()
 bool ArchiveRecorder::WriteWholeFrames()
 {
     const int64_t split = options.splitSeconds;
+    const bool ogg = options.codec == Codec::Opus;
     size_t offset = 0;
     size_t runStart = 0;
     while (offset < pending.size()) {
-        const std::optional<AdtsFrameHeader> header = ReadAdtsHeader(pending.data() + offset, pending.size() - offset);
-        // Bytes that are no frame (never from our encoder) still went out: kept as they are.
-        uint64_t bytes = 1;
-        double seconds = 0.0;
-        if (header) {
-            bytes = header->bytes;
-            seconds = static_cast<double>(header->samples) / header->sampleRate;
-        } else if (pending.size() - offset < kAdtsHeaderBytes) {
+        const PendingUnit unit = ReadPendingUnit(options.codec, pending.data() + offset, pending.size() - offset);
+        if (unit.partial)
             break;
+        double seconds = unit.seconds;
+        if (ogg && unit.known) {
+            // A page's sound is what its granule adds; headers carry none.
+            if (unit.beginsStream)
+                lastGranule = 0;
+            if (unit.granule > lastGranule) {
+                seconds = static_cast<double>(unit.granule - lastGranule) / 48000.0;
+                lastGranule = unit.granule;
+            }
         }
-        if (bytes > pending.size() - offset)
-            break;
-        if (!file.IsOpen() || (split > 0 && header && fileSeconds >= static_cast<double>(split))) {
+        const bool splitDue = split > 0 && unit.known && fileSeconds >= static_cast<double>(split);
+        if (ogg) {
+            // An Ogg file starts only where a logical stream begins; until one begins,
+            // a due split waits and pages with no file to go to are not recorded.
+            const bool wantsStart = !file.IsOpen() || splitDue;
+            if (wantsStart && unit.beginsStream) {
+                if (!WriteRun(runStart, offset) || !OpenFile())
+                    return false;
+                wantsStreamStart = false;
+                runStart = offset;
+            } else if (wantsStart) {
+                wantsStreamStart = true;
+                if (!file.IsOpen()) {
+                    offset += unit.bytes;
+                    runStart = offset;
+                    streamSeconds += seconds;
+                    continue;
+                }
+            }
+        } else if (!file.IsOpen() || (splitDue && unit.known)) {
             if (!WriteRun(runStart, offset) || !OpenFile())
                 return false;
             runStart = offset;
         }
-        offset += bytes;
+        offset += unit.bytes;
         fileSeconds += seconds;
         streamSeconds += seconds;
     }
@@ -265,7 +343,7 @@ bool ArchiveRecorder::OpenFile()
             name += '_';
             name += std::to_string(attempt);
         }
-        name += ".aac";
+        name += ArchiveExtension(options.codec);
         if (file.Create(folder / Utf8Path(name))) {
             filePath = folder / Utf8Path(name);
             fileBytes = 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/NewFile.h"
+#include "encoder/EncoderConfig.h"
 #include "icecast/SendQueue.h"
 
 // Where and how one connection's stream is archived.
@@ -21,6 +22,10 @@ struct ArchiveOptions {
     int64_t splitSeconds = 3600; // a new file after this much sound; 0: one file
     // After recording stopped, how long until it tries again in a new file.
     std::chrono::milliseconds retryInterval{30000};
+    // What the frames are: ADTS frames into ".aac", MPEG audio frames into ".mp3", or
+    // Ogg pages into ".opus", where a file only ever starts with a page that begins a
+    // logical stream, so that each file plays from its first byte.
+    Codec codec = Codec::Aac;
 };
 
 // How the archive of a stream fares: off, recording, or stopped for a reason (and
@@ -54,8 +59,8 @@ std::string ArchiveFileStem(const std::string& mountPoint, const std::tm& local)
 // The status line when recording stops: names the folder and the reason.
 std::string RecordingStoppedText(const std::string& folder, const std::string& reason);
 
-// Writes one connection's ADTS frames, exactly as they went to the server, into files
-// MOUNT_YYYY-MM-DD_HH-MM-SS.aac in a folder (the local time of each file's first frame).
+// Writes one connection's frames (ADTS, MPEG audio or Ogg pages), exactly as they went
+// to the server, into files MOUNT_YYYY-MM-DD_HH-MM-SS.aac (.mp3, .opus) in a folder (the local time of each file's first frame).
 // The capture thread only copies frames into a bounded buffer; a writer thread of its
 // own creates the files and writes them, whole frames at a time, and starts a new file
 // on the first frame boundary after splitSeconds of sound. A file is always created
@@ -89,6 +94,10 @@ public:
     std::string Problem() const;
     ArchiveProgress Progress() const;
 
+    // For Ogg pages: whether a file waits for a page that begins a logical stream (the
+    // first file, a split that is due, a retry). The program then starts one.
+    bool WantsStreamStart() const { return wantsStreamStart.load(std::memory_order_relaxed); }
+
 private:
     void WriterLoop();
     // Takes the whole frames at the front of pending into files; false on a failure.
@@ -109,6 +118,7 @@ private:
     // The wall-clock time of the first frame (system_clock ticks), set by the capture
     // thread before that frame enters the buffer; 0 before.
     std::atomic<int64_t> firstFrameTime{0};
+    std::atomic<bool> wantsStreamStart{false};
     std::string problem;
     ArchiveProgress progress; // under problemLock too
     mutable std::mutex problemLock;
@@ -122,4 +132,5 @@ private:
     std::vector<uint8_t> pending;
     double streamSeconds = 0.0; // sound written so far in this connection
     double fileSeconds = 0.0;   // of it, in the current file
+    int64_t lastGranule = 0;    // of the Ogg stream being written
 };

@@ -6,7 +6,8 @@
 #include "audio/DynamicsStages.h"
 #include "audio/Resampler.h"
 #include "base/Log.h"
-#include "encoder/AacEncoder.h"
+#include "encoder/FrameHeaders.h"
+#include "encoder/StreamEncoder.h"
 #include "engine/DeadAirAlarm.h"
 #include "engine/StreamEngine.h"
 #include "icecast/SendQueue.h"
@@ -16,12 +17,24 @@ struct ProgramSource::Encoding {
     uint32_t streamRate = 0;
     std::chrono::steady_clock::duration frameTime{std::chrono::milliseconds(21)};
     Resampler resampler;
-    AacEncoder encoder;
+    StreamEncoder encoder;
     LoudnessMeter loudness;
     std::unique_ptr<ArchiveRecorder> recorder;
     FrameSink sink;
     std::mutex subscribersLock; // held while a frame is handed out
     std::vector<Subscriber> subscribers;
+    // Subscribers (by queue) that wait for the next logical stream to begin: an Ogg
+    // stream must reach each server from its headers on.
+    std::vector<const SendQueue*> waitingForStream;
+    // With titles in band: a new logical stream was asked for (by a title, a new
+    // subscriber or the archive) and has not begun yet; and the title it carries.
+    std::atomic<bool> streamWanted{false};
+    std::atomic<bool> titleChanged{false};
+    std::mutex titleLock;
+    std::string title;
+    bool streamRequested = false; // the capture thread's: asked the encoder already
+
+    bool TitlesInBand() const { return setup.encoder.codec == Codec::Opus; }
     // The capture thread's, only ever grown.
     std::vector<int16_t> channelScratch;
     std::vector<int16_t> resampleScratch;
@@ -29,8 +42,10 @@ struct ProgramSource::Encoding {
 
 bool SameEncoding(const EncoderConfig& a, const EncoderConfig& b)
 {
-    return a.sampleRate == b.sampleRate && (a.channels < 2) == (b.channels < 2) && a.bitrate == b.bitrate &&
-           a.profile == b.profile;
+    // The AAC profile means nothing to the other codecs.
+    return a.codec == b.codec && CodecStreamRate(a.codec, a.sampleRate) == CodecStreamRate(b.codec, b.sampleRate) &&
+           (a.channels < 2) == (b.channels < 2) &&
+           a.bitrate == b.bitrate && (a.codec != Codec::Aac || a.profile == b.profile);
 }
 
 size_t AddEncoding(ProgramConfig& config, const ProgramEncoding& encoding)
@@ -124,7 +139,7 @@ bool ProgramSource::OpenEncodings(uint32_t deviceRate, std::string& error)
         const uint16_t channels = encoding->setup.encoder.channels;
         const bool opened = encoding->streamRate != 0;
         if (!opened)
-            encoding->streamRate = wanted != 0 ? wanted : deviceRate;
+            encoding->streamRate = CodecStreamRate(encoding->setup.encoder.codec, wanted != 0 ? wanted : deviceRate);
         encoding->resampler.Configure(deviceRate, encoding->streamRate, channels);
         if (deviceRate != encoding->streamRate)
             LogLine("Engine", "Resampling: " + std::to_string(deviceRate) + " Hz -> " +
@@ -136,7 +151,8 @@ bool ProgramSource::OpenEncodings(uint32_t deviceRate, std::string& error)
         encoderConfig.sampleRate = encoding->streamRate;
         if (!encoding->encoder.Open(encoderConfig)) {
             encoding->streamRate = 0;
-            error = "Failed to initialize AAC encoder: " + encoding->encoder.LastError();
+            error = std::string("Failed to initialize ") + CodecName(encoderConfig.codec) +
+                    " encoder: " + encoding->encoder.LastError();
             return false;
         }
         // One frame's time: a write that waits longer than that is behind the stream.
@@ -162,8 +178,11 @@ bool ProgramSource::Start()
     if (config.recordEnabled) {
         for (const std::unique_ptr<Encoding>& encoding : encodings) {
             encoding->recorder = std::make_unique<ArchiveRecorder>();
-            encoding->recorder->Start({config.recordFolder, encoding->setup.mountPoint,
-                                       static_cast<int64_t>(std::max<int32_t>(config.recordSplitMinutes, 0)) * 60});
+            ArchiveOptions options{config.recordFolder, encoding->setup.mountPoint,
+                                   static_cast<int64_t>(std::max<int32_t>(config.recordSplitMinutes, 0)) * 60};
+            options.codec = encoding->setup.encoder.codec;
+            encoding->recorder->Start(options);
+            encoding->streamWanted = encoding->TitlesInBand();
         }
     }
     started = capture->Start([this](const uint8_t* data, uint64_t size) { OnAudio(data, size); },
@@ -225,6 +244,10 @@ void ProgramSource::Subscribe(int32_t encoding, const Subscriber& subscriber)
     Encoding& e = *encodings.at(static_cast<size_t>(encoding));
     std::lock_guard<std::mutex> guard(e.subscribersLock);
     e.subscribers.push_back(subscriber);
+    if (e.TitlesInBand()) {
+        e.waitingForStream.push_back(subscriber.queue);
+        e.streamWanted = true;
+    }
 }
 
 void ProgramSource::Unsubscribe(int32_t encoding, const SendQueue* queue)
@@ -232,6 +255,24 @@ void ProgramSource::Unsubscribe(int32_t encoding, const SendQueue* queue)
     Encoding& e = *encodings.at(static_cast<size_t>(encoding));
     std::lock_guard<std::mutex> guard(e.subscribersLock);
     std::erase_if(e.subscribers, [queue](const Subscriber& s) { return s.queue == queue; });
+    std::erase(e.waitingForStream, queue);
+}
+
+bool ProgramSource::TitlesInBand(int32_t encoding) const
+{
+    return encodings.at(static_cast<size_t>(encoding))->TitlesInBand();
+}
+
+void ProgramSource::SetTitle(int32_t encoding, const std::string& title)
+{
+    Encoding& e = *encodings.at(static_cast<size_t>(encoding));
+    {
+        std::lock_guard<std::mutex> guard(e.titleLock);
+        if (e.title == title)
+            return;
+        e.title = title;
+    }
+    e.titleChanged = true;
 }
 
 void ProgramSource::UpdateProcessing(const ProcessingParams& params)
@@ -245,6 +286,7 @@ void ProgramSource::HoldCodecMargin(ProcessingParams& params) const
 {
     params.codecHeVersion = config.processing.codecHeVersion;
     params.codecBitrate = config.processing.codecBitrate;
+    params.codecFamily = config.processing.codecFamily;
 }
 
 LoudnessReading ProgramSource::Loudness(int32_t encoding) const
@@ -312,17 +354,49 @@ void ProgramSource::OnAudio(const uint8_t* data, uint64_t size)
         }
         // Measures only once someone reads it (the CLI's status line).
         encoding->loudness.Add(samples, n / std::max<uint16_t>(1, channels < 2 ? 1 : 2), peak);
+        if (encoding->TitlesInBand())
+            RequestStream(*encoding);
         encoding->encoder.Encode(samples, static_cast<uint64_t>(n) * 2, encoding->sink);
     }
+}
+
+// On the capture thread: a title, a new subscriber or the archive asks for a new
+// logical stream, and the encoder starts one with its next frame.
+void ProgramSource::RequestStream(Encoding& encoding)
+{
+    const bool titled = encoding.titleChanged.exchange(false);
+    const bool wanted = encoding.streamWanted.exchange(false) ||
+                        (encoding.recorder && encoding.recorder->WantsStreamStart());
+    if (!titled && (!wanted || encoding.streamRequested))
+        return;
+    std::string title;
+    {
+        std::lock_guard<std::mutex> guard(encoding.titleLock);
+        title = encoding.title;
+    }
+    encoding.encoder.StartNewStream(title);
+    encoding.streamRequested = true;
 }
 
 void ProgramSource::Deliver(Encoding& encoding, const uint8_t* frame, uint64_t size)
 {
     bool taken = false;
     bool anyone = false;
+    if (encoding.TitlesInBand()) {
+        const std::optional<OggPageHeader> page = ReadOggPageHeader(frame, size);
+        if (page && page->beginsStream) {
+            encoding.streamRequested = false;
+            std::lock_guard<std::mutex> guard(encoding.subscribersLock);
+            encoding.waitingForStream.clear();
+        }
+    }
     {
         std::lock_guard<std::mutex> guard(encoding.subscribersLock);
         for (const Subscriber& subscriber : encoding.subscribers) {
+            if (!encoding.waitingForStream.empty() &&
+                std::find(encoding.waitingForStream.begin(), encoding.waitingForStream.end(), subscriber.queue) !=
+                    encoding.waitingForStream.end())
+                continue;
             anyone = true;
             if (subscriber.queue->Write(frame, size))
                 taken = true;

@@ -96,8 +96,17 @@ public:
     uint32_t StreamRate(int32_t encoding) const;
     std::chrono::steady_clock::duration FrameTime(int32_t encoding) const;
 
+    // A subscriber of an encoding with titles in band (Ogg) is handed pages from the next
+    // logical stream on, which its subscription starts.
     void Subscribe(int32_t encoding, const Subscriber& subscriber);
     void Unsubscribe(int32_t encoding, const SendQueue* queue);
+
+    // Whether an encoding carries its titles in band (Opus in Ogg) rather than by the
+    // server's title update.
+    bool TitlesInBand(int32_t encoding) const;
+    // With titles in band: the encoding's next frame starts a new logical stream whose
+    // tags carry title. From any thread; the same title again changes nothing.
+    void SetTitle(int32_t encoding, const std::string& title);
 
     // New processing parameters for the running chain. The codec values (for the
     // true-peak margin) stay those the program was made with.
@@ -120,6 +129,7 @@ private:
     void OnAudio(const uint8_t* data, uint64_t size);
     void OnCaptureEnded();
     void Deliver(Encoding& encoding, const uint8_t* frame, uint64_t size);
+    void RequestStream(Encoding& encoding);
     bool OpenEncodings(uint32_t deviceRate, std::string& error);
     // Sets params' codec values to the program's own.
     void HoldCodecMargin(ProcessingParams& params) const;

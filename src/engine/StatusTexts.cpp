@@ -4,18 +4,23 @@
 #include <cmath>
 #include <cstdio>
 
-std::string QualityText(uint32_t bitrate, uint32_t sampleRate, uint16_t channels, AacProfile profile)
+#include "encoder/StreamEncoder.h"
+
+std::string QualityText(uint32_t bitrate, uint32_t sampleRate, uint16_t channels, AacProfile profile, Codec codec)
 {
+    sampleRate = CodecStreamRate(codec, sampleRate);
     char rate[32];
     if (sampleRate % 1000 == 0)
         std::snprintf(rate, sizeof(rate), "%u kHz", sampleRate / 1000);
     else
         std::snprintf(rate, sizeof(rate), "%.1f kHz", sampleRate / 1000.0);
     // Anything but the two named profiles is shown as HE-AAC v1, the default one.
-    const char* codec = profile == AacProfile::Lc ? "AAC-LC" : profile == AacProfile::HeV2 ? "aacPlus v2" : "aacPlus";
+    const char* name = profile == AacProfile::Lc ? "AAC-LC" : profile == AacProfile::HeV2 ? "aacPlus v2" : "aacPlus";
+    if (codec != Codec::Aac)
+        name = CodecName(codec);
     char text[128];
     std::snprintf(text, sizeof(text), "%u kbps | %s | %s | %s", bitrate / 1000, rate, channels > 1 ? "Stereo" : "Mono",
-                  codec);
+                  name);
     return text;
 }
 

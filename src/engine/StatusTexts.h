@@ -3,13 +3,15 @@
 #include <cstdint>
 #include <string>
 
-#include "encoder/AacProfile.h"
+#include "encoder/EncoderConfig.h"
 #include "engine/EngineState.h"
 
 // The texts of the status panel, shared by the window and the command-line front end.
 
-// "64 kbps | 44.1 kHz | Stereo | aacPlus"
-std::string QualityText(uint32_t bitrate, uint32_t sampleRate, uint16_t channels, AacProfile profile);
+// "64 kbps | 44.1 kHz | Stereo | aacPlus"; for the other codecs "128 kbps | 44.1 kHz |
+// Stereo | MP3" and "96 kbps | 48 kHz | Stereo | Opus" (Opus always at 48 kHz).
+std::string QualityText(uint32_t bitrate, uint32_t sampleRate, uint16_t channels, AacProfile profile,
+                        Codec codec = Codec::Aac);
 // "1:02:05" (hours are not wrapped)
 std::string ElapsedText(uint32_t seconds);
 // "1.50 KB" (always kilobytes)

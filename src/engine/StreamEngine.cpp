@@ -31,13 +31,16 @@ ProgramConfig SingleOutputProgram(const EngineConfig& config)
 ProgramConfig SessionProgram(const std::vector<const EngineConfig*>& outputs)
 {
     ProgramConfig program = SingleOutputProgram(*outputs.front());
-    float widest = CodecOvershootDb(program.processing.codecHeVersion, program.processing.codecBitrate);
+    float widest = CodecOvershootDb(program.processing.codecFamily, program.processing.codecHeVersion,
+                                    program.processing.codecBitrate);
     for (size_t i = 1; i < outputs.size(); ++i) {
         const EngineConfig& output = *outputs[i];
         AddEncoding(program, {output.encoder, output.server.mountPoint});
-        const float overshoot = CodecOvershootDb(output.processing.codecHeVersion, output.processing.codecBitrate);
+        const float overshoot = CodecOvershootDb(output.processing.codecFamily, output.processing.codecHeVersion,
+                                                 output.processing.codecBitrate);
         if (overshoot > widest) {
             widest = overshoot;
+            program.processing.codecFamily = output.processing.codecFamily;
             program.processing.codecHeVersion = output.processing.codecHeVersion;
             program.processing.codecBitrate = output.processing.codecBitrate;
         }
@@ -211,7 +214,7 @@ void StreamEngine::StartTitleWatcher()
     // Shoutcast 2 carries the titles in the stream, on this engine's own connection,
     // which the send holds on to for as long as it may run.
     const std::shared_ptr<IcecastClient> inStream = server.serverType == ServerType::Shoutcast2 ? client : nullptr;
-    const auto send = [server, label, inStream](const std::string& title) {
+    TitleWatcher::Send send = [server, label, inStream](const std::string& title) {
         if (inStream) {
             const bool sent = inStream->SendTitleMessage(title);
             LogLine("Engine", label + (sent ? "Title: " + title : "Title not sent: the connection is gone"));
@@ -220,6 +223,14 @@ void StreamEngine::StartTitleWatcher()
         const TitleUpdateResult sent = SendTitleUpdate(server, title);
         LogLine("Engine", label + (sent.reason.empty() ? "Title: " + title : sent.reason));
     };
+    // The server takes no title update for an Ogg stream: the title goes into the
+    // stream itself, as a new logical stream with its own tags.
+    if (Program() && program->TitlesInBand(encoding)) {
+        send = [shared = program, at = encoding, label](const std::string& title) {
+            shared->SetTitle(at, title);
+            LogLine("Engine", label + "Title: " + title);
+        };
+    }
     const auto onAir = [this] { return state.load() == EngineState::Streaming; };
     if (!titleWatcher.Start(config.titleFile, TitleFollower(server.streamName), send, onAir,
                             static_cast<size_t>(std::max<int32_t>(config.outputNumber, 1))))

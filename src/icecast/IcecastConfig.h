@@ -3,8 +3,14 @@
 #include <cstdint>
 #include <string>
 
-// Content code of an AAC-LC stream ("audio/aac"); any other value is HE-AAC ("audio/aacp").
+// Content code of an AAC-LC stream ("audio/aac"), an MP3 stream ("audio/mpeg") and an
+// Opus stream in Ogg ("audio/ogg"); any other value is HE-AAC ("audio/aacp").
 constexpr uint32_t kContentCodeAac = 2;
+constexpr uint32_t kContentCodeMpeg = 3;
+constexpr uint32_t kContentCodeOgg = 4;
+
+// The Content-Type a content code sends.
+const char* ContentTypeText(uint32_t contentCode);
 
 // The source protocol a server speaks: Icecast's SOURCE request, Shoutcast's v1 password
 // line (at port + 1), or Shoutcast 2's Ultravox 2.1 messages.

@@ -32,7 +32,7 @@ std::string SourceCredentials(const IcecastConfig& config)
 
 std::string StreamContentType(const IcecastConfig& config)
 {
-    return config.contentCode == kContentCodeAac ? "audio/aac" : "audio/aacp";
+    return ContentTypeText(config.contentCode);
 }
 
 std::string BuildSourceRequest(const IcecastConfig& config)
@@ -65,6 +65,20 @@ std::string BuildSourceRequest(const IcecastConfig& config)
     request += std::to_string(config.streamChannels);
     request += "\r\n\r\n";
     return request;
+}
+
+const char* ContentTypeText(uint32_t contentCode)
+{
+    switch (contentCode) {
+    case kContentCodeAac:
+        return "audio/aac";
+    case kContentCodeMpeg:
+        return "audio/mpeg";
+    case kContentCodeOgg:
+        return "audio/ogg";
+    default:
+        return "audio/aacp";
+    }
 }
 
 std::string BuildMetadataRequest(const IcecastConfig& config, std::string_view title)

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "base/Utf8.h"
+#include "encoder/StreamEncoder.h"
 #include "engine/StreamEngine.h"
 #include "icecast/ShoutcastProtocol.h"
 #include "settings/StoredProcessing.h"
@@ -20,6 +21,49 @@ AacProfile ParseHeVersion(const std::string& text)
 }
 
 } // namespace
+
+Codec ParseCodec(const std::string& text)
+{
+    std::string lower;
+    for (const char c : text)
+        lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (lower == "mp3")
+        return Codec::Mp3;
+    if (lower == "opus")
+        return Codec::Opus;
+    return Codec::Aac;
+}
+
+const char* StoredCodec(Codec codec)
+{
+    switch (codec) {
+    case Codec::Mp3:
+        return "mp3";
+    case Codec::Opus:
+        return "opus";
+    case Codec::Aac:
+        break;
+    }
+    return "aac";
+}
+
+uint32_t ContentCode(const EncoderConfig& encoder)
+{
+    switch (encoder.codec) {
+    case Codec::Mp3:
+        return kContentCodeMpeg;
+    case Codec::Opus:
+        return kContentCodeOgg;
+    case Codec::Aac:
+        break;
+    }
+    return encoder.profile != AacProfile::Lc ? 0 : kContentCodeAac;
+}
+
+uint32_t CodecFamily(Codec codec)
+{
+    return codec == Codec::Mp3 ? 1 : codec == Codec::Opus ? 2 : 0;
+}
 
 AacProfile ProfileFromHeVersion(uint32_t heVersion)
 {
@@ -99,9 +143,9 @@ void DeriveStreamSettings(AppSettings& settings)
 
     IcecastConfig& server = stream.server;
     server.streamBitrate = stream.encoder.bitrate;
-    server.streamSampleRate = static_cast<uint16_t>(capture.sampleRate);
+    server.streamSampleRate = static_cast<uint16_t>(CodecStreamRate(stream.encoder.codec, capture.sampleRate));
     server.streamChannels = capture.channels;
-    server.contentCode = stream.encoder.profile != AacProfile::Lc ? 0 : kContentCodeAac;
+    server.contentCode = ContentCode(stream.encoder);
     settings.statusAddress = MakeStatusAddress(server);
 
     ProcessingParams& p = stream.processing;
@@ -109,6 +153,7 @@ void DeriveStreamSettings(AppSettings& settings)
     p.agcMaxGainDb = kAgcMaxGainDb;
     p.codecBitrate = stream.encoder.bitrate;
     p.codecHeVersion = StoredHeVersion(stream.encoder.profile);
+    p.codecFamily = CodecFamily(stream.encoder.codec);
     p.mono = capture.channels < 2;
     DeriveCompressorTiming(p);
 }
@@ -231,17 +276,19 @@ void ReadOutput(const SettingsStore& store, AppSettings& settings, size_t number
     encoder.bitrate = static_cast<uint32_t>(store.GetInt(section, "bitrate", static_cast<int32_t>(first.encoder.bitrate)));
     encoder.profile = ParseHeVersion(
         store.GetString(section, "heVersion", std::to_string(StoredHeVersion(first.encoder.profile))));
+    encoder.codec = ParseCodec(store.GetString(section, "codec", StoredCodec(first.encoder.codec)));
     encoder.channels = SettleChannels(store.GetInt(section, "channels", first.captureFormat.channels));
     encoder.sampleRate =
         SettleSampleRate(store.GetInt(section, "sampleRate", static_cast<int32_t>(first.captureFormat.sampleRate)));
 
     server.streamBitrate = encoder.bitrate;
-    server.streamSampleRate = static_cast<uint16_t>(encoder.sampleRate);
+    server.streamSampleRate = static_cast<uint16_t>(CodecStreamRate(encoder.codec, encoder.sampleRate));
     server.streamChannels = encoder.channels;
-    server.contentCode = encoder.profile != AacProfile::Lc ? 0 : kContentCodeAac;
+    server.contentCode = ContentCode(encoder);
     output.statusAddress = MakeStatusAddress(server);
     stream.processing.codecBitrate = encoder.bitrate;
     stream.processing.codecHeVersion = StoredHeVersion(encoder.profile);
+    stream.processing.codecFamily = CodecFamily(encoder.codec);
 }
 
 } // namespace
@@ -258,6 +305,7 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings,
 
     stream.encoder.bitrate = static_cast<uint32_t>(store.GetInt("Encoder", "bitrate", 64000));
     stream.encoder.profile = ParseHeVersion(store.GetString("Encoder", "heVersion", "1"));
+    stream.encoder.codec = ParseCodec(store.GetString("Encoder", "codec", "aac"));
 
     IcecastConfig& server = stream.server;
     server.host = store.GetString("Icecast", "host", "");

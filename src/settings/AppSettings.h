@@ -95,6 +95,15 @@ void ApplyStoredSettings(const SettingsStore& store, AppSettings& settings);
 // processing's codecHeVersion shares: 0 AAC-LC, 1 HE-AAC v1, 2 HE-AAC v2. Any other
 // number is AAC-LC.
 AacProfile ProfileFromHeVersion(uint32_t heVersion);
+
+// The settings key "codec": "aac" (also for any word it does not know), "mp3" or
+// "opus", in any case.
+Codec ParseCodec(const std::string& text);
+const char* StoredCodec(Codec codec);
+// The content code an encoder's stream is announced with (IcecastConfig::contentCode).
+uint32_t ContentCode(const EncoderConfig& encoder);
+// The processing's codecFamily for a codec: 0 AAC, 1 MP3, 2 Opus.
+uint32_t CodecFamily(Codec codec);
 uint32_t StoredHeVersion(AacProfile profile);
 
 // The stream rates a stored sample rate may name; 0 keeps the device's rate.

@@ -190,6 +190,44 @@ std::string FormatLineForBitrate(uint32_t kbps)
     return std::string(codec) + " @ " + (kbps < 33 ? "32,000 Hz" : "44,100 Hz");
 }
 
+std::vector<uint32_t> BitrateChoices(uint32_t codec)
+{
+    if (codec == 1)
+        return {kMp3BitrateChoices.begin(), kMp3BitrateChoices.end()};
+    if (codec == 2)
+        return {kOpusBitrateChoices.begin(), kOpusBitrateChoices.end()};
+    return {kBitrateChoices.begin(), kBitrateChoices.end()};
+}
+
+size_t NearestBitrateChoice(uint32_t codec, uint32_t kbps)
+{
+    const std::vector<uint32_t> choices = BitrateChoices(codec);
+    size_t best = 0;
+    for (size_t i = 1; i < choices.size(); ++i) {
+        if (std::llabs(int64_t{choices[i]} - kbps) < std::llabs(int64_t{choices[best]} - kbps))
+            best = i;
+    }
+    return best;
+}
+
+uint32_t SampleRateFor(uint32_t codec, uint32_t kbps)
+{
+    if (codec == 1)
+        return 44100;
+    if (codec == 2)
+        return 48000;
+    return SampleRateForBitrate(kbps);
+}
+
+std::string FormatLineFor(uint32_t codec, uint32_t kbps)
+{
+    if (codec == 1)
+        return "MP3 @ 44,100 Hz";
+    if (codec == 2)
+        return "Opus @ 48,000 Hz";
+    return FormatLineForBitrate(kbps);
+}
+
 double SliderPositionAt(int x, int width)
 {
     if (width <= 18)

@@ -59,6 +59,22 @@ uint32_t SampleRateForBitrate(uint32_t kbps);
 // "HE-AAC v1 (aacPlus) @ 44,100 Hz" and the like.
 std::string FormatLineForBitrate(uint32_t kbps);
 
+// The AUDIO tab's codec choice, in list order and as SettingsDialogData::codec numbers
+// it: 0 AAC, 1 MP3, 2 Opus.
+inline constexpr std::array<const char*, 3> kCodecChoices = {"AAC", "MP3", "Opus"};
+// The bitrate choices in kbit/s a codec offers: AAC kBitrateChoices, MP3 its standard
+// rates, Opus 16 to 256.
+inline constexpr std::array<uint32_t, 10> kMp3BitrateChoices = {32, 48, 64, 96, 112, 128, 160, 192, 256, 320};
+inline constexpr std::array<uint32_t, 10> kOpusBitrateChoices = {16, 24, 32, 48, 64, 96, 128, 160, 192, 256};
+std::vector<uint32_t> BitrateChoices(uint32_t codec);
+// Position of the choice of codec nearest to kbps (the first one on a tie).
+size_t NearestBitrateChoice(uint32_t codec, uint32_t kbps);
+// The stream rate the dialog stores for a codec's bitrate: AAC SampleRateForBitrate,
+// MP3 44100, Opus 48000.
+uint32_t SampleRateFor(uint32_t codec, uint32_t kbps);
+// The format line: AAC FormatLineForBitrate, "MP3 @ 44,100 Hz", "Opus @ 48,000 Hz".
+std::string FormatLineFor(uint32_t codec, uint32_t kbps);
+
 // Slider geometry over a client width: the track runs from x 9 to width - 9.
 double SliderPositionAt(int x, int width);
 int SliderKnobX(double position, int width);

@@ -101,6 +101,9 @@ void WriteStore(const SettingsDialogData& d, SettingsStore& store)
     store.SetString("Audio", "deviceEndpointId", DialogText(d.deviceEndpointId));
     store.SetInt("Encoder", "bitrate", static_cast<int32_t>(d.bitrate * 1000));
     store.SetString("Encoder", "heVersion", std::to_string(d.heVersion));
+    // Written once another codec was chosen, so a file that never had one stays as it was.
+    if (d.codec != 0 || !store.GetString("Encoder", "codec", "").empty())
+        store.SetString("Encoder", "codec", StoredCodec(d.codec == 1 ? Codec::Mp3 : d.codec == 2 ? Codec::Opus : Codec::Aac));
     store.SetBool("System", "startWithWindows", d.startWithWindows);
     store.SetBool("System", "startMinimized", d.startMinimized);
     store.SetBool("System", "autoStartEncode", d.autoStartEncode);
@@ -138,6 +141,7 @@ void FillDialogData(const SettingsStore& store, const AppSettings& settings, Set
     d.channels = stream.captureFormat.channels;
     d.bitrate = stream.encoder.bitrate / 1000;
     d.heVersion = StoredHeVersion(stream.encoder.profile);
+    d.codec = CodecFamily(stream.encoder.codec);
     CopyDialogText(d.host, server.host);
     d.port = server.port;
     CopyDialogText(d.mountPoint, server.mountPoint);
@@ -179,6 +183,7 @@ void ReadBackDialogData(const SettingsDialogData& d, SettingsStore& store, AppSe
     stream.captureFormat.channels = static_cast<uint16_t>(d.channels);
     stream.encoder.bitrate = d.bitrate * 1000;
     stream.encoder.profile = ProfileFromHeVersion(d.heVersion);
+    stream.encoder.codec = d.codec == 1 ? Codec::Mp3 : d.codec == 2 ? Codec::Opus : Codec::Aac;
 
     IcecastConfig& server = stream.server;
     server.host = DialogText(d.host);

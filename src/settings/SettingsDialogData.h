@@ -106,6 +106,7 @@ struct SettingsDialogData {
     // file without the key keeps streaming to Icecast as before.
     uint32_t serverType;
     bool serverTypeEdited;
+    uint32_t codec; // 0 AAC, 1 MP3, 2 Opus
 };
 
 // Every byte zero, padding included, so that two records compare with memcmp.

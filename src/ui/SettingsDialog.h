@@ -58,6 +58,7 @@ constexpr int IDC_OUTPUT_ENABLED = 1069;
 constexpr int IDC_REMOVE_OUTPUT = 1070;
 // The chosen output's server type: Icecast, Shoutcast v1, Shoutcast 2 (IDC_SERVER_TYPE + n).
 constexpr int IDC_SERVER_TYPE = 1071;
+constexpr int IDC_CODEC = 1075;
 
 // Runs the dialog modally over owner on data. True when the user pressed OK (data then
 // holds the new values); false for Cancel, Escape or closing. The dialog live-applies

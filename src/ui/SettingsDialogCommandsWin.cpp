@@ -10,6 +10,24 @@
 
 namespace settings_dialog {
 
+uint32_t SelectedCodec()
+{
+    const int choice = ComboIndex(state->codec);
+    return choice > 0 && static_cast<size_t>(choice) < kCodecChoices.size() ? static_cast<uint32_t>(choice) : 0;
+}
+
+uint32_t BitrateAt(uint32_t codec, int position)
+{
+    const std::vector<uint32_t> choices = BitrateChoices(codec);
+    return position >= 0 && static_cast<size_t>(position) < choices.size() ? choices[static_cast<size_t>(position)]
+                                                                           : 64;
+}
+
+uint32_t SelectedBitrate(uint32_t codec)
+{
+    return BitrateAt(codec, ComboIndex(state->bitrate));
+}
+
 void SaveInto(SettingsDialogData& d)
 {
     DialogState& s = *state;
@@ -26,13 +44,13 @@ void SaveInto(SettingsDialogData& d)
     CopyDialogText(d.streamGenre, "");
     CopyDialogText(d.recordFolder, WindowTextUtf8(s.recordFolder));
 
-    const int choice = ComboIndex(s.bitrate);
-    const uint32_t kbps = choice >= 0 && static_cast<size_t>(choice) < kBitrateChoices.size()
-                              ? kBitrateChoices[static_cast<size_t>(choice)]
-                              : 64;
+    const uint32_t codec = SelectedCodec();
+    const uint32_t kbps = SelectedBitrate(codec);
+    d.codec = codec;
     d.bitrate = kbps;
-    d.heVersion = HeVersionForBitrate(kbps);
-    d.sampleRate = SampleRateForBitrate(kbps);
+    // The AAC profile follows the bitrate; the other codecs leave the stored one.
+    d.heVersion = codec == 0 ? HeVersionForBitrate(kbps) : s.data->heVersion;
+    d.sampleRate = SampleRateFor(codec, kbps);
     d.channels = ComboIndex(s.channels) == 1 ? 1 : 2;
 
     const DeviceChoice input = SelectedInput();
@@ -150,10 +168,18 @@ void OnCommand(HWND window, int id, int code)
         InvalidateRect(GetDlgItem(window, id), nullptr, FALSE);
         break;
     case IDC_BITRATE:
+        if (code == CBN_SELCHANGE)
+            SetText(s.formatLine, FormatLineFor(SelectedCodec(), SelectedBitrate(SelectedCodec())));
+        break;
+    case IDC_CODEC:
         if (code == CBN_SELCHANGE) {
-            const int choice = ComboIndex(s.bitrate);
-            if (choice >= 0 && static_cast<size_t>(choice) < kBitrateChoices.size())
-                SetText(s.formatLine, FormatLineForBitrate(kBitrateChoices[static_cast<size_t>(choice)]));
+            // The list offers what the codec carries, keeping the nearest bitrate.
+            const uint32_t codec = SelectedCodec();
+            const int previous = ComboIndex(s.bitrate);
+            const uint32_t kbps = previous >= 0 ? BitrateAt(s.shownCodec, previous) : 64;
+            FillBitrateChoices(codec, kbps);
+            s.shownCodec = codec;
+            SetText(s.formatLine, FormatLineFor(codec, SelectedBitrate(codec)));
         }
         break;
     case IDC_CHANNELS:

@@ -94,6 +94,8 @@ struct DialogState {
     HWND address = nullptr, password = nullptr, metadata = nullptr, showPassword = nullptr;
     HWND recordFolder = nullptr;
     HWND bitrate = nullptr, channels = nullptr, input = nullptr, output = nullptr, formatLine = nullptr;
+    HWND codec = nullptr;
+    uint32_t shownCodec = 0; // the codec whose bitrates the list holds
     HWND gainLabel = nullptr, agcLabel = nullptr, compLabel = nullptr, aboutCaption = nullptr;
     HWND loudnessReadout = nullptr;
     // The loudness switches and their labels, below the panel beside OK and Cancel.
@@ -145,6 +147,8 @@ void ShowCompressor();
 
 // Building the tabs (SettingsDialogTabsWin.cpp).
 void ShowTab(int tab);
+// Fills the bitrate list with codec's choices, the one nearest kbps selected.
+void FillBitrateChoices(uint32_t codec, uint32_t kbps);
 void OnCreate(HWND window, SettingsDialogData* data);
 
 // The output chooser on the SERVER tab (SettingsDialogOutputsWin.cpp).
@@ -167,6 +171,11 @@ bool IsOutputControl(int id);
 
 // OK and the commands (SettingsDialogCommandsWin.cpp).
 void SaveInto(SettingsDialogData& d);
+// The codec chosen on the AUDIO tab (0 AAC, 1 MP3, 2 Opus), the bitrate at a position of
+// a codec's list, and the one chosen for codec.
+uint32_t SelectedCodec();
+uint32_t BitrateAt(uint32_t codec, int position);
+uint32_t SelectedBitrate(uint32_t codec);
 void OnCommand(HWND window, int id, int code);
 
 } // namespace settings_dialog

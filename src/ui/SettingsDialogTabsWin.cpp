@@ -103,14 +103,12 @@ void CreateAudioTab()
     DialogState& s = *state;
     const SettingsDialogData& d = *s.data;
     HWND w = s.window;
-    s.formatLine = MakeCentredLabel(w, Widen(FormatLineForBitrate(d.bitrate)).c_str(), 10, 84, 440, 18);
+    s.formatLine = MakeCentredLabel(w, Widen(FormatLineFor(d.codec, d.bitrate)).c_str(), 10, 84, 440, 18);
     AddTo(2, s.formatLine);
     AddTo(2, MakeCentredLabel(w, L"Designed and optimized exclusively for Icecast v2 servers.", 10, 102, 440, 18));
     AddTo(2, MakeLabel(w, L"Bitrate:", 26, 135, 60, 18));
     s.bitrate = MakeDropDown(w, IDC_BITRATE, 86, 133, 111);
-    for (uint32_t kbps : kBitrateChoices)
-        SendMessageW(s.bitrate, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>((std::to_wstring(kbps) + L" kbps").c_str()));
-    SendMessageW(s.bitrate, CB_SETCURSEL, NearestBitrateChoice(d.bitrate), 0);
+    FillBitrateChoices(d.codec, d.bitrate);
     AddTo(2, s.bitrate);
     s.channels = MakeDropDown(w, IDC_CHANNELS, 203, 133, 111);
     SendMessageW(s.channels, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Stereo"));
@@ -131,6 +129,13 @@ void CreateAudioTab()
     AddTo(2, s.output);
     s.meterWindows[1] = MakeMiniMeter(w, 320, 185, &s.outputMeter);
     AddTo(2, s.meterWindows[1]);
+    // The codec, in the row below the devices: the rows above keep their places.
+    AddTo(2, MakeLabel(w, L"Codec:", 26, 211, 60, 18));
+    s.codec = MakeDropDown(w, IDC_CODEC, 86, 209, 111);
+    for (const char* name : kCodecChoices)
+        SendMessageW(s.codec, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(name).c_str()));
+    SendMessageW(s.codec, CB_SETCURSEL, d.codec < kCodecChoices.size() ? d.codec : 0, 0);
+    AddTo(2, s.codec);
     FillDeviceCombos();
 }
 
@@ -210,6 +215,16 @@ void CreateHiddenEdits()
 }
 
 } // namespace
+
+void FillBitrateChoices(uint32_t codec, uint32_t kbps)
+{
+    DialogState& s = *state;
+    SendMessageW(s.bitrate, CB_RESETCONTENT, 0, 0);
+    for (uint32_t choice : BitrateChoices(codec))
+        SendMessageW(s.bitrate, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>((std::to_wstring(choice) + L" kbps").c_str()));
+    SendMessageW(s.bitrate, CB_SETCURSEL, NearestBitrateChoice(codec, kbps), 0);
+    s.shownCodec = codec;
+}
 
 void ShowTab(int tab)
 {

@@ -411,7 +411,8 @@ PanelContent GatherPanelContent(const PanelView& view)
         p.audio.text = "Audio";
     if (engine && state == EngineState::Streaming && engine->Recording() != RecordingState::Off)
         p.recording = RecordingIndicator(engine->Recording());
-    p.quality = QualityText(c.encoder.bitrate, c.encoder.sampleRate, c.captureFormat.channels, c.encoder.profile);
+    p.quality = QualityText(c.encoder.bitrate, c.encoder.sampleRate, c.captureFormat.channels, c.encoder.profile,
+                            c.encoder.codec);
     p.start = s.startTimeText.empty() ? "-" : s.startTimeText;
     p.server = CombineServerAddress(c.server.host, c.server.port, c.server.mountPoint);
     p.elapsed = ElapsedText(stats.elapsedSeconds);

@@ -4,7 +4,9 @@
 # below truePeakCeilingDb, and `encode` reports the same figure ffmpeg reads. Decoded:
 # AAC-LC 128 kbit/s keeps the quarter-rate sine and the lower squares at or below the
 # ceiling; HE-AAC v1 64 kbit/s and v2 48 kbit/s keep a synthesized program (chords,
-# decaying notes, noise hits) there.
+# decaying notes, noise hits) there; MP3 128 kbit/s and Opus 96 kbit/s keep the program
+# and full-scale test tones (440 Hz left, 660 Hz right) at or below -1 dBTP with the
+# ceiling at its default.
 set -euo pipefail
 cli=(${KV_EMULATOR:-} "$KV_CLI")
 dir="$(mktemp -d)"
@@ -15,10 +17,10 @@ true_peak() { # FILE -> dBTP, as ffmpeg measures it
   ffmpeg -hide_banner -nostats -i "$1" -af ebur128=peak=true -f null - 2>&1 | awk '/^ +Peak:/{print $2}'
 }
 at_most() { awk -v a="$1" -v b="$2" 'BEGIN{exit !(a <= b)}'; }
-config() { # DIR HEVERSION BITRATE
+config() { # DIR HEVERSION BITRATE [CODEC CEILING]
   mkdir -p "$1"
-  printf '[Audio]\nsampleRate = 48000\nchannels = 2\n[Encoder]\nheVersion = %s\nbitrate = %s\n[DSP]\ntruePeakEnabled = true\ntruePeakCeilingDb = -10\n' \
-    "$2" "$3" >"$1/config.ini"
+  printf '[Audio]\nsampleRate = 48000\nchannels = 2\n[Encoder]\nheVersion = %s\nbitrate = %s\ncodec = %s\n[DSP]\ntruePeakEnabled = true\ntruePeakCeilingDb = %s\n' \
+    "$2" "$3" "${4:-aac}" "${5:--10}" >"$1/config.ini"
 }
 
 python3 - "$dir" <<'PY'
@@ -35,6 +37,11 @@ def save(name, value):
 save("quarter", lambda f: 46340.95 * math.sin(math.pi / 2 * f + math.pi / 4))
 for freq in (997, 3150):
     save("square%d" % freq, lambda f, freq=freq: 4 * 32767 * math.sin(2 * math.pi * freq * f / rate))
+w = wave.open(sys.argv[1] + "/tones.wav", "wb")
+w.setnchannels(2); w.setsampwidth(2); w.setframerate(rate)
+w.writeframes(b"".join(struct.pack("<hh", int(32767 * math.sin(2 * math.pi * 440 * f / rate)),
+                                   int(32767 * math.sin(2 * math.pi * 660 * f / rate))) for f in range(rate * 3)))
+w.close()
 PY
 ffmpeg -hide_banner -loglevel error -y -f lavfi -i "aevalsrc='0.3*(sin(2*PI*220*t)+0.5*sin(2*PI*440*t)+0.3*sin(2*PI*660*t))*(0.6+0.4*sin(2*PI*0.25*t))+0.25*(sin(2*PI*329.6*t)+0.5*sin(2*PI*659.3*t)+0.2*sin(2*PI*1318.5*t))*exp(-2*mod(t,1))+0.6*(random(0)-0.5)*exp(-30*mod(t,0.25))':s=48000:d=8" \
   -af "pan=stereo|c0=c0|c1=c0" -c:a pcm_s16le "$dir/program.wav"
@@ -58,6 +65,17 @@ for profile in lc he1 he2; do
   "${cli[@]}" encode --config "$dir/$profile" "$dir/program.wav" "$dir/out.aac" >/dev/null || fail "encode $profile"
   tp="$(true_peak "$dir/out.aac")"
   at_most "$tp" -1.0 || fail "program, $profile: decoded true peak $tp dBTP"
+done
+
+config "$dir/mp3" 1 128000 mp3 -1
+config "$dir/opus" 1 96000 opus -1
+for codec in mp3 opus; do
+  for signal in program tones; do
+    "${cli[@]}" encode --config "$dir/$codec" "$dir/$signal.wav" "$dir/out.$codec" >/dev/null || fail "encode $signal as $codec"
+    tp="$(true_peak "$dir/out.$codec")"
+    echo "$signal, $codec: decoded true peak $tp dBTP"
+    at_most "$tp" -1.0 || fail "$signal, $codec: decoded true peak $tp dBTP"
+  done
 done
 
 loudness() { # FILE [ebur128 options] -> "INTEGRATED MAX_SHORT_TERM_AFTER_10_S"

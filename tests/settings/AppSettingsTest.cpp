@@ -297,6 +297,38 @@ TEST(AppSettingsTest, FurtherOutputsTakeTheFirstOutputsValuesForKeysTheyLeaveOut
     EXPECT_EQ(program.processing.codecBitrate, 48000u);
 }
 
+// codec in [Encoder] and [OutputN]: the content type, the stream rate the server is told
+// (Opus always 48 kHz), the processing's codec family, and encodings kept apart by codec
+// alone; a word it does not know is AAC, and AAC files without the key are as before.
+TEST(AppSettingsTest, CodecsChooseTheirContentTypeRateAndEncoding)
+{
+    const AppSettings s = Apply("[Audio]\nsampleRate=44100\n[Encoder]\ncodec=MP3\nbitrate=128000\n"
+                                "[Output2]\ncodec=opus\nbitrate=96000\n[Output3]\ncodec=flac\n"
+                                "[Output4]\nheVersion=0\n");
+    EXPECT_EQ(s.stream.encoder.codec, Codec::Mp3);
+    EXPECT_EQ(s.stream.server.contentCode, kContentCodeMpeg);
+    EXPECT_EQ(s.stream.server.streamSampleRate, 44100);
+    EXPECT_EQ(s.stream.processing.codecFamily, 1u);
+    const EngineConfig& opus = s.outputs[0].stream;
+    EXPECT_EQ(opus.encoder.codec, Codec::Opus);
+    EXPECT_EQ(opus.server.contentCode, kContentCodeOgg);
+    EXPECT_EQ(opus.server.streamSampleRate, 48000);
+    EXPECT_EQ(opus.processing.codecFamily, 2u);
+    EXPECT_EQ(s.outputs[1].stream.encoder.codec, Codec::Aac);
+    EXPECT_EQ(s.outputs[2].stream.encoder.codec, Codec::Mp3); // taken from the first output
+    // The AAC profile means nothing to MP3: the fourth output shares the first's encoder.
+    EXPECT_TRUE(SameEncoding(s.outputs[2].stream.encoder, s.stream.encoder));
+    EncoderConfig aac = s.stream.encoder;
+    aac.codec = Codec::Aac;
+    EXPECT_FALSE(SameEncoding(aac, s.stream.encoder));
+    EXPECT_EQ(Apply("[Encoder]\nheVersion=0\n").stream.encoder.codec, Codec::Aac);
+    EXPECT_EQ(ContentTypeText(kContentCodeMpeg), std::string("audio/mpeg"));
+    EXPECT_EQ(ContentTypeText(kContentCodeOgg), std::string("audio/ogg"));
+    const ProgramConfig program = SessionProgram({&s.stream, &opus, &s.outputs[2].stream});
+    EXPECT_EQ(program.encodings.size(), 2u);
+    EXPECT_EQ(program.processing.codecFamily, 2u); // Opus 96k overshoots most
+}
+
 // The three TLS keys of [Icecast], as a hand-written config.ini gives them, reach the
 // server parameters; a file from before them (no keys) connects in plain as it did.
 TEST(AppSettingsTest, TlsKeysReachTheServerParameters)

@@ -137,6 +137,17 @@ TEST(DialogValuesTest, BitrateChoosesProfileRateAndNearestEntry)
     EXPECT_EQ(kBitrateChoices[NearestBitrateChoice(56)], 48u); // a tie goes to the first
     EXPECT_EQ(kBitrateChoices[NearestBitrateChoice(0)], 16u);
     EXPECT_EQ(kBitrateChoices[NearestBitrateChoice(5000)], 192u);
+    // The other codecs: their own lists, rates and lines; AAC's as above.
+    EXPECT_EQ(BitrateChoices(1)[NearestBitrateChoice(1, 128)], 128u);
+    EXPECT_EQ(BitrateChoices(1)[NearestBitrateChoice(1, 16)], 32u);
+    EXPECT_EQ(BitrateChoices(2)[NearestBitrateChoice(2, 320)], 256u);
+    EXPECT_EQ(BitrateChoices(0).size(), kBitrateChoices.size());
+    EXPECT_EQ(SampleRateFor(1, 128), 44100u);
+    EXPECT_EQ(SampleRateFor(2, 96), 48000u);
+    EXPECT_EQ(SampleRateFor(0, 32), 32000u);
+    EXPECT_EQ(FormatLineFor(1, 128), "MP3 @ 44,100 Hz");
+    EXPECT_EQ(FormatLineFor(2, 96), "Opus @ 48,000 Hz");
+    EXPECT_EQ(FormatLineFor(0, 128), "AAC-LC @ 44,100 Hz");
 }
 
 // The DSP tab's readout: short-term loudness and true peak to one decimal as the CLI

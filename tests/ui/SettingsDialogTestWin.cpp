@@ -20,6 +20,7 @@
 #include "audio/InputLevelMonitor.h"
 #include "icecast/Base64.h"
 #include "icecast/ConnectionTest.h"
+#include "settings/DialogValues.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsApply.h"
 #include "support/LoopbackServer.h"
@@ -517,6 +518,34 @@ TEST_F(SettingsDialogTest, OkFillsTheRecord)
     EXPECT_FALSE(data.previewEnabled);
     EXPECT_EQ(data.previewOutputDevice, -1);
     EXPECT_EQ(data.deviceIndex, -1);
+}
+
+// The codec choice on the AUDIO tab: Opus offers its own bitrates, the format line names
+// it, and OK stores the codec with Opus's rate, leaving the AAC profile as it was.
+TEST_F(SettingsDialogTest, CodecChoiceOffersItsBitrates)
+{
+    SettingsDialogData data = DefaultRecord();
+    std::string line;
+    LRESULT choices = 0;
+    const bool result = RunDialog(data, [&](HWND dialog) {
+        ClickTab(dialog, 2);
+        HWND codec = GetDlgItem(dialog, IDC_CODEC);
+        SendMessageW(codec, CB_SETCURSEL, 2, 0); // Opus
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_CODEC, CBN_SELCHANGE), reinterpret_cast<LPARAM>(codec));
+        HWND bitrate = GetDlgItem(dialog, IDC_BITRATE);
+        choices = SendMessageW(bitrate, CB_GETCOUNT, 0, 0);
+        SendMessageW(bitrate, CB_SETCURSEL, 5, 0); // 96 kbps
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_BITRATE, CBN_SELCHANGE), reinterpret_cast<LPARAM>(bitrate));
+        line = WindowTextUtf8(ChildAt(dialog, 230, 90));
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_OK, BN_CLICKED), 0);
+    });
+    EXPECT_TRUE(result);
+    EXPECT_EQ(choices, static_cast<LRESULT>(kOpusBitrateChoices.size()));
+    EXPECT_EQ(line, "Opus @ 48,000 Hz");
+    EXPECT_EQ(data.codec, 2u);
+    EXPECT_EQ(data.bitrate, 96u);
+    EXPECT_EQ(data.sampleRate, 48000u);
+    EXPECT_EQ(data.heVersion, DefaultRecord().heVersion);
 }
 
 // The SYSTEM tab's "Record" switch and folder: shown with the record's values, beside
