@@ -160,6 +160,8 @@ struct ControlServer::Impl {
             return job->outcome;
         };
         actions.sendTitle = [](const OutputSnapshot& output, const std::string& title) {
+            if (output.inStreamTitle)
+                return output.inStreamTitle(title) ? std::string() : std::string("the connection is gone");
             return SendStreamTitle(output.server, output.configuredPort, output.serverTypeProblem, title);
         };
         actions.log = [](const std::string& line) { LogLine("Control", line); };

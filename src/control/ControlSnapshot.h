@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ struct OutputSnapshot {
     IcecastConfig server;
     int64_t configuredPort = 0;
     std::string serverTypeProblem; // EngineConfig's
+    // The running engine's way of carrying a title in its stream (StreamEngine::
+    // InStreamTitleSender); empty when the server's title update serves.
+    std::function<bool(const std::string& title)> inStreamTitle;
 };
 
 struct ControlSnapshot {

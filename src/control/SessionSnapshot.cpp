@@ -34,6 +34,7 @@ OutputSnapshot OutputOf(const SessionOutput& output)
         const StreamStats stats = engine->GetStats();
         o.bytesSent = stats.bytesSent;
         o.secondsOnAir = stats.elapsedSeconds;
+        o.inStreamTitle = engine->InStreamTitleSender();
     }
     o.reconnects = s.reconnects;
     o.listeners = s.listeners;

@@ -211,30 +211,34 @@ void StreamEngine::StartTitleWatcher()
     // With several outputs, each line names its server.
     const std::string label =
         ownsProgram ? std::string() : CombineServerAddress(server.host, server.port, server.mountPoint) + ": ";
-    // Shoutcast 2 carries the titles in the stream, on this engine's own connection,
-    // which the send holds on to for as long as it may run.
-    const std::shared_ptr<IcecastClient> inStream = server.serverType == ServerType::Shoutcast2 ? client : nullptr;
-    TitleWatcher::Send send = [server, label, inStream](const std::string& title) {
-        if (inStream) {
-            const bool sent = inStream->SendTitleMessage(title);
-            LogLine("Engine", label + (sent ? "Title: " + title : "Title not sent: the connection is gone"));
-            return;
-        }
+    TitleWatcher::Send send = [server, label](const std::string& title) {
         const TitleUpdateResult sent = SendTitleUpdate(server, title);
         LogLine("Engine", label + (sent.reason.empty() ? "Title: " + title : sent.reason));
     };
-    // The server takes no title update for an Ogg stream: the title goes into the
-    // stream itself, as a new logical stream with its own tags.
-    if (Program() && program->TitlesInBand(encoding)) {
-        send = [shared = program, at = encoding, label](const std::string& title) {
-            shared->SetTitle(at, title);
-            LogLine("Engine", label + "Title: " + title);
+    // The server takes no title update for an Ogg stream, and Shoutcast 2 carries the
+    // titles in the stream: they go there, on this engine's program or connection.
+    if (auto inStream = InStreamTitleSender()) {
+        send = [inStream, label](const std::string& title) {
+            LogLine("Engine", label + (inStream(title) ? "Title: " + title : "Title not sent: the connection is gone"));
         };
     }
     const auto onAir = [this] { return state.load() == EngineState::Streaming; };
     if (!titleWatcher.Start(config.titleFile, TitleFollower(server.streamName), send, onAir,
                             static_cast<size_t>(std::max<int32_t>(config.outputNumber, 1))))
         LogLine("Engine", "The title file is not followed: no thread for it");
+}
+
+std::function<bool(const std::string& title)> StreamEngine::InStreamTitleSender() const
+{
+    if (Program() && program->TitlesInBand(encoding)) {
+        return [shared = program, at = encoding](const std::string& title) {
+            shared->SetTitle(at, title);
+            return true;
+        };
+    }
+    if (client && config.server.serverType == ServerType::Shoutcast2)
+        return [inStream = client](const std::string& title) { return inStream->SendTitleMessage(title); };
+    return {};
 }
 
 void StreamEngine::Stop()

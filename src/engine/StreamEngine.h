@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -119,6 +120,13 @@ public:
     // Whether the start failed on settings that no retry can mend (a port out of range,
     // a fingerprint that is none, no server at all).
     bool SettingsFault() const { return settingsFault.load(); }
+
+    // How a title from outside the title file (the control interface) reaches this
+    // stream when the server's title update cannot carry it: an Opus stream takes it in
+    // band, a Shoutcast 2 connection as a metadata message. Empty otherwise. The sender
+    // owns what it needs: any thread may call it, also after this engine is gone. False
+    // when the connection is gone.
+    std::function<bool(const std::string& title)> InStreamTitleSender() const;
 
     // The stream rate the encoder runs at (the device rate when no resampling).
     uint32_t StreamRate() const { return streamRate; }
