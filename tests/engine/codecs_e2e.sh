@@ -34,7 +34,8 @@ write_config "$d" "/mp3-$tag" "[Audio]" "sampleRate=44100" \
   "[DSP]" "truePeakEnabled=true" \
   "[Output2]" "mountPoint=/mp3lo-$tag" "bitrate=64000" \
   "[Output3]" "mountPoint=/opus-$tag" "codec=opus" "bitrate=96000" \
-  "[Output4]" "mountPoint=/opuslo-$tag" "codec=OPUS" "bitrate=48000"
+  "[Output4]" "mountPoint=/opuslo-$tag" "codec=OPUS" "bitrate=48000" \
+  "[Control]" "enabled=true" "listen=127.0.0.1:$((KV_ICECAST_PORT + 30))"
 
 "${stream_cmd[@]}" --config "$d" --seconds "$seconds" >"$d/out.txt" 2>"$d/err.txt" &
 pid=$!
@@ -98,11 +99,17 @@ mount_title() {
   mount_json "$1" | python3 -c 'import json, sys; print(json.load(sys.stdin).get("title", "-"))'
 }
 # Three title changes, a few seconds apart: the MP3 mount's title in the status
-# document says when the file was read; the Opus outputs read it within a second too.
+# document says when one was taken; the Opus outputs take it within a second too. The
+# second comes through the control interface, which puts it into the Opus streams too.
 titles=("Artist One - First Song" "Second Song" "Artist Three - Third Song")
 for title in "${titles[@]}"; do
   sleep 3
-  echo "$title" >"$d/title.txt"
+  if [ "$title" = "${titles[1]}" ]; then
+    curl -sS --max-time 10 -X POST --data-urlencode "text=$title" \
+      "http://127.0.0.1:$((KV_ICECAST_PORT + 30))/title" >/dev/null || fail "the control interface refused a title"
+  else
+    echo "$title" >"$d/title.txt"
+  fi
   for _ in $(seq 50); do
     [ "$(mount_title "/mp3-$tag")" = "$title" ] && break
     sleep 0.1
