@@ -59,7 +59,7 @@ TEST(ControlSettingsTest, ListenAddresses)
         {"[::1]:8090", "", true},
         {"localhost:8090", "", true},
         {"0.0.0.0:8090", "", false},
-        {"192.168.1.20:8090", "", false},
+        {"studio.example:8090", "", false},
         {"127.0.0.1.example.com:80", "", false},
         {"[::]:8090", "", false},
         {"0.0.0.0:8090", "short", false},
